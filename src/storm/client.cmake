@@ -1,0 +1,1 @@
+# The generated SOAP client (see storm_client.h).

@@ -1,0 +1,34 @@
+// The storm service client: one SOAP client object per process, reached through these
+// functions. Every request runs as: prepare_storm_request(), one call_* operation,
+// storm_fault_report(std::cerr) when the status is not 0, then release_storm_call().
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+// "https://" + the configured storm host + "/soap.php".
+std::string storm_default_endpoint();
+// The configured storm host (host[:port]), as shown in the program's messages.
+std::string storm_host();
+
+// Tests only: send this process's requests to another endpoint URL and trust another CA file
+// (empty: the system's trust store). The TLS context is set up again on the next request.
+void set_storm_endpoint(const std::string& endpoint_url, const std::string& ca_file);
+
+// Assembles the key into storm_key, installs the SOAP header, initialises TLS (once).
+void prepare_storm_request();
+
+// The service's operations; each returns 0 on success, else the runtime's error code.
+// `reply` is emptied once the request has been sent and receives the reply text (the inner
+// markup of the result element) only on success.
+int call_key_api(const std::string& klucz, bool& verdict);
+int call_miejscowosc(const std::wstring& nazwa, std::string& reply);
+int call_ostrzezenia_pogodowe(float y, float x, std::string& reply);
+int call_szukaj_burzy(const std::string& y, const std::string& x, int promien,
+                      std::string& reply);
+int call_skrot(const std::string& kierunek, std::string& reply);
+
+// Prints the runtime's description of the last failed call; nothing after a success.
+void storm_fault_report(std::ostream& out);
+// Frees the storage of the last call.
+void release_storm_call();

@@ -1,0 +1,32 @@
+// Text and encoding helpers for Polish UTF-8 text.
+#pragma once
+
+#include <locale>
+#include <string>
+
+// Sets the process locale (all categories) to "pl_PL.utf8", or to "C.UTF-8" when the Polish
+// locale is not installed, so that wide-character conversions still handle UTF-8.
+void set_polish_locale();
+// Sets the process locale to "en_US.utf8" (or "C.UTF-8" when it is missing); JSON is parsed
+// under it.
+void set_english_locale();
+// The std::locale for "pl_PL.UTF-8", or for "C.UTF-8" when the Polish locale is missing.
+const std::locale& polish_locale();
+
+// UTF-8 to wide characters under the Polish process locale, at most 40 characters.
+std::wstring to_wide(const std::string& text);
+// Wide characters to UTF-8 under the Polish process locale, at most 40 bytes.
+std::string to_narrow(const std::wstring& text);
+// The town-name rule: first character upper-cased, the rest lower-cased, and every character
+// that follows a space or a hyphen (from the third character on) upper-cased again.
+std::wstring capitalize_town_name(std::wstring name);
+// True when every character of the text is one of the first min(base, 16) characters of
+// "0123456789ABCDEF"; true for the empty text.
+bool is_number(const std::string& text, int base);
+
+// Lower-cases each byte with the single-byte ctype of the Polish locale: under UTF-8 only the
+// ASCII letters change, every byte of a multi-byte character stays.
+std::string lower_bytes(std::string text);
+// Drops terminal control bytes (0x00-0x08, 0x0B-0x1F, 0x7F) from text received from a service;
+// tab and line feed stay.
+std::string strip_control_chars(const std::string& text);

@@ -1,0 +1,1 @@
+# Tests of the SOAP client against a fake HTTPS storm service.

@@ -1,0 +1,20 @@
+// Type-checked reading of reply members: a member of an unexpected type reads as absent, so
+// a reply of any shape can be read without the JSON library's type assertions.
+#pragma once
+
+#include <json/json.h>
+
+#include <optional>
+#include <string>
+
+// The member of an object; null when the value is not an object or has no such member.
+const Json::Value& member(const Json::Value& parent, const char* name);
+// A number member as a double; nothing when absent or not a number.
+std::optional<double> number_member(const Json::Value& parent, const char* name);
+// A number member cut toward zero to an int; nothing when absent, not a number or out of range.
+std::optional<int> int_member(const Json::Value& parent, const char* name);
+// The "description" string of the first element of a "weather" array, lower-cased (ASCII
+// letters only) and without terminal control characters; nothing when there is none.
+std::optional<std::string> weather_description(const Json::Value& weather);
+// Fixed-point text with the given number of decimals, always with a decimal point.
+std::string fixed(double value, int decimals);

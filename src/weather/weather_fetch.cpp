@@ -1,0 +1,147 @@
+#include "weather/weather_fetch.h"
+
+#include "nimbrovator_config.h"
+#include "text/text.h"
+
+#include <curl/curl.h>
+
+#include <iostream>
+#include <memory>
+
+namespace {
+
+struct curl_handle_deleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using curl_handle = std::unique_ptr<CURL, curl_handle_deleter>;
+
+// The JSON reader gives up with an exception on nesting deeper than 1000 levels; anything
+// nested deeper than this is refused before it gets there. Brackets inside strings do not count.
+constexpr int max_json_nesting = 256;
+
+bool nested_too_deep(const std::string& text) {
+    int depth = 0;
+    bool in_string = false;
+    bool escaped = false;
+    for (char c : text) {
+        if (in_string) {
+            in_string = escaped || c != '"';
+            escaped = !escaped && c == '\\';
+        } else if (c == '"') {
+            in_string = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > max_json_nesting) {
+                return true;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
+}
+
+std::string fetch(const std::string& path_and_query) {
+    set_polish_locale();
+    const weather_endpoint& endpoint = weather_service_endpoint();
+    const std::string url = endpoint.base_url + path_and_query;
+    std::string response;
+    curl_handle handle(curl_easy_init());
+    if (!handle) {
+        return response;
+    }
+    CURL* curl = handle.get();
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append_to_response);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, endpoint.connect_timeout_ms);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, endpoint.transfer_timeout_ms);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    // The result code is not examined: whatever arrived is handed on, and a failed transfer
+    // shows up as an empty or malformed body.
+    curl_easy_perform(curl);
+    return response;
+}
+
+} // namespace
+
+weather_endpoint& weather_service_endpoint() {
+    static weather_endpoint endpoint{std::string("http://") + NIMBROVATOR_WEATHER_HOST, 10000,
+                                     30000};
+    return endpoint;
+}
+
+std::string escape_town(const std::string& town) {
+    // Since libcurl 7.82 the escaping needs no handle.
+    char* escaped = curl_easy_escape(nullptr, town.data(), static_cast<int>(town.size()));
+    if (escaped == nullptr) {
+        return std::string();
+    }
+    std::string result(escaped);
+    curl_free(escaped);
+    return result;
+}
+
+std::string current_weather_path(const std::string& town) {
+    return "/data/2.5/weather?q=" + escape_town(town) +
+           "&units=metric&lang=pl&APPID=" NIMBROVATOR_WEATHER_KEY;
+}
+
+std::string daily_forecast_path(const std::string& town, unsigned days) {
+    return "/data/2.5/forecast/daily?q=" + escape_town(town) + "&cnt=" + std::to_string(days) +
+           "&mode=json&units=metric&lang=pl&APPID=" NIMBROVATOR_WEATHER_KEY;
+}
+
+std::string fetch_current_weather(const std::string& town) {
+    return fetch(current_weather_path(town));
+}
+
+std::string fetch_daily_forecast(const std::string& town, unsigned days) {
+    return fetch(daily_forecast_path(town, days));
+}
+
+std::size_t append_to_response(char* chunk, std::size_t size, std::size_t count, void* response) {
+    auto* text = static_cast<std::string*>(response);
+    const std::size_t length = size * count;
+    if (length > max_weather_reply_bytes - text->size()) {
+        // Returning less than the chunk's length makes libcurl abort the transfer.
+        std::string().swap(*text);
+        return 0;
+    }
+    text->append(chunk, length);
+    return length;
+}
+
+Json::Value parse_weather_json(const std::string& text) {
+    Json::Value document;
+    Json::Reader reader;
+    set_english_locale();
+    if (nested_too_deep(text) || !reader.parse(text, document, false)) {
+        std::cout << "Odebrałem nieprawidłowe dane z serwera, spróbuj ponownie!\n" << std::flush;
+    }
+    return document;
+}
+
+void check_service_error(const Json::Value& document) {
+    if (!document.isObject()) {
+        return;
+    }
+    const Json::Value& message = document["message"];
+    if (message.isString() && message.asString() == "Error: Not found city") {
+        std::cout << "\nNa serwerze " << NIMBROVATOR_WEATHER_HOST
+                  << " brak danych o tej miejscowości.\n"
+                  << std::flush;
+    }
+}
+
+void print_report_text(const std::string& text) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            std::cout << text.substr(start);
+            return;
+        }
+        std::cout << text.substr(start, end - start + 1) << std::flush;
+        start = end + 1;
+    }
+}

@@ -1,0 +1,45 @@
+// Fetching and parsing the weather service's JSON replies.
+#pragma once
+
+#include <json/json.h>
+
+#include <cstddef>
+#include <string>
+
+// Where the weather requests go and how long they may take. The program uses the defaults
+// (the configured host, 10 s to connect, 30 s for the whole transfer); tests point it at a
+// local service and shorten the time-outs.
+struct weather_endpoint {
+    std::string base_url; // scheme and host[:port], no trailing slash
+    long connect_timeout_ms;
+    long transfer_timeout_ms;
+};
+weather_endpoint& weather_service_endpoint();
+
+// A reply body larger than this is refused and treated like a malformed reply.
+constexpr std::size_t max_weather_reply_bytes = 1024 * 1024;
+
+// The town as it goes into the query after "q=": percent-encoded, so that spaces, Polish
+// letters and the characters &, # and = cannot change the query.
+std::string escape_town(const std::string& town);
+// Path and query of the two requests, with the service key appended.
+std::string current_weather_path(const std::string& town);
+std::string daily_forecast_path(const std::string& town, unsigned days);
+
+// One GET each; the reply body, or an empty text when nothing usable arrived.
+std::string fetch_current_weather(const std::string& town);
+std::string fetch_daily_forecast(const std::string& town, unsigned days);
+
+// The write callback: appends the chunk to the response text (a std::string). A body that
+// would grow past max_weather_reply_bytes is dropped and the transfer aborted.
+std::size_t append_to_response(char* chunk, std::size_t size, std::size_t count, void* response);
+
+// Parses a reply; on failure prints the parse-failure message and returns the document as the
+// reader left it (null for an empty or non-JSON body). Leaves the English process locale.
+Json::Value parse_weather_json(const std::string& text);
+
+// Prints the not-found line when the reply's "message" is the service's unknown-town text.
+void check_service_error(const Json::Value& document);
+
+// Writes the text to standard output, flushing after every line end.
+void print_report_text(const std::string& text);

@@ -15,6 +15,19 @@ std::string storm_host();
 // (empty: the system's trust store). The TLS context is set up again on the next request.
 void set_storm_endpoint(const std::string& endpoint_url, const std::string& ca_file);
 
+// The connection's time-outs in seconds and the largest reply accepted, in bytes (HTTP headers
+// included). The defaults are the program's own; tests shorten them.
+struct storm_limits {
+    int connect_timeout = 10;
+    int send_timeout = 15;
+    int recv_timeout = 15;
+    int transfer_timeout = 30;
+    unsigned long recv_maxlength = 1048576;
+};
+
+// Tests only: limits for this process's later requests (storm_limits{} restores the defaults).
+void set_storm_limits(const storm_limits& limits);
+
 // Assembles the key into storm_key, installs the SOAP header, initialises TLS (once).
 void prepare_storm_request();
 
@@ -24,8 +37,7 @@ void prepare_storm_request();
 int call_key_api(const std::string& klucz, bool& verdict);
 int call_miejscowosc(const std::wstring& nazwa, std::string& reply);
 int call_ostrzezenia_pogodowe(float y, float x, std::string& reply);
-int call_szukaj_burzy(const std::string& y, const std::string& x, int promien,
-                      std::string& reply);
+int call_szukaj_burzy(const std::string& y, const std::string& x, int promien, std::string& reply);
 int call_skrot(const std::string& kierunek, std::string& reply);
 
 // Prints the runtime's description of the last failed call; nothing after a success.

@@ -1,0 +1,156 @@
+#include "storm/storm_client.h"
+
+#include "app/run_state.h"
+#include "nimbrovator_config.h"
+#include "soapserwerSOAPBindingProxy.h"
+
+// The namespace table of the client; this is the one place that defines it.
+#include "serwerSOAPBinding.nsmap"
+
+#include <csignal>
+#include <cstdlib>
+#include <ostream>
+
+namespace {
+
+// The one client object of the process. Replies are read as UTF-8 so that Polish text in
+// them arrives unchanged.
+serwerSOAPBindingProxy storm_proxy(SOAP_C_UTFSTRING, SOAP_IO_DEFAULT);
+
+// The header record; its klucz points at storm_key.
+KeyAPIstruct key_header;
+
+// Set only by tests: another endpoint and CA file. Both must outlive every call.
+std::string endpoint_override;
+std::string ca_file = NIMBROVATOR_STORM_CA_FILE;
+
+storm_limits limits;
+bool tls_context_ready = false;
+
+// Frees the TLS context and the cached TLS session, so that the next request sets up TLS anew.
+void drop_tls_context() {
+    soap* ctx = storm_proxy.soap;
+    if (ctx->session != nullptr) {
+        SSL_SESSION_free(ctx->session);
+        ctx->session = nullptr;
+    }
+    ctx->session_host[0] = '\0';
+    if (ctx->ctx != nullptr) {
+        SSL_CTX_free(ctx->ctx);
+        ctx->ctx = nullptr;
+    }
+    tls_context_ready = false;
+}
+
+// Runs at exit before the TLS library's own clean-up, which was registered earlier.
+void release_tls_at_exit() {
+    storm_proxy.destroy();
+    drop_tls_context();
+}
+
+void init_tls_once() {
+    static bool done = false;
+    if (done) {
+        return;
+    }
+    done = true;
+    soap_ssl_init();
+    std::atexit(release_tls_at_exit);
+    // A server that closes the connection while the request is being written must give a
+    // failed call, not end the process.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void assemble_key() {
+    std::size_t n = 0;
+    for (const std::string& piece : storm_key_pieces) {
+        for (char c : piece) {
+            if (n + 1 < sizeof storm_key) {
+                storm_key[n++] = c;
+            }
+        }
+    }
+    storm_key[n] = '\0';
+}
+
+void apply_limits() {
+    soap* ctx = storm_proxy.soap;
+    ctx->connect_timeout = limits.connect_timeout;
+    ctx->send_timeout = limits.send_timeout;
+    ctx->recv_timeout = limits.recv_timeout;
+    ctx->transfer_timeout = limits.transfer_timeout;
+    ctx->recv_maxlength = limits.recv_maxlength;
+}
+
+// The server must prove its identity with a certificate of a trusted CA for the endpoint's
+// host; a server that cannot is refused before anything is sent.
+void set_up_tls_context() {
+    if (tls_context_ready) {
+        return;
+    }
+    const char* cafile = ca_file.empty() ? nullptr : ca_file.c_str();
+    tls_context_ready = soap_ssl_client_context(storm_proxy.soap, SOAP_SSL_DEFAULT, nullptr,
+                                                nullptr, cafile, nullptr, nullptr) == SOAP_OK;
+    if (!tls_context_ready) {
+        drop_tls_context();
+    }
+}
+
+} // namespace
+
+std::string storm_default_endpoint() {
+    return "https://" + storm_host() + "/soap.php";
+}
+
+std::string storm_host() {
+    return NIMBROVATOR_STORM_HOST;
+}
+
+void set_storm_endpoint(const std::string& endpoint_url, const std::string& ca_file_path) {
+    endpoint_override = endpoint_url;
+    ca_file = ca_file_path;
+    storm_proxy.soap_endpoint = endpoint_override.c_str();
+    drop_tls_context();
+}
+
+void set_storm_limits(const storm_limits& new_limits) {
+    limits = new_limits;
+}
+
+void prepare_storm_request() {
+    assemble_key();
+    // The runtime drops the header after every call, so it is installed each time.
+    key_header.klucz = storm_key;
+    storm_proxy.soap_header(&key_header);
+    init_tls_once();
+    apply_limits();
+    set_up_tls_context();
+}
+
+int call_key_api(const std::string& klucz, bool& verdict) {
+    return storm_proxy.KeyAPI(klucz, verdict);
+}
+
+int call_miejscowosc(const std::wstring& nazwa, std::string& reply) {
+    return storm_proxy.miejscowosc(nazwa, reply);
+}
+
+int call_ostrzezenia_pogodowe(float y, float x, std::string& reply) {
+    return storm_proxy.ostrzezenia_USCOREpogodowe(y, x, reply);
+}
+
+int call_szukaj_burzy(const std::string& y, const std::string& x, int promien, std::string& reply) {
+    return storm_proxy.szukaj_USCOREburzy(y, x, promien, reply);
+}
+
+int call_skrot(const std::string& kierunek, std::string& reply) {
+    return storm_proxy.skrot(kierunek, reply);
+}
+
+void storm_fault_report(std::ostream& out) {
+    storm_proxy.soap_stream_fault(out);
+}
+
+void release_storm_call() {
+    storm_proxy.destroy();
+}

@@ -1,1 +1,139 @@
-// placeholder
+#include "storm/warnings.h"
+
+#include "app/run_state.h"
+#include "storm/reply_text.h"
+#include "storm/storm_client.h"
+
+#include <clocale>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <type_traits>
+
+const std::array<std::array<const char*, 3>, 6> warning_descriptions = {{
+    {"(od -20 do -25°C)", "(od -26 do -30°C)", "(poniżej -30°C)"},
+    {"(od 30 do 34°C)", "(od 35 do 38°C)", "(powyżej 38°C)"},
+    {"(w porywach od 70 do 90 km/h)", "(w porywach od 91 do 110 km/h)",
+     "(w porywach powyżej 110 km/h)"},
+    {"(deszcz od 25 do 40 mm w ciągu 24 godzin, śnieg od 10 do 15 cm w ciągu 24 godzin)",
+     "(deszcz od 41 do 70 mm w ciągu 24 godzin, śnieg od 16 do 30 cm w ciągu 24 godzin, śnieg od "
+     "10 do 15 cm w ciągu 12 godzin)",
+     "(deszcz powyżej 70 mm w ciągu 24 godzin, śnieg powyżej 30 cm w ciągu 24 godzin, śnieg "
+     "powyżej 15 cm w ciągu 12 godzin)"},
+    {"(deszcz od 15 do 40 mm, wiatr w porywach od 60 do 90 km/h, grad poniżej 2 cm)",
+     "(deszcz od 41 do 70 mm, wiatr w porywach od 91 do 110 km/h, grad od 2 do 5 cm)",
+     "(deszcz powyżej 70 mm, wiatr w porywach powyżej 110 km/h, grad powyżej 5 cm)"},
+    {"(ryzyko niewielkie)", "(ryzyko umiarkowane)", "(ryzyko wysokie)"},
+}};
+
+namespace {
+
+struct Hazard {
+    const char* element; // the reply element that carries the level
+    const char* label;   // the start of the printed line
+};
+
+// In the order of the printed lines and of warning_descriptions.
+const std::array<Hazard, 6> hazards = {{
+    {"mroz", "MRÓZ: "},
+    {"upal", "UPAŁ: "},
+    {"wiatr", "WIATR: "},
+    {"opad", "OPAD: "},
+    {"burza", "BURZA: "},
+    {"traba", "TORNADO: "},
+}};
+
+const std::size_t frost = 0;
+const std::size_t tornado = 5;
+
+std::string open_tag(const Hazard& hazard) {
+    return std::string("<") + hazard.element + " xsi:type=\"xsd:int\">";
+}
+
+std::string close_tag(const Hazard& hazard) {
+    return std::string("</") + hazard.element + ">";
+}
+
+// The printed line for one hazard at `level`; empty for a level other than "1", "2", "3".
+std::string hazard_line(std::size_t hazard, const std::string& level) {
+    if (level != "1" && level != "2" && level != "3") {
+        return "";
+    }
+    const char* description = warning_descriptions[hazard][level[0] - '1'];
+    if (hazard == tornado) {
+        return std::string(hazards[hazard].label) + description + "\n";
+    }
+    const char* middle =
+        (hazard == frost && level == "2") ? " stopie zagrożenia " : " stopień zagrożenia ";
+    return hazards[hazard].label + level + middle + description + "\n";
+}
+
+using LocaleHandle = std::unique_ptr<std::remove_pointer_t<locale_t>, decltype(&freelocale)>;
+
+// The "C" numeric locale, created once, for reading numbers whatever the process locale.
+locale_t c_numeric_locale() {
+    static const LocaleHandle handle(newlocale(LC_NUMERIC_MASK, "C", nullptr), &freelocale);
+    return handle.get();
+}
+
+// Writes `text` line by line, flushing standard output after each line end.
+void print_lines(const std::string& text) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            std::cout << text.substr(start) << std::flush;
+            return;
+        }
+        std::cout << text.substr(start, end - start) << '\n' << std::flush;
+        start = end + 1;
+    }
+}
+
+} // namespace
+
+float coordinate_value(const std::string& text) {
+    const locale_t numeric = c_numeric_locale();
+    if (numeric == nullptr) {
+        return 0.0F;
+    }
+    return strtof_l(text.c_str(), nullptr, numeric);
+}
+
+std::string format_warnings_report(const std::string& reply, const std::string& city,
+                                   const std::string& y, const std::string& x) {
+    if (reply.find(open_tag(hazards[frost])) == std::string::npos) {
+        return "";
+    }
+    std::array<std::string, 6> levels;
+    int warnings_count = 0;
+    for (std::size_t i = 0; i < hazards.size(); ++i) {
+        // A reply that lacks a hazard's element has no warning for it.
+        levels[i] = tag_value(reply, open_tag(hazards[i]), close_tag(hazards[i])).value_or("0");
+        warnings_count += levels[i] != "0" ? 1 : 0;
+    }
+    const std::string point = city + " o współrzędnych (" + y + " N, " + x + " E)";
+    if (warnings_count == 0) {
+        return "\nBrak ostrzeżeń dla punktu " + point + ".\n";
+    }
+    std::string text = warnings_count == 1 ? "\nWydano ostrzeżenie dla punktu "
+                                           : "\nWydano ostrzeżenia dla punktu ";
+    text += point + ":\n\n";
+    for (std::size_t i = 0; i < hazards.size(); ++i) {
+        text += hazard_line(i, levels[i]);
+    }
+    return text;
+}
+
+int get_warnings(std::string y, std::string x) {
+    const float latitude = coordinate_value(y);
+    const float longitude = coordinate_value(x);
+    std::string reply;
+    prepare_storm_request();
+    if (call_ostrzezenia_pogodowe(latitude, longitude, reply) != 0) {
+        storm_fault_report(std::cerr);
+    }
+    release_storm_call();
+    print_lines(format_warnings_report(reply, city, y, x));
+    return 0;
+}

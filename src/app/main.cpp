@@ -1,1 +1,5 @@
-int main() { return 0; }
+#include "app/run.h"
+
+int main(int argc, char** argv) {
+    return run_program(argc, argv);
+}

@@ -1,1 +1,130 @@
-// placeholder
+#include "app/run.h"
+
+#include "app/run_state.h"
+#include "app/screens.h"
+#include "store/database.h"
+#include "storm/lightning.h"
+#include "storm/town_lookup.h"
+#include "storm/warnings.h"
+#include "text/text.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char* const program_dir_name = "/.nimbrovator";
+const char* const database_name = "/zagrozenia_pogodowe.db";
+
+// The home directory of the real user from the password database, else $HOME; null when
+// neither names one.
+const char* find_home_directory() {
+    const struct passwd* entry = getpwuid(getuid());
+    if (entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] != '\0') {
+        return entry->pw_dir;
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') {
+        return home;
+    }
+    return nullptr;
+}
+
+// Fills homedir, progdir and db_full_path; false (with a message) when there is no home
+// directory or its paths would not fit the buffers.
+bool set_up_paths() {
+    const char* home = find_home_directory();
+    if (home == nullptr) {
+        std::fprintf(stderr, "Nie mogę ustalić katalogu domowego użytkownika.\n");
+        return false;
+    }
+    homedir = home;
+    const std::string dir = homedir + program_dir_name;
+    const std::string db = dir + database_name;
+    if (dir.size() >= sizeof progdir || db.size() >= sizeof db_full_path) {
+        std::fprintf(stderr, "Ścieżka katalogu domowego jest zbyt długa: %s\n", home);
+        return false;
+    }
+    std::memcpy(progdir, dir.c_str(), dir.size() + 1);
+    std::memcpy(db_full_path, db.c_str(), db.size() + 1);
+    return true;
+}
+
+void read_settings_snapshot() {
+    firstrun = read_setting(db_full_path, "firstrun");
+    weather = read_setting(db_full_path, "weather");
+    forecast = read_setting(db_full_path, "forecast");
+}
+
+// Banner, town lookup (with the weather reports), warnings, lightning.
+int run_reports(const std::string& town, int radius) {
+    show_banner(program_version);
+    if (get_city(town, radius) != 0) {
+        return 1;
+    }
+    get_warnings(y_coord, x_coord);
+    return get_storm(y_coord, x_coord, search_radius);
+}
+
+int dispatch(int argc, char** argv) {
+    if (argc <= 0) {
+        return 0;
+    }
+    if (argc == 1) {
+        return run_reports(std::string(), 0);
+    }
+    const std::string first = argv[1];
+    if (first == "-h" || first == "--help") {
+        show_usage(argv[0]);
+        return 0;
+    }
+    if (first == "-s") {
+        run_settings_menu(db_full_path, program_version, weather, forecast);
+        return 0;
+    }
+    if (argc == 2) {
+        return run_reports(first, 0);
+    }
+    if (argc == 3) {
+        return run_reports(first, requested_radius(argv[2]));
+    }
+    return 0;
+}
+
+} // namespace
+
+int requested_radius(const std::string& argument) {
+    if (argument.empty() || !is_number(argument, 10)) {
+        return 25;
+    }
+    errno = 0;
+    const long value = std::strtol(argument.c_str(), nullptr, 10);
+    if (errno == ERANGE || value > INT_MAX) {
+        return 25;
+    }
+    return static_cast<int>(value);
+}
+
+int run_program(int argc, char** argv) {
+    set_polish_locale();
+    polish_locale();
+    if (!set_up_paths()) {
+        return 1;
+    }
+    mkdir(progdir, 0755);
+    fill_name_tables();
+    init_database(db_full_path);
+    read_settings_snapshot();
+    if (firstrun == "1") {
+        show_whats_new();
+    }
+    update_setting(db_full_path, "firstrun", "0");
+    return dispatch(argc, argv);
+}

@@ -1,1 +1,155 @@
-// placeholder
+#include "store/database.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+const char* const create_cities =
+    "CREATE TABLE CITIES(ID INTEGER PRIMARY KEY AUTOINCREMENT   NOT NULL,"
+    "CITY               TEXT                NOT NULL UNIQUE,"
+    "Y_COORD            REAL                NOT NULL,"
+    "X_COORD            REAL                NOT NULL);";
+const char* const create_settings =
+    "CREATE TABLE SETTINGS(ID INTEGER PRIMARY KEY AUTOINCREMENT   NOT NULL,"
+    "PARAM              TEXT                NOT NULL UNIQUE,"
+    "SETTING            NUMERIC             NOT NULL)";
+const std::string insert_setting_sql = "INSERT INTO SETTINGS (PARAM, SETTING) VALUES (?, ?);";
+const std::string update_setting_sql = "UPDATE SETTINGS SET SETTING = ? WHERE PARAM = ?;";
+const std::string read_setting_sql = "SELECT PARAM, SETTING FROM SETTINGS WHERE PARAM = ?;";
+const std::string insert_city_sql = "INSERT INTO CITIES (CITY, Y_COORD, X_COORD) VALUES (?, ?, ?);";
+const std::string find_city_sql = "SELECT CITY, Y_COORD, X_COORD FROM CITIES WHERE CITY = ?;";
+
+// Another run may hold the file locked for a moment: wait for it rather than lose a write.
+constexpr int busy_timeout_ms = 5000;
+
+struct ConnectionCloser {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
+
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+// Opens the file; on failure prints the message and still gives the handle, whose later
+// statements then fail with their own messages.
+Connection open_database(const std::string& db_path) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open(db_path.c_str(), &raw);
+    Connection db(raw);
+    if (rc != SQLITE_OK) {
+        std::fprintf(stderr, "Nie mogę otworzyć bazy danych: %s\n", sqlite3_errmsg(db.get()));
+    } else {
+        sqlite3_busy_timeout(db.get(), busy_timeout_ms);
+    }
+    return db;
+}
+
+// Prepares the statement (its length with the terminating zero byte) and binds the texts,
+// which outlive the statement. A null statement and the message when preparation fails.
+Statement prepare(sqlite3* db, const std::string& sql, const std::vector<const std::string*>& texts,
+                  int* status = nullptr) {
+    sqlite3_stmt* raw = nullptr;
+    const int rc =
+        sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &raw, nullptr);
+    if (status != nullptr) {
+        *status = rc;
+    }
+    Statement statement(raw);
+    if (rc != SQLITE_OK) {
+        std::fprintf(stderr, "Błąd SQL: %s\n", sqlite3_errmsg(db));
+        return Statement();
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        sqlite3_bind_text(statement.get(), static_cast<int>(i) + 1, texts[i]->c_str(),
+                          static_cast<int>(texts[i]->size()), SQLITE_STATIC);
+    }
+    return statement;
+}
+
+// One writing statement: prepare, bind, step once; 1 only when it cannot be prepared.
+int run_write(const std::string& db_path, const std::string& sql,
+              const std::vector<const std::string*>& texts) {
+    Connection db = open_database(db_path);
+    Statement statement = prepare(db.get(), sql, texts);
+    if (!statement) {
+        return 1;
+    }
+    sqlite3_step(statement.get());
+    return 0;
+}
+
+std::string column_word(sqlite3_stmt* statement, int column) {
+    return first_word(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)));
+}
+
+} // namespace
+
+std::string first_word(const char* text) {
+    if (text == nullptr) {
+        return std::string();
+    }
+    std::stringstream stream;
+    stream << text << '\n';
+    std::string word;
+    stream >> word;
+    return word;
+}
+
+int init_database(const std::string& db_path) {
+    Connection db = open_database(db_path);
+    int result = 0;
+    if (sqlite3_exec(db.get(), create_cities, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        result = 1;
+    }
+    if (sqlite3_exec(db.get(), create_settings, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        result = 1;
+    }
+    const std::string one = "1";
+    for (const std::string key : {"weather", "forecast", "firstrun"}) {
+        Statement statement = prepare(db.get(), insert_setting_sql, {&key, &one});
+        if (statement) {
+            sqlite3_step(statement.get());
+        }
+    }
+    return result;
+}
+
+std::string read_setting(const std::string& db_path, const std::string& key) {
+    Connection db = open_database(db_path);
+    Statement statement = prepare(db.get(), read_setting_sql, {&key});
+    if (!statement || sqlite3_step(statement.get()) != SQLITE_ROW) {
+        return std::string();
+    }
+    return column_word(statement.get(), 1);
+}
+
+int update_setting(const std::string& db_path, const std::string& key, const std::string& value) {
+    return run_write(db_path, update_setting_sql, {&value, &key});
+}
+
+int find_city(const std::string& db_path, const std::string& town, std::string& y, std::string& x) {
+    Connection db = open_database(db_path);
+    int status = SQLITE_OK;
+    Statement statement = prepare(db.get(), find_city_sql, {&town}, &status);
+    if (!statement) {
+        return status;
+    }
+    if (sqlite3_step(statement.get()) != SQLITE_ROW) {
+        return 1;
+    }
+    y = column_word(statement.get(), 1);
+    x = column_word(statement.get(), 2);
+    return 0;
+}
+
+int insert_city(const std::string& db_path, const std::string& town, const std::string& y,
+                const std::string& x) {
+    return run_write(db_path, insert_city_sql, {&town, &y, &x});
+}

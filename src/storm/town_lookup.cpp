@@ -1,1 +1,233 @@
-// placeholder
+#include "storm/town_lookup.h"
+
+#include "app/run_state.h"
+#include "store/database.h"
+#include "storm/reply_text.h"
+#include "storm/storm_client.h"
+#include "text/text.h"
+#include "weather/current_weather.h"
+#include "weather/daily_forecast.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+
+namespace {
+
+constexpr std::size_t max_town_bytes = 40;
+constexpr int max_lookup_calls = 3;
+constexpr std::chrono::seconds pause_between_calls(1);
+
+void line_end() {
+    std::cout << '\n' << std::flush;
+}
+
+// One line of standard input, or false at its end (the prompt's line is then closed).
+bool read_line(std::string& line) {
+    if (std::getline(std::cin, line)) {
+        std::cin.clear();
+        return true;
+    }
+    line_end();
+    return false;
+}
+
+void report_end_of_input(const char* what) {
+    std::cerr << "Koniec danych wejściowych: nie podano " << what << "." << std::endl;
+}
+
+bool ask_town() {
+    do {
+        std::cout << "\nPodaj nazwę miejscowości: " << std::flush;
+        if (!read_line(city)) {
+            return false;
+        }
+        town_name = city;
+    } while (city.empty() || city.size() > max_town_bytes);
+    return true;
+}
+
+// A typed radius: empty gives 25; otherwise only digits, 5 to 100.
+bool parse_typed_radius(const std::string& line, int& radius) {
+    if (line.empty()) {
+        radius = 25;
+        return true;
+    }
+    if (!is_number(line, 10)) {
+        return false;
+    }
+    errno = 0;
+    const long value = std::strtol(line.c_str(), nullptr, 10);
+    if (errno == ERANGE || value < 5 || value > 100) {
+        return false;
+    }
+    radius = static_cast<int>(value);
+    return true;
+}
+
+bool ask_radius() {
+    std::string line;
+    do {
+        std::cout << "Podaj promień (5-100 km, ENTER = 25 km): " << std::flush;
+        if (!read_line(line)) {
+            return false;
+        }
+    } while (!parse_typed_radius(line, search_radius));
+    return true;
+}
+
+void run_weather_reports() {
+    if (weather == "1") {
+        show_current_weather();
+    }
+    if (forecast == "1") {
+        show_daily_forecast(2);
+    }
+}
+
+bool is_decimal_number(const std::string& text) {
+    std::size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
+    const std::size_t int_start = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        ++i;
+    }
+    if (i == int_start) {
+        return false;
+    }
+    if (i < text.size() && text[i] == '.') {
+        const std::size_t frac_start = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+            ++i;
+        }
+        if (i == frac_start) {
+            return false;
+        }
+    }
+    return i == text.size();
+}
+
+// Asks the storm service for the town's coordinates; nothing when no usable reply came.
+std::optional<Coordinates> fetch_coordinates(const std::wstring& name) {
+    prepare_storm_request();
+    std::string reply;
+    if (call_miejscowosc(name, reply) != 0) {
+        storm_fault_report(std::cerr);
+    }
+    release_storm_call();
+    return extract_coordinates(reply);
+}
+
+enum class Lookup { found, cached, unknown, failed, no_input };
+
+// One remote lookup of the normalised name, with the messages and weather reports it prints.
+Lookup look_up_remotely(const std::wstring& name, const std::string& key) {
+    std::cout << "Brak miejscowości " << key << " w bazie danych!";
+    line_end();
+    std::cout << "Pobieram współrzędne miejscowości z serwera " << storm_host() << "...";
+    line_end();
+    const std::optional<Coordinates> found = fetch_coordinates(name);
+    if (!found) {
+        return Lookup::failed;
+    }
+    if (found->y == "0" || found->x == "0") {
+        // A town the service has no data for; one value "0" is as unusable as both.
+        city.clear();
+        std::cout << "Na serwerze " << storm_host() << " brak danych o tej miejscowości.";
+        line_end();
+        run_weather_reports();
+        return Lookup::unknown;
+    }
+    y_coord = found->y;
+    x_coord = found->x;
+    std::cout << "Pobrałem współrzędne.";
+    line_end();
+    run_weather_reports();
+    return Lookup::found;
+}
+
+// One pass: ask when needed, normalise, then the cache or the service.
+Lookup look_up_once(bool interactive) {
+    if (city.empty() && !ask_town()) {
+        report_end_of_input("nazwy miejscowości");
+        return Lookup::no_input;
+    }
+    if (interactive && !ask_radius()) {
+        report_end_of_input("promienia");
+        return Lookup::no_input;
+    }
+    const std::wstring name = capitalize_town_name(to_wide(city));
+    city = to_narrow(name);
+    if (find_city(db_full_path, city, y_coord, x_coord) == 0) {
+        std::cout << "Miejscowość " << city << " jest w bazie danych!";
+        line_end();
+        run_weather_reports();
+        return Lookup::cached;
+    }
+    return look_up_remotely(name, city);
+}
+
+} // namespace
+
+int clamp_radius(int radius) {
+    if (radius < 5) {
+        return 25;
+    }
+    return radius > 100 ? 100 : radius;
+}
+
+std::optional<Coordinates> extract_coordinates(const std::string& reply) {
+    const std::string y_tag = "<y xsi:type=\"xsd:float\">";
+    const std::string x_tag = "<x xsi:type=\"xsd:float\">";
+    const std::size_t y_at = reply.find(y_tag);
+    if (y_at == std::string::npos) {
+        return std::nullopt;
+    }
+    const std::string after_y = reply.substr(y_at + y_tag.size());
+    const std::optional<std::string> y = tag_value(reply, y_tag, "</y>");
+    const std::optional<std::string> x = tag_value(after_y, x_tag, "</x>");
+    if (!y || !x || !is_decimal_number(*y) || !is_decimal_number(*x)) {
+        return std::nullopt;
+    }
+    return Coordinates{*y, *x};
+}
+
+int get_city(const std::string& town, int radius) {
+    town_name = town;
+    city = town;
+    search_radius = clamp_radius(radius);
+    const bool interactive = town.empty() && radius == 0;
+    int failed_calls = 0;
+    for (;;) {
+        const Lookup outcome = look_up_once(interactive);
+        if (outcome == Lookup::cached) {
+            return 0;
+        }
+        if (outcome == Lookup::found) {
+            break;
+        }
+        if (outcome == Lookup::unknown) {
+            failed_calls = 0;
+            continue;
+        }
+        if (outcome == Lookup::no_input) {
+            return 1;
+        }
+        // No usable reply: try the same name again a few times, then give up.
+        if (++failed_calls >= max_lookup_calls) {
+            std::cout << "Nie udało się pobrać współrzędnych miejscowości z serwera "
+                      << storm_host() << ".";
+            line_end();
+            return 1;
+        }
+        std::this_thread::sleep_for(pause_between_calls);
+    }
+    if (insert_city(db_full_path, city, y_coord, x_coord) != 0) {
+        std::cout << "Wystąpił błąd podczas dodawania miejscowości do bazy danych!";
+    } else {
+        std::cout << "Dodałem miejscowość do bazy danych!";
+    }
+    line_end();
+    return 0;
+}

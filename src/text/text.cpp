@@ -18,7 +18,9 @@ const char* installed_locale(const char* wanted) {
     return wanted;
 }
 
-bool is_separator(wchar_t c) { return c == L' ' || c == L'-'; }
+bool is_separator(wchar_t c) {
+    return c == L' ' || c == L'-';
+}
 
 } // namespace
 

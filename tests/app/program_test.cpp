@@ -1,1 +1,209 @@
-// placeholder
+// The program as a whole, run as a child process with its own home directory.
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+const std::string whats_new =
+    "*** Nimbrovator 0.2 - CO NOWEGO? ***\n\n"
+    "- pogoda aktualna\n"
+    "- prognoza pogody\n"
+    "- ustawienia programu - można włączyć/wyłączyć pobieranie i wyświetlanie pogody aktualnej "
+    "oraz prognozy (nimbrovator -s)\n"
+    "- poprawki w kodzie programu\n\n"
+    "Wciśnij ENTER";
+
+std::string usage(const std::string& name) {
+    return "\nużycie:\n\n" + name +
+           " [ miasto ] [ promień (opcjonalnie) ]\nlub interaktywnie bez parametrów.\n\n"
+           "-s ustawienia programu\n\n";
+}
+
+const std::string menu_title = "*** Nimbrovator 0.3 - USTAWIENIA ***\n\n";
+
+class ProgramTest : public ::testing::Test {
+  protected:
+    TempDir home;
+
+    std::string db_path() const { return home.path + "/.nimbrovator/zagrozenia_pogodowe.db"; }
+
+    ProgramResult run(std::vector<std::string> args, std::string input = "") {
+        ProgramRun run;
+        run.args = std::move(args);
+        run.input = std::move(input);
+        run.home = home.path;
+        return run_nimbrovator(run);
+    }
+
+    // Runs once so that the what's-new screen is behind us.
+    void first_run_done() {
+        const ProgramResult first = run({"-h"}, "\n");
+        ASSERT_EQ(first.exit_code, 0) << first.err;
+    }
+
+    std::string setting(const std::string& key) const {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(db_path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* statement = nullptr;
+        std::string value = "<none>";
+        const std::string sql = "SELECT SETTING FROM SETTINGS WHERE PARAM = '" + key + "'";
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW) {
+            value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        }
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+        return value;
+    }
+};
+
+TEST_F(ProgramTest, FirstRunShowsWhatsNewBeforeTheUsageThenNeverAgain) {
+    const ProgramResult first = run({"-h", "extra", "words"}, "\n");
+    EXPECT_EQ(first.exit_code, 0);
+    EXPECT_EQ(first.out, whats_new + usage(NIMBROVATOR_BINARY));
+    EXPECT_EQ(first.err, "");
+    struct stat info {};
+    ASSERT_EQ(stat((home.path + "/.nimbrovator").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0755u);
+    EXPECT_EQ(setting("firstrun"), "0");
+
+    const ProgramResult second = run({"--help"});
+    EXPECT_EQ(second.exit_code, 0);
+    EXPECT_EQ(second.out, usage(NIMBROVATOR_BINARY));
+}
+
+TEST_F(ProgramTest, UsageNamesTheProgramAsInvoked) {
+    first_run_done();
+    ProgramRun custom;
+    custom.args = {"-h"};
+    custom.home = home.path;
+    custom.argv0 = "./bin/nimbrovator";
+    EXPECT_EQ(run_nimbrovator(custom).out, usage("./bin/nimbrovator"));
+}
+
+TEST_F(ProgramTest, WhatsNewSurvivesEndOfInput) {
+    const ProgramResult first = run({"-h"});
+    EXPECT_EQ(first.exit_code, 0);
+    EXPECT_FALSE(first.timed_out);
+    EXPECT_EQ(first.out, whats_new + usage(NIMBROVATOR_BINARY));
+}
+
+TEST_F(ProgramTest, ThreeArgumentsPrintNothing) {
+    first_run_done();
+    const ProgramResult result = run({"Kraków", "30", "more"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(ProgramTest, SettingsMenuStoresTheAnswers) {
+    first_run_done();
+    const struct {
+        std::string input;
+        std::string weather;
+        std::string forecast;
+        std::string output;
+    } cases[] = {
+        {"n\nN\n", "0", "0",
+         menu_title + "Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: Pogoda aktualna [stan: "
+                      "WYŁĄCZONA]\nPrognoza pogody [stan: WŁĄCZONA] (t)ak/(n)ie: Prognoza "
+                      "pogody [stan: WYŁĄCZONA]\n"},
+        {"tak\nT\n\nnie\n1\nt\n", "1", "1",
+         menu_title + "Pogoda aktualna [stan: WYŁĄCZONA] (t)ak/(n)ie: "
+                      "Pogoda aktualna [stan: WYŁĄCZONA] (t)ak/(n)ie: "
+                      "Pogoda aktualna [stan: WŁĄCZONA]\n"
+                      "Prognoza pogody [stan: WYŁĄCZONA] (t)ak/(n)ie: "
+                      "Prognoza pogody [stan: WYŁĄCZONA] (t)ak/(n)ie: "
+                      "Prognoza pogody [stan: WYŁĄCZONA] (t)ak/(n)ie: "
+                      "Prognoza pogody [stan: WYŁĄCZONA] (t)ak/(n)ie: "
+                      "Prognoza pogody [stan: WŁĄCZONA]\n"},
+        {" t\nt \nN\nn\n", "0", "0",
+         menu_title + "Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: "
+                      "Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: "
+                      "Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: "
+                      "Pogoda aktualna [stan: WYŁĄCZONA]\n"
+                      "Prognoza pogody [stan: WŁĄCZONA] (t)ak/(n)ie: "
+                      "Prognoza pogody [stan: WYŁĄCZONA]\n"},
+    };
+    for (const auto& c : cases) {
+        const ProgramResult result = run({"-s", "ignored"}, c.input);
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(result.out, c.output) << c.input;
+        EXPECT_EQ(setting("weather"), c.weather) << c.input;
+        EXPECT_EQ(setting("forecast"), c.forecast) << c.input;
+    }
+}
+
+TEST_F(ProgramTest, EndOfInputLeavesTheMenuWithoutChangingTheSetting) {
+    first_run_done();
+    const ProgramResult at_first = run({"-s"}, "tak\n");
+    EXPECT_FALSE(at_first.timed_out);
+    EXPECT_EQ(at_first.exit_code, 0);
+    EXPECT_EQ(at_first.out, menu_title + "Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: "
+                                         "Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: \n");
+    EXPECT_EQ(setting("weather"), "1");
+
+    const ProgramResult at_second = run({"-s"}, "n\n");
+    EXPECT_FALSE(at_second.timed_out);
+    EXPECT_EQ(at_second.exit_code, 0);
+    EXPECT_EQ(at_second.out, menu_title + "Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: "
+                                          "Pogoda aktualna [stan: WYŁĄCZONA]\n"
+                                          "Prognoza pogody [stan: WŁĄCZONA] (t)ak/(n)ie: \n");
+    EXPECT_EQ(setting("weather"), "0");
+    EXPECT_EQ(setting("forecast"), "1");
+}
+
+TEST_F(ProgramTest, UnreadableSettingsShowAnEmptyState) {
+    // The program directory is a file: the database cannot be opened at all.
+    write_file(home.path + "/.nimbrovator", "not a directory");
+    const ProgramResult result = run({"-s"}, "t\n");
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out.rfind(menu_title + "Pogoda aktualna [stan: ] (t)ak/(n)ie: "
+                                            "Nie mogłem zaktualizować ustawień!\n",
+                               0),
+              0u)
+        << result.out;
+    EXPECT_NE(result.err.find("Nie mogę otworzyć bazy danych: "), std::string::npos);
+    EXPECT_NE(result.err.find("Błąd SQL: "), std::string::npos);
+}
+
+TEST_F(ProgramTest, HomeFallsBackToTheEnvironment) {
+    TempDir env_home;
+    ProgramRun run;
+    run.args = {"-h"};
+    run.input = "\n";
+    run.home = home.path;
+    run.environment = {"NIMBROVATOR_TEST_NO_PASSWD=1", "HOME=" + env_home.path};
+    const ProgramResult result = run_nimbrovator(run);
+    EXPECT_EQ(result.exit_code, 0);
+    struct stat info {};
+    EXPECT_EQ(stat((env_home.path + "/.nimbrovator/zagrozenia_pogodowe.db").c_str(), &info), 0);
+}
+
+TEST_F(ProgramTest, NoUsableHomeStopsWithAMessage) {
+    ProgramRun no_home;
+    no_home.args = {"-h"};
+    no_home.home = home.path;
+    no_home.environment = {"NIMBROVATOR_TEST_NO_PASSWD=1", "HOME="};
+    ProgramResult result = run_nimbrovator(no_home);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Nie mogę ustalić katalogu domowego użytkownika.\n");
+
+    for (std::size_t length : {243u, 300u, 5000u}) {
+        ProgramRun long_home;
+        long_home.args = {"-h"};
+        long_home.home = "/" + std::string(length - 1, 'h');
+        result = run_nimbrovator(long_home);
+        EXPECT_EQ(result.exit_code, 1) << length;
+        EXPECT_EQ(result.err,
+                  "Ścieżka katalogu domowego jest zbyt długa: " + long_home.home + "\n");
+    }
+}
+
+} // namespace

@@ -1,1 +1,113 @@
-// placeholder
+#include "support/run_program.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace {
+
+void close_fd(int& fd) {
+    if (fd >= 0) {
+        close(fd);
+        fd = -1;
+    }
+}
+
+[[noreturn]] void exec_child(const ProgramRun& run, int in_fd, int out_fd, int err_fd) {
+    dup2(in_fd, 0);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    setenv("TERM", "dumb", 1);
+    setenv("LD_PRELOAD", FAKE_HOME_LIBRARY, 1);
+    setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1", 1);
+    setenv("NIMBROVATOR_TEST_HOME", run.home.c_str(), 1);
+    for (const std::string& entry : run.environment) {
+        putenv(const_cast<char*>(entry.c_str()));
+    }
+    std::vector<char*> argv;
+    const std::string argv0 = run.argv0.empty() ? run.program : run.argv0;
+    argv.push_back(const_cast<char*>(argv0.c_str()));
+    for (const std::string& arg : run.args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(run.program.c_str(), argv.data());
+    _exit(127);
+}
+
+} // namespace
+
+ProgramResult run_nimbrovator(const ProgramRun& run) {
+    ProgramResult result;
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+        return result;
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(in_pipe[1]);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        exec_child(run, in_pipe[0], out_pipe[1], err_pipe[1]);
+    }
+    close(in_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    int in_fd = in_pipe[1], out_fd = out_pipe[0], err_fd = err_pipe[0];
+    fcntl(in_fd, F_SETFL, O_NONBLOCK);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::size_t written = 0;
+    if (run.input.empty()) {
+        close_fd(in_fd);
+    }
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(run.timeout_seconds);
+    while (out_fd >= 0 || err_fd >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timed_out = true;
+            kill(pid, SIGKILL);
+            break;
+        }
+        pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {in_fd, POLLOUT, 0}};
+        poll(fds, 3, static_cast<int>(left.count()));
+        char buffer[4096];
+        int* fd_of[2] = {&out_fd, &err_fd};
+        std::string* text_of[2] = {&result.out, &result.err};
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                const ssize_t n = read(*fd_of[i], buffer, sizeof buffer);
+                if (n > 0) {
+                    text_of[i]->append(buffer, static_cast<std::size_t>(n));
+                } else {
+                    close_fd(*fd_of[i]);
+                }
+            }
+        }
+        if (in_fd >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            const ssize_t n = write(in_fd, run.input.data() + written, run.input.size() - written);
+            if (n > 0) {
+                written += static_cast<std::size_t>(n);
+            }
+            if (n < 0 || written == run.input.size()) {
+                close_fd(in_fd);
+            }
+        }
+    }
+    close_fd(in_fd);
+    close_fd(out_fd);
+    close_fd(err_fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!result.timed_out && WIFEXITED(status)) {
+        result.exit_code = WEXITSTATUS(status);
+    }
+    return result;
+}

@@ -1,0 +1,12 @@
+// The program's run: start-up, command-line dispatch and the report sequence.
+#pragma once
+
+#include <string>
+
+// Runs the program for the given command line and gives the exit status: 0 when the run did
+// what was asked, 1 when it could not give its answer.
+int run_program(int argc, char** argv);
+
+// The radius asked for by a second command-line argument: its value when it is made only of
+// decimal digits and fits an int, else 25.
+int requested_radius(const std::string& argument);

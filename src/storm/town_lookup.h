@@ -1,0 +1,22 @@
+// Settling the town, the search radius and the town's coordinates.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// Settles city, town_name, y_coord, x_coord and search_radius, asking for the town (and, in a
+// run without arguments, the radius) when needed; runs the enabled weather reports on the way.
+// 0 once the coordinates are settled; 1 when no answer can come (end of input, or the storm
+// service gave no usable coordinates after repeated tries).
+int get_city(const std::string& town, int radius);
+
+// The search radius for a radius asked for by the caller: below 5 gives 25, above 100 gives 100.
+int clamp_radius(int radius);
+
+struct Coordinates {
+    std::string y;
+    std::string x;
+};
+// The y and x values of a town reply; nothing when a tag is missing or a value is not a
+// decimal number.
+std::optional<Coordinates> extract_coordinates(const std::string& reply);

@@ -117,6 +117,9 @@ Json::Value parse_weather_json(const std::string& text) {
     set_english_locale();
     if (nested_too_deep(text) || !reader.parse(text, document, false)) {
         std::cout << "Odebrałem nieprawidłowe dane z serwera, spróbuj ponownie!\n" << std::flush;
+        // Whatever the reader built before it failed (say, from a body cut short) is dropped:
+        // the report runs on a null document.
+        return Json::Value();
     }
     return document;
 }

@@ -34,8 +34,8 @@ std::string fetch_daily_forecast(const std::string& town, unsigned days);
 // would grow past max_weather_reply_bytes is dropped and the transfer aborted.
 std::size_t append_to_response(char* chunk, std::size_t size, std::size_t count, void* response);
 
-// Parses a reply; on failure prints the parse-failure message and returns the document as the
-// reader left it (null for an empty or non-JSON body). Leaves the English process locale.
+// Parses a reply; on failure prints the parse-failure message and returns a null document.
+// Leaves the English process locale.
 Json::Value parse_weather_json(const std::string& text);
 
 // Prints the not-found line when the reply's "message" is the service's unknown-town text.

@@ -1,0 +1,228 @@
+#include "weather/fake_weather_service.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+const char* const current_weather_endpoint = "/data/2.5/weather";
+const char* const daily_forecast_endpoint = "/data/2.5/forecast/daily";
+
+struct fake_weather_service {
+    httplib::Server server;
+    std::thread listener;
+    int port = 0;
+    mutable std::mutex mutex;
+    std::condition_variable stopping_changed;
+    bool stopping = false;
+    std::map<std::string, fake_reply> replies;
+    std::vector<std::string> requests;
+    std::map<std::string, int> hits;
+};
+
+namespace {
+
+constexpr auto longest_silence = std::chrono::seconds(10);
+
+// Records the request and returns the reply configured for its path.
+fake_reply take_request(fake_weather_service& service, const httplib::Request& request) {
+    std::lock_guard<std::mutex> lock(service.mutex);
+    service.requests.push_back(request.target);
+    ++service.hits[request.path];
+    const auto found = service.replies.find(request.path);
+    if (found == service.replies.end()) {
+        fake_reply missing;
+        missing.status = 404;
+        return missing;
+    }
+    return found->second;
+}
+
+void wait_for_stop(fake_weather_service& service) {
+    std::unique_lock<std::mutex> lock(service.mutex);
+    service.stopping_changed.wait_for(lock, longest_silence, [&] { return service.stopping; });
+}
+
+void answer(fake_weather_service& service, const httplib::Request& request,
+            httplib::Response& response) {
+    const fake_reply reply = take_request(service, request);
+    if (reply.silent) {
+        wait_for_stop(service);
+        return;
+    }
+    response.status = reply.status;
+    if (reply.chunks.empty()) {
+        response.set_content(reply.body, "application/json; charset=utf-8");
+        return;
+    }
+    response.set_chunked_content_provider(
+        "application/json; charset=utf-8",
+        [chunks = reply.chunks](std::size_t, httplib::DataSink& sink) {
+            for (const std::string& chunk : chunks) {
+                if (!sink.write(chunk.data(), chunk.size())) {
+                    return false;
+                }
+                // A pause so that the pieces reach the client as separate reads.
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            sink.done();
+            return true;
+        });
+}
+
+} // namespace
+
+void fake_weather_service_stopper::operator()(fake_weather_service* service) const {
+    {
+        std::lock_guard<std::mutex> lock(service->mutex);
+        service->stopping = true;
+    }
+    service->stopping_changed.notify_all();
+    service->server.stop();
+    if (service->listener.joinable()) {
+        service->listener.join();
+    }
+    delete service;
+}
+
+fake_weather_service_handle start_fake_weather_service(int port) {
+    fake_weather_service_handle service(new fake_weather_service);
+    fake_weather_service* raw = service.get();
+    const auto handler = [raw](const httplib::Request& request, httplib::Response& response) {
+        answer(*raw, request, response);
+    };
+    service->server.Get(".*", handler);
+    if (port == 0) {
+        service->port = service->server.bind_to_any_port("127.0.0.1");
+    } else if (service->server.bind_to_port("127.0.0.1", port)) {
+        service->port = port;
+    }
+    if (service->port <= 0) {
+        return nullptr;
+    }
+    service->listener = std::thread([raw] { raw->server.listen_after_bind(); });
+    // stop() only takes effect once the accept loop runs, so wait for it (bounded).
+    for (int i = 0; i < 5000 && !service->server.is_running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return service;
+}
+
+int fake_service_port(const fake_weather_service& service) {
+    return service.port;
+}
+
+std::string fake_service_base_url(const fake_weather_service& service) {
+    return "http://127.0.0.1:" + std::to_string(service.port);
+}
+
+void set_fake_reply(fake_weather_service& service, const std::string& path, fake_reply reply) {
+    std::lock_guard<std::mutex> lock(service.mutex);
+    service.replies[path] = std::move(reply);
+}
+
+std::vector<std::string> recorded_requests(const fake_weather_service& service) {
+    std::lock_guard<std::mutex> lock(service.mutex);
+    return service.requests;
+}
+
+int endpoint_hits(const fake_weather_service& service, const std::string& path) {
+    std::lock_guard<std::mutex> lock(service.mutex);
+    const auto found = service.hits.find(path);
+    return found == service.hits.end() ? 0 : found->second;
+}
+
+Json::Value full_current_weather() {
+    Json::Value reply;
+    reply["coord"]["lon"] = 19.94;
+    reply["coord"]["lat"] = 50.06;
+    Json::Value condition;
+    condition["id"] = 800;
+    condition["main"] = "Clear";
+    condition["description"] = "bezchmurnie";
+    condition["icon"] = "01d";
+    reply["weather"].append(condition);
+    reply["base"] = "stations";
+    reply["main"]["temp"] = 18.3;
+    reply["main"]["feels_like"] = 17.6;
+    reply["main"]["temp_min"] = 16.1;
+    reply["main"]["temp_max"] = 19.8;
+    reply["main"]["pressure"] = 1012;
+    reply["main"]["humidity"] = 55;
+    reply["visibility"] = 10000;
+    reply["wind"]["speed"] = 3.6;
+    reply["wind"]["deg"] = 270;
+    reply["wind"]["gust"] = 7.2;
+    reply["clouds"]["all"] = 40;
+    reply["dt"] = 1494081000;
+    reply["sys"]["country"] = "PL";
+    reply["sys"]["sunrise"] = 1494039600;
+    reply["sys"]["sunset"] = 1494094200;
+    reply["timezone"] = 7200;
+    reply["id"] = 3094802;
+    reply["name"] = "Kraków";
+    reply["cod"] = 200;
+    return reply;
+}
+
+Json::Value forecast_day(std::time_t time, double min, double max, int humidity, int pressure,
+                         double speed, const std::string& description) {
+    Json::Value day;
+    day["dt"] = static_cast<Json::Int64>(time);
+    day["sunrise"] = static_cast<Json::Int64>(time) - 21600;
+    day["sunset"] = static_cast<Json::Int64>(time) + 28800;
+    day["temp"]["day"] = (min + max) / 2;
+    day["temp"]["min"] = min;
+    day["temp"]["max"] = max;
+    day["temp"]["night"] = min;
+    day["temp"]["eve"] = max;
+    day["temp"]["morn"] = min;
+    day["pressure"] = pressure;
+    day["humidity"] = humidity;
+    Json::Value condition;
+    condition["id"] = 800;
+    condition["main"] = "Clear";
+    condition["description"] = description;
+    condition["icon"] = "01d";
+    day["weather"].append(condition);
+    day["speed"] = speed;
+    day["deg"] = 250;
+    day["gust"] = speed * 2;
+    day["clouds"] = 20;
+    day["pop"] = 0.1;
+    return day;
+}
+
+Json::Value daily_forecast(const std::vector<Json::Value>& days) {
+    Json::Value reply;
+    reply["city"]["id"] = 3094802;
+    reply["city"]["name"] = "Kraków";
+    reply["city"]["country"] = "PL";
+    reply["cod"] = "200";
+    reply["message"] = 0.0582563;
+    reply["cnt"] = static_cast<Json::UInt>(days.size());
+    reply["list"] = Json::Value(Json::arrayValue);
+    for (const Json::Value& day : days) {
+        reply["list"].append(day);
+    }
+    return reply;
+}
+
+std::string not_found_reply() {
+    return R"({"message":"Error: Not found city","cod":"404"})";
+}
+
+std::string padded_not_found_reply(std::size_t bytes) {
+    const std::string head = R"({"message":"Error: Not found city","cod":"404","pad":")";
+    const std::string tail = "\"}";
+    return head + std::string(bytes - head.size() - tail.size(), 'x') + tail;
+}
+
+std::string json_text(const Json::Value& document) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    return Json::writeString(builder, document);
+}

@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::size_t max_town_bytes = 40;
 constexpr int max_lookup_calls = 3;
-constexpr std::chrono::seconds pause_between_calls(1);
 
 void line_end() {
     std::cout << '\n' << std::flush;
@@ -170,6 +169,8 @@ Lookup look_up_once(bool interactive) {
 
 } // namespace
 
+std::chrono::milliseconds lookup_retry_pause(1000);
+
 int clamp_radius(int radius) {
     if (radius < 5) {
         return 25;
@@ -221,7 +222,7 @@ int get_city(const std::string& town, int radius) {
             line_end();
             return 1;
         }
-        std::this_thread::sleep_for(pause_between_calls);
+        std::this_thread::sleep_for(lookup_retry_pause);
     }
     if (insert_city(db_full_path, city, y_coord, x_coord) != 0) {
         std::cout << "Wystąpił błąd podczas dodawania miejscowości do bazy danych!";

@@ -1,6 +1,7 @@
 // Settling the town, the search radius and the town's coordinates.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,9 @@
 // 0 once the coordinates are settled; 1 when no answer can come (end of input, or the storm
 // service gave no usable coordinates after repeated tries).
 int get_city(const std::string& town, int radius);
+
+// The pause before the storm service is asked again for the same town (tests shorten it).
+extern std::chrono::milliseconds lookup_retry_pause;
 
 // The search radius for a radius asked for by the caller: below 5 gives 25, above 100 gives 100.
 int clamp_radius(int radius);

@@ -1,1 +1,259 @@
-// placeholder
+// Settling the town and its coordinates, against a local fake storm service.
+#include "app/run_state.h"
+#include "store/database.h"
+#include "storm/fake_storm_service.h"
+#include "storm/storm_client.h"
+#include "storm/town_lookup.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+const std::string y_tag = "<y xsi:type=\"xsd:float\">";
+const std::string x_tag = "<x xsi:type=\"xsd:float\">";
+
+std::string town_markup(const std::string& y, const std::string& x) {
+    return y_tag + y + "</y>" + x_tag + x + "</x>";
+}
+
+fake_storm_reply town_reply(const std::string& y, const std::string& x) {
+    fake_storm_reply reply;
+    reply.body =
+        soap_reply("miejscowosc", soap_return("ns2:MyComplexTypeMiejscowosc", town_markup(y, x)));
+    return reply;
+}
+
+// The value of the nazwa element of a request body.
+std::string sent_name(const fake_storm_request& request) {
+    const std::string open = "<nazwa xsi:type=\"xsd:string\">";
+    const std::size_t start = request.body.find(open);
+    if (start == std::string::npos) {
+        return "<none>";
+    }
+    const std::size_t end = request.body.find("</nazwa>", start);
+    return request.body.substr(start + open.size(), end - start - open.size());
+}
+
+class TownLookupTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    fake_storm_service_handle service =
+        start_fake_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key");
+    std::istringstream input;
+    std::ostringstream output;
+    std::streambuf* saved_in = nullptr;
+    std::streambuf* saved_out = nullptr;
+
+    void SetUp() override {
+        ASSERT_TRUE(service);
+        lookup_retry_pause = std::chrono::milliseconds(10);
+        set_storm_endpoint(fake_storm_endpoint(*service), TEST_PKI_DIR "/ca.pem");
+        const std::string db = dir.path + "/zagrozenia_pogodowe.db";
+        std::strcpy(db_full_path, db.c_str());
+        init_database(db_full_path);
+        weather = "0";
+        forecast = "0";
+        city.clear();
+        y_coord.clear();
+        x_coord.clear();
+        saved_in = std::cin.rdbuf(input.rdbuf());
+        saved_out = std::cout.rdbuf(output.rdbuf());
+        std::cin.clear();
+    }
+    void TearDown() override {
+        std::cin.rdbuf(saved_in);
+        std::cout.rdbuf(saved_out);
+        std::cin.clear();
+    }
+
+    void type(const std::string& lines) { input.str(lines); }
+    std::vector<fake_storm_request> requests() const { return fake_storm_requests(*service); }
+    std::string looking_up(const std::string& key) const {
+        return "Brak miejscowości " + key +
+               " w bazie danych!\nPobieram współrzędne "
+               "miejscowości z serwera " +
+               storm_host() + "...\n";
+    }
+    std::string unknown_town() const {
+        return "Na serwerze " + storm_host() + " brak danych o tej miejscowości.\n";
+    }
+};
+
+TEST_F(TownLookupTest, NewTownIsFetchedNormalisedAndCached) {
+    set_fake_storm_reply(*service, town_reply("50.06", "19.94"));
+    EXPECT_EQ(get_city("zielona góra", 0), 0);
+    EXPECT_EQ(output.str(), looking_up("Zielona Góra") +
+                                "Pobrałem współrzędne.\nDodałem miejscowość do bazy danych!\n");
+    EXPECT_EQ(city, "Zielona Góra");
+    EXPECT_EQ(town_name, "zielona góra");
+    EXPECT_EQ(y_coord, "50.06");
+    EXPECT_EQ(x_coord, "19.94");
+    EXPECT_EQ(search_radius, 25);
+    ASSERT_EQ(requests().size(), 1u);
+    EXPECT_EQ(sent_name(requests()[0]), "Zielona Góra");
+
+    std::string y, x;
+    ASSERT_EQ(find_city(db_full_path, "Zielona Góra", y, x), 0);
+    EXPECT_EQ(y, "50.06");
+    EXPECT_EQ(x, "19.94");
+}
+
+TEST_F(TownLookupTest, CachedTownMakesNoCall) {
+    insert_city(db_full_path, "Kraków", "50.0614", "19.9366");
+    EXPECT_EQ(get_city("KRAKÓW", 30), 0);
+    EXPECT_EQ(output.str(), "Miejscowość Kraków jest w bazie danych!\n");
+    EXPECT_EQ(y_coord, "50.0614");
+    EXPECT_EQ(search_radius, 30);
+    EXPECT_TRUE(requests().empty());
+}
+
+TEST_F(TownLookupTest, UnknownTownAsksForAnotherEvenAfterACommandLineTown) {
+    set_fake_storm_handler(*service, [](const fake_storm_request& request) {
+        return sent_name(request) == "Kraków" ? town_reply("50.0614", "19.9366")
+                                              : town_reply("0", "0");
+    });
+    type("kraków\n");
+    EXPECT_EQ(get_city("Atlantyda", 40), 0);
+    EXPECT_EQ(output.str(), looking_up("Atlantyda") + unknown_town() +
+                                "\nPodaj nazwę miejscowości: " + looking_up("Kraków") +
+                                "Pobrałem współrzędne.\nDodałem miejscowość do bazy danych!\n");
+    EXPECT_EQ(search_radius, 40) << "no radius prompt after a command-line town";
+    EXPECT_EQ(town_name, "kraków");
+    std::string y, x;
+    EXPECT_EQ(find_city(db_full_path, "Atlantyda", y, x), 1) << "an unknown town is not cached";
+}
+
+TEST_F(TownLookupTest, OneZeroCoordinateIsATownWithoutData) {
+    set_fake_storm_handler(*service, [](const fake_storm_request& request) {
+        return sent_name(request) == "Kraków" ? town_reply("50.0614", "19.9366")
+                                              : town_reply("52.1", "0");
+    });
+    type("Kraków\n");
+    EXPECT_EQ(get_city("Gdzieś", 0), 0);
+    EXPECT_EQ(
+        output.str().find(looking_up("Gdzieś") + unknown_town() + "\nPodaj nazwę miejscowości: "),
+        0u)
+        << output.str();
+    std::string y, x;
+    EXPECT_EQ(find_city(db_full_path, "Gdzieś", y, x), 1);
+}
+
+TEST_F(TownLookupTest, InteractivePromptsRejectBadLines) {
+    set_fake_storm_reply(*service, town_reply("50.0614", "19.9366"));
+    const std::string forty_one(41, 'a');
+    const std::string twenty_one_polish = "żółćżółćżółćżółćżółćż"; // 21 letters, 42 bytes
+    type("\n" + forty_one + "\n" + twenty_one_polish +
+         "\nkraków\n4\n101\n-5\n50 km\nabc\n 50\n"
+         "12345678901\n007\n");
+    EXPECT_EQ(get_city("", 0), 0);
+    const std::string town_prompt = "\nPodaj nazwę miejscowości: ";
+    const std::string radius_prompt = "Podaj promień (5-100 km, ENTER = 25 km): ";
+    std::string expected;
+    for (int i = 0; i < 4; ++i) {
+        expected += town_prompt;
+    }
+    for (int i = 0; i < 8; ++i) {
+        expected += radius_prompt;
+    }
+    expected += looking_up("Kraków");
+    EXPECT_EQ(output.str().rfind(expected, 0), 0u) << output.str();
+    EXPECT_EQ(search_radius, 7);
+}
+
+TEST_F(TownLookupTest, InteractiveRadiusBoundsAndDefault) {
+    const struct {
+        const char* line;
+        int radius;
+    } cases[] = {{"", 25}, {"5", 5}, {"100", 100}, {"0050", 50}};
+    insert_city(db_full_path, "Kraków", "50.0614", "19.9366");
+    for (const auto& c : cases) {
+        type(std::string("Kraków\n") + c.line + "\n");
+        std::cin.clear();
+        EXPECT_EQ(get_city("", 0), 0);
+        EXPECT_EQ(search_radius, c.radius) << c.line;
+    }
+    // Forty bytes exactly are accepted as a name.
+    const std::string forty = "żółćżółćżółćżółćżółć"; // 20 letters, 40 bytes
+    ASSERT_EQ(forty.size(), 40u);
+    set_fake_storm_reply(*service, town_reply("1.5", "2.5"));
+    type(forty + "\n\n");
+    std::cin.clear();
+    EXPECT_EQ(get_city("", 0), 0);
+    EXPECT_EQ(city, "Żółćżółćżółćżółćżółć");
+}
+
+TEST_F(TownLookupTest, ServiceFailureIsRetriedAFewTimesThenGivenUp) {
+    set_fake_storm_reply(*service, soap_fault_reply("SOAP-ENV:Server", "Nieprawidłowy klucz"));
+    testing::internal::CaptureStderr();
+    lookup_retry_pause = std::chrono::milliseconds(300);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(get_city("Kraków", 0), 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600))
+        << "the calls are spaced by the pause";
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(requests().size(), 3u);
+    EXPECT_EQ(output.str(), looking_up("Kraków") + looking_up("Kraków") + looking_up("Kraków") +
+                                "Nie udało się pobrać współrzędnych miejscowości z serwera " +
+                                storm_host() + ".\n");
+    EXPECT_NE(err.find("Nieprawidłowy klucz"), std::string::npos) << err;
+}
+
+TEST_F(TownLookupTest, RepliesWithoutUsableCoordinatesAreNeverCached) {
+    const std::string bodies[] = {
+        y_tag + "50.06</y>",                       // no x element
+        x_tag + "19.94</x>" + y_tag + "50.06</y>", // x before y
+        town_markup("50,06", "19.94"),             // not a decimal number
+        town_markup("", "19.94"),
+        "<y xsi:type=\"xsd:string\">50.06</y>" + x_tag + "19.94</x>",
+    };
+    for (const std::string& body : bodies) {
+        fake_storm_reply reply;
+        reply.body = soap_reply("miejscowosc", soap_return("ns2:MyComplexTypeMiejscowosc", body));
+        set_fake_storm_reply(*service, reply);
+        EXPECT_EQ(get_city("Kraków", 0), 1) << body;
+    }
+    std::string y, x;
+    EXPECT_EQ(find_city(db_full_path, "Kraków", y, x), 1);
+}
+
+TEST_F(TownLookupTest, EndOfInputEndsTheLookup) {
+    testing::internal::CaptureStderr();
+    type("");
+    EXPECT_EQ(get_city("", 0), 1);
+    type("Kraków\n");
+    std::cin.clear();
+    EXPECT_EQ(get_city("", 0), 1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "Koniec danych wejściowych: nie podano nazwy miejscowości.\n"
+                   "Koniec danych wejściowych: nie podano promienia.\n");
+    EXPECT_TRUE(requests().empty());
+}
+
+TEST(ClampRadius, KeepsFiveToHundred) {
+    const std::pair<int, int> cases[] = {{0, 25},    {4, 25},    {5, 5},   {100, 100},
+                                         {101, 100}, {500, 100}, {-3, 25}, {30, 30}};
+    for (const auto& [given, expected] : cases) {
+        EXPECT_EQ(clamp_radius(given), expected) << given;
+    }
+}
+
+TEST(ExtractCoordinates, TakesTheTextsUnchanged) {
+    const auto found = extract_coordinates("\n  " + town_markup("50.0614", "-19.9366") + " ");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->y, "50.0614");
+    EXPECT_EQ(found->x, "-19.9366");
+    const auto zero = extract_coordinates(town_markup("0", "0"));
+    ASSERT_TRUE(zero);
+    EXPECT_EQ(zero->y, "0");
+    EXPECT_FALSE(extract_coordinates(""));
+    EXPECT_FALSE(extract_coordinates(y_tag + "50.06")); // no closing tag, no x
+    EXPECT_FALSE(extract_coordinates(town_markup("50.", "1")));
+    EXPECT_FALSE(extract_coordinates(town_markup("1e5", "1")));
+}
+
+} // namespace

@@ -1,0 +1,35 @@
+#!/bin/sh
+# Makes the certificates of the storm client tests in directory $1:
+#   ca.pem/ca.key              the test CA
+#   server.pem/server.key      localhost and 127.0.0.1, signed by the test CA
+#   wrong-host-server.pem/.key another host name only, signed by the test CA
+#   other-ca.pem/other-ca.key  a second CA that the client does not trust
+#   other-server.pem/.key      localhost and 127.0.0.1, signed by the second CA
+set -eu
+out=$1
+openssl=${OPENSSL:-openssl}
+mkdir -p "$out"
+cd "$out"
+
+new_ca() { # name subject
+    "$openssl" req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 3650 \
+        -subj "$2" -keyout "$1.key" -out "$1.pem" \
+        -addext "basicConstraints=critical,CA:TRUE" \
+        -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+}
+
+new_server() { # name ca subjectAltName
+    "$openssl" req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+        -subj "/CN=storm test server" -keyout "$1.key" -out "$1.csr" 2>/dev/null
+    printf 'basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\nsubjectAltName=%s\n' "$3" \
+        > "$1.ext"
+    "$openssl" x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" -CAcreateserial \
+        -days 3650 -extfile "$1.ext" -out "$1.pem" 2>/dev/null
+    rm -f "$1.csr" "$1.ext"
+}
+
+new_ca ca "/CN=nimbrovator test CA"
+new_ca other-ca "/CN=nimbrovator other CA"
+new_server server ca "DNS:localhost,IP:127.0.0.1"
+new_server wrong-host-server ca "DNS:elsewhere.invalid"
+new_server other-server other-ca "DNS:localhost,IP:127.0.0.1"

@@ -1,0 +1,371 @@
+#include "storm/storm_client.h"
+
+#include "nimbrovator_config.h"
+#include "storm/fake_storm_service.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+const std::string pki_dir = TEST_PKI_DIR;
+const std::string configured_endpoint = "https://" NIMBROVATOR_STORM_HOST "/soap.php";
+const std::string encoding_ns = "http://schemas.xmlsoap.org/soap/encoding/";
+
+// Short limits, so that the time-out tests end within seconds.
+storm_limits short_limits() {
+    storm_limits limits;
+    limits.connect_timeout = 2;
+    limits.send_timeout = 2;
+    limits.recv_timeout = 1;
+    limits.transfer_timeout = 1;
+    return limits;
+}
+
+// One storm service request as the reports make it; the fault report is taken before the
+// call's storage is released, as the reports print it.
+struct outcome {
+    int status;
+    std::string report;
+};
+
+outcome request(const std::function<int()>& call) {
+    prepare_storm_request();
+    outcome result{call(), ""};
+    std::ostringstream report;
+    storm_fault_report(report);
+    result.report = report.str();
+    release_storm_call();
+    return result;
+}
+
+// Expected request body: the envelope with its header around the request element.
+std::string request_body(const std::string& request_element) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+           "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\" "
+           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+           "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" xmlns:ns1=\"" +
+           configured_endpoint +
+           "\"><SOAP-ENV:Header><KeyAPI><klucz>" EXPECTED_STORM_KEY
+           "</klucz></KeyAPI></SOAP-ENV:Header><SOAP-ENV:Body SOAP-ENV:encodingStyle=\"" +
+           encoding_ns + "\">" + request_element + "</SOAP-ENV:Body></SOAP-ENV:Envelope>\r\n";
+}
+
+class StormClientTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        service = start_fake_storm_service(pki_dir + "/server.pem", pki_dir + "/server.key");
+        ASSERT_NE(service, nullptr) << "the fake storm service did not start";
+        use(*service);
+        set_storm_limits(short_limits());
+    }
+
+    void TearDown() override { set_storm_limits(storm_limits{}); }
+
+    static void use(const fake_storm_service& target) {
+        set_storm_endpoint(fake_storm_endpoint(target), pki_dir + "/ca.pem");
+    }
+
+    std::vector<fake_storm_request> requests() const { return fake_storm_requests(*service); }
+
+    fake_storm_service_handle service;
+};
+
+struct wire_case {
+    std::string operation;
+    std::function<int()> call;
+    std::string request_element;
+};
+
+TEST_F(StormClientTest, EachOperationSendsItsRequestWithKeyHeaderAndAction) {
+    const std::vector<wire_case> cases = {
+        {"KeyAPI",
+         [] {
+             bool verdict = true;
+             return call_key_api("abc&<>", verdict);
+         },
+         "<ns1:KeyAPI><klucz xsi:type=\"xsd:string\">abc&amp;&lt;&gt;</klucz></ns1:KeyAPI>"},
+        {"miejscowosc",
+         [] {
+             std::string reply;
+             return call_miejscowosc(L"\u0141\u00f3d\u017a", reply);
+         },
+         "<ns1:miejscowosc><nazwa xsi:type=\"xsd:string\">\xc5\x81\xc3\xb3\x64\xc5\xba</nazwa>"
+         "</ns1:miejscowosc>"},
+        {"ostrzezenia_pogodowe",
+         [] {
+             std::string reply;
+             return call_ostrzezenia_pogodowe(50.0614f, 19.9366f, reply);
+         },
+         "<ns1:ostrzezenia_pogodowe><y xsi:type=\"xsd:float\">50.0614014</y>"
+         "<x xsi:type=\"xsd:float\">19.9365997</x></ns1:ostrzezenia_pogodowe>"},
+        {"szukaj_burzy",
+         [] {
+             std::string reply;
+             return call_szukaj_burzy("50.06", "19.940000", 30, reply);
+         },
+         "<ns1:szukaj_burzy><y xsi:type=\"xsd:string\">50.06</y>"
+         "<x xsi:type=\"xsd:string\">19.940000</x><promien xsi:type=\"xsd:int\">30</promien>"
+         "</ns1:szukaj_burzy>"},
+        {"skrot",
+         [] {
+             std::string reply;
+             return call_skrot("NW", reply);
+         },
+         "<ns1:skrot><kierunek xsi:type=\"xsd:string\">NW</kierunek></ns1:skrot>"},
+    };
+    set_fake_storm_handler(*service, [](const fake_storm_request& sent) {
+        const std::string operation = soap_operation(sent);
+        const bool key_api = operation == "KeyAPI";
+        return fake_storm_reply{
+            200, soap_reply(operation, soap_return(key_api ? "xsd:boolean" : "xsd:string",
+                                                   key_api ? "true" : "x"))};
+    });
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].operation);
+        EXPECT_EQ(request(cases[i].call).status, 0);
+        const auto received = requests();
+        ASSERT_EQ(received.size(), i + 1);
+        const fake_storm_request& sent = received.back();
+        EXPECT_EQ(sent.method, "POST");
+        EXPECT_EQ(sent.path, "/soap.php");
+        EXPECT_EQ(request_header(sent, "SOAPAction"),
+                  "\"" + configured_endpoint + "#" + cases[i].operation + "\"");
+        EXPECT_EQ(request_header(sent, "Content-Type"), "text/xml; charset=utf-8");
+        EXPECT_EQ(request_header(sent, "Content-Length"), std::to_string(sent.body.size()));
+        EXPECT_EQ(sent.body, request_body(cases[i].request_element));
+    }
+}
+
+TEST_F(StormClientTest, EveryRequestOfARunCarriesTheKey) {
+    set_fake_storm_reply(*service, {200, soap_reply("skrot", soap_return("xsd:string", "N"))});
+    std::string reply;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(request([&] { return call_skrot("N", reply); }).status, 0);
+    }
+    const auto received = requests();
+    ASSERT_EQ(received.size(), 3u);
+    for (const auto& sent : received) {
+        EXPECT_NE(sent.body.find("<SOAP-ENV:Header><KeyAPI><klucz>" EXPECTED_STORM_KEY
+                                 "</klucz></KeyAPI></SOAP-ENV:Header>"),
+                  std::string::npos);
+    }
+}
+
+struct reply_case {
+    std::string name;
+    std::string operation;
+    std::string inner_markup;
+    std::string expected;
+};
+
+int call_operation(const std::string& operation, std::string& reply) {
+    if (operation == "miejscowosc") {
+        return call_miejscowosc(L"Krak\u00f3w", reply);
+    }
+    if (operation == "ostrzezenia_pogodowe") {
+        return call_ostrzezenia_pogodowe(50.06f, 19.94f, reply);
+    }
+    if (operation == "skrot") {
+        return call_skrot("N", reply);
+    }
+    return call_szukaj_burzy("50.06", "19.94", 25, reply);
+}
+
+TEST_F(StormClientTest, ReplyTextIsTheResultsInnerMarkup) {
+    const std::string burza =
+        "<liczba xsi:type=\"xsd:int\">5</liczba><odleglosc xsi:type=\"xsd:float\">12.5"
+        "</odleglosc><kierunek xsi:type=\"xsd:string\">NE</kierunek>"
+        "<okres xsi:type=\"xsd:int\">10</okres>";
+    const std::vector<reply_case> cases = {
+        {"nested markup kept", "szukaj_burzy", burza_return(5, "12.5", "NE", 10), burza},
+        {"entities decoded", "szukaj_burzy", burza_return(5, "12.5", "N &amp; E &lt;x&gt;", 10),
+         "<liczba xsi:type=\"xsd:int\">5</liczba><odleglosc xsi:type=\"xsd:float\">12.5"
+         "</odleglosc><kierunek xsi:type=\"xsd:string\">N & E <x></kierunek>"
+         "<okres xsi:type=\"xsd:int\">10</okres>"},
+        {"white space and single quotes kept", "miejscowosc",
+         soap_return("ns2:MyComplexTypeMiejscowosc",
+                     "\n <y xsi:type='xsd:float'>50.06</y> <x xsi:nil=\"true\" "
+                     "xsi:type=\"xsd:float\"/>\n"),
+         "\n <y xsi:type='xsd:float'>50.06</y> <x xsi:nil=\"true\" xsi:type=\"xsd:float\"/>\n"},
+        {"first child taken whatever its name", "ostrzezenia_pogodowe",
+         "<wynik xsi:type=\"ns2:MyComplexTypeOstrzezenia\"><mroz xsi:type=\"xsd:int\">0</mroz>"
+         "<burza xsi:type=\"xsd:int\">2</burza></wynik>",
+         "<mroz xsi:type=\"xsd:int\">0</mroz><burza xsi:type=\"xsd:int\">2</burza>"},
+        {"UTF-8 survives", "skrot",
+         soap_return("xsd:string", "p\xc3\xb3\xc5\x82noc \xc5\x81\xc3\xb3\x64\xc5\xba"),
+         "p\xc3\xb3\xc5\x82noc \xc5\x81\xc3\xb3\x64\xc5\xba"},
+        {"plain text result", "skrot", soap_return("xsd:string", "zach&#xF3;d"),
+         "zach\xc3\xb3\x64"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        set_fake_storm_reply(*service, {200, soap_reply(c.operation, c.inner_markup)});
+        std::string reply = "stale";
+        EXPECT_EQ(request([&] { return call_operation(c.operation, reply); }).status, 0);
+        EXPECT_EQ(reply, c.expected);
+    }
+}
+
+TEST_F(StormClientTest, KeyApiReadsTheVerdict) {
+    for (const bool verdict : {true, false}) {
+        set_fake_storm_reply(
+            *service,
+            {200, soap_reply("KeyAPI", soap_return("xsd:boolean", verdict ? "true" : "false"))});
+        bool result = !verdict;
+        EXPECT_EQ(request([&] { return call_key_api("k", result); }).status, 0);
+        EXPECT_EQ(result, verdict);
+    }
+}
+
+struct failure_case {
+    std::string name;
+    fake_storm_reply reply;
+    std::string report_contains;
+};
+
+TEST_F(StormClientTest, FailedCallsEmptyTheReplyAndReportTheFault) {
+    const std::vector<failure_case> cases = {
+        {"SOAP Fault", soap_fault_reply("SOAP-ENV:Client", "Nieprawid\xc5\x82owy klucz"),
+         "Nieprawid"},
+        {"HTTP 404", {404, "<html><body>Not Found</body></html>", "text/html"}, "404"},
+        {"HTTP 500 with HTML", {500, "<html><body>Oops</body></html>", "text/html"}, "500"},
+        {"malformed XML", {200, "<?xml version=\"1.0\"?>\n<SOAP-ENV:Envelope"}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        set_fake_storm_reply(*service, c.reply);
+        std::string reply = "stale";
+        bool verdict = true;
+        const outcome result =
+            request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); });
+        EXPECT_NE(result.status, 0);
+        EXPECT_EQ(reply, "");
+        EXPECT_NE(result.report, "");
+        EXPECT_NE(result.report.find(c.report_contains), std::string::npos) << result.report;
+        EXPECT_NE(request([&] { return call_key_api("k", verdict); }).status, 0);
+        EXPECT_FALSE(verdict);
+    }
+}
+
+TEST_F(StormClientTest, FaultReportIsEmptyAfterASuccess) {
+    set_fake_storm_reply(*service, soap_fault_reply("SOAP-ENV:Server", "awaria"));
+    std::string reply;
+    const outcome failed = request([&] { return call_skrot("N", reply); });
+    EXPECT_NE(failed.status, 0);
+    EXPECT_NE(failed.report.find("awaria"), std::string::npos) << failed.report;
+    set_fake_storm_reply(*service, {200, soap_reply("skrot", soap_return("xsd:string", "N"))});
+    const outcome succeeded = request([&] { return call_skrot("N", reply); });
+    EXPECT_EQ(succeeded.status, 0);
+    EXPECT_EQ(succeeded.report, "");
+}
+
+TEST_F(StormClientTest, RefusedConnectionLeavesTheReplyUnchanged) {
+    // A bound socket that does not listen: connections to its port are refused.
+    const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    set_storm_endpoint("https://localhost:" + std::to_string(ntohs(address.sin_port)) + "/soap.php",
+                       pki_dir + "/ca.pem");
+    std::string reply = "stale";
+    const outcome result = request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); });
+    ::close(sock);
+    EXPECT_NE(result.status, 0);
+    EXPECT_EQ(reply, "stale");
+    EXPECT_NE(result.report, "");
+}
+
+struct untrusted_case {
+    std::string name;
+    std::string cert;
+    std::string ca_file;
+};
+
+TEST_F(StormClientTest, UnverifiedServerGetsNoRequest) {
+    const std::vector<untrusted_case> cases = {
+        {"certificate of another CA", "other-server", pki_dir + "/ca.pem"},
+        {"certificate for another host", "wrong-host-server", pki_dir + "/ca.pem"},
+        {"CA file missing", "server", pki_dir + "/no-such-ca.pem"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto untrusted = start_fake_storm_service(pki_dir + "/" + c.cert + ".pem",
+                                                  pki_dir + "/" + c.cert + ".key");
+        ASSERT_NE(untrusted, nullptr);
+        set_fake_storm_reply(*untrusted,
+                             {200, soap_reply("szukaj_burzy", burza_return(1, "3", "N", 10))});
+        set_storm_endpoint(fake_storm_endpoint(*untrusted), c.ca_file);
+        std::string reply = "stale";
+        const outcome result =
+            request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); });
+        EXPECT_NE(result.status, 0);
+        EXPECT_EQ(reply, "stale");
+        EXPECT_NE(result.report, "");
+        // Give a request that got through time to arrive before looking.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_TRUE(fake_storm_requests(*untrusted).empty());
+    }
+    // The trusted server is still reached once its CA is trusted again.
+    use(*service);
+    set_fake_storm_reply(*service, {200, soap_reply("skrot", soap_return("xsd:string", "N"))});
+    std::string reply;
+    EXPECT_EQ(request([&] { return call_skrot("N", reply); }).status, 0);
+    EXPECT_EQ(reply, "N");
+}
+
+TEST_F(StormClientTest, SilentServerTimesOut) {
+    fake_storm_reply late{200, soap_reply("szukaj_burzy", burza_return(1, "3", "N", 10))};
+    late.delay_ms = 2500;
+    set_fake_storm_reply(*service, late);
+    std::string reply = "stale";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); }).status, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_EQ(reply, "");
+    EXPECT_EQ(requests().size(), 1u);
+}
+
+TEST_F(StormClientTest, TrickledReplyIsCutOffByTheTransferTimeOut) {
+    fake_storm_reply slow{200, soap_reply("szukaj_burzy", burza_return(1, "3", "N", 10))};
+    slow.trickle_interval_ms = 50; // about 30 s for the whole body
+    set_fake_storm_reply(*service, slow);
+    std::string reply = "stale";
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); }).status, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    EXPECT_EQ(reply, "");
+}
+
+TEST_F(StormClientTest, RepliesOverOneMebibyteAreRefused) {
+    set_storm_limits(storm_limits{});
+    struct size_case {
+        std::size_t padding;
+        bool accepted;
+    };
+    for (const size_case c : {size_case{900 * 1024, true}, size_case{2048 * 1024, false}}) {
+        SCOPED_TRACE(c.padding);
+        const std::string padding(c.padding, 'a');
+        set_fake_storm_reply(*service,
+                             {200, soap_reply("szukaj_burzy", burza_return(1, "3", padding, 10))});
+        std::string reply = "stale";
+        const int status =
+            request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); }).status;
+        EXPECT_EQ(status == 0, c.accepted);
+        EXPECT_EQ(reply.find(padding) != std::string::npos, c.accepted);
+    }
+}
+
+} // namespace

@@ -1,0 +1,251 @@
+// Whole runs of the program against local fake storm and weather services. The program's
+// service hosts are compiled in, so these run only in a build configured for the loopback
+// ports of the test services (as ./scripts/test configures it).
+#include "storm/fake_storm_service.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+#include "weather/fake_weather_service.h"
+
+#include "nimbrovator_config.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+// The port of a configured "HOST:PORT" when HOST is the wanted one, else 0.
+int configured_port(const std::string& host_port, const std::string& host) {
+    const std::string prefix = host + ":";
+    if (host_port.rfind(prefix, 0) != 0) {
+        return 0;
+    }
+    return std::atoi(host_port.c_str() + prefix.size());
+}
+
+const int storm_port = configured_port(NIMBROVATOR_STORM_HOST, "localhost");
+const int weather_port = configured_port(NIMBROVATOR_WEATHER_HOST, "127.0.0.1");
+const bool configured_for_tests = storm_port > 0 && weather_port > 0 &&
+                                  std::string(NIMBROVATOR_STORM_CA_FILE) == TEST_PKI_DIR "/ca.pem";
+
+const std::string storm_host = NIMBROVATOR_STORM_HOST;
+const std::string weather_host = NIMBROVATOR_WEATHER_HOST;
+
+std::string element(const std::string& name, const std::string& type, const std::string& value) {
+    return "<" + name + " xsi:type=\"xsd:" + type + "\">" + value + "</" + name + ">";
+}
+
+std::string warnings_markup(const std::string& levels) {
+    const char* names[] = {"mroz", "upal", "wiatr", "opad", "burza", "traba"};
+    std::string markup;
+    for (int i = 0; i < 6; ++i) {
+        markup += element(names[i], "int", std::string(1, levels[i]));
+    }
+    return markup;
+}
+
+std::string nazwa_of(const fake_storm_request& request) {
+    const std::string open = "<nazwa xsi:type=\"xsd:string\">";
+    const std::size_t at = request.body.find(open);
+    if (at == std::string::npos) {
+        return "";
+    }
+    return request.body.substr(at + open.size(),
+                               request.body.find("</nazwa>", at) - at - open.size());
+}
+
+// The storm service as the tests want it: Kraków known, other towns unknown, three strikes.
+fake_storm_reply answer_storm(const fake_storm_request& request, const std::string& warnings,
+                              bool lightning_fails) {
+    const std::string operation = soap_operation(request);
+    fake_storm_reply reply;
+    if (operation == "miejscowosc") {
+        const bool known = nazwa_of(request) == "Kraków" || nazwa_of(request) == "Łódź";
+        reply.body =
+            soap_reply(operation, soap_return("ns2:MyComplexTypeMiejscowosc",
+                                              element("y", "float", known ? "50.0614" : "0") +
+                                                  element("x", "float", known ? "19.9366" : "0")));
+    } else if (operation == "ostrzezenia_pogodowe") {
+        reply.body = soap_reply(
+            operation, soap_return("ns2:MyComplexTypeOstrzezenia", warnings_markup(warnings)));
+    } else if (operation == "szukaj_burzy" && !lightning_fails) {
+        reply.body = soap_reply(operation, burza_return(3, "12.3", "NE", 15));
+    } else {
+        return soap_fault_reply("SOAP-ENV:Server", "Usługa chwilowo niedostępna");
+    }
+    return reply;
+}
+
+class ReportRunTest : public ::testing::Test {
+  protected:
+    TempDir home;
+    fake_storm_service_handle storm;
+    fake_weather_service_handle weather_service;
+    std::string warnings = "000000";
+    bool lightning_fails = false;
+
+    void SetUp() override {
+        if (!configured_for_tests) {
+            GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+        }
+        storm = start_fake_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key",
+                                         storm_port);
+        ASSERT_TRUE(storm) << "port " << storm_port << " is busy";
+        set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
+            return answer_storm(request, warnings, lightning_fails);
+        });
+        weather_service = start_fake_weather_service(weather_port);
+        ASSERT_TRUE(weather_service) << "port " << weather_port << " is busy";
+        fake_reply current;
+        current.body = json_text(full_current_weather());
+        set_fake_reply(*weather_service, current_weather_endpoint, current);
+        // The second day has no description: the first day's is carried over.
+        Json::Value second_day = forecast_day(1494158400, -3.5, -1.0, 80, 1020, 0, "");
+        second_day.removeMember("weather");
+        fake_reply forecast;
+        forecast.body = json_text(daily_forecast(
+            {forecast_day(1494072000, 12.3, 20.1, 55, 1012, 4.6 / 3.6, "Bezchmurnie"),
+             second_day}));
+        set_fake_reply(*weather_service, daily_forecast_endpoint, forecast);
+    }
+
+    ProgramResult run(std::vector<std::string> args, std::string input = "",
+                      std::vector<std::string> environment = {}) {
+        ProgramRun run;
+        run.args = std::move(args);
+        run.input = std::move(input);
+        run.home = home.path;
+        run.environment = std::move(environment);
+        run.environment.push_back("TZ=UTC");
+        return run_nimbrovator(run);
+    }
+
+    int storm_calls(const std::string& operation) const {
+        int count = 0;
+        for (const fake_storm_request& request : fake_storm_requests(*storm)) {
+            count += soap_operation(request) == operation ? 1 : 0;
+        }
+        return count;
+    }
+
+    void first_run_done() { ASSERT_EQ(run({"-h"}, "\n").exit_code, 0); }
+    void weather_reports_off() { ASSERT_EQ(run({"-s"}, "n\nn\n").exit_code, 0); }
+};
+
+const std::string current_weather_report =
+    "Pobieram aktualną pogodę z serwera " + weather_host +
+    "...\n"
+    "\nCzas pomiaru: 2017.05.06 godz. 14:30\n"
+    "Temperatura 18.3°C, wilgotność 55%, ciśnienie atm. 1012 hPa, wiatr 12.96 km/h, \n"
+    "w porywach do 25.92 km/h, zachodni, zachmurzenie 40 %, bezchmurnie.\n";
+
+const std::string forecast_report =
+    "\nPobieram prognozę pogody z serwera " + weather_host +
+    "...\n"
+    "(data, temperatura, wilgotność, ciśnienie, wiatr, deszcz, pogoda)\n"
+    "2017.05.06 12.3-20.1°C, 55%, 1012 hPa, 4.6 km/h, 0 mm/3h, bezchmurnie\n"
+    "2017.05.07 -3.5--1.0°C, 80%, 1020 hPa, 0 mm/3h, bezchmurnie\n";
+
+const std::string lightning_answer =
+    "\nZarejestrowano 3 doziemne wyładowania atmosferyczne w ciągu ostatnich 15 minut w "
+    "promieniu 30 km od miejscowości Kraków. \n\nNajbliższe wyładowanie w odległości 12.3 km "
+    "na północny wschód.\n";
+
+const std::string no_warnings =
+    "\nBrak ostrzeżeń dla punktu Kraków o współrzędnych (50.0614 N, 19.9366 E).\n";
+
+TEST_F(ReportRunTest, FirstRunFetchesCachesAndAnswersThenTheCacheServes) {
+    first_run_done();
+    const ProgramResult first = run({"kraków", "30"});
+    EXPECT_EQ(first.exit_code, 0) << first.err;
+    const std::size_t after_banner = first.out.rfind(std::string(80, '#'));
+    ASSERT_NE(after_banner, std::string::npos);
+    EXPECT_EQ(first.out.substr(after_banner + 80), "Brak miejscowości Kraków w bazie danych!\n"
+                                                   "Pobieram współrzędne miejscowości z serwera " +
+                                                       storm_host + "...\nPobrałem współrzędne.\n" +
+                                                       current_weather_report + forecast_report +
+                                                       "Dodałem miejscowość do bazy danych!\n" +
+                                                       no_warnings + lightning_answer);
+    EXPECT_EQ(first.err, "");
+    EXPECT_EQ(storm_calls("miejscowosc"), 1);
+
+    const ProgramResult second = run({"Kraków", "30"});
+    EXPECT_EQ(second.exit_code, 0);
+    EXPECT_NE(second.out.find(std::string(80, '#') + "Miejscowość Kraków jest w bazie danych!\n" +
+                              current_weather_report + forecast_report + no_warnings +
+                              lightning_answer),
+              std::string::npos)
+        << second.out;
+    EXPECT_EQ(storm_calls("miejscowosc"), 1) << "the second run uses the cache";
+    EXPECT_EQ(storm_calls("szukaj_burzy"), 2);
+}
+
+TEST_F(ReportRunTest, WeatherReportsRunForARejectedTownBeforeTheNextPrompt) {
+    first_run_done();
+    const ProgramResult result = run({"Atlantyda", "30"}, "Kraków\n");
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.out.find("Na serwerze " + storm_host + " brak danych o tej miejscowości.\n" +
+                              current_weather_report + forecast_report +
+                              "\nPodaj nazwę miejscowości: Brak miejscowości Kraków"),
+              std::string::npos)
+        << result.out;
+    const std::vector<std::string> asked = recorded_requests(*weather_service);
+    ASSERT_GE(asked.size(), 2u);
+    EXPECT_NE(asked[0].find("q=Atlantyda&"), std::string::npos) << asked[0];
+}
+
+TEST_F(ReportRunTest, WarningsAreReportedBeforeTheLightning) {
+    first_run_done();
+    weather_reports_off();
+    warnings = "300010";
+    const ProgramResult result = run({"Kraków", "30"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.out.find("Dodałem miejscowość do bazy danych!\n"
+                              "\nWydano ostrzeżenia dla punktu Kraków o współrzędnych (50.0614 N, "
+                              "19.9366 E):\n\nMRÓZ: 3 stopień zagrożenia (poniżej -30°C)\n"
+                              "BURZA: 1 stopień zagrożenia (deszcz od 15 do 40 mm, wiatr w "
+                              "porywach od 60 do 90 km/h, grad poniżej 2 cm)\n" +
+                              lightning_answer),
+              std::string::npos)
+        << result.out;
+    EXPECT_EQ(endpoint_hits(*weather_service, current_weather_endpoint), 0);
+}
+
+TEST_F(ReportRunTest, ARunWithoutTheLightningAnswerExitsWithOne) {
+    first_run_done();
+    weather_reports_off();
+    lightning_fails = true;
+    const ProgramResult result = run({"Kraków"});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.out.find(no_warnings), std::string::npos);
+    EXPECT_EQ(result.out.find("Zarejestrowano"), std::string::npos);
+    EXPECT_NE(result.err.find("Usługa chwilowo niedostępna"), std::string::npos) << result.err;
+}
+
+TEST_F(ReportRunTest, InteractiveRunWithoutPolishLocales) {
+    first_run_done();
+    weather_reports_off();
+    const ProgramResult result =
+        run({}, "\nłódź\n250\n30\n",
+            {"LOCPATH=" + std::string(PROJECT_BINARY_DIR) + "/test-locales-c-only"});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.out.find(std::string(80, '#') +
+                              "\nPodaj nazwę miejscowości: \nPodaj nazwę miejscowości: "
+                              "Podaj promień (5-100 km, ENTER = 25 km): "
+                              "Podaj promień (5-100 km, ENTER = 25 km): "
+                              "Brak miejscowości Łódź w bazie danych!\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("w promieniu 30 km od miejscowości Łódź. \n"), std::string::npos);
+}
+
+TEST_F(ReportRunTest, EndOfInputAtTheTownPromptEndsTheRun) {
+    first_run_done();
+    const ProgramResult result = run({});
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.err, "Koniec danych wejściowych: nie podano nazwy miejscowości.\n");
+    EXPECT_TRUE(fake_storm_requests(*storm).empty());
+}
+
+} // namespace

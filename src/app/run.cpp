@@ -113,6 +113,10 @@ int requested_radius(const std::string& argument) {
 }
 
 int run_program(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("nimbrovator %s\n", program_version.c_str());
+        return 0;
+    }
     set_polish_locale();
     polish_locale();
     if (!set_up_paths()) {

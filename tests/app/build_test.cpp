@@ -71,4 +71,15 @@ TEST(Build, MalformedKeysStopTheConfigureStep) {
     }
 }
 
+TEST(Build, InstallsTheProgramAndItsManualPage) {
+    TempDir prefix;
+    std::string output;
+    ASSERT_EQ(run_command("cmake --install " PROJECT_BINARY_DIR " --prefix " + prefix.path, output),
+              0)
+        << output;
+    EXPECT_GT(read_file(prefix.path + "/bin/nimbrovator").size(), 10000u);
+    EXPECT_NE(read_file(prefix.path + "/share/man/man1/nimbrovator.1").find(".TH NIMBROVATOR 1"),
+              std::string::npos);
+}
+
 } // namespace

@@ -93,6 +93,14 @@ TEST_F(ProgramTest, WhatsNewSurvivesEndOfInput) {
     EXPECT_EQ(first.out, whats_new + usage(NIMBROVATOR_BINARY));
 }
 
+TEST_F(ProgramTest, VersionNeedsNothingElse) {
+    const ProgramResult result = run({"--version"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, "nimbrovator 0.3\n");
+    struct stat info {};
+    EXPECT_NE(stat((home.path + "/.nimbrovator").c_str(), &info), 0);
+}
+
 TEST_F(ProgramTest, ThreeArgumentsPrintNothing) {
     first_run_done();
     const ProgramResult result = run({"Kraków", "30", "more"});

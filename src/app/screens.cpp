@@ -3,6 +3,7 @@
 #include "app/run_state.h"
 #include "nimbrovator_config.h"
 #include "store/database.h"
+#include "text/text.h"
 
 #include <cstdlib>
 #include <iostream>
@@ -106,14 +107,7 @@ std::string banner_text(const std::string& version) {
 
 void show_banner(const std::string& version) {
     clear_screen();
-    const std::string text = banner_text(version);
-    std::size_t start = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos;
-         start = end + 1, end = text.find('\n', start)) {
-        std::cout << text.substr(start, end - start);
-        line_end();
-    }
-    std::cout << text.substr(start) << std::flush;
+    print_lines(banner_text(version));
 }
 
 void show_whats_new() {

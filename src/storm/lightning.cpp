@@ -49,20 +49,6 @@ int digit_at(const std::string& text, std::size_t index) {
     return text[index] - '0';
 }
 
-// Writes `text` line by line, flushing standard output after each line end.
-void print_lines(const std::string& text) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            std::cout << text.substr(start) << std::flush;
-            return;
-        }
-        std::cout << text.substr(start, end - start) << '\n' << std::flush;
-        start = end + 1;
-    }
-}
-
 } // namespace
 
 std::string strike_phrase(const std::string& bolt_count) {

@@ -3,6 +3,7 @@
 #include "app/run_state.h"
 #include "storm/reply_text.h"
 #include "storm/storm_client.h"
+#include "text/text.h"
 
 #include <clocale>
 #include <cstdlib>
@@ -74,20 +75,6 @@ using LocaleHandle = std::unique_ptr<std::remove_pointer_t<locale_t>, decltype(&
 locale_t c_numeric_locale() {
     static const LocaleHandle handle(newlocale(LC_NUMERIC_MASK, "C", nullptr), &freelocale);
     return handle.get();
-}
-
-// Writes `text` line by line, flushing standard output after each line end.
-void print_lines(const std::string& text) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            std::cout << text.substr(start) << std::flush;
-            return;
-        }
-        std::cout << text.substr(start, end - start) << '\n' << std::flush;
-        start = end + 1;
-    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <cwctype>
+#include <iostream>
 #include <locale.h>
 
 namespace {
@@ -98,4 +99,15 @@ std::string strip_control_chars(const std::string& text) {
         }
     }
     return result;
+}
+
+void print_lines(const std::string& text) {
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start)) {
+        std::cout.write(text.data() + start, static_cast<std::streamsize>(end - start + 1));
+        std::cout.flush();
+    }
+    std::cout.write(text.data() + start, static_cast<std::streamsize>(text.size() - start));
+    std::cout.flush();
 }

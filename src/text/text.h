@@ -30,3 +30,7 @@ std::string lower_bytes(std::string text);
 // Drops terminal control bytes (0x00-0x08, 0x0B-0x1F, 0x7F) from text received from a service;
 // tab and line feed stay.
 std::string strip_control_chars(const std::string& text);
+
+// Writes the text to standard output, flushing after every line end: output appears line by
+// line even when standard output is not a terminal.
+void print_lines(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include "app/run_state.h"
 #include "nimbrovator_config.h"
+#include "text/text.h"
 #include "weather/reply_fields.h"
 #include "weather/weather_fetch.h"
 
@@ -129,5 +130,5 @@ void show_current_weather() {
               << std::flush;
     const Json::Value document = parse_weather_json(fetch_current_weather(town_name));
     check_service_error(document);
-    print_report_text(format_current_weather(document));
+    print_lines(format_current_weather(document));
 }

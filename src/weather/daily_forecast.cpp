@@ -2,6 +2,7 @@
 
 #include "app/run_state.h"
 #include "nimbrovator_config.h"
+#include "text/text.h"
 #include "weather/current_weather.h"
 #include "weather/reply_fields.h"
 #include "weather/weather_fetch.h"
@@ -63,5 +64,5 @@ void show_daily_forecast(int days) {
     const unsigned requested = days < 0 ? 0u : static_cast<unsigned>(days);
     const Json::Value document = parse_weather_json(fetch_daily_forecast(town_name, requested));
     check_service_error(document);
-    print_report_text(format_daily_forecast(document));
+    print_lines(format_daily_forecast(document));
 }

@@ -135,16 +135,3 @@ void check_service_error(const Json::Value& document) {
                   << std::flush;
     }
 }
-
-void print_report_text(const std::string& text) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        if (end == std::string::npos) {
-            std::cout << text.substr(start);
-            return;
-        }
-        std::cout << text.substr(start, end - start + 1) << std::flush;
-        start = end + 1;
-    }
-}

@@ -40,6 +40,3 @@ Json::Value parse_weather_json(const std::string& text);
 
 // Prints the not-found line when the reply's "message" is the service's unknown-town text.
 void check_service_error(const Json::Value& document);
-
-// Writes the text to standard output, flushing after every line end.
-void print_report_text(const std::string& text);

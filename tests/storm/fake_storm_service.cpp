@@ -21,6 +21,7 @@ struct fake_storm_service {
     mutable std::mutex mutex;
     std::condition_variable stopping_changed;
     bool stopping = false;
+    bool recording = true;
     fake_storm_handler handler;
     std::vector<fake_storm_request> requests;
 };
@@ -42,7 +43,9 @@ fake_storm_request record(fake_storm_service& service, const httplib::Request& i
         request.headers.emplace_back(header.first, header.second);
     }
     std::lock_guard<std::mutex> lock(service.mutex);
-    service.requests.push_back(request);
+    if (service.recording) {
+        service.requests.push_back(request);
+    }
     return request;
 }
 
@@ -62,6 +65,20 @@ void send_trickle(fake_storm_service& service, const fake_storm_reply& reply,
         });
 }
 
+// Announces the whole body but sends only its first `cut` bytes, then drops the connection.
+void send_cut(const fake_storm_reply& reply, httplib::Response& out) {
+    out.status = reply.status;
+    const std::string body = reply.body;
+    const std::size_t cut = std::min(body.size(), static_cast<std::size_t>(reply.cut_after_bytes));
+    out.set_content_provider(body.size(), reply.content_type,
+                             [body, cut](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset < cut) {
+                                     sink.write(body.data() + offset, cut - offset);
+                                 }
+                                 return false;
+                             });
+}
+
 void answer(fake_storm_service& service, const httplib::Request& in, httplib::Response& out) {
     const fake_storm_request request = record(service, in);
     fake_storm_handler handler;
@@ -75,6 +92,10 @@ void answer(fake_storm_service& service, const httplib::Request& in, httplib::Re
     }
     if (reply.trickle_interval_ms > 0 && !reply.body.empty()) {
         send_trickle(service, reply, out);
+        return;
+    }
+    if (reply.cut_after_bytes >= 0 && !reply.body.empty()) {
+        send_cut(reply, out);
         return;
     }
     out.status = reply.status;
@@ -171,6 +192,11 @@ void set_fake_storm_handler(fake_storm_service& service, fake_storm_handler hand
 
 void set_fake_storm_reply(fake_storm_service& service, fake_storm_reply reply) {
     set_fake_storm_handler(service, [reply](const fake_storm_request&) { return reply; });
+}
+
+void set_fake_storm_recording(fake_storm_service& service, bool record) {
+    std::lock_guard<std::mutex> lock(service.mutex);
+    service.recording = record;
 }
 
 std::vector<fake_storm_request> fake_storm_requests(const fake_storm_service& service) {

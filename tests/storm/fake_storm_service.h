@@ -25,6 +25,9 @@ struct fake_storm_reply {
     int delay_ms = 0;
     // When above 0: the body goes out one byte per interval, with its full Content-Length.
     int trickle_interval_ms = 0;
+    // When 0 or more: the full Content-Length of the body is announced, only this many bytes of
+    // it are sent, then the connection is closed.
+    long cut_after_bytes = -1;
 };
 
 using fake_storm_handler = std::function<fake_storm_reply(const fake_storm_request&)>;
@@ -48,6 +51,9 @@ std::string fake_storm_endpoint(const fake_storm_service& service);
 void set_fake_storm_handler(fake_storm_service& service, fake_storm_handler handler);
 // Until changed, every request gets `reply`.
 void set_fake_storm_reply(fake_storm_service& service, fake_storm_reply reply);
+
+// Whether requests are recorded (they are, unless turned off: a long-running service may).
+void set_fake_storm_recording(fake_storm_service& service, bool record);
 
 // Every request received so far, in order.
 std::vector<fake_storm_request> fake_storm_requests(const fake_storm_service& service);

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -18,7 +19,9 @@ struct fake_weather_service {
     mutable std::mutex mutex;
     std::condition_variable stopping_changed;
     bool stopping = false;
+    bool recording = true;
     std::map<std::string, fake_reply> replies;
+    std::map<std::string, fake_handler> handlers;
     std::vector<std::string> requests;
     std::map<std::string, int> hits;
 };
@@ -29,9 +32,19 @@ constexpr auto longest_silence = std::chrono::seconds(10);
 
 // Records the request and returns the reply configured for its path.
 fake_reply take_request(fake_weather_service& service, const httplib::Request& request) {
-    std::lock_guard<std::mutex> lock(service.mutex);
-    service.requests.push_back(request.target);
-    ++service.hits[request.path];
+    std::unique_lock<std::mutex> lock(service.mutex);
+    if (service.recording) {
+        service.requests.push_back(request.target);
+        ++service.hits[request.path];
+    }
+    const auto handled = service.handlers.find(request.path);
+    if (handled != service.handlers.end()) {
+        const fake_handler handler = handled->second;
+        lock.unlock();
+        const std::size_t mark = request.target.find('?');
+        return handler(request.path,
+                       mark == std::string::npos ? "" : request.target.substr(mark + 1));
+    }
     const auto found = service.replies.find(request.path);
     if (found == service.replies.end()) {
         fake_reply missing;
@@ -46,6 +59,38 @@ void wait_for_stop(fake_weather_service& service) {
     service.stopping_changed.wait_for(lock, longest_silence, [&] { return service.stopping; });
 }
 
+// Waits up to `ms` milliseconds; false when the service began to stop meanwhile.
+bool pause_unless_stopping(fake_weather_service& service, int ms) {
+    std::unique_lock<std::mutex> lock(service.mutex);
+    return !service.stopping_changed.wait_for(lock, std::chrono::milliseconds(ms),
+                                              [&] { return service.stopping; });
+}
+
+// The body one byte per interval, or only its first cut_after_bytes bytes; either way under
+// the full Content-Length.
+void send_partly(fake_weather_service& service, const fake_reply& reply,
+                 httplib::Response& response) {
+    const std::string body = reply.body;
+    const int interval = reply.trickle_interval_ms;
+    const std::size_t cut =
+        reply.cut_after_bytes < 0
+            ? body.size()
+            : std::min(body.size(), static_cast<std::size_t>(reply.cut_after_bytes));
+    fake_weather_service* owner = &service;
+    response.set_content_provider(
+        body.size(), "application/json; charset=utf-8",
+        [body, interval, cut, owner](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (offset >= cut) {
+                return false;
+            }
+            if (interval <= 0) {
+                sink.write(body.data() + offset, cut - offset);
+                return cut == body.size();
+            }
+            return pause_unless_stopping(*owner, interval) && sink.write(body.data() + offset, 1);
+        });
+}
+
 void answer(fake_weather_service& service, const httplib::Request& request,
             httplib::Response& response) {
     const fake_reply reply = take_request(service, request);
@@ -53,7 +98,14 @@ void answer(fake_weather_service& service, const httplib::Request& request,
         wait_for_stop(service);
         return;
     }
+    if (reply.delay_ms > 0) {
+        pause_unless_stopping(service, reply.delay_ms);
+    }
     response.status = reply.status;
+    if ((reply.trickle_interval_ms > 0 || reply.cut_after_bytes >= 0) && !reply.body.empty()) {
+        send_partly(service, reply, response);
+        return;
+    }
     if (reply.chunks.empty()) {
         response.set_content(reply.body, "application/json; charset=utf-8");
         return;
@@ -122,6 +174,17 @@ std::string fake_service_base_url(const fake_weather_service& service) {
 void set_fake_reply(fake_weather_service& service, const std::string& path, fake_reply reply) {
     std::lock_guard<std::mutex> lock(service.mutex);
     service.replies[path] = std::move(reply);
+}
+
+void set_fake_handler(fake_weather_service& service, const std::string& path,
+                      fake_handler handler) {
+    std::lock_guard<std::mutex> lock(service.mutex);
+    service.handlers[path] = std::move(handler);
+}
+
+void set_fake_recording(fake_weather_service& service, bool record) {
+    std::lock_guard<std::mutex> lock(service.mutex);
+    service.recording = record;
 }
 
 std::vector<std::string> recorded_requests(const fake_weather_service& service) {

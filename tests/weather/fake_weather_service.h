@@ -5,6 +5,7 @@
 #include <json/json.h>
 
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,7 +16,16 @@ struct fake_reply {
     std::vector<std::string> chunks; // when not empty: sent with chunked encoding, piece by piece
     bool silent = false;             // send nothing until the service stops (at most 10 s)
     int status = 200;
+    int delay_ms = 0; // wait this long before answering (cut short when the service stops)
+    // When above 0: `body` goes out one byte per interval, with its full Content-Length.
+    int trickle_interval_ms = 0;
+    // When 0 or more: the full Content-Length of `body` is announced, only this many bytes of
+    // it are sent, then the connection is closed.
+    long cut_after_bytes = -1;
 };
+
+// Makes the reply for one request from its path and raw query (the text after '?').
+using fake_handler = std::function<fake_reply(const std::string& path, const std::string& query)>;
 
 struct fake_weather_service;
 struct fake_weather_service_stopper {
@@ -36,6 +46,12 @@ extern const char* const daily_forecast_endpoint;  // "/data/2.5/forecast/daily"
 
 // The reply for one path; a path without a reply answers 404 with an empty body.
 void set_fake_reply(fake_weather_service& service, const std::string& path, fake_reply reply);
+
+// Until changed, requests for the path are answered by `handler`, which takes precedence over
+// a reply set with set_fake_reply.
+void set_fake_handler(fake_weather_service& service, const std::string& path, fake_handler handler);
+// Whether requests are recorded (they are, unless turned off: a long-running service may).
+void set_fake_recording(fake_weather_service& service, bool record);
 
 // Every request received, in order, as path and raw query ("/data/2.5/weather?q=...").
 std::vector<std::string> recorded_requests(const fake_weather_service& service);

@@ -1,0 +1,217 @@
+#include "simulator.h"
+
+#include "nimbrovator_config.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+
+struct simulator {
+    sim_options options;
+    sim_settings settings;
+    std::string ca_file;
+    std::mutex log_mutex;
+    std::ofstream log;
+    // Declared last: stopped first, while the log still exists.
+    fake_storm_service_handle storm;
+    fake_weather_service_handle weather;
+};
+
+namespace {
+
+bool readable(const std::string& path) {
+    return access(path.c_str(), R_OK) == 0;
+}
+
+void write_log(simulator& sim, const char* service, const std::string& summary) {
+    if (!sim.log.is_open()) {
+        return;
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    localtime_r(&now, &parts);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &parts);
+    std::lock_guard<std::mutex> lock(sim.log_mutex);
+    sim.log << stamp << ' ' << service << ' ' << summary << '\n' << std::flush;
+}
+
+// Runs the certificate script with `dir` as its argument; its exit status, or -1.
+int run_pki_script(const std::string& dir) {
+    const pid_t child = fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        execlp("sh", "sh", SIM_PKI_SCRIPT, dir.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool choose_certificate(const sim_options& options, std::string& cert, std::string& key,
+                        std::string& ca, std::string& error) {
+    if (!options.cert_file.empty() || !options.cert_key_file.empty()) {
+        if (options.cert_file.empty() || options.cert_key_file.empty()) {
+            error = "--cert and --cert-key must be given together";
+            return false;
+        }
+        cert = options.cert_file;
+        key = options.cert_key_file;
+    } else {
+        if (!ensure_pki(options.pki_dir, error)) {
+            return false;
+        }
+        cert = options.pki_dir + "/server.pem";
+        key = options.pki_dir + "/server.key";
+        ca = options.pki_dir + "/ca.pem";
+    }
+    for (const std::string& file : {cert, key}) {
+        if (!readable(file)) {
+            error = "cannot read " + file + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+void install_handlers(simulator& sim) {
+    simulator* raw = &sim;
+    set_fake_storm_recording(*sim.storm, false);
+    set_fake_storm_handler(*sim.storm, [raw](const fake_storm_request& request) {
+        storm_answer answer = answer_storm_request(request, raw->settings, std::time(nullptr));
+        write_log(*raw, "storm", answer.summary);
+        return answer.reply;
+    });
+    set_fake_recording(*sim.weather, false);
+    for (const char* path : {current_weather_endpoint, daily_forecast_endpoint}) {
+        set_fake_handler(
+            *sim.weather, path, [raw](const std::string& path, const std::string& query) {
+                weather_answer answer =
+                    answer_weather_request(path, query, raw->settings, std::time(nullptr));
+                write_log(*raw, "weather", answer.summary);
+                return answer.reply;
+            });
+    }
+}
+
+} // namespace
+
+std::string configured_storm_key() {
+    const unsigned char masked[40] = {NIMBROVATOR_STORM_KEY_PIECES};
+    std::string key;
+    for (int i = 0; i < 40; ++i) {
+        key += static_cast<char>(masked[i] ^ NIMBROVATOR_STORM_KEY_MASK(i));
+    }
+    return key;
+}
+
+std::string configured_weather_key() {
+    return NIMBROVATOR_WEATHER_KEY;
+}
+
+sim_options default_sim_options() {
+    sim_options options;
+    options.storm_key = configured_storm_key();
+    options.weather_key = configured_weather_key();
+    return options;
+}
+
+bool ensure_pki(const std::string& dir, std::string& error) {
+    bool complete = true;
+    for (const char* name : {"ca.pem", "ca.key", "server.pem", "server.key"}) {
+        complete = complete && readable(dir + "/" + name);
+    }
+    if (complete) {
+        return true;
+    }
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        error = "cannot create " + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    if (run_pki_script(dir) != 0 || !readable(dir + "/server.pem")) {
+        error = "cannot make the certificates in " + dir + " (is openssl installed?)";
+        return false;
+    }
+    return true;
+}
+
+void simulator_stopper::operator()(simulator* sim) const {
+    sim->storm.reset();
+    sim->weather.reset();
+    delete sim;
+}
+
+simulator_handle start_simulator(const sim_options& options, std::string& error) {
+    if (!known_fault(options.fault)) {
+        error = "unknown fault mode: " + options.fault;
+        return nullptr;
+    }
+    simulator_handle sim(new simulator);
+    sim->options = options;
+    sim->settings = {options.storm_key, options.weather_key, options.fault, options.delay_ms};
+    std::string cert;
+    std::string key;
+    if (!choose_certificate(options, cert, key, sim->ca_file, error)) {
+        return nullptr;
+    }
+    if (!options.log_file.empty()) {
+        sim->log.open(options.log_file, std::ios::app);
+        if (!sim->log) {
+            error = "cannot open the log " + options.log_file + ": " + std::strerror(errno);
+            return nullptr;
+        }
+    }
+    sim->storm = start_fake_storm_service(cert, key, options.storm_port);
+    if (!sim->storm) {
+        error =
+            "cannot serve the storm service on 127.0.0.1:" + std::to_string(options.storm_port) +
+            " (port busy, or unusable certificate " + cert + " / key " + key + ")";
+        return nullptr;
+    }
+    sim->weather = start_fake_weather_service(options.weather_port);
+    if (!sim->weather) {
+        error = "cannot serve the weather service on 127.0.0.1:" +
+                std::to_string(options.weather_port) + " (port busy?)";
+        return nullptr;
+    }
+    install_handlers(*sim);
+    return sim;
+}
+
+int sim_storm_port(const simulator& sim) {
+    return fake_storm_port(*sim.storm);
+}
+
+int sim_weather_port(const simulator& sim) {
+    return fake_service_port(*sim.weather);
+}
+
+std::string sim_storm_endpoint(const simulator& sim) {
+    return fake_storm_endpoint(*sim.storm);
+}
+
+std::string sim_weather_base_url(const simulator& sim) {
+    return fake_service_base_url(*sim.weather);
+}
+
+std::string sim_ca_file(const simulator& sim) {
+    return sim.ca_file;
+}
+
+std::string sim_ready_line(const simulator& sim) {
+    return "nimbrovator-sim: storm " + sim_storm_endpoint(sim) + ", weather " +
+           sim_weather_base_url(sim);
+}

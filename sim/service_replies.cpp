@@ -2,6 +2,7 @@
 
 #include "weather_data.h"
 
+#include <locale.h>
 #include <strings.h>
 
 #include <cctype>
@@ -79,9 +80,30 @@ std::size_t body_start(const std::string& xml) {
     return std::string::npos;
 }
 
+// The "C" locale of this thread while it lives: numbers go out and come in with '.' whatever
+// process locale the program around the simulator (a test, say) has set.
+struct c_numbers {
+    c_numbers() : previous(uselocale(c_locale())) {}
+    ~c_numbers() { uselocale(previous); }
+    c_numbers(const c_numbers&) = delete;
+    c_numbers& operator=(const c_numbers&) = delete;
+    static locale_t c_locale() {
+        static const locale_t locale = newlocale(LC_ALL_MASK, "C", nullptr);
+        return locale;
+    }
+    locale_t previous;
+};
+
 double number_or_zero(const std::string& text) {
-    // The service reads numbers with '.' whatever the locale; the simulator never sets one.
+    const c_numbers numbers;
     return std::strtod(text.c_str(), nullptr);
+}
+
+std::string one_decimal(double value) {
+    const c_numbers numbers;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
 }
 
 std::string point_text(double y, double x) {
@@ -121,13 +143,13 @@ storm_answer operation_answer(const std::string& operation, const std::string& b
     if (operation == "szukaj_burzy") {
         const std::string promien = xml_element_text(body, "promien", from);
         const lightning strikes = lightning_at(y, x, std::atoi(promien.c_str()), now);
-        char distance[32];
-        std::snprintf(distance, sizeof distance, "%.1f", strikes.odleglosc);
-        return storm_result(operation, lightning_return(strikes),
-                            point_text(y, x) + " r=" + promien + " -> " +
-                                std::to_string(strikes.liczba) + " strikes, nearest " + distance +
-                                " km " + strikes.kierunek + ", " + std::to_string(strikes.okres) +
-                                " min");
+        std::string summary = point_text(y, x) + " r=" + promien + " -> " +
+                              std::to_string(strikes.liczba) + " strikes";
+        if (strikes.liczba > 0) {
+            summary += ", nearest " + one_decimal(strikes.odleglosc) + " km " + strikes.kierunek;
+        }
+        summary += " in " + std::to_string(strikes.okres) + " min";
+        return storm_result(operation, lightning_return(strikes), summary);
     }
     if (operation == "skrot") {
         const std::string kierunek = xml_element_text(body, "kierunek", from);
@@ -204,6 +226,7 @@ bool known_fault(const std::string& fault) {
 }
 
 std::string soap_float(double value) {
+    const c_numbers numbers;
     char text[64];
     std::snprintf(text, sizeof text, "%.14G", value);
     return text;
@@ -284,10 +307,8 @@ std::string ostrzezenia_return(const warning_levels& levels) {
 }
 
 std::string lightning_return(const lightning& strikes) {
-    char distance[32];
-    std::snprintf(distance, sizeof distance, "%.1f", strikes.odleglosc);
-    return burza_return(strikes.liczba, strikes.liczba > 0 ? distance : "0", strikes.kierunek,
-                        strikes.okres);
+    return burza_return(strikes.liczba, strikes.liczba > 0 ? one_decimal(strikes.odleglosc) : "0",
+                        strikes.kierunek, strikes.okres);
 }
 
 storm_answer answer_storm_request(const fake_storm_request& request, const sim_settings& settings,

@@ -1,0 +1,265 @@
+// Whole runs as a person makes them: the installed program in a terminal (tmux), typing at
+// its prompts, against the local simulator of both services.
+#include "support/temp_dir.h"
+
+#include "nimbrovator_config.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+int configured_port(const std::string& host_port, const std::string& host) {
+    const std::string prefix = host + ":";
+    return host_port.rfind(prefix, 0) == 0 ? std::atoi(host_port.c_str() + prefix.size()) : 0;
+}
+
+const int storm_port = configured_port(NIMBROVATOR_STORM_HOST, "localhost");
+const int weather_port = configured_port(NIMBROVATOR_WEATHER_HOST, "127.0.0.1");
+const bool configured_for_tests = storm_port > 0 && weather_port > 0 &&
+                                  std::string(NIMBROVATOR_STORM_CA_FILE) == TEST_PKI_DIR "/ca.pem";
+
+std::string shell_output(const std::string& command) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return output;
+    }
+    std::array<char, 4096> buffer;
+    for (std::size_t n; (n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) {
+        output.append(buffer.data(), n);
+    }
+    pclose(pipe);
+    return output;
+}
+
+std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text) {
+        result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return result + "'";
+}
+
+// The simulator as a child process on the ports the program is built for.
+struct Simulator {
+    pid_t pid = -1;
+    TempDir dir;
+
+    bool start() {
+        const std::string ready_file = dir.path + "/out";
+        pid = fork();
+        if (pid == 0) {
+            std::freopen(ready_file.c_str(), "w", stdout);
+            execl(SIMULATOR_BINARY, SIMULATOR_BINARY, "--storm-port",
+                  std::to_string(storm_port).c_str(), "--weather-port",
+                  std::to_string(weather_port).c_str(), "--cert", TEST_PKI_DIR "/server.pem",
+                  "--cert-key", TEST_PKI_DIR "/server.key", "--log",
+                  (dir.path + "/requests.log").c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int i = 0; i < 100; ++i) {
+            if (read_file(ready_file).find("nimbrovator-sim: storm") != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+    std::string log() const { return read_file(dir.path + "/requests.log"); }
+    ~Simulator() {
+        if (pid > 0) {
+            kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+// A terminal of 200 x 60 characters, on a tmux server of its own.
+struct Terminal {
+    std::string socket = "nimbrovator-e2e-" + std::to_string(getpid());
+
+    std::string tmux(const std::string& arguments) const {
+        return shell_output("tmux -L " + socket + " " + arguments + " 2>&1");
+    }
+    void start(const std::string& command) const {
+        tmux("new-session -d -s run -x 200 -y 60 " +
+             quoted(command + "; echo \"[koniec: $?]\"; sleep 60"));
+    }
+    void type(const std::string& text) const {
+        if (!text.empty()) {
+            tmux("send-keys -t run -l " + quoted(text));
+        }
+        tmux("send-keys -t run Enter");
+    }
+    // What the terminal shows, trailing spaces kept.
+    std::string screen() const { return tmux("capture-pane -p -N -t run"); }
+    // Waits (at most 15 s) until the screen shows the text `times` times; the screen then.
+    std::string wait_for(const std::string& text, int times = 1) const {
+        std::string shown;
+        for (int i = 0; i < 150; ++i) {
+            shown = screen();
+            if (occurrences(shown, text) >= times) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return shown;
+    }
+    // Waits for the prompt's n-th appearance, then types the answer: as a person would, who
+    // answers only what has been asked.
+    void answer(const std::string& prompt, int times, const std::string& text) const {
+        wait_for(prompt, times);
+        type(text);
+    }
+    static int occurrences(const std::string& text, const std::string& part) {
+        int count = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos;
+             at = text.find(part, at + part.size())) {
+            ++count;
+        }
+        return count;
+    }
+    ~Terminal() { tmux("kill-server"); }
+};
+
+class TerminalTest : public ::testing::Test {
+  protected:
+    static inline TempDir* prefix = nullptr;
+    TempDir home;
+    Simulator simulator;
+    Terminal terminal;
+
+    static void SetUpTestSuite() {
+        prefix = new TempDir;
+        shell_output("cmake --install " PROJECT_BINARY_DIR " --prefix " + prefix->path +
+                     " >/dev/null 2>&1");
+    }
+    static void TearDownTestSuite() {
+        delete prefix;
+        prefix = nullptr;
+    }
+
+    void SetUp() override {
+        if (!configured_for_tests) {
+            GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+        }
+        if (shell_output("command -v tmux").empty()) {
+            GTEST_SKIP() << "tmux is not installed";
+        }
+        ASSERT_TRUE(simulator.start()) << "the simulator did not start";
+    }
+
+    // The installed program in the terminal, with its home directory in the test's folder.
+    void run(const std::string& arguments) const {
+        terminal.start("env LD_PRELOAD=" FAKE_HOME_LIBRARY " NIMBROVATOR_TEST_HOME=" + home.path +
+                       " ASAN_OPTIONS=verify_asan_link_order=0 " + prefix->path +
+                       "/bin/nimbrovator " + arguments);
+    }
+    void finish_run() const { terminal.tmux("kill-session -t run"); }
+};
+
+TEST_F(TerminalTest, InteractivePromptsAskAgainUntilTheAnswersFit) {
+    run("");
+    std::string screen = terminal.wait_for("Wciśnij ENTER");
+    EXPECT_NE(screen.find("*** Nimbrovator 0.2 - CO NOWEGO? ***"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Podaj nazwę"), std::string::npos) << "the screen waits for ENTER";
+    terminal.type("");
+    screen = terminal.wait_for("Podaj nazwę miejscowości: ");
+    EXPECT_NE(screen.find("*** Nimbrovator (wersja 0.3) ***"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("CO NOWEGO"), std::string::npos) << "the banner clears the screen";
+    const std::string town_prompt = "Podaj nazwę miejscowości: ";
+    const std::string radius_prompt = "Podaj promień (5-100 km, ENTER = 25 km): ";
+    terminal.type("");
+    terminal.answer(town_prompt, 2, "kraków");
+    terminal.answer(radius_prompt, 1, "abc");
+    terminal.answer(radius_prompt, 2, "500");
+    terminal.answer(radius_prompt, 3, "30");
+    screen = terminal.wait_for("[koniec: ");
+    EXPECT_NE(screen.find("Podaj nazwę miejscowości: \n\nPodaj nazwę miejscowości: kraków\n"
+                          "Podaj promień (5-100 km, ENTER = 25 km): abc\n"
+                          "Podaj promień (5-100 km, ENTER = 25 km): 500\n"
+                          "Podaj promień (5-100 km, ENTER = 25 km): 30\n"
+                          "Brak miejscowości Kraków w bazie danych!"),
+              std::string::npos)
+        << screen;
+    EXPECT_NE(screen.find("w promieniu 30 km od miejscowości Kraków."), std::string::npos)
+        << screen;
+    EXPECT_NE(screen.find("[koniec: 0]"), std::string::npos) << screen;
+}
+
+TEST_F(TerminalTest, SettingsMenuSwitchesTheWeatherReports) {
+    run("-s");
+    terminal.wait_for("Wciśnij ENTER");
+    terminal.type("");
+    std::string screen = terminal.wait_for("Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: ");
+    EXPECT_NE(screen.find("*** Nimbrovator 0.3 - USTAWIENIA ***"), std::string::npos) << screen;
+    terminal.type("tak");
+    terminal.answer("Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: ", 2, "n");
+    terminal.answer("Prognoza pogody [stan: WŁĄCZONA] (t)ak/(n)ie: ", 1, "T");
+    screen = terminal.wait_for("[koniec: ");
+    EXPECT_NE(screen.find("Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: tak\n"
+                          "Pogoda aktualna [stan: WŁĄCZONA] (t)ak/(n)ie: n\n"
+                          "Pogoda aktualna [stan: WYŁĄCZONA]\n"
+                          "Prognoza pogody [stan: WŁĄCZONA] (t)ak/(n)ie: T\n"
+                          "Prognoza pogody [stan: WŁĄCZONA]\n"
+                          "[koniec: 0]"),
+              std::string::npos)
+        << screen;
+    finish_run();
+
+    run("Gdańsk 40");
+    screen = terminal.wait_for("[koniec: ");
+    EXPECT_EQ(screen.find("Pobieram aktualną pogodę"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("Pobieram prognozę pogody z serwera " NIMBROVATOR_WEATHER_HOST "..."),
+              std::string::npos)
+        << screen;
+}
+
+TEST_F(TerminalTest, FullRunShowsEveryReportThenTheCacheServes) {
+    run("Kraków 30");
+    terminal.wait_for("Wciśnij ENTER");
+    terminal.type("");
+    std::string screen = terminal.wait_for("[koniec: ");
+    const char* in_order[] = {
+        "*** Nimbrovator (wersja 0.3) ***",
+        "Brak miejscowości Kraków w bazie danych!",
+        "Pobieram współrzędne miejscowości z serwera " NIMBROVATOR_STORM_HOST "...",
+        "Pobrałem współrzędne.",
+        "Pobieram aktualną pogodę z serwera " NIMBROVATOR_WEATHER_HOST "...",
+        "Czas pomiaru: ",
+        "Temperatura ",
+        "Pobieram prognozę pogody z serwera " NIMBROVATOR_WEATHER_HOST "...",
+        "(data, temperatura, wilgotność, ciśnienie, wiatr, deszcz, pogoda)",
+        "Dodałem miejscowość do bazy danych!",
+        " dla punktu Kraków o współrzędnych (50.0614 N, 19.9366 E)",
+        "w promieniu 30 km od miejscowości Kraków.",
+        "[koniec: 0]",
+    };
+    std::size_t at = 0;
+    for (const char* text : in_order) {
+        const std::size_t found = screen.find(text, at);
+        ASSERT_NE(found, std::string::npos) << "missing, or out of order: " << text << "\n"
+                                            << screen;
+        at = found;
+    }
+    finish_run();
+
+    run("kraków 30");
+    screen = terminal.wait_for("[koniec: ");
+    EXPECT_NE(screen.find("Miejscowość Kraków jest w bazie danych!"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Pobieram współrzędne"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("[koniec: 0]"), std::string::npos) << screen;
+}
+
+} // namespace

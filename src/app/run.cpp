@@ -118,7 +118,7 @@ int run_program(int argc, char** argv) {
         return 0;
     }
     set_polish_locale();
-    polish_locale();
+    polish_locale(); // the Polish std::locale is built once, here at start-up
     if (!set_up_paths()) {
         return 1;
     }

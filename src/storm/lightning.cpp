@@ -110,12 +110,7 @@ std::string lightning_failure_message(const std::string& host) {
 int get_storm(std::string y, std::string x, int radius) {
     std::string reply;
     prepare_storm_request();
-    const int status = call_szukaj_burzy(y, x, radius, reply);
-    if (status != 0) {
-        storm_fault_report(std::cerr);
-        reply.clear();
-    }
-    release_storm_call();
+    finish_storm_call(call_szukaj_burzy(y, x, radius, reply));
     std::string text;
     const int result = format_lightning_report(reply, radius, city, text);
     if (result != 0) {

@@ -9,6 +9,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <iostream>
 #include <ostream>
 
 namespace {
@@ -153,4 +154,12 @@ void storm_fault_report(std::ostream& out) {
 
 void release_storm_call() {
     storm_proxy.destroy();
+}
+
+int finish_storm_call(int status) {
+    if (status != 0) {
+        storm_fault_report(std::cerr);
+    }
+    release_storm_call();
+    return status;
 }

@@ -1,6 +1,6 @@
 // The storm service client: one SOAP client object per process, reached through these
-// functions. Every request runs as: prepare_storm_request(), one call_* operation,
-// storm_fault_report(std::cerr) when the status is not 0, then release_storm_call().
+// functions. Every request runs as: prepare_storm_request(), one call_* operation, then
+// finish_storm_call() with its status.
 #pragma once
 
 #include <iosfwd>
@@ -44,3 +44,7 @@ int call_skrot(const std::string& kierunek, std::string& reply);
 void storm_fault_report(std::ostream& out);
 // Frees the storage of the last call.
 void release_storm_call();
+
+// Ends a request: the fault report on standard error when `status` is not 0 (it must come
+// before the release, which frees the fault), then the release. Gives `status` back.
+int finish_storm_call(int status);

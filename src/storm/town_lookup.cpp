@@ -111,10 +111,7 @@ bool is_decimal_number(const std::string& text) {
 std::optional<Coordinates> fetch_coordinates(const std::wstring& name) {
     prepare_storm_request();
     std::string reply;
-    if (call_miejscowosc(name, reply) != 0) {
-        storm_fault_report(std::cerr);
-    }
-    release_storm_call();
+    finish_storm_call(call_miejscowosc(name, reply));
     return extract_coordinates(reply);
 }
 

@@ -117,10 +117,7 @@ int get_warnings(std::string y, std::string x) {
     const float longitude = coordinate_value(x);
     std::string reply;
     prepare_storm_request();
-    if (call_ostrzezenia_pogodowe(latitude, longitude, reply) != 0) {
-        storm_fault_report(std::cerr);
-    }
-    release_storm_call();
+    finish_storm_call(call_ostrzezenia_pogodowe(latitude, longitude, reply));
     print_lines(format_warnings_report(reply, city, y, x));
     return 0;
 }

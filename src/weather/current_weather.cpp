@@ -70,14 +70,17 @@ std::optional<std::string> whole(const std::optional<int>& value) {
 
 } // namespace
 
-std::string format_measurement_time(std::time_t time) {
+std::string format_local_time(std::time_t time, const char* pattern) {
     char buffer[30] = {};
     const std::tm* local = std::localtime(&time);
-    if (local == nullptr ||
-        std::strftime(buffer, sizeof buffer, "%Y.%m.%d godz. %H:%M", local) == 0) {
+    if (local == nullptr || std::strftime(buffer, sizeof buffer, pattern, local) == 0) {
         return std::string();
     }
     return buffer;
+}
+
+std::string format_measurement_time(std::time_t time) {
+    return format_local_time(time, "%Y.%m.%d godz. %H:%M");
 }
 
 std::string wind_direction_name(double bearing) {

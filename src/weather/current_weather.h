@@ -13,6 +13,9 @@ void show_current_weather();
 // "B/D" placeholders for missing values when the reply carries no "message".
 std::string format_current_weather(const Json::Value& document);
 
+// Local time formatted by strftime with the pattern, at most 29 bytes; empty when it does
+// not fit.
+std::string format_local_time(std::time_t time, const char* pattern);
 // Local time as "2017.05.06 godz. 14:30".
 std::string format_measurement_time(std::time_t time);
 

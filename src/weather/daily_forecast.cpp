@@ -34,12 +34,7 @@ std::string format_day(const Json::Value& day, std::string& description) {
 } // namespace
 
 std::string format_forecast_date(std::time_t time) {
-    char buffer[30] = {};
-    const std::tm* local = std::localtime(&time);
-    if (local == nullptr || std::strftime(buffer, sizeof buffer, "%Y.%m.%d", local) == 0) {
-        return std::string();
-    }
-    return buffer;
+    return format_local_time(time, "%Y.%m.%d");
 }
 
 std::string format_daily_forecast(const Json::Value& document) {

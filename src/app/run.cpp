@@ -1,7 +1,9 @@
 #include "app/run.h"
 
+#include "app/options.h"
 #include "app/run_state.h"
 #include "app/screens.h"
+#include "output/machine_run.h"
 #include "store/database.h"
 #include "storm/lightning.h"
 #include "storm/town_lookup.h"
@@ -73,6 +75,17 @@ int run_reports(const std::string& town, int radius) {
     return get_storm(y_coord, x_coord, search_radius);
 }
 
+// A machine-readable form: a town (and a radius) after the options, no prompts, no screens.
+int run_machine_form(const command_options& options) {
+    const std::vector<std::string>& operands = options.operands;
+    if (operands.size() < 2 || operands.size() > 3 || operands[1].empty()) {
+        std::fputs(options_usage(operands[0]).c_str(), stderr);
+        return 2;
+    }
+    const int radius = operands.size() == 3 ? requested_radius(operands[2]) : 0;
+    return print_machine_report(options.form, operands[1], clamp_radius(radius));
+}
+
 int dispatch(int argc, char** argv) {
     if (argc <= 0) {
         return 0;
@@ -112,23 +125,58 @@ int requested_radius(const std::string& argument) {
     return static_cast<int>(value);
 }
 
-int run_program(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("nimbrovator %s\n", program_version.c_str());
-        return 0;
-    }
+namespace {
+
+// Start-up shared by every form of the run: locale, paths, the database and the settings.
+bool start_up() {
     set_polish_locale();
     polish_locale(); // the Polish std::locale is built once, here at start-up
     if (!set_up_paths()) {
-        return 1;
+        return false;
     }
     mkdir(progdir, 0755);
     fill_name_tables();
     init_database(db_full_path);
     read_settings_snapshot();
+    return true;
+}
+
+// The classic run with the arguments that followed the options (argv[0] first).
+int run_classic(std::vector<std::string> operands, bool help) {
     if (firstrun == "1") {
         show_whats_new();
     }
     update_setting(db_full_path, "firstrun", "0");
-    return dispatch(argc, argv);
+    if (help) {
+        show_usage(operands[0]);
+        return 0;
+    }
+    std::vector<char*> argv;
+    for (std::string& operand : operands) {
+        argv.push_back(&operand[0]);
+    }
+    argv.push_back(nullptr);
+    return dispatch(static_cast<int>(operands.size()), argv.data());
+}
+
+} // namespace
+
+int run_program(int argc, char** argv) {
+    const command_options options = parse_options(argc, argv);
+    if (options.usage_error) {
+        std::fprintf(stderr, "%s: %s\n%s", options.operands[0].c_str(), options.error.c_str(),
+                     options_usage(options.operands[0]).c_str());
+        return 2;
+    }
+    if (options.version) {
+        std::printf("nimbrovator %s\n", program_version.c_str());
+        return 0;
+    }
+    if (!start_up()) {
+        return 1;
+    }
+    if (options.form != output_form::text) {
+        return run_machine_form(options);
+    }
+    return run_classic(options.operands, options.help);
 }

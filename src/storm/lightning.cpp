@@ -3,10 +3,9 @@
 #include "app/run_state.h"
 #include "storm/reply_text.h"
 #include "storm/storm_client.h"
+#include "storm/storm_requests.h"
+#include "text/numbers.h"
 #include "text/text.h"
-
-#include <climits>
-#include <iostream>
 
 namespace {
 
@@ -25,26 +24,6 @@ std::string cut_value(const std::string& reply, const char* open_tag, const char
     return strip_control_chars(tag_value(reply, open_tag, close_tag).value_or(""));
 }
 
-// Reads `text` into `n` when it is a non-empty run of decimal digits whose value fits in an
-// int; false otherwise.
-bool read_count(const std::string& text, int& n) {
-    if (text.empty()) {
-        return false;
-    }
-    long long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + (c - '0');
-        if (value > INT_MAX) {
-            return false;
-        }
-    }
-    n = static_cast<int>(value);
-    return true;
-}
-
 int digit_at(const std::string& text, std::size_t index) {
     return text[index] - '0';
 }
@@ -52,10 +31,11 @@ int digit_at(const std::string& text, std::size_t index) {
 } // namespace
 
 std::string strike_phrase(const std::string& bolt_count) {
-    int n = 0;
-    if (!read_count(bolt_count, n)) {
+    const std::optional<int> count = count_value(bolt_count);
+    if (!count) {
         return "";
     }
+    const int n = *count;
     const std::size_t length = bolt_count.size();
     const int last = digit_at(bolt_count, length - 1);
     const bool last_two_to_four = last >= 2 && last <= 4;
@@ -75,31 +55,45 @@ std::string strike_phrase(const std::string& bolt_count) {
     return "";
 }
 
-int format_lightning_report(const std::string& reply, int radius, const std::string& city,
-                            std::string& text) {
-    text.clear();
-    const std::string bolt_count = tag_value(reply, count_open, "</liczba>").value_or("");
-    const std::string bolt_period = cut_value(reply, period_open, "</okres>");
+std::optional<lightning_report> extract_lightning(const std::string& reply) {
+    lightning_report report;
+    report.count_text = tag_value(reply, count_open, "</liczba>").value_or("");
+    const std::optional<int> count = count_value(report.count_text);
+    if (!count) {
+        return std::nullopt;
+    }
+    report.count = *count;
+    report.period_text = cut_value(reply, period_open, "</okres>");
+    report.period_min = count_value(report.period_text);
+    report.distance_text = cut_value(reply, distance_open, "</odleglosc>");
+    report.distance_km = decimal_value(report.distance_text);
+    report.direction = cut_value(reply, direction_open, "</kierunek>");
+    return report;
+}
+
+std::string compass_name(const std::string& code) {
+    const auto named = compass_names.find(code);
+    return named == compass_names.end() ? "" : named->second;
+}
+
+std::string lightning_text(const lightning_report& report, int radius, const std::string& city) {
     const std::string where =
         " minut w promieniu " + std::to_string(radius) + " km od miejscowości " + city + ".";
-    if (bolt_count == "0") {
-        text = "\nNie zarejestrowano wyładowań atmosferycznych w ciągu ostatnich " + bolt_period +
-               where + "\n";
-        return 0;
+    if (report.count_text == "0") {
+        return "\nNie zarejestrowano wyładowań atmosferycznych w ciągu ostatnich " +
+               report.period_text + where + "\n";
     }
-    int n = 0;
-    if (!read_count(bolt_count, n)) {
-        return 1;
-    }
-    const std::string bolt_distance = cut_value(reply, distance_open, "</odleglosc>");
-    const std::string bolt_direction = cut_value(reply, direction_open, "</kierunek>");
-    const auto named = compass_names.find(bolt_direction);
-    const std::string direction_name = named == compass_names.end() ? "" : named->second;
-    text = "\nZarejestrowano " + bolt_count + " " + strike_phrase(bolt_count) +
-           " w ciągu ostatnich " + bolt_period + where +
-           " \n\nNajbliższe wyładowanie w odległości " + bolt_distance + " km na " +
-           direction_name + ".\n";
-    return 0;
+    return "\nZarejestrowano " + report.count_text + " " + strike_phrase(report.count_text) +
+           " w ciągu ostatnich " + report.period_text + where +
+           " \n\nNajbliższe wyładowanie w odległości " + report.distance_text + " km na " +
+           compass_name(report.direction) + ".\n";
+}
+
+int format_lightning_report(const std::string& reply, int radius, const std::string& city,
+                            std::string& text) {
+    const std::optional<lightning_report> report = extract_lightning(reply);
+    text = report ? lightning_text(*report, radius, city) : std::string();
+    return report ? 0 : 1;
 }
 
 std::string lightning_failure_message(const std::string& host) {
@@ -108,14 +102,9 @@ std::string lightning_failure_message(const std::string& host) {
 }
 
 int get_storm(std::string y, std::string x, int radius) {
-    std::string reply;
-    prepare_storm_request();
-    finish_storm_call(call_szukaj_burzy(y, x, radius, reply));
-    std::string text;
-    const int result = format_lightning_report(reply, radius, city, text);
-    if (result != 0) {
-        text = lightning_failure_message(storm_host());
-    }
-    print_lines(text);
-    return result;
+    const storm_result reply = request_lightning(y, x, radius);
+    const std::optional<lightning_report> report = extract_lightning(reply.text);
+    print_lines(report ? lightning_text(*report, radius, city)
+                       : lightning_failure_message(storm_host()));
+    return report ? 0 : 1;
 }

@@ -4,6 +4,8 @@
 #include "store/database.h"
 #include "storm/reply_text.h"
 #include "storm/storm_client.h"
+#include "storm/storm_requests.h"
+#include "text/numbers.h"
 #include "text/text.h"
 #include "weather/current_weather.h"
 #include "weather/daily_forecast.h"
@@ -86,33 +88,14 @@ void run_weather_reports() {
     }
 }
 
-bool is_decimal_number(const std::string& text) {
-    std::size_t i = (!text.empty() && text[0] == '-') ? 1 : 0;
-    const std::size_t int_start = i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-        ++i;
-    }
-    if (i == int_start) {
-        return false;
-    }
-    if (i < text.size() && text[i] == '.') {
-        const std::size_t frac_start = ++i;
-        while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-            ++i;
-        }
-        if (i == frac_start) {
-            return false;
-        }
-    }
-    return i == text.size();
-}
-
 // Asks the storm service for the town's coordinates; nothing when no usable reply came.
 std::optional<Coordinates> fetch_coordinates(const std::wstring& name) {
-    prepare_storm_request();
-    std::string reply;
-    finish_storm_call(call_miejscowosc(name, reply));
-    return extract_coordinates(reply);
+    return extract_coordinates(request_town(name).text);
+}
+
+// A reply for a town the service has no data for; one value "0" is as unusable as both.
+bool means_no_data(const Coordinates& found) {
+    return found.y == "0" || found.x == "0";
 }
 
 enum class Lookup { found, cached, unknown, failed, no_input };
@@ -127,8 +110,7 @@ Lookup look_up_remotely(const std::wstring& name, const std::string& key) {
     if (!found) {
         return Lookup::failed;
     }
-    if (found->y == "0" || found->x == "0") {
-        // A town the service has no data for; one value "0" is as unusable as both.
+    if (means_no_data(*found)) {
         city.clear();
         std::cout << "Na serwerze " << storm_host() << " brak danych o tej miejscowości.";
         line_end();
@@ -228,4 +210,40 @@ int get_city(const std::string& town, int radius) {
     }
     line_end();
     return 0;
+}
+
+town_answer look_up_town(const std::string& typed) {
+    town_answer answer;
+    town_record& town = answer.town;
+    town.typed = typed;
+    const std::wstring name = capitalize_town_name(to_wide(typed));
+    town.name = to_narrow(name);
+    town.from_cache = find_city(db_full_path, town.name, town.y, town.x) == 0;
+    for (int calls = 0; !town.from_cache && calls < max_lookup_calls; ++calls) {
+        if (calls > 0) {
+            std::this_thread::sleep_for(lookup_retry_pause);
+        }
+        const std::optional<Coordinates> found = fetch_coordinates(name);
+        if (!found) {
+            continue;
+        }
+        if (means_no_data(*found)) {
+            answer.status = town_status::unknown;
+            return answer;
+        }
+        town.y = found->y;
+        town.x = found->x;
+        if (insert_city(db_full_path, town.name, town.y, town.x) != 0) {
+            std::cerr << "Wystąpił błąd podczas dodawania miejscowości do bazy danych!\n";
+        }
+        break;
+    }
+    if (town.y.empty()) {
+        answer.status = town_status::failed;
+        return answer;
+    }
+    town.latitude = decimal_value(town.y);
+    town.longitude = decimal_value(town.x);
+    answer.status = town_status::found;
+    return answer;
 }

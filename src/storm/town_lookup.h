@@ -24,3 +24,26 @@ struct Coordinates {
 // The y and x values of a town reply; nothing when a tag is missing or a value is not a
 // decimal number.
 std::optional<Coordinates> extract_coordinates(const std::string& reply);
+
+// A town as the reports know it.
+struct town_record {
+    std::string name;  // normalised: the cache key and the name in the reports
+    std::string typed; // as the user gave it: the weather queries use it
+    std::string y;     // latitude, degrees north, as stored or as the service wrote it
+    std::string x;     // longitude, degrees east
+    std::optional<double> latitude;
+    std::optional<double> longitude;
+    bool from_cache = false;
+};
+
+enum class town_status { found, unknown, failed };
+
+struct town_answer {
+    town_status status = town_status::failed;
+    town_record town;
+};
+
+// The town's coordinates from the town cache or, failing that, from the storm service (at most
+// three requests, lookup_retry_pause apart; a found town is added to the cache). Asks nothing
+// and prints nothing on standard output.
+town_answer look_up_town(const std::string& typed);

@@ -2,7 +2,7 @@
 
 #include "app/run_state.h"
 #include "storm/reply_text.h"
-#include "storm/storm_client.h"
+#include "storm/storm_requests.h"
 #include "text/text.h"
 
 #include <clocale>
@@ -55,7 +55,11 @@ std::string close_tag(const Hazard& hazard) {
     return std::string("</") + hazard.element + ">";
 }
 
-// The printed line for one hazard at `level`; empty for a level other than "1", "2", "3".
+} // namespace
+
+const std::array<const char*, hazard_count> hazard_ids = {"mroz", "upal",  "wiatr",
+                                                          "opad", "burza", "tornado"};
+
 std::string hazard_line(std::size_t hazard, const std::string& level) {
     if (level != "1" && level != "2" && level != "3") {
         return "";
@@ -68,6 +72,8 @@ std::string hazard_line(std::size_t hazard, const std::string& level) {
         (hazard == frost && level == "2") ? " stopie zagrożenia " : " stopień zagrożenia ";
     return hazards[hazard].label + level + middle + description + "\n";
 }
+
+namespace {
 
 using LocaleHandle = std::unique_ptr<std::remove_pointer_t<locale_t>, decltype(&freelocale)>;
 
@@ -87,17 +93,31 @@ float coordinate_value(const std::string& text) {
     return strtof_l(text.c_str(), nullptr, numeric);
 }
 
-std::string format_warnings_report(const std::string& reply, const std::string& city,
-                                   const std::string& y, const std::string& x) {
+std::optional<warnings_report> extract_warnings(const std::string& reply) {
     if (reply.find(open_tag(hazards[frost])) == std::string::npos) {
-        return "";
+        return std::nullopt;
     }
-    std::array<std::string, 6> levels;
-    int warnings_count = 0;
+    warnings_report report;
     for (std::size_t i = 0; i < hazards.size(); ++i) {
         // A reply that lacks a hazard's element has no warning for it.
-        levels[i] = tag_value(reply, open_tag(hazards[i]), close_tag(hazards[i])).value_or("0");
-        warnings_count += levels[i] != "0" ? 1 : 0;
+        report.levels[i] =
+            tag_value(reply, open_tag(hazards[i]), close_tag(hazards[i])).value_or("0");
+    }
+    return report;
+}
+
+std::optional<int> warning_level(const std::string& level) {
+    if (level.size() != 1 || level[0] < '0' || level[0] > '3') {
+        return std::nullopt;
+    }
+    return level[0] - '0';
+}
+
+std::string warnings_text(const warnings_report& report, const std::string& city,
+                          const std::string& y, const std::string& x) {
+    int warnings_count = 0;
+    for (const std::string& level : report.levels) {
+        warnings_count += level != "0" ? 1 : 0;
     }
     const std::string point = city + " o współrzędnych (" + y + " N, " + x + " E)";
     if (warnings_count == 0) {
@@ -107,17 +127,19 @@ std::string format_warnings_report(const std::string& reply, const std::string& 
                                            : "\nWydano ostrzeżenia dla punktu ";
     text += point + ":\n\n";
     for (std::size_t i = 0; i < hazards.size(); ++i) {
-        text += hazard_line(i, levels[i]);
+        text += hazard_line(i, report.levels[i]);
     }
     return text;
 }
 
+std::string format_warnings_report(const std::string& reply, const std::string& city,
+                                   const std::string& y, const std::string& x) {
+    const std::optional<warnings_report> report = extract_warnings(reply);
+    return report ? warnings_text(*report, city, y, x) : std::string();
+}
+
 int get_warnings(std::string y, std::string x) {
-    const float latitude = coordinate_value(y);
-    const float longitude = coordinate_value(x);
-    std::string reply;
-    prepare_storm_request();
-    finish_storm_call(call_ostrzezenia_pogodowe(latitude, longitude, reply));
-    print_lines(format_warnings_report(reply, city, y, x));
+    const storm_result reply = request_warnings(y, x);
+    print_lines(format_warnings_report(reply.text, city, y, x));
     return 0;
 }

@@ -2,11 +2,34 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 
 // The meaning of each warning level 1 to 3, per hazard in the order frost, heat, wind,
 // precipitation, thunderstorm, tornado.
 extern const std::array<std::array<const char*, 3>, 6> warning_descriptions;
+
+// The hazards in the order of the printed lines: frost, heat, wind, precipitation,
+// thunderstorm, tornado.
+constexpr std::size_t hazard_count = 6;
+// A short stable name of each hazard ("mroz", "upal", "wiatr", "opad", "burza", "tornado").
+extern const std::array<const char*, hazard_count> hazard_ids;
+
+// The warning levels of an ostrzezenia_pogodowe reply, as the service wrote them; "0" for a
+// hazard whose element is missing.
+struct warnings_report {
+    std::array<std::string, hazard_count> levels;
+};
+
+// The record of a reply; nothing when the reply has no frost level (nothing is printed then).
+std::optional<warnings_report> extract_warnings(const std::string& reply);
+// A level that is one of "0", "1", "2", "3" as a number; nothing otherwise.
+std::optional<int> warning_level(const std::string& level);
+// The report's line for one hazard at `level`; empty for a level other than "1", "2", "3".
+std::string hazard_line(std::size_t hazard, const std::string& level);
+// The report's text for a record at the point (y, x) of `city`.
+std::string warnings_text(const warnings_report& report, const std::string& city,
+                          const std::string& y, const std::string& x);
 
 // A coordinate text as a float: leading blanks skipped, the longest leading decimal number
 // with "." as its separator whatever the locale, 0 when the text does not begin with one.

@@ -53,12 +53,18 @@ struct item_text {
     }
 };
 
-std::optional<std::string> with_decimals(const std::optional<double>& value, int decimals,
-                                         double factor = 1.0) {
+std::optional<std::string> with_decimals(const std::optional<double>& value, int decimals) {
     if (!value) {
         return std::nullopt;
     }
-    return fixed(*value * factor, decimals);
+    return fixed(*value, decimals);
+}
+
+std::optional<double> in_kmh(const std::optional<double>& metres_per_second) {
+    if (!metres_per_second) {
+        return std::nullopt;
+    }
+    return *metres_per_second * metres_per_second_to_kmh;
 }
 
 std::optional<std::string> whole(const std::optional<int>& value) {
@@ -92,40 +98,61 @@ std::string wind_direction_name(double bearing) {
     return std::string();
 }
 
-std::string format_current_weather(const Json::Value& document) {
+current_weather extract_current_weather(const Json::Value& document) {
     const Json::Value& readings = member(document, "main");
     const Json::Value& wind = member(document, "wind");
     const Json::Value& rain = member(document, "rain");
-    const std::optional<int> time = int_member(document, "dt");
-    const std::optional<double> bearing = number_member(wind, "deg");
-    const std::optional<std::string> description = weather_description(member(document, "weather"));
+    current_weather weather;
+    weather.service_message = !member(document, "message").isNull();
+    if (const std::optional<int> time = int_member(document, "dt")) {
+        weather.time = *time;
+    }
+    weather.temperature_c = number_member(readings, "temp");
+    weather.humidity_pct = int_member(readings, "humidity");
+    weather.pressure_hpa = int_member(readings, "pressure");
+    weather.wind_kmh = in_kmh(number_member(wind, "speed"));
+    weather.gust_kmh = in_kmh(number_member(wind, "gust"));
+    weather.bearing_deg = number_member(wind, "deg");
+    weather.rain_1h_mm = number_member(rain, "1h");
+    weather.rain_3h_mm = number_member(rain, "3h");
+    weather.clouds_pct = int_member(member(document, "clouds"), "all");
+    weather.description = weather_description(member(document, "weather"));
+    return weather;
+}
 
-    item_text out{member(document, "message").isNull(), std::string()};
-    out.add(time ? std::optional<std::string>(format_measurement_time(*time)) : std::nullopt,
+std::string current_weather_text(const current_weather& weather) {
+    item_text out{!weather.service_message, std::string()};
+    out.add(weather.time ? std::optional<std::string>(format_measurement_time(*weather.time))
+                         : std::nullopt,
             "\nCzas pomiaru: ", "\n", "B/D\n");
-    out.add(with_decimals(number_member(readings, "temp"), 1), "Temperatura ", "°C, ", "B/D, ");
-    out.add(whole(int_member(readings, "humidity")), "wilgotność ", "%, ", "B/D, ");
-    out.add(whole(int_member(readings, "pressure")), "ciśnienie atm. ", " hPa, ", "B/D, ");
-    out.add(with_decimals(number_member(wind, "speed"), 2, metres_per_second_to_kmh), "wiatr ",
-            " km/h, \n", "B/D\n");
+    out.add(with_decimals(weather.temperature_c, 1), "Temperatura ", "°C, ", "B/D, ");
+    out.add(whole(weather.humidity_pct), "wilgotność ", "%, ", "B/D, ");
+    out.add(whole(weather.pressure_hpa), "ciśnienie atm. ", " hPa, ", "B/D, ");
+    out.add(with_decimals(weather.wind_kmh, 2), "wiatr ", " km/h, \n", "B/D\n");
     std::string& text = out.text;
-    if (const auto gust = number_member(wind, "gust")) {
-        text += "w porywach do " + fixed(*gust * metres_per_second_to_kmh, 2) + " km/h, ";
+    if (weather.gust_kmh) {
+        text += "w porywach do " + fixed(*weather.gust_kmh, 2) + " km/h, ";
     }
-    out.add(bearing ? std::optional<std::string>(wind_direction_name(*bearing)) : std::nullopt, "",
-            ", ", "B/D, ");
-    if (const auto last_hour = number_member(rain, "1h")) {
-        text += "deszcz " + fixed(*last_hour, 2) + " mm/1h,\n";
+    out.add(weather.bearing_deg
+                ? std::optional<std::string>(wind_direction_name(*weather.bearing_deg))
+                : std::nullopt,
+            "", ", ", "B/D, ");
+    if (weather.rain_1h_mm) {
+        text += "deszcz " + fixed(*weather.rain_1h_mm, 2) + " mm/1h,\n";
     }
-    if (const auto last_three_hours = number_member(rain, "3h")) {
-        text += "deszcz " + fixed(*last_three_hours, 2) + " mm/3h,\n";
+    if (weather.rain_3h_mm) {
+        text += "deszcz " + fixed(*weather.rain_3h_mm, 2) + " mm/3h,\n";
     }
-    out.add(whole(int_member(member(document, "clouds"), "all")), "zachmurzenie ", " %, ", "B/D, ");
-    if (description) {
-        text += *description;
+    out.add(whole(weather.clouds_pct), "zachmurzenie ", " %, ", "B/D, ");
+    if (weather.description) {
+        text += *weather.description;
     }
     text += ".\n";
     return text;
+}
+
+std::string format_current_weather(const Json::Value& document) {
+    return current_weather_text(extract_current_weather(document));
 }
 
 void show_current_weather() {

@@ -4,7 +4,28 @@
 #include <json/json.h>
 
 #include <ctime>
+#include <optional>
 #include <string>
+
+// The usable part of a current-weather reply, in the units of the report.
+struct current_weather {
+    bool service_message = false; // the reply carries "message": missing items are left out
+    std::optional<std::time_t> time;
+    std::optional<double> temperature_c;
+    std::optional<int> humidity_pct;
+    std::optional<int> pressure_hpa;
+    std::optional<double> wind_kmh;
+    std::optional<double> gust_kmh;
+    std::optional<double> bearing_deg;
+    std::optional<double> rain_1h_mm;
+    std::optional<double> rain_3h_mm;
+    std::optional<int> clouds_pct;
+    std::optional<std::string> description;
+};
+
+current_weather extract_current_weather(const Json::Value& document);
+// The report after the service's messages, for a record.
+std::string current_weather_text(const current_weather& weather);
 
 // Fetches the current weather for town_name and prints the report.
 void show_current_weather();

@@ -11,21 +11,37 @@
 
 namespace {
 
-// One day's line; the description carries over from the previous day when this day has none.
-std::string format_day(const Json::Value& day, std::string& description) {
+forecast_entry extract_day(const Json::Value& day) {
     const Json::Value& temp = member(day, "temp");
-    const double speed = number_member(day, "speed").value_or(0.0);
-    const double rain = number_member(day, "rain").value_or(0.0);
-    if (const auto text = weather_description(member(day, "weather"))) {
-        description = *text;
+    forecast_entry result;
+    if (const std::optional<int> time = int_member(day, "dt")) {
+        result.time = *time;
     }
-    std::string line = format_forecast_date(int_member(day, "dt").value_or(0)) + " ";
-    line += fixed(number_member(temp, "min").value_or(0.0), 1) + "-" +
-            fixed(number_member(temp, "max").value_or(0.0), 1) + "°C, ";
-    line += std::to_string(int_member(day, "humidity").value_or(0)) + "%, ";
-    line += std::to_string(int_member(day, "pressure").value_or(0)) + " hPa, ";
-    if (speed != 0.0) {
-        line += fixed(speed * metres_per_second_to_kmh, 1) + " km/h, ";
+    result.min_c = number_member(temp, "min");
+    result.max_c = number_member(temp, "max");
+    result.humidity_pct = int_member(day, "humidity");
+    result.pressure_hpa = int_member(day, "pressure");
+    if (const std::optional<double> speed = number_member(day, "speed")) {
+        result.wind_kmh = *speed * metres_per_second_to_kmh;
+    }
+    result.rain_mm = number_member(day, "rain");
+    result.description = weather_description(member(day, "weather"));
+    return result;
+}
+
+// One day's line; the description carries over from the previous day when this day has none.
+std::string format_day(const forecast_entry& day, std::string& description) {
+    const double wind = day.wind_kmh.value_or(0.0);
+    const double rain = day.rain_mm.value_or(0.0);
+    if (day.description) {
+        description = *day.description;
+    }
+    std::string line = format_forecast_date(day.time.value_or(0)) + " ";
+    line += fixed(day.min_c.value_or(0.0), 1) + "-" + fixed(day.max_c.value_or(0.0), 1) + "°C, ";
+    line += std::to_string(day.humidity_pct.value_or(0)) + "%, ";
+    line += std::to_string(day.pressure_hpa.value_or(0)) + " hPa, ";
+    if (wind != 0.0) {
+        line += fixed(wind, 1) + " km/h, ";
     }
     line += rain != 0.0 ? fixed(rain, 1) + " mm/3h, " : std::string("0 mm/3h, ");
     return line + description + "\n";
@@ -37,20 +53,35 @@ std::string format_forecast_date(std::time_t time) {
     return format_local_time(time, "%Y.%m.%d");
 }
 
-std::string format_daily_forecast(const Json::Value& document) {
+std::optional<std::vector<forecast_entry>> extract_daily_forecast(const Json::Value& document) {
     const Json::Value& list = member(document, "list");
     if (!list.isArray()) {
+        return std::nullopt;
+    }
+    std::vector<forecast_entry> days;
+    for (const Json::Value& day : list) {
+        // A list element that is not a day object has nothing to show.
+        if (day.isObject()) {
+            days.push_back(extract_day(day));
+        }
+    }
+    return days;
+}
+
+std::string daily_forecast_text(const std::optional<std::vector<forecast_entry>>& days) {
+    if (!days) {
         return "Czas prognozy: B/D\n";
     }
     std::string text = "(data, temperatura, wilgotność, ciśnienie, wiatr, deszcz, pogoda)\n";
     std::string description;
-    for (const Json::Value& day : list) {
-        // A list element that is not a day object has nothing to show.
-        if (day.isObject()) {
-            text += format_day(day, description);
-        }
+    for (const forecast_entry& day : *days) {
+        text += format_day(day, description);
     }
     return text;
+}
+
+std::string format_daily_forecast(const Json::Value& document) {
+    return daily_forecast_text(extract_daily_forecast(document));
 }
 
 void show_daily_forecast(int days) {

@@ -40,14 +40,17 @@ bool nested_too_deep(const std::string& text) {
     return false;
 }
 
-std::string fetch(const std::string& path_and_query) {
+} // namespace
+
+weather_reply fetch_weather(const std::string& path_and_query) {
     set_polish_locale();
     const weather_endpoint& endpoint = weather_service_endpoint();
     const std::string url = endpoint.base_url + path_and_query;
-    std::string response;
+    weather_reply reply;
+    std::string& response = reply.body;
     curl_handle handle(curl_easy_init());
     if (!handle) {
-        return response;
+        return reply;
     }
     CURL* curl = handle.get();
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -56,10 +59,17 @@ std::string fetch(const std::string& path_and_query) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, endpoint.connect_timeout_ms);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, endpoint.transfer_timeout_ms);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    // The result code is not examined: whatever arrived is handed on, and a failed transfer
-    // shows up as an empty or malformed body.
-    curl_easy_perform(curl);
-    return response;
+    // Whatever arrived is handed on: for the text report a failed transfer shows up as an
+    // empty or malformed body.
+    reply.transferred = curl_easy_perform(curl) == CURLE_OK;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http_status);
+    return reply;
+}
+
+namespace {
+
+std::string fetch(const std::string& path_and_query) {
+    return fetch_weather(path_and_query).body;
 }
 
 } // namespace
@@ -111,11 +121,19 @@ std::size_t append_to_response(char* chunk, std::size_t size, std::size_t count,
     return length;
 }
 
-Json::Value parse_weather_json(const std::string& text) {
-    Json::Value document;
+bool parse_weather_document(const std::string& text, Json::Value& document) {
     Json::Reader reader;
     set_english_locale();
     if (nested_too_deep(text) || !reader.parse(text, document, false)) {
+        document = Json::Value();
+        return false;
+    }
+    return true;
+}
+
+Json::Value parse_weather_json(const std::string& text) {
+    Json::Value document;
+    if (!parse_weather_document(text, document)) {
         std::cout << "Odebrałem nieprawidłowe dane z serwera, spróbuj ponownie!\n" << std::flush;
         // Whatever the reader built before it failed (say, from a body cut short) is dropped:
         // the report runs on a null document.
@@ -124,12 +142,16 @@ Json::Value parse_weather_json(const std::string& text) {
     return document;
 }
 
-void check_service_error(const Json::Value& document) {
+bool is_unknown_town_reply(const Json::Value& document) {
     if (!document.isObject()) {
-        return;
+        return false;
     }
     const Json::Value& message = document["message"];
-    if (message.isString() && message.asString() == "Error: Not found city") {
+    return message.isString() && message.asString() == "Error: Not found city";
+}
+
+void check_service_error(const Json::Value& document) {
+    if (is_unknown_town_reply(document)) {
         std::cout << "\nNa serwerze " << NIMBROVATOR_WEATHER_HOST
                   << " brak danych o tej miejscowości.\n"
                   << std::flush;

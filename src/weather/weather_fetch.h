@@ -26,6 +26,14 @@ std::string escape_town(const std::string& town);
 std::string current_weather_path(const std::string& town);
 std::string daily_forecast_path(const std::string& town, unsigned days);
 
+// What one request brought: the transfer's outcome, the HTTP status and the body.
+struct weather_reply {
+    bool transferred = false; // the transfer completed (whatever the HTTP status)
+    long http_status = 0;
+    std::string body;
+};
+weather_reply fetch_weather(const std::string& path_and_query);
+
 // One GET each; the reply body, or an empty text when nothing usable arrived.
 std::string fetch_current_weather(const std::string& town);
 std::string fetch_daily_forecast(const std::string& town, unsigned days);
@@ -34,9 +42,13 @@ std::string fetch_daily_forecast(const std::string& town, unsigned days);
 // would grow past max_weather_reply_bytes is dropped and the transfer aborted.
 std::size_t append_to_response(char* chunk, std::size_t size, std::size_t count, void* response);
 
+// Parses a reply into `document`; false (and a null document) when it is not usable JSON.
+bool parse_weather_document(const std::string& text, Json::Value& document);
 // Parses a reply; on failure prints the parse-failure message and returns a null document.
 // Leaves the English process locale.
 Json::Value parse_weather_json(const std::string& text);
 
+// True when the reply's "message" is the service's unknown-town text.
+bool is_unknown_town_reply(const Json::Value& document);
 // Prints the not-found line when the reply's "message" is the service's unknown-town text.
 void check_service_error(const Json::Value& document);

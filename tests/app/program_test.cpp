@@ -214,4 +214,18 @@ TEST_F(ProgramTest, NoUsableHomeStopsWithAMessage) {
     }
 }
 
+TEST_F(ProgramTest, BadOptionsAndMachineFormsWithoutATownAreUsageErrors) {
+    const std::vector<std::string> cases[] = {
+        {"--bogus"},      {"--json"},     {"--line", "--json"}, {"--json", "Kraków", "30", "x"},
+        {"--line", "-s"}, {"--json", ""},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        const ProgramResult result = run(args);
+        EXPECT_EQ(result.exit_code, 2) << args[0] << " " << args.size();
+        EXPECT_EQ(result.out, "") << args[0] << " " << args.size();
+        EXPECT_NE(result.err.find("--json | --line"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(setting("firstrun"), "1") << "nothing ran, the first-run screen is still to come";
+}
+
 } // namespace

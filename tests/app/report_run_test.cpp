@@ -3,6 +3,7 @@
 // ports of the test services (as ./scripts/test configures it).
 #include "storm/fake_storm_service.h"
 #include "support/run_program.h"
+#include "support/schema_check.h"
 #include "support/temp_dir.h"
 #include "weather/fake_weather_service.h"
 
@@ -246,6 +247,95 @@ TEST_F(ReportRunTest, EndOfInputAtTheTownPromptEndsTheRun) {
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.err, "Koniec danych wejściowych: nie podano nazwy miejscowości.\n");
     EXPECT_TRUE(fake_storm_requests(*storm).empty());
+}
+
+// The machine-readable forms: one document or line on standard output, nothing asked.
+Json::Value parsed(const std::string& text) {
+    Json::Value document;
+    Json::Reader reader;
+    EXPECT_TRUE(reader.parse(text, document)) << text;
+    return document;
+}
+
+TEST_F(ReportRunTest, JsonAndLineFormsGiveTheFactsOfTheTextReport) {
+    warnings = "000210";
+    const ProgramResult json = run({"--json", "kraków", "30"});
+    EXPECT_EQ(json.exit_code, 0) << json.err;
+    EXPECT_EQ(json.err, "");
+    EXPECT_EQ(json.out.find('\n'), json.out.size() - 1) << "one line: " << json.out;
+    EXPECT_EQ(report_schema_violations(json.out), "");
+    const Json::Value document = parsed(json.out);
+    EXPECT_EQ(document["town"]["name"], "Kraków");
+    EXPECT_EQ(document["town"]["query"], "kraków");
+    EXPECT_EQ(document["town"]["from_cache"], false);
+    EXPECT_EQ(document["lightning"]["strikes"], 3);
+    EXPECT_EQ(document["lightning"]["direction"], "NE");
+    EXPECT_EQ(document["warnings"][4]["level"], 1);
+    EXPECT_EQ(document["current_weather"]["temperature_c"].asDouble(), 18.3);
+    EXPECT_EQ(document["forecast"].size(), 2u);
+
+    const ProgramResult line = run({"--line", "Kraków", "30"}, "", {"LC_ALL=C.UTF-8"});
+    EXPECT_EQ(line.exit_code, 0) << line.err;
+    EXPECT_EQ(line.out, "Kraków: 3 wyładowania w 30 km, najbliższe 12.3 km NE | opad 2, "
+                        "burza 1 | 18.3°C\n");
+    EXPECT_EQ(storm_calls("miejscowosc"), 1) << "the second run takes the town from the cache";
+    EXPECT_EQ(parsed(run({"--json", "Kraków"}).out)["town"]["from_cache"], true);
+    EXPECT_EQ(run({"-h"}, "\n").out.rfind("Co nowego", 0), std::string::npos)
+        << "the machine forms leave the first-run screen to the first interactive run";
+}
+
+TEST_F(ReportRunTest, MachineFormsSayWhatFailedAndExitWithOne) {
+    weather_reports_off();
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool lightning_fails;
+        std::string line;
+        const char* failed_source;
+    };
+    const Case cases[] = {
+        {"unknown town",
+         {"--line", "Atlantyda"},
+         false,
+         "Atlantyda: nieznana miejscowość\n",
+         "town"},
+        {"lightning fails",
+         {"--line", "Kraków"},
+         true,
+         "Kraków: brak danych o wyładowaniach | bez ostrzeżeń\n",
+         "lightning"},
+    };
+    for (const Case& c : cases) {
+        lightning_fails = c.lightning_fails;
+        const ProgramResult line = run(c.args, "", {"LC_ALL=C.UTF-8"});
+        EXPECT_EQ(line.exit_code, 1) << c.name;
+        EXPECT_EQ(line.out, c.line) << c.name;
+        std::vector<std::string> json_args = c.args;
+        json_args[0] = "--json";
+        const ProgramResult json = run(json_args);
+        EXPECT_EQ(json.exit_code, 1) << c.name;
+        EXPECT_EQ(report_schema_violations(json.out), "") << c.name;
+        const Json::Value document = parsed(json.out);
+        EXPECT_TRUE(document["lightning"].isNull()) << c.name;
+        EXPECT_FALSE(document.isMember("current_weather")) << "weather is off: " << c.name;
+        ASSERT_EQ(document["errors"].size(), 1u) << c.name;
+        EXPECT_EQ(document["errors"][0]["source"], c.failed_source) << c.name;
+        EXPECT_NE(json.err.find(document["errors"][0]["message"].asString()), std::string::npos);
+    }
+    EXPECT_EQ(endpoint_hits(*weather_service, current_weather_endpoint), 0);
+}
+
+TEST_F(ReportRunTest, StormServiceDownGivesADocumentWithNullParts) {
+    storm.reset();
+    const ProgramResult json = run({"--json", "Kraków", "30"});
+    EXPECT_EQ(json.exit_code, 1);
+    EXPECT_EQ(report_schema_violations(json.out), "");
+    const Json::Value document = parsed(json.out);
+    EXPECT_EQ(document["town"]["known"], false);
+    EXPECT_EQ(document["errors"][0]["source"], "town");
+    EXPECT_EQ(document["current_weather"]["temperature_c"].asDouble(), 18.3);
+    const ProgramResult line = run({"--line", "Kraków"}, "", {"LC_ALL=POSIX"});
+    EXPECT_EQ(line.out, "Krakow: brak wspolrzednych miejscowosci | 18.3C\n");
 }
 
 } // namespace

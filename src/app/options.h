@@ -1,0 +1,24 @@
+// The leading "--" options of the command line. Everything after them (a town and a radius,
+// or "-s", "-h") goes to the classic dispatch unchanged.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class output_form { text, json, line };
+
+struct command_options {
+    output_form form = output_form::text;
+    bool help = false;
+    bool version = false;
+    bool usage_error = false;          // an unknown option or a bad option value
+    std::string error;                 // what was wrong, for the usage message
+    std::vector<std::string> operands; // what follows the options, argv[0] first
+};
+
+// Reads the options that lead the command line; a command line that does not begin with "--"
+// is left whole to the classic dispatch.
+command_options parse_options(int argc, char** argv);
+
+// The short usage of the options, printed on standard error after a usage error.
+std::string options_usage(const std::string& program_name);

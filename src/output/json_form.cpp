@@ -1,0 +1,150 @@
+#include "output/json_form.h"
+
+#include "app/run_state.h"
+#include "text/text.h"
+#include "weather/current_weather.h"
+
+#include <memory>
+#include <sstream>
+
+namespace {
+
+// Texts from the services, fit for a JSON string: no control characters.
+Json::Value text_value(const std::string& text) {
+    return Json::Value(strip_control_chars(text));
+}
+
+template <typename T> Json::Value optional_value(const std::optional<T>& value) {
+    return value ? Json::Value(*value) : Json::Value();
+}
+
+Json::Value optional_text(const std::optional<std::string>& value) {
+    return value ? text_value(*value) : Json::Value();
+}
+
+Json::Value optional_time(const std::optional<std::time_t>& time) {
+    return time ? Json::Value(iso_local_time(*time)) : Json::Value();
+}
+
+Json::Value town_value(const run_report& report) {
+    const town_record& town = report.town;
+    Json::Value value(Json::objectValue);
+    value["name"] = text_value(town.name);
+    value["query"] = text_value(town.typed);
+    value["known"] = report.town_outcome == town_status::found;
+    value["latitude"] = optional_value(town.latitude);
+    value["longitude"] = optional_value(town.longitude);
+    value["from_cache"] = town.from_cache;
+    return value;
+}
+
+Json::Value lightning_value(const lightning_report& lightning) {
+    Json::Value value(Json::objectValue);
+    value["strikes"] = lightning.count;
+    value["period_min"] = optional_value(lightning.period_min);
+    const bool seen = lightning.count > 0;
+    value["nearest_km"] = seen ? optional_value(lightning.distance_km) : Json::Value();
+    const std::string name = compass_name(lightning.direction);
+    value["direction"] = seen && !name.empty() ? text_value(lightning.direction) : Json::Value();
+    value["direction_name"] = seen && !name.empty() ? Json::Value(name) : Json::Value();
+    return value;
+}
+
+Json::Value warnings_value(const warnings_report& warnings) {
+    Json::Value value(Json::arrayValue);
+    for (std::size_t i = 0; i < hazard_count; ++i) {
+        Json::Value hazard(Json::objectValue);
+        hazard["hazard"] = hazard_ids[i];
+        const std::optional<int> level = warning_level(warnings.levels[i]);
+        hazard["level"] = optional_value(level);
+        const std::string line = hazard_line(i, warnings.levels[i]);
+        hazard["description"] =
+            line.empty() ? Json::Value() : Json::Value(line.substr(0, line.size() - 1));
+        value.append(hazard);
+    }
+    return value;
+}
+
+Json::Value weather_value(const current_weather& weather) {
+    Json::Value value(Json::objectValue);
+    value["time"] = optional_time(weather.time);
+    value["temperature_c"] = optional_value(weather.temperature_c);
+    value["humidity_pct"] = optional_value(weather.humidity_pct);
+    value["pressure_hpa"] = optional_value(weather.pressure_hpa);
+    value["wind_kmh"] = optional_value(weather.wind_kmh);
+    value["gust_kmh"] = optional_value(weather.gust_kmh);
+    value["wind_deg"] = optional_value(weather.bearing_deg);
+    const std::string direction =
+        weather.bearing_deg ? wind_direction_name(*weather.bearing_deg) : std::string();
+    value["wind_direction"] = direction.empty() ? Json::Value() : Json::Value(direction);
+    value["rain_1h_mm"] = optional_value(weather.rain_1h_mm);
+    value["rain_3h_mm"] = optional_value(weather.rain_3h_mm);
+    value["clouds_pct"] = optional_value(weather.clouds_pct);
+    value["description"] = optional_text(weather.description);
+    return value;
+}
+
+Json::Value forecast_value(const std::vector<forecast_entry>& days) {
+    Json::Value value(Json::arrayValue);
+    for (const forecast_entry& day : days) {
+        Json::Value item(Json::objectValue);
+        item["time"] = optional_time(day.time);
+        item["min_c"] = optional_value(day.min_c);
+        item["max_c"] = optional_value(day.max_c);
+        item["humidity_pct"] = optional_value(day.humidity_pct);
+        item["pressure_hpa"] = optional_value(day.pressure_hpa);
+        item["wind_kmh"] = optional_value(day.wind_kmh);
+        item["rain_mm"] = optional_value(day.rain_mm);
+        item["description"] = optional_text(day.description);
+        value.append(item);
+    }
+    return value;
+}
+
+template <typename T, typename F> Json::Value part_value(const std::optional<T>& part, F&& make) {
+    return part ? make(*part) : Json::Value();
+}
+
+} // namespace
+
+std::string iso_local_time(std::time_t time) {
+    const std::string stamp = format_local_time(time, "%Y-%m-%dT%H:%M:%S%z");
+    if (stamp.size() < 5) {
+        return stamp;
+    }
+    // strftime writes the offset as +hhmm; ISO 8601 extended form wants +hh:mm.
+    return stamp.substr(0, stamp.size() - 2) + ":" + stamp.substr(stamp.size() - 2);
+}
+
+Json::Value report_document(const run_report& report) {
+    Json::Value document(Json::objectValue);
+    document["schema"] = 1;
+    document["generated_at"] = iso_local_time(report.made_at);
+    document["town"] = town_value(report);
+    document["radius_km"] = report.radius_km;
+    document["lightning"] = part_value(report.lightning, lightning_value);
+    document["warnings"] = part_value(report.warnings, warnings_value);
+    if (report.weather_included) {
+        document["current_weather"] = part_value(report.weather, weather_value);
+    }
+    if (report.forecast_included) {
+        document["forecast"] = part_value(report.forecast, forecast_value);
+    }
+    Json::Value errors(Json::arrayValue);
+    for (const report_error& error : report.errors) {
+        Json::Value entry(Json::objectValue);
+        entry["source"] = error.source;
+        entry["message"] = text_value(error.message);
+        errors.append(entry);
+    }
+    document["errors"] = errors;
+    return document;
+}
+
+std::string json_text(const Json::Value& document) {
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    builder["precision"] = 12;
+    return Json::writeString(builder, document);
+}

@@ -1,0 +1,35 @@
+#include "output/machine_run.h"
+
+#include "app/run_state.h"
+#include "output/json_form.h"
+#include "output/line_form.h"
+#include "report/report.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <cstring>
+#include <iostream>
+
+bool user_locale_is_utf8() {
+    const locale_t user = newlocale(LC_CTYPE_MASK, "", nullptr);
+    if (user == nullptr) {
+        return false;
+    }
+    const bool utf8 = std::strcmp(nl_langinfo_l(CODESET, user), "UTF-8") == 0;
+    freelocale(user);
+    return utf8;
+}
+
+int print_machine_report(output_form form, const std::string& town, int radius_km) {
+    report_request request;
+    request.town = town;
+    request.radius_km = radius_km;
+    request.weather = weather == "1";
+    request.forecast = forecast == "1";
+    const run_report report = gather_report(request);
+    const std::string text = form == output_form::json ? json_text(report_document(report))
+                                                       : report_line(report, user_locale_is_utf8());
+    std::cout << text << '\n' << std::flush;
+    return report_status(report);
+}

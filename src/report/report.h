@@ -1,0 +1,49 @@
+// The answer of one run as records: what the machine-readable output forms print.
+#pragma once
+
+#include "storm/lightning.h"
+#include "storm/town_lookup.h"
+#include "storm/warnings.h"
+#include "weather/current_weather.h"
+#include "weather/daily_forecast.h"
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A part of the answer that could not be given: which one ("town", "weather", "forecast",
+// "warnings", "lightning") and a Polish message.
+struct report_error {
+    std::string source;
+    std::string message;
+};
+
+struct run_report {
+    town_status town_outcome = town_status::failed;
+    town_record town;
+    int radius_km = 0;
+    std::optional<lightning_report> lightning;
+    std::optional<warnings_report> warnings;
+    bool weather_included = false;
+    std::optional<current_weather> weather;
+    bool forecast_included = false;
+    std::optional<std::vector<forecast_entry>> forecast;
+    std::vector<report_error> errors;
+    std::time_t made_at = 0;
+};
+
+// What a run asks for.
+struct report_request {
+    std::string town; // as typed
+    int radius_km = 25;
+    bool weather = false;
+    bool forecast = false;
+};
+
+// Looks the town up, then asks for what the request includes. Prints nothing on standard
+// output; each failed part gets an error entry (also written to standard error).
+run_report gather_report(const report_request& request);
+
+// The exit status of a machine-readable run: 0 when the lightning answer was given, else 1.
+int report_status(const run_report& report);

@@ -1,0 +1,15 @@
+// The storm service's operations as the reports use them: one request each, giving the reply
+// text or, for a failed call, the runtime's fault description (also written to standard error).
+#pragma once
+
+#include <string>
+
+struct storm_result {
+    bool ok = false;
+    std::string text;  // the reply text (inner markup of the result) when ok
+    std::string fault; // the fault description when not ok
+};
+
+storm_result request_town(const std::wstring& name);
+storm_result request_warnings(const std::string& y, const std::string& x);
+storm_result request_lightning(const std::string& y, const std::string& x, int radius);

@@ -1,5 +1,7 @@
 // Whole runs as a person makes them: the installed program in a terminal (tmux), typing at
 // its prompts, against the local simulator of both services.
+#include "support/run_program.h"
+#include "support/schema_check.h"
 #include "support/temp_dir.h"
 
 #include "nimbrovator_config.h"
@@ -260,6 +262,37 @@ TEST_F(TerminalTest, FullRunShowsEveryReportThenTheCacheServes) {
     EXPECT_NE(screen.find("Miejscowość Kraków jest w bazie danych!"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("Pobieram współrzędne"), std::string::npos) << screen;
     EXPECT_NE(screen.find("[koniec: 0]"), std::string::npos) << screen;
+}
+
+// The machine-readable forms against the simulator: schema-valid and agreeing with each other.
+TEST(SimulatorMachineForms, JsonIsSchemaValidAndTheLineSaysTheSameCount) {
+    if (!configured_for_tests) {
+        GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+    }
+    Simulator simulator;
+    ASSERT_TRUE(simulator.start());
+    TempDir home;
+    ProgramRun run;
+    run.home = home.path;
+    run.environment = {"LC_ALL=C.UTF-8"};
+    std::string documents;
+    for (const char* town : {"Kraków", "Nowy Sącz", "Atlantyda"}) {
+        run.args = {"--json", town, "30"};
+        const ProgramResult json = run_nimbrovator(run);
+        EXPECT_EQ(json.exit_code, std::string(town) == "Atlantyda" ? 1 : 0) << json.err;
+        documents += json.out;
+    }
+    EXPECT_EQ(report_schema_violations(documents), "") << documents;
+    run.args = {"--line", "Kraków", "30"};
+    const ProgramResult line = run_nimbrovator(run);
+    EXPECT_EQ(line.exit_code, 0) << line.err;
+    const std::size_t strikes = documents.find("\"strikes\":");
+    ASSERT_NE(strikes, std::string::npos);
+    const std::string count =
+        documents.substr(strikes + 10, documents.find_first_of(",}", strikes) - strikes - 10);
+    const std::string expected_start =
+        count == "0" ? "Kraków: brak wyładowań w 30 km | " : "Kraków: " + count + " wyładow";
+    EXPECT_EQ(line.out.rfind(expected_start, 0), 0u) << line.out << " vs " << count;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // or "-s", "-h") goes to the classic dispatch unchanged.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@ struct command_options {
     output_form form = output_form::text;
     bool help = false;
     bool version = false;
+    std::optional<long> max_age_s;     // --max-age SECONDS
+    std::optional<long> stale_limit_s; // --stale-limit SECONDS
     bool usage_error = false;          // an unknown option or a bad option value
     std::string error;                 // what was wrong, for the usage message
     std::vector<std::string> operands; // what follows the options, argv[0] first

@@ -5,6 +5,7 @@
 #include "app/screens.h"
 #include "output/machine_run.h"
 #include "store/database.h"
+#include "store/reply_cache.h"
 #include "storm/lightning.h"
 #include "storm/town_lookup.h"
 #include "storm/warnings.h"
@@ -141,6 +142,17 @@ bool start_up() {
     return true;
 }
 
+// The reply cache: on in the machine forms (fresh for 120 s, stale answers allowed); in the
+// text report only when a maximum age is given.
+void apply_cache_options(const command_options& options) {
+    cache_policy& policy = reply_cache_policy();
+    const bool machine = options.form != output_form::text;
+    policy.enabled = machine || options.max_age_s.has_value();
+    policy.max_age_s = options.max_age_s.value_or(machine ? 120 : 0);
+    policy.stale_limit_s = options.stale_limit_s.value_or(3600);
+    policy.use_stale = machine;
+}
+
 // The classic run with the arguments that followed the options (argv[0] first).
 int run_classic(std::vector<std::string> operands, bool help) {
     if (firstrun == "1") {
@@ -175,6 +187,7 @@ int run_program(int argc, char** argv) {
     if (!start_up()) {
         return 1;
     }
+    apply_cache_options(options);
     if (options.form != output_form::text) {
         return run_machine_form(options);
     }

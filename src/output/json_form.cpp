@@ -51,7 +51,7 @@ Json::Value lightning_value(const lightning_report& lightning) {
 }
 
 Json::Value warnings_value(const warnings_report& warnings) {
-    Json::Value value(Json::arrayValue);
+    Json::Value hazards(Json::arrayValue);
     for (std::size_t i = 0; i < hazard_count; ++i) {
         Json::Value hazard(Json::objectValue);
         hazard["hazard"] = hazard_ids[i];
@@ -60,8 +60,10 @@ Json::Value warnings_value(const warnings_report& warnings) {
         const std::string line = hazard_line(i, warnings.levels[i]);
         hazard["description"] =
             line.empty() ? Json::Value() : Json::Value(line.substr(0, line.size() - 1));
-        value.append(hazard);
+        hazards.append(hazard);
     }
+    Json::Value value(Json::objectValue);
+    value["hazards"] = hazards;
     return value;
 }
 
@@ -85,7 +87,7 @@ Json::Value weather_value(const current_weather& weather) {
 }
 
 Json::Value forecast_value(const std::vector<forecast_entry>& days) {
-    Json::Value value(Json::arrayValue);
+    Json::Value list(Json::arrayValue);
     for (const forecast_entry& day : days) {
         Json::Value item(Json::objectValue);
         item["time"] = optional_time(day.time);
@@ -96,13 +98,23 @@ Json::Value forecast_value(const std::vector<forecast_entry>& days) {
         item["wind_kmh"] = optional_value(day.wind_kmh);
         item["rain_mm"] = optional_value(day.rain_mm);
         item["description"] = optional_text(day.description);
-        value.append(item);
+        list.append(item);
     }
+    Json::Value value(Json::objectValue);
+    value["days"] = list;
     return value;
 }
 
-template <typename T, typename F> Json::Value part_value(const std::optional<T>& part, F&& make) {
-    return part ? make(*part) : Json::Value();
+// A part of the answer with the age of the reply behind it; null when it could not be given.
+template <typename T, typename F>
+Json::Value part_value(const std::optional<T>& part, const freshness& age, F&& make) {
+    if (!part) {
+        return Json::Value();
+    }
+    Json::Value value = make(*part);
+    value["age_s"] = static_cast<Json::Int64>(age.age_s);
+    value["stale"] = age.stale;
+    return value;
 }
 
 } // namespace
@@ -122,13 +134,13 @@ Json::Value report_document(const run_report& report) {
     document["generated_at"] = iso_local_time(report.made_at);
     document["town"] = town_value(report);
     document["radius_km"] = report.radius_km;
-    document["lightning"] = part_value(report.lightning, lightning_value);
-    document["warnings"] = part_value(report.warnings, warnings_value);
+    document["lightning"] = part_value(report.lightning, report.lightning_age, lightning_value);
+    document["warnings"] = part_value(report.warnings, report.warnings_age, warnings_value);
     if (report.weather_included) {
-        document["current_weather"] = part_value(report.weather, weather_value);
+        document["current_weather"] = part_value(report.weather, report.weather_age, weather_value);
     }
     if (report.forecast_included) {
-        document["forecast"] = part_value(report.forecast, forecast_value);
+        document["forecast"] = part_value(report.forecast, report.forecast_age, forecast_value);
     }
     Json::Value errors(Json::arrayValue);
     for (const report_error& error : report.errors) {
@@ -141,7 +153,7 @@ Json::Value report_document(const run_report& report) {
     return document;
 }
 
-std::string json_text(const Json::Value& document) {
+std::string document_text(const Json::Value& document) {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["emitUTF8"] = true;

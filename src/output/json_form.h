@@ -11,6 +11,6 @@
 // The document of a run, as a value (the watch adds members to it).
 Json::Value report_document(const run_report& report);
 // The document written on one line, without a line end.
-std::string json_text(const Json::Value& document);
+std::string document_text(const Json::Value& document);
 // Local time as ISO 8601 with the offset: "2026-12-07T23:59:00+01:00".
 std::string iso_local_time(std::time_t time);

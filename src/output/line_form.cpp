@@ -72,6 +72,13 @@ const stand_in polish_letters[] = {
 
 } // namespace
 
+std::string age_text(long age_s) {
+    if (age_s < 60) {
+        return "(sprzed " + std::to_string(age_s) + " s)";
+    }
+    return "(sprzed " + std::to_string(age_s / 60) + " min)";
+}
+
 const char* plural_form(long count, const char* one, const char* few, const char* many) {
     const long last = std::labs(count) % 10;
     const long last_two = std::labs(count) % 100;
@@ -113,6 +120,9 @@ std::string report_line(const run_report& report, bool utf8) {
     line += ": " + town_part(report);
     if (report.weather && report.weather->temperature_c) {
         line += " | " + fixed(*report.weather->temperature_c, 1) + "°C";
+    }
+    if (const std::optional<long> age = oldest_stale_age(report)) {
+        line += " " + age_text(*age);
     }
     return utf8 ? line : ascii_stand_ins(line);
 }

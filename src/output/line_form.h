@@ -11,6 +11,9 @@
 // are replaced by plain ASCII stand-ins.
 std::string report_line(const run_report& report, bool utf8);
 
+// How old a stale answer is: "(sprzed 45 s)", "(sprzed 12 min)".
+std::string age_text(long age_s);
+
 // Plain ASCII for a UTF-8 text: Polish letters lose their marks, "°" is dropped, any other
 // non-ASCII character becomes "?".
 std::string ascii_stand_ins(const std::string& text);

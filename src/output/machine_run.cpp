@@ -28,7 +28,7 @@ int print_machine_report(output_form form, const std::string& town, int radius_k
     request.weather = weather == "1";
     request.forecast = forecast == "1";
     const run_report report = gather_report(request);
-    const std::string text = form == output_form::json ? json_text(report_document(report))
+    const std::string text = form == output_form::json ? document_text(report_document(report))
                                                        : report_line(report, user_locale_is_utf8());
     std::cout << text << '\n' << std::flush;
     return report_status(report);

@@ -7,36 +7,76 @@
 #include "nimbrovator_config.h"
 
 #include <iostream>
+#include <set>
 
 namespace {
 
 const unsigned forecast_days = 2;
 
+// Each distinct message goes to standard error once per run.
+void tell_once(const std::string& message) {
+    static std::set<std::string> told;
+    if (told.insert(message).second) {
+        std::cerr << message << '\n' << std::flush;
+    }
+}
+
 void add_error(run_report& report, const char* source, const std::string& message) {
-    std::cerr << message << '\n' << std::flush;
+    tell_once(message);
     report.errors.push_back({source, message});
+}
+
+// The message for a weather reply that is not usable.
+std::string weather_failure(const weather_reply& reply, const std::string& host) {
+    if (!reply.transferred) {
+        return "Brak połączenia z serwerem " + host + ".";
+    }
+    if (reply.http_status == 401) {
+        return "Serwer " + host + " odrzucił klucz serwisu pogodowego (HTTP 401).";
+    }
+    if (reply.http_status == 429) {
+        std::string message = "Wyczerpano limit zapytań do serwera " + host + " (HTTP 429)";
+        if (reply.retry_after_s > 0) {
+            message += "; spróbuj ponownie za " + std::to_string(reply.retry_after_s) + " s";
+        }
+        return message + ".";
+    }
+    if (reply.http_status == 404) {
+        return "Na serwerze " + host + " brak danych o tej miejscowości.";
+    }
+    return "Serwer " + host + " odpowiedział kodem HTTP " + std::to_string(reply.http_status) + ".";
+}
+
+// A SOAP Fault that names the key: the storm service refused it.
+bool is_key_fault(const std::string& fault) {
+    return fault.find("klucz") != std::string::npos || fault.find("Klucz") != std::string::npos ||
+           fault.find("key") != std::string::npos || fault.find("Key") != std::string::npos;
 }
 
 std::string storm_failure(const char* what) {
     return std::string("Nie udało się pobrać ") + what + " z serwera " + storm_host() + ".";
 }
 
+std::string storm_failure(const std::string& fault, const char* what) {
+    if (is_key_fault(fault)) {
+        return "Serwis burzowy " + storm_host() + " odrzucił klucz.";
+    }
+    return storm_failure(what);
+}
+
 // The parsed reply of one weather request; null (with an error entry) when it is not usable.
-Json::Value weather_document(run_report& report, const char* source, const std::string& path) {
+Json::Value weather_document(run_report& report, const char* source, const std::string& path,
+                             freshness& age) {
     const weather_reply reply = fetch_weather(path);
+    age = freshness{reply.age_s, reply.stale};
     Json::Value document;
     const std::string host = NIMBROVATOR_WEATHER_HOST;
-    if (!reply.transferred) {
-        add_error(report, source, "Brak połączenia z serwerem " + host + ".");
+    if (!reply.transferred || reply.http_status != 200) {
+        add_error(report, source, weather_failure(reply, host));
     } else if (!parse_weather_document(reply.body, document)) {
         add_error(report, source, "Odebrałem nieprawidłowe dane z serwera " + host + ".");
-    } else if (is_unknown_town_reply(document) || reply.http_status == 404) {
+    } else if (is_unknown_town_reply(document)) {
         add_error(report, source, "Na serwerze " + host + " brak danych o tej miejscowości.");
-        document = Json::Value();
-    } else if (reply.http_status != 200) {
-        add_error(report, source,
-                  "Serwer " + host + " odpowiedział kodem HTTP " +
-                      std::to_string(reply.http_status) + ".");
         document = Json::Value();
     }
     return document;
@@ -45,14 +85,14 @@ Json::Value weather_document(run_report& report, const char* source, const std::
 void gather_weather(run_report& report, const std::string& town) {
     if (report.weather_included) {
         const Json::Value document =
-            weather_document(report, "weather", current_weather_path(town));
+            weather_document(report, "weather", current_weather_path(town), report.weather_age);
         if (!document.isNull()) {
             report.weather = extract_current_weather(document);
         }
     }
     if (report.forecast_included) {
-        const Json::Value document =
-            weather_document(report, "forecast", daily_forecast_path(town, forecast_days));
+        const Json::Value document = weather_document(
+            report, "forecast", daily_forecast_path(town, forecast_days), report.forecast_age);
         if (!document.isNull()) {
             report.forecast = extract_daily_forecast(document);
             if (!report.forecast) {
@@ -64,13 +104,18 @@ void gather_weather(run_report& report, const std::string& town) {
 
 void gather_storm(run_report& report) {
     const town_record& town = report.town;
-    report.warnings = extract_warnings(request_warnings(town.y, town.x).text);
+    const storm_result warnings = request_warnings(town.y, town.x);
+    report.warnings = extract_warnings(warnings.text);
+    report.warnings_age = freshness{warnings.age_s, warnings.stale};
     if (!report.warnings) {
-        add_error(report, "warnings", storm_failure("ostrzeżeń pogodowych"));
+        add_error(report, "warnings", storm_failure(warnings.fault, "ostrzeżeń pogodowych"));
     }
-    report.lightning = extract_lightning(request_lightning(town.y, town.x, report.radius_km).text);
+    const storm_result lightning = request_lightning(town.y, town.x, report.radius_km);
+    report.lightning = extract_lightning(lightning.text);
+    report.lightning_age = freshness{lightning.age_s, lightning.stale};
     if (!report.lightning) {
-        add_error(report, "lightning", storm_failure("danych o wyładowaniach atmosferycznych"));
+        add_error(report, "lightning",
+                  storm_failure(lightning.fault, "danych o wyładowaniach atmosferycznych"));
     }
 }
 
@@ -88,7 +133,7 @@ run_report gather_report(const report_request& request) {
         add_error(report, "town",
                   "Na serwerze " + storm_host() + " brak danych o tej miejscowości.");
     } else if (answer.status == town_status::failed) {
-        add_error(report, "town", storm_failure("współrzędnych miejscowości"));
+        add_error(report, "town", storm_failure(answer.fault, "współrzędnych miejscowości"));
     }
     gather_weather(report, request.town);
     if (answer.status == town_status::found) {
@@ -98,6 +143,25 @@ run_report gather_report(const report_request& request) {
     return report;
 }
 
+std::optional<long> oldest_stale_age(const run_report& report) {
+    std::optional<long> oldest;
+    const std::pair<bool, freshness> parts[] = {
+        {report.lightning.has_value(), report.lightning_age},
+        {report.warnings.has_value(), report.warnings_age},
+        {report.weather.has_value(), report.weather_age},
+        {report.forecast.has_value(), report.forecast_age},
+    };
+    for (const auto& [given, age] : parts) {
+        if (given && age.stale && (!oldest || age.age_s > *oldest)) {
+            oldest = age.age_s;
+        }
+    }
+    return oldest;
+}
+
 int report_status(const run_report& report) {
-    return report.lightning ? 0 : 1;
+    if (!report.lightning) {
+        return 1;
+    }
+    return oldest_stale_age(report) ? 3 : 0;
 }

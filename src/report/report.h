@@ -19,16 +19,26 @@ struct report_error {
     std::string message;
 };
 
+// How old the reply behind a part is, and whether it stands in for a failed request.
+struct freshness {
+    long age_s = 0;
+    bool stale = false;
+};
+
 struct run_report {
     town_status town_outcome = town_status::failed;
     town_record town;
     int radius_km = 0;
     std::optional<lightning_report> lightning;
+    freshness lightning_age;
     std::optional<warnings_report> warnings;
+    freshness warnings_age;
     bool weather_included = false;
     std::optional<current_weather> weather;
+    freshness weather_age;
     bool forecast_included = false;
     std::optional<std::vector<forecast_entry>> forecast;
+    freshness forecast_age;
     std::vector<report_error> errors;
     std::time_t made_at = 0;
 };
@@ -45,5 +55,8 @@ struct report_request {
 // output; each failed part gets an error entry (also written to standard error).
 run_report gather_report(const report_request& request);
 
-// The exit status of a machine-readable run: 0 when the lightning answer was given, else 1.
+// The exit status of a machine-readable run: 0 when the lightning answer was given, 3 when it
+// was given but some part came from a stale reply, 1 when it was not given.
 int report_status(const run_report& report);
+// The age of the oldest stale part; nothing when every part is fresh.
+std::optional<long> oldest_stale_age(const run_report& report);

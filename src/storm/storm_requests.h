@@ -8,7 +8,12 @@ struct storm_result {
     bool ok = false;
     std::string text;  // the reply text (inner markup of the result) when ok
     std::string fault; // the fault description when not ok
+    long age_s = 0;     // seconds since the reply was fetched (from the reply cache)
+    bool stale = false; // the request failed; this is the last usable reply
 };
+
+// The warnings and lightning requests go through the reply cache when its policy is on; a
+// reply is usable when the report can be made from it.
 
 storm_result request_town(const std::wstring& name);
 storm_result request_warnings(const std::string& y, const std::string& x);

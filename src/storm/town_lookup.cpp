@@ -223,7 +223,9 @@ town_answer look_up_town(const std::string& typed) {
         if (calls > 0) {
             std::this_thread::sleep_for(lookup_retry_pause);
         }
-        const std::optional<Coordinates> found = fetch_coordinates(name);
+        const storm_result reply = request_town(name);
+        answer.fault = reply.fault;
+        const std::optional<Coordinates> found = extract_coordinates(reply.text);
         if (!found) {
             continue;
         }

@@ -41,6 +41,7 @@ enum class town_status { found, unknown, failed };
 struct town_answer {
     town_status status = town_status::failed;
     town_record town;
+    std::string fault; // the fault description of the last failed request
 };
 
 // The town's coordinates from the town cache or, failing that, from the storm service (at most

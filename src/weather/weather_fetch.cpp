@@ -1,6 +1,8 @@
 #include "weather/weather_fetch.h"
 
+#include "app/run_state.h"
 #include "nimbrovator_config.h"
+#include "store/reply_cache.h"
 #include "text/text.h"
 
 #include <curl/curl.h>
@@ -40,9 +42,7 @@ bool nested_too_deep(const std::string& text) {
     return false;
 }
 
-} // namespace
-
-weather_reply fetch_weather(const std::string& path_and_query) {
+weather_reply fetch_from_service(const std::string& path_and_query) {
     set_polish_locale();
     const weather_endpoint& endpoint = weather_service_endpoint();
     const std::string url = endpoint.base_url + path_and_query;
@@ -63,6 +63,46 @@ weather_reply fetch_weather(const std::string& path_and_query) {
     // empty or malformed body.
     reply.transferred = curl_easy_perform(curl) == CURLE_OK;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http_status);
+    curl_off_t retry_after = 0;
+    if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+        retry_after > 0) {
+        reply.retry_after_s = static_cast<long>(retry_after);
+    }
+    return reply;
+}
+
+bool is_usable(const weather_reply& reply) {
+    Json::Value document;
+    if (!reply.transferred || reply.http_status != 200 ||
+        !parse_weather_document(reply.body, document) || !document.isObject()) {
+        return false;
+    }
+    return document["main"].isObject() || document["list"].isArray();
+}
+
+// The cache key of a request: the service and the request without the key.
+std::string cache_key(const std::string& path_and_query) {
+    const std::size_t key_at = path_and_query.find("&APPID=");
+    return weather_service_endpoint().base_url + path_and_query.substr(0, key_at);
+}
+
+} // namespace
+
+weather_reply fetch_weather(const std::string& path_and_query) {
+    weather_reply reply;
+    const cached_reply cached = cached_request(
+        db_full_path, reply_cache_policy(), cache_key(path_and_query),
+        [&]() -> std::optional<std::string> {
+            reply = fetch_from_service(path_and_query);
+            return is_usable(reply) ? std::optional<std::string>(reply.body) : std::nullopt;
+        });
+    if (cached.ok) {
+        reply.transferred = true;
+        reply.http_status = 200;
+        reply.body = cached.text;
+        reply.age_s = cached.age_s;
+        reply.stale = cached.stale;
+    }
     return reply;
 }
 

@@ -31,7 +31,12 @@ struct weather_reply {
     bool transferred = false; // the transfer completed (whatever the HTTP status)
     long http_status = 0;
     std::string body;
+    long retry_after_s = -1; // the reply's Retry-After, when it has one
+    long age_s = 0;          // seconds since the reply was fetched (from the reply cache)
+    bool stale = false;      // the request failed; this is the last usable reply
 };
+// One GET, through the reply cache when its policy is on; only usable replies (HTTP 200 with a
+// JSON object that has "main" or "list") are stored.
 weather_reply fetch_weather(const std::string& path_and_query);
 
 // One GET each; the reply body, or an empty text when nothing usable arrived.

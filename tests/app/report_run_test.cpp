@@ -11,7 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -270,9 +274,9 @@ TEST_F(ReportRunTest, JsonAndLineFormsGiveTheFactsOfTheTextReport) {
     EXPECT_EQ(document["town"]["from_cache"], false);
     EXPECT_EQ(document["lightning"]["strikes"], 3);
     EXPECT_EQ(document["lightning"]["direction"], "NE");
-    EXPECT_EQ(document["warnings"][4]["level"], 1);
+    EXPECT_EQ(document["warnings"]["hazards"][4]["level"], 1);
     EXPECT_EQ(document["current_weather"]["temperature_c"].asDouble(), 18.3);
-    EXPECT_EQ(document["forecast"].size(), 2u);
+    EXPECT_EQ(document["forecast"]["days"].size(), 2u);
 
     const ProgramResult line = run({"--line", "Kraków", "30"}, "", {"LC_ALL=C.UTF-8"});
     EXPECT_EQ(line.exit_code, 0) << line.err;
@@ -336,6 +340,135 @@ TEST_F(ReportRunTest, StormServiceDownGivesADocumentWithNullParts) {
     EXPECT_EQ(document["current_weather"]["temperature_c"].asDouble(), 18.3);
     const ProgramResult line = run({"--line", "Kraków"}, "", {"LC_ALL=POSIX"});
     EXPECT_EQ(line.out, "Krakow: brak wspolrzednych miejscowosci | 18.3C\n");
+}
+
+// The reply cache of the machine forms.
+class ReplyCacheTest : public ReportRunTest {
+  protected:
+    // Runs SQL on the program's database; the first column of the first row, if any.
+    std::string sql(const std::string& statement) const {
+        const std::string path = home.path + "/.nimbrovator/zagrozenia_pogodowe.db";
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        sqlite3_stmt* query = nullptr;
+        std::string value;
+        if (sqlite3_prepare_v2(db, statement.c_str(), -1, &query, nullptr) == SQLITE_OK &&
+            sqlite3_step(query) == SQLITE_ROW && sqlite3_column_text(query, 0) != nullptr) {
+            value = reinterpret_cast<const char*>(sqlite3_column_text(query, 0));
+        }
+        sqlite3_finalize(query);
+        sqlite3_close(db);
+        return value;
+    }
+    void age_replies(int seconds) const {
+        sql("UPDATE REPLY_CACHE SET FETCHED = FETCHED - " + std::to_string(seconds));
+    }
+    int weather_hits() const { return endpoint_hits(*weather_service, current_weather_endpoint); }
+};
+
+TEST_F(ReplyCacheTest, FreshRepliesSpareTheServicesAndTheOldDatabaseKeepsItsRows) {
+    first_run_done();
+    ASSERT_EQ(run({"Kraków", "30"}).exit_code, 0);
+    ASSERT_EQ(run({"Kraków", "30"}).exit_code, 0);
+    EXPECT_EQ(storm_calls("szukaj_burzy"), 2) << "the text report asks every time";
+    EXPECT_EQ(sql("SELECT name FROM sqlite_master WHERE name = 'REPLY_CACHE'"), "");
+
+    const ProgramResult first = run({"--json", "Kraków", "30"});
+    const ProgramResult second = run({"--line", "Kraków", "30"});
+    EXPECT_EQ(first.exit_code, 0);
+    EXPECT_EQ(second.exit_code, 0);
+    EXPECT_EQ(storm_calls("szukaj_burzy"), 3);
+    EXPECT_EQ(storm_calls("ostrzezenia_pogodowe"), 3);
+    EXPECT_EQ(weather_hits(), 3);
+    EXPECT_EQ(sql("SELECT CITY FROM CITIES"), "Kraków");
+    EXPECT_EQ(sql("SELECT SETTING FROM SETTINGS WHERE PARAM = 'weather'"), "1");
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM REPLY_CACHE WHERE REPLY LIKE '%APPID%' OR "
+                  "REQUEST LIKE '%APPID%'"),
+              "0")
+        << "the weather key is not kept";
+
+    age_replies(121);
+    EXPECT_EQ(parsed(run({"--json", "Kraków", "30"}).out)["lightning"]["age_s"], 0);
+    EXPECT_EQ(storm_calls("szukaj_burzy"), 4) << "older than the maximum age: asked again";
+    run({"--json", "--max-age", "0", "Kraków", "30"});
+    EXPECT_EQ(storm_calls("szukaj_burzy"), 5) << "--max-age 0 always asks";
+    run({"--max-age", "600", "Kraków", "30"});
+    EXPECT_EQ(storm_calls("szukaj_burzy"), 5) << "the text report uses the cache when told";
+}
+
+TEST_F(ReplyCacheTest, ServicesDownAnswerFromTheLastUsableReplyWithStatusThree) {
+    first_run_done();
+    ASSERT_EQ(run({"--json", "Kraków", "30"}).exit_code, 0);
+    age_replies(725);
+    storm.reset();
+    weather_service.reset();
+    const ProgramResult json = run({"--json", "Kraków", "30"});
+    EXPECT_EQ(json.exit_code, 3) << json.err;
+    EXPECT_EQ(report_schema_violations(json.out), "");
+    const Json::Value document = parsed(json.out);
+    for (const char* part : {"lightning", "warnings", "current_weather", "forecast"}) {
+        EXPECT_EQ(document[part]["stale"], true) << part;
+        EXPECT_GE(document[part]["age_s"].asInt(), 725) << part;
+    }
+    const ProgramResult line = run({"--line", "Kraków", "30"}, "", {"LC_ALL=C.UTF-8"});
+    EXPECT_EQ(line.exit_code, 3);
+    EXPECT_EQ(line.out.substr(line.out.size() - 17), " (sprzed 12 min)\n") << line.out;
+    EXPECT_EQ(run({"--json", "--stale-limit", "600", "Kraków", "30"}).exit_code, 1)
+        << "a reply older than the stale limit is not used";
+}
+
+TEST_F(ReplyCacheTest, UnusableRepliesAreNeverStoredAndKeyErrorsAreNamed) {
+    first_run_done();
+    lightning_fails = true;
+    fake_reply rejected;
+    rejected.status = 401;
+    rejected.body = R"({"cod":401,"message":"Invalid API key."})";
+    set_fake_reply(*weather_service, current_weather_endpoint, rejected);
+    fake_reply limited;
+    limited.status = 429;
+    limited.body = R"({"cod":429})";
+    set_fake_reply(*weather_service, daily_forecast_endpoint, limited);
+    const ProgramResult result = run({"--json", "Kraków", "30"});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM REPLY_CACHE WHERE REPLY IS NOT NULL"), "1")
+        << "only the warnings were usable";
+    EXPECT_NE(result.err.find("odrzucił klucz serwisu pogodowego (HTTP 401)"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("Wyczerpano limit zapytań"), std::string::npos) << result.err;
+
+    set_fake_storm_handler(*storm, [](const fake_storm_request&) {
+        return soap_fault_reply("SOAP-ENV:Client", "Nieprawidłowy klucz API");
+    });
+    const ProgramResult key = run({"--line", "Warszawa", "30"});
+    EXPECT_EQ(key.exit_code, 1);
+    const std::string named = "Serwis burzowy " + storm_host + " odrzucił klucz.\n";
+    const std::size_t at = key.err.find(named);
+    ASSERT_NE(at, std::string::npos) << key.err;
+    EXPECT_EQ(key.err.find(named, at + 1), std::string::npos) << "said once: " << key.err;
+}
+
+TEST_F(ReplyCacheTest, TenConcurrentRunsMakeOneRequestPerOperation) {
+    first_run_done();
+    weather_reports_off();
+    ASSERT_EQ(run({"Kraków", "30"}).exit_code, 0);
+    set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return answer_storm(request, warnings, false);
+    });
+    std::vector<ProgramResult> results(10);
+    std::vector<std::thread> runs;
+    for (ProgramResult& result : results) {
+        runs.emplace_back([this, &result] { result = run({"--line", "Kraków", "30"}); });
+    }
+    for (std::thread& each : runs) {
+        each.join();
+    }
+    for (const ProgramResult& result : results) {
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(result.out, results[0].out);
+    }
+    EXPECT_EQ(storm_calls("szukaj_burzy"), 2);
+    EXPECT_EQ(storm_calls("ostrzezenia_pogodowe"), 2);
 }
 
 } // namespace

@@ -39,14 +39,14 @@ TEST(ReportDocument, CarriesTheFactsAsNumbersAndCleanTexts) {
     EXPECT_EQ(document["lightning"]["strikes"], 7);
     EXPECT_EQ(document["lightning"]["nearest_km"].asDouble(), 12.3);
     EXPECT_EQ(document["lightning"]["direction_name"], "północny wschód");
-    EXPECT_EQ(document["warnings"][4]["hazard"], "burza");
-    EXPECT_EQ(document["warnings"][4]["level"], 2);
-    EXPECT_EQ(document["warnings"][4]["description"].asString().rfind("BURZA: 2 stopień", 0), 0u);
-    EXPECT_TRUE(document["warnings"][0]["description"].isNull());
+    EXPECT_EQ(document["warnings"]["hazards"][4]["hazard"], "burza");
+    EXPECT_EQ(document["warnings"]["hazards"][4]["level"], 2);
+    EXPECT_EQ(document["warnings"]["hazards"][4]["description"].asString().rfind("BURZA: 2 stopień", 0), 0u);
+    EXPECT_TRUE(document["warnings"]["hazards"][0]["description"].isNull());
     EXPECT_EQ(document["current_weather"]["wind_direction"], "zachodni");
     EXPECT_EQ(document["current_weather"]["description"], "mgła]0;tytuł");
     EXPECT_TRUE(document["current_weather"]["humidity_pct"].isNull());
-    EXPECT_EQ(json_text(document).find('\n'), std::string::npos);
+    EXPECT_EQ(document_text(document).find('\n'), std::string::npos);
 }
 
 TEST(ReportDocument, EveryShapeOfAnswerMatchesTheSchema) {
@@ -70,12 +70,12 @@ TEST(ReportDocument, EveryShapeOfAnswerMatchesTheSchema) {
 
     std::string documents;
     for (const run_report& report : {full_report(), quiet, odd, failed}) {
-        documents += json_text(report_document(report)) + "\n";
+        documents += document_text(report_document(report)) + "\n";
     }
     EXPECT_EQ(report_schema_violations(documents), "");
     const Json::Value odd_document = report_document(odd);
     EXPECT_TRUE(odd_document["lightning"]["direction"].isNull());
-    EXPECT_TRUE(odd_document["warnings"][0]["level"].isNull());
+    EXPECT_TRUE(odd_document["warnings"]["hazards"][0]["level"].isNull());
     EXPECT_FALSE(report_document(quiet).isMember("current_weather"));
 }
 

@@ -51,13 +51,14 @@ connection open_cache(const std::string& db_path) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open(db_path.c_str(), &raw);
     connection db(raw);
+    // Runs starting together all create the table: each waits for the others' lock.
+    sqlite3_busy_timeout(db.get(), busy_timeout_ms);
     if (rc != SQLITE_OK ||
         sqlite3_exec(db.get(), create_table, nullptr, nullptr, nullptr) != SQLITE_OK) {
         std::fprintf(stderr, "Pamięć podręczna odpowiedzi niedostępna: %s\n",
                      sqlite3_errmsg(db.get()));
         return connection();
     }
-    sqlite3_busy_timeout(db.get(), busy_timeout_ms);
     return db;
 }
 

@@ -2,10 +2,10 @@
 // the simulator's settings and the time to the reply and a one-line summary for the log.
 #pragma once
 
+#include "fake_storm_service.h"
+#include "fake_weather_service.h"
 #include "generators.h"
-#include "storm/fake_storm_service.h"
 #include "towns.h"
-#include "weather/fake_weather_service.h"
 
 #include <ctime>
 #include <string>

@@ -1,11 +1,11 @@
 // Whole runs of the program against local fake storm and weather services. The program's
 // service hosts are compiled in, so these run only in a build configured for the loopback
 // ports of the test services (as ./scripts/test configures it).
-#include "storm/fake_storm_service.h"
+#include "fake_storm_service.h"
+#include "fake_weather_service.h"
 #include "support/run_program.h"
 #include "support/schema_check.h"
 #include "support/temp_dir.h"
-#include "weather/fake_weather_service.h"
 
 #include "nimbrovator_config.h"
 

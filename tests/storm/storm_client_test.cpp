@@ -1,7 +1,7 @@
 #include "storm/storm_client.h"
 
+#include "fake_storm_service.h"
 #include "nimbrovator_config.h"
-#include "storm/fake_storm_service.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>

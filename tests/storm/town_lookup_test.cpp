@@ -1,7 +1,7 @@
 // Settling the town and its coordinates, against a local fake storm service.
 #include "app/run_state.h"
+#include "fake_storm_service.h"
 #include "store/database.h"
-#include "storm/fake_storm_service.h"
 #include "storm/storm_client.h"
 #include "storm/town_lookup.h"
 #include "support/temp_dir.h"

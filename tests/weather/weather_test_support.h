@@ -2,7 +2,7 @@
 // requests pointed at a local fake service with short time-outs.
 #pragma once
 
-#include "weather/fake_weather_service.h"
+#include "fake_weather_service.h"
 #include "weather/weather_fetch.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Makes the certificates of the storm client tests in directory $1:
+# Makes the certificates the storm service double serves, in directory $1:
 #   ca.pem/ca.key              the test CA
 #   server.pem/server.key      localhost and 127.0.0.1, signed by the test CA
 #   wrong-host-server.pem/.key another host name only, signed by the test CA

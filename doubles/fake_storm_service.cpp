@@ -1,4 +1,4 @@
-#include "storm/fake_storm_service.h"
+#include "fake_storm_service.h"
 
 #include <httplib.h>
 

@@ -1,4 +1,4 @@
-#include "weather/fake_weather_service.h"
+#include "fake_weather_service.h"
 
 #include <httplib.h>
 

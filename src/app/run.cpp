@@ -40,24 +40,35 @@ const char* find_home_directory() {
     return nullptr;
 }
 
-// Fills homedir, progdir and db_full_path; false (with a message) when there is no home
-// directory or its paths would not fit the buffers.
+// Fills progdir and db_full_path for the data directory dir; false (with the message, then
+// shown) when its paths would not fit the buffers.
+bool set_data_paths(const std::string& dir, const char* message, const char* shown) {
+    const std::string db = dir + database_name;
+    if (dir.size() >= sizeof progdir || db.size() >= sizeof db_full_path) {
+        std::fprintf(stderr, "%s%s\n", message, shown);
+        return false;
+    }
+    std::memcpy(progdir, dir.c_str(), dir.size() + 1);
+    std::memcpy(db_full_path, db.c_str(), db.size() + 1);
+    return true;
+}
+
+// The data directory is $NIMBROVATOR_DATA_DIR when set and not empty, else ~/.nimbrovator
+// (then homedir is filled too); false (with a message) when there is no home directory or the
+// paths would not fit the buffers.
 bool set_up_paths() {
+    const char* chosen = std::getenv("NIMBROVATOR_DATA_DIR");
+    if (chosen != nullptr && chosen[0] != '\0') {
+        return set_data_paths(chosen, "Ścieżka katalogu danych jest zbyt długa: ", chosen);
+    }
     const char* home = find_home_directory();
     if (home == nullptr) {
         std::fprintf(stderr, "Nie mogę ustalić katalogu domowego użytkownika.\n");
         return false;
     }
     homedir = home;
-    const std::string dir = homedir + program_dir_name;
-    const std::string db = dir + database_name;
-    if (dir.size() >= sizeof progdir || db.size() >= sizeof db_full_path) {
-        std::fprintf(stderr, "Ścieżka katalogu domowego jest zbyt długa: %s\n", home);
-        return false;
-    }
-    std::memcpy(progdir, dir.c_str(), dir.size() + 1);
-    std::memcpy(db_full_path, db.c_str(), db.size() + 1);
-    return true;
+    return set_data_paths(homedir + program_dir_name,
+                          "Ścieżka katalogu domowego jest zbyt długa: ", home);
 }
 
 void read_settings_snapshot() {

@@ -8,8 +8,8 @@
 
 extern const std::string program_version;
 
-extern std::string homedir;
-extern char progdir[256];      // homedir + "/.nimbrovator"
+extern std::string homedir;    // empty when the data directory is chosen by the environment
+extern char progdir[256];      // $NIMBROVATOR_DATA_DIR, else homedir + "/.nimbrovator"
 extern char db_full_path[512]; // progdir + "/zagrozenia_pogodowe.db"
 
 // The settings snapshot read at start-up; only the exact text "1" switches something on.

@@ -1,4 +1,4 @@
-// The program as a whole, run as a child process with its own home directory.
+// The program as a whole, run as a child process with its own data directory.
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -29,14 +29,15 @@ const std::string menu_title = "*** Nimbrovator 0.3 - USTAWIENIA ***\n\n";
 class ProgramTest : public ::testing::Test {
   protected:
     TempDir home;
+    const std::string data_dir = home.path + "/data"; // made by the program
 
-    std::string db_path() const { return home.path + "/.nimbrovator/zagrozenia_pogodowe.db"; }
+    std::string db_path() const { return data_dir + "/zagrozenia_pogodowe.db"; }
 
     ProgramResult run(std::vector<std::string> args, std::string input = "") {
         ProgramRun run;
         run.args = std::move(args);
         run.input = std::move(input);
-        run.home = home.path;
+        run.data_dir = data_dir;
         return run_nimbrovator(run);
     }
 
@@ -68,7 +69,7 @@ TEST_F(ProgramTest, FirstRunShowsWhatsNewBeforeTheUsageThenNeverAgain) {
     EXPECT_EQ(first.out, whats_new + usage(NIMBROVATOR_BINARY));
     EXPECT_EQ(first.err, "");
     struct stat info {};
-    ASSERT_EQ(stat((home.path + "/.nimbrovator").c_str(), &info), 0);
+    ASSERT_EQ(stat(data_dir.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0755u);
     EXPECT_EQ(setting("firstrun"), "0");
 
@@ -81,7 +82,7 @@ TEST_F(ProgramTest, UsageNamesTheProgramAsInvoked) {
     first_run_done();
     ProgramRun custom;
     custom.args = {"-h"};
-    custom.home = home.path;
+    custom.data_dir = data_dir;
     custom.argv0 = "./bin/nimbrovator";
     EXPECT_EQ(run_nimbrovator(custom).out, usage("./bin/nimbrovator"));
 }
@@ -98,7 +99,7 @@ TEST_F(ProgramTest, VersionNeedsNothingElse) {
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.out, "nimbrovator 0.3\n");
     struct stat info {};
-    EXPECT_NE(stat((home.path + "/.nimbrovator").c_str(), &info), 0);
+    EXPECT_NE(stat(data_dir.c_str(), &info), 0);
 }
 
 TEST_F(ProgramTest, ThreeArgumentsPrintNothing) {
@@ -167,8 +168,8 @@ TEST_F(ProgramTest, EndOfInputLeavesTheMenuWithoutChangingTheSetting) {
 }
 
 TEST_F(ProgramTest, UnreadableSettingsShowAnEmptyState) {
-    // The program directory is a file: the database cannot be opened at all.
-    write_file(home.path + "/.nimbrovator", "not a directory");
+    // The data directory is a file: the database cannot be opened at all.
+    write_file(data_dir, "not a directory");
     const ProgramResult result = run({"-s"}, "t\n");
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.out.rfind(menu_title + "Pogoda aktualna [stan: ] (t)ak/(n)ie: "
@@ -178,6 +179,42 @@ TEST_F(ProgramTest, UnreadableSettingsShowAnEmptyState) {
         << result.out;
     EXPECT_NE(result.err.find("Nie mogę otworzyć bazy danych: "), std::string::npos);
     EXPECT_NE(result.err.find("Błąd SQL: "), std::string::npos);
+}
+
+TEST(DataDirectoryTest, DatabaseLandsInTheChosenDirectoryElseUnderTheHome) {
+    const std::string in_data = "/data/zagrozenia_pogodowe.db";
+    const std::string in_home = "/home/.nimbrovator/zagrozenia_pogodowe.db";
+    const struct {
+        std::string name;
+        bool choose;                          // NIMBROVATOR_DATA_DIR=<root>/data
+        std::vector<std::string> environment; // further entries
+        std::string used;
+        std::string unused;
+    } cases[] = {
+        {"chosen", true, {}, in_data, in_home},
+        {"chosen, no home at all",
+         true,
+         {"NIMBROVATOR_TEST_NO_PASSWD=1", "HOME="},
+         in_data,
+         in_home},
+        {"not set", false, {}, in_home, in_data},
+        {"set but empty", false, {"NIMBROVATOR_DATA_DIR="}, in_home, in_data},
+    };
+    for (const auto& c : cases) {
+        TempDir root;
+        mkdir((root.path + "/home").c_str(), 0700);
+        ProgramRun run;
+        run.args = {"-h"};
+        run.input = "\n";
+        run.data_dir = c.choose ? root.path + "/data" : "";
+        run.home = root.path + "/home";
+        run.environment = c.environment;
+        const ProgramResult result = run_nimbrovator(run);
+        EXPECT_EQ(result.exit_code, 0) << c.name << ": " << result.err;
+        struct stat info {};
+        EXPECT_EQ(stat((root.path + c.used).c_str(), &info), 0) << c.name;
+        EXPECT_NE(stat((root.path + c.unused).c_str(), &info), 0) << c.name;
+    }
 }
 
 TEST_F(ProgramTest, HomeFallsBackToTheEnvironment) {
@@ -211,6 +248,15 @@ TEST_F(ProgramTest, NoUsableHomeStopsWithAMessage) {
         EXPECT_EQ(result.exit_code, 1) << length;
         EXPECT_EQ(result.err,
                   "Ścieżka katalogu domowego jest zbyt długa: " + long_home.home + "\n");
+    }
+    for (std::size_t length : {256u, 5000u}) {
+        ProgramRun long_data_dir;
+        long_data_dir.args = {"-h"};
+        long_data_dir.data_dir = "/" + std::string(length - 1, 'd');
+        result = run_nimbrovator(long_data_dir);
+        EXPECT_EQ(result.exit_code, 1) << length;
+        EXPECT_EQ(result.err,
+                  "Ścieżka katalogu danych jest zbyt długa: " + long_data_dir.data_dir + "\n");
     }
 }
 

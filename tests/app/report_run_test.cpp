@@ -83,7 +83,7 @@ fake_storm_reply answer_storm(const fake_storm_request& request, const std::stri
 
 class ReportRunTest : public ::testing::Test {
   protected:
-    TempDir home;
+    TempDir data;
     fake_storm_service_handle storm;
     fake_weather_service_handle weather_service;
     std::string warnings = "000000";
@@ -119,7 +119,7 @@ class ReportRunTest : public ::testing::Test {
         ProgramRun run;
         run.args = std::move(args);
         run.input = std::move(input);
-        run.home = home.path;
+        run.data_dir = data.path;
         run.environment = std::move(environment);
         run.environment.push_back("TZ=UTC");
         return run_nimbrovator(run);
@@ -347,7 +347,7 @@ class ReplyCacheTest : public ReportRunTest {
   protected:
     // Runs SQL on the program's database; the first column of the first row, if any.
     std::string sql(const std::string& statement) const {
-        const std::string path = home.path + "/.nimbrovator/zagrozenia_pogodowe.db";
+        const std::string path = data.path + "/zagrozenia_pogodowe.db";
         sqlite3* db = nullptr;
         sqlite3_open(path.c_str(), &db);
         sqlite3_stmt* query = nullptr;

@@ -138,7 +138,7 @@ struct Terminal {
 class TerminalTest : public ::testing::Test {
   protected:
     static inline TempDir* prefix = nullptr;
-    TempDir home;
+    TempDir data;
     Simulator simulator;
     Terminal terminal;
 
@@ -162,10 +162,9 @@ class TerminalTest : public ::testing::Test {
         ASSERT_TRUE(simulator.start()) << "the simulator did not start";
     }
 
-    // The installed program in the terminal, with its home directory in the test's folder.
+    // The installed program in the terminal, with its data directory in the test's folder.
     void run(const std::string& arguments) const {
-        terminal.start("env LD_PRELOAD=" FAKE_HOME_LIBRARY " NIMBROVATOR_TEST_HOME=" + home.path +
-                       " ASAN_OPTIONS=verify_asan_link_order=0 " + prefix->path +
+        terminal.start("env NIMBROVATOR_DATA_DIR=" + data.path + " " + prefix->path +
                        "/bin/nimbrovator " + arguments);
     }
     void finish_run() const { terminal.tmux("kill-session -t run"); }
@@ -271,9 +270,9 @@ TEST(SimulatorMachineForms, JsonIsSchemaValidAndTheLineSaysTheSameCount) {
     }
     Simulator simulator;
     ASSERT_TRUE(simulator.start());
-    TempDir home;
+    TempDir data;
     ProgramRun run;
-    run.home = home.path;
+    run.data_dir = data.path;
     run.environment = {"LC_ALL=C.UTF-8"};
     std::string documents;
     for (const char* town : {"Kraków", "Nowy Sącz", "Atlantyda"}) {

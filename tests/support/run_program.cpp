@@ -23,9 +23,20 @@ void close_fd(int& fd) {
     dup2(out_fd, 1);
     dup2(err_fd, 2);
     setenv("TERM", "dumb", 1);
-    setenv("LD_PRELOAD", FAKE_HOME_LIBRARY, 1);
-    setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1", 1);
-    setenv("NIMBROVATOR_TEST_HOME", run.home.c_str(), 1);
+    if (run.data_dir.empty()) {
+        unsetenv("NIMBROVATOR_DATA_DIR");
+    } else {
+        setenv("NIMBROVATOR_DATA_DIR", run.data_dir.c_str(), 1);
+    }
+    if (!run.home.empty()) {
+        setenv("LD_PRELOAD", FAKE_HOME_LIBRARY, 1);
+        setenv("NIMBROVATOR_TEST_HOME", run.home.c_str(), 1);
+    } else if (run.data_dir.empty() && run.program == NIMBROVATOR_BINARY) {
+        _exit(126); // the program would use the real home directory
+    }
+    // A preloaded library comes before the sanitizer runtime.
+    setenv("ASAN_OPTIONS",
+           run.home.empty() ? "detect_leaks=1" : "verify_asan_link_order=0:detect_leaks=1", 1);
     for (const std::string& entry : run.environment) {
         putenv(const_cast<char*>(entry.c_str()));
     }

@@ -13,13 +13,15 @@ struct ProgramResult {
 struct ProgramRun {
     std::vector<std::string> args;        // after the program name
     std::string input;                    // standard input, closed after it
-    std::string home;                     // home directory from the password database
+    std::string data_dir;                 // NIMBROVATOR_DATA_DIR: the database's directory
+    std::string home;                     // home directory from the fake password database
     std::vector<std::string> environment; // further NAME=VALUE entries
     std::string program = NIMBROVATOR_BINARY;
     std::string argv0; // empty: the program's path
     int timeout_seconds = 30;
 };
 
-// Runs the program as a child process with TERM=dumb and the fake password database, feeds it
-// the input and collects its output; a run that outlives the time-out is killed.
+// Runs the program as a child process with TERM=dumb and its data directory (data_dir, else
+// home through the fake password database; never the real home), feeds it the input and
+// collects its output; a run that outlives the time-out is killed.
 ProgramResult run_nimbrovator(const ProgramRun& run);

@@ -1,8 +1,11 @@
 #include "text/text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwctype>
 #include <iostream>
 #include <locale.h>
@@ -21,6 +24,76 @@ const char* installed_locale(const char* wanted) {
 
 bool is_separator(wchar_t c) {
     return c == L' ' || c == L'-';
+}
+
+bool in_range(unsigned char byte, unsigned lowest, unsigned highest) {
+    return byte >= lowest && byte <= highest;
+}
+
+// The length of the well-formed UTF-8 character at `at` (RFC 3629: no overlong forms, no
+// surrogates, nothing above U+10FFFF), or 0 when the bytes there do not form one.
+std::size_t utf8_character_length(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) {
+        return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0u;
+    };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    unsigned second_low = 0x80;
+    unsigned second_high = 0xBF;
+    if (in_range(lead, 0xC2, 0xDF)) {
+        length = 2;
+    } else if (in_range(lead, 0xE0, 0xEF)) {
+        length = 3;
+        second_low = lead == 0xE0 ? 0xA0 : 0x80;
+        second_high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (in_range(lead, 0xF0, 0xF4)) {
+        length = 4;
+        second_low = lead == 0xF0 ? 0x90 : 0x80;
+        second_high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (!in_range(byte(1), second_low, second_high)) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (!in_range(byte(i), 0x80, 0xBF)) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// C0 controls, DEL, and the C1 controls U+0080-U+009F (encoded C2 80 to C2 9F).
+bool is_control(const std::string& character) {
+    const auto lead = static_cast<unsigned char>(character[0]);
+    if (character.size() == 1) {
+        return lead < 0x20 || lead == 0x7F;
+    }
+    return lead == 0xC2 && static_cast<unsigned char>(character[1]) <= 0x9F;
+}
+
+// The well-formed UTF-8 characters of the text for which `keep` holds; every byte that does
+// not belong to a well-formed character is dropped.
+template <typename Keep> std::string keep_characters(const std::string& text, Keep keep) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8_character_length(text, i);
+        if (length == 0) {
+            ++i;
+            continue;
+        }
+        const std::string character = text.substr(i, length);
+        if (keep(character)) {
+            result += character;
+        }
+        i += length;
+    }
+    return result;
 }
 
 } // namespace
@@ -89,16 +162,39 @@ std::string lower_bytes(std::string text) {
 }
 
 std::string strip_control_chars(const std::string& text) {
-    std::string result;
-    result.reserve(text.size());
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool control = (byte <= 0x08) || (byte >= 0x0B && byte <= 0x1F) || byte == 0x7F;
-        if (!control) {
-            result += c;
-        }
+    return keep_characters(text, [](const std::string& character) {
+        return character == "\t" || character == "\n" || !is_control(character);
+    });
+}
+
+std::string clean_town_name(const std::string& text) {
+    const std::string kept =
+        keep_characters(text, [](const std::string& character) { return !is_control(character); });
+    const std::size_t first = kept.find_first_not_of(' ');
+    if (first == std::string::npos) {
+        return std::string();
     }
-    return result;
+    return kept.substr(first, kept.find_last_not_of(' ') - first + 1);
+}
+
+std::string without_line_end_cr(std::string line) {
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
+
+int check_standard_output(int status) {
+    errno = 0;
+    std::cout.flush();
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && std::cout.good() && std::ferror(stdout) == 0) {
+        return status;
+    }
+    std::fprintf(stderr, "nimbrovator: błąd zapisu na standardowe wyjście%s%s\n",
+                 error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
+    return status != 0 ? status : 1;
 }
 
 void print_lines(const std::string& text) {

@@ -27,9 +27,19 @@ bool is_number(const std::string& text, int base);
 // Lower-cases each byte with the single-byte ctype of the Polish locale: under UTF-8 only the
 // ASCII letters change, every byte of a multi-byte character stays.
 std::string lower_bytes(std::string text);
-// Drops terminal control bytes (0x00-0x08, 0x0B-0x1F, 0x7F) from text received from a service;
-// tab and line feed stay.
+// Drops terminal control characters (C0 but tab and line feed, DEL, and the C1 characters
+// U+0080-U+009F) and every byte that is not part of a valid UTF-8 character from text received
+// from a service.
 std::string strip_control_chars(const std::string& text);
+// A town name as typed or given: every control character (tab and line feed too) and invalid
+// byte removed, then the surrounding white space.
+std::string clean_town_name(const std::string& text);
+// The line without the carriage return that ends it, as in input typed with CR LF line ends.
+std::string without_line_end_cr(std::string line);
+
+// Standard output is flushed and checked at exit: when anything written to it was lost, a
+// message goes to standard error and the run's status becomes 1 (a non-zero status stays).
+int check_standard_output(int status);
 
 // Writes the text to standard output, flushing after every line end: output appears line by
 // line even when standard output is not a terminal.

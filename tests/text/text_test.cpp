@@ -91,4 +91,56 @@ TEST(StripControlChars, DropsTerminalControlBytesOnly) {
     EXPECT_EQ(strip_control_chars(text), "a[31mb\tc\ndé");
 }
 
+TEST(StripControlChars, DropsC1ControlsAndBytesThatAreNotUtf8) {
+    const struct {
+        const char* name;
+        std::string text;
+        std::string expected;
+    } cases[] = {
+        {"CSI",
+         "\xC2\x9B"
+         "2Jburza",
+         "2Jburza"},
+        {"C1 bounds",
+         "a\xC2\x80"
+         "b\xC2\x9F"
+         "c",
+         "abc"},
+        {"no-break space stays",
+         "a\xC2\xA0"
+         "b",
+         "a\xC2\xA0"
+         "b"},
+        {"Polish and four-byte letters stay", "Łódź \xF0\x9F\x8C\xA9", "Łódź \xF0\x9F\x8C\xA9"},
+        {"stray bytes", "Kra\xFFk\xC3", "Krak"},
+        {"lead byte without its follower", "\xC3(", "("},
+        {"overlong slash", "\xC0\xAF\xE0\x80\xAF", ""},
+        {"surrogate", "\xED\xA0\x80x", "x"},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80y", "y"},
+        {"last code point stays", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(strip_control_chars(c.text), c.expected) << c.name;
+    }
+}
+
+TEST(CleanTownName, DropsControlsAndSurroundingSpaces) {
+    const struct {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"Kraków\r", "Kraków"},
+        {" Kraków", "Kraków"},
+        {"\tKraków", "Kraków"},
+        {"  Nowy Sącz  ", "Nowy Sącz"},
+        {"Kra\x1B[2Jków", "Kra[2Jków"},
+        {"Kra\xC2\x9Bków", "Kraków"},
+        {" \r\n\t ", ""},
+        {"\x1B Kraków\x7F", "Kraków"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(clean_town_name(c.text), c.expected) << c.text;
+    }
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 #include "weather/reply_fields.h"
 #include "weather/weather_fetch.h"
 
+#include <cmath>
 #include <iostream>
 #include <optional>
 
@@ -90,6 +91,8 @@ std::string format_measurement_time(std::time_t time) {
 }
 
 std::string wind_direction_name(double bearing) {
+    // The sectors' bounds are whole degrees: a bearing between two of them goes to the nearer.
+    bearing = std::round(bearing);
     for (const direction_sector& sector : direction_sectors) {
         if (bearing >= sector.from && bearing <= sector.to) {
             return sector.name;

@@ -40,7 +40,8 @@ std::string format_local_time(std::time_t time, const char* pattern);
 // Local time as "2017.05.06 godz. 14:30".
 std::string format_measurement_time(std::time_t time);
 
-// The Polish name of the compass sector of a bearing in degrees; empty outside every sector.
+// The Polish name of the compass sector of a bearing in degrees, rounded to the nearest whole
+// degree; empty outside every sector.
 std::string wind_direction_name(double bearing);
 
 // Wind speeds arrive in metres per second and are shown in km/h.

@@ -7,6 +7,7 @@
 
 #include <curl/curl.h>
 
+#include <exception>
 #include <iostream>
 #include <memory>
 
@@ -112,6 +113,17 @@ std::string fetch(const std::string& path_and_query) {
     return fetch_weather(path_and_query).body;
 }
 
+// The reader's exceptions end here as a failed parse: it throws, for one, on nesting beyond its
+// own limit, which brackets inside comments can hide from the count above.
+bool parse_json(const std::string& text, Json::Value& document) {
+    Json::Reader reader;
+    try {
+        return !nested_too_deep(text) && reader.parse(text, document, false);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 } // namespace
 
 weather_endpoint& weather_service_endpoint() {
@@ -162,9 +174,8 @@ std::size_t append_to_response(char* chunk, std::size_t size, std::size_t count,
 }
 
 bool parse_weather_document(const std::string& text, Json::Value& document) {
-    Json::Reader reader;
     set_english_locale();
-    if (nested_too_deep(text) || !reader.parse(text, document, false)) {
+    if (!parse_json(text, document)) {
         document = Json::Value();
         return false;
     }

@@ -133,7 +133,7 @@ TEST(CurrentWeatherReport, RepliesWithoutValues) {
     }
 }
 
-TEST(WindDirection, SectorsAreClosedRangesOfWholeDegrees) {
+TEST(WindDirection, SectorsAreClosedRangesOfWholeDegreesAndBearingsAreRounded) {
     const char* const names[] = {
         "północny północno-wschodni",     "północno-wschodni",
         "wschodni północno-wschodni",     "wschodni",
@@ -151,12 +151,14 @@ TEST(WindDirection, SectorsAreClosedRangesOfWholeDegrees) {
         SCOPED_TRACE(names[i]);
         EXPECT_EQ(wind_direction_name(bounds[i][0]), names[i]);
         EXPECT_EQ(wind_direction_name(bounds[i][1]), names[i]);
-        EXPECT_EQ(wind_direction_name(bounds[i][1] + 0.5), "");
+        EXPECT_EQ(wind_direction_name(bounds[i][1] + 0.49), names[i]);
+        EXPECT_EQ(wind_direction_name(bounds[i][0] - 0.5), names[i]);
+        EXPECT_EQ(wind_direction_name(bounds[i][1] + 0.5), i < 14 ? names[i + 1] : "północny");
     }
-    for (double north : {0.0, 5.0, 11.0, 349.0, 355.5, 360.0}) {
+    for (double north : {0.0, 5.0, 11.0, 11.4, 348.5, 349.0, 355.5, 360.0, 360.4, -0.4}) {
         EXPECT_EQ(wind_direction_name(north), "północny") << north;
     }
-    for (double outside : {11.5, 348.5, -1.0, -0.5, 360.5, 720.0}) {
+    for (double outside : {-1.0, -0.5, 360.5, 720.0}) {
         EXPECT_EQ(wind_direction_name(outside), "") << outside;
     }
 }

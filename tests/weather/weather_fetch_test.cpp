@@ -120,6 +120,10 @@ TEST(WeatherParse, BadTextPrintsTheFailureMessage) {
          Json::nullValue},
         {"brackets inside a string", "{\"a\":\"" + std::string(5000, '[') + "\"}", true,
          Json::objectValue},
+        {"nesting hidden by a quote in a block comment",
+         "/*\"*/" + std::string(1100, '[') + std::string(1100, ']'), false, Json::nullValue},
+        {"nesting hidden by a quote in a line comment",
+         "//\"\n" + std::string(1100, '{') + std::string(1100, '}'), false, Json::nullValue},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

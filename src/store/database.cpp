@@ -2,9 +2,13 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -24,8 +28,25 @@ const std::string read_setting_sql = "SELECT PARAM, SETTING FROM SETTINGS WHERE 
 const std::string insert_city_sql = "INSERT INTO CITIES (CITY, Y_COORD, X_COORD) VALUES (?, ?, ?);";
 const std::string find_city_sql = "SELECT CITY, Y_COORD, X_COORD FROM CITIES WHERE CITY = ?;";
 
-// Another run may hold the file locked for a moment: wait for it rather than lose a write.
-constexpr int busy_timeout_ms = 5000;
+using busy_clock = std::chrono::steady_clock;
+
+// The time spent so far in all waits for a locked database, by every thread, in clock ticks.
+std::atomic<busy_clock::rep> busy_waited{0};
+
+// Another run may hold the file locked for a moment: wait for it rather than lose a write, but
+// only while the run's budget lasts; then the database fails as an unusable one does.
+int wait_while_locked(void*, int) {
+    const busy_clock::duration left =
+        database_busy_budget - busy_clock::duration(busy_waited.load());
+    if (left <= busy_clock::duration::zero()) {
+        return 0;
+    }
+    const busy_clock::time_point start = busy_clock::now();
+    std::this_thread::sleep_for(
+        std::min<busy_clock::duration>(left, std::chrono::milliseconds(10)));
+    busy_waited += (busy_clock::now() - start).count();
+    return 1;
+}
 
 struct ConnectionCloser {
     void operator()(sqlite3* db) const { sqlite3_close(db); }
@@ -46,7 +67,7 @@ Connection open_database(const std::string& db_path) {
     if (rc != SQLITE_OK) {
         std::fprintf(stderr, "Nie mogę otworzyć bazy danych: %s\n", sqlite3_errmsg(db.get()));
     } else {
-        sqlite3_busy_timeout(db.get(), busy_timeout_ms);
+        sqlite3_busy_handler(db.get(), wait_while_locked, nullptr);
     }
     return db;
 }
@@ -73,16 +94,21 @@ Statement prepare(sqlite3* db, const std::string& sql, const std::vector<const s
     return statement;
 }
 
-// One writing statement: prepare, bind, step once; 1 only when it cannot be prepared.
+// One writing statement: prepare, bind, step once. 0 when the step is done, or when a UNIQUE
+// constraint refused it and `row_there_is_done`; else 1, with SQLite's message.
 int run_write(const std::string& db_path, const std::string& sql,
-              const std::vector<const std::string*>& texts) {
+              const std::vector<const std::string*>& texts, bool row_there_is_done = false) {
     Connection db = open_database(db_path);
     Statement statement = prepare(db.get(), sql, texts);
     if (!statement) {
         return 1;
     }
-    sqlite3_step(statement.get());
-    return 0;
+    if (sqlite3_step(statement.get()) == SQLITE_DONE ||
+        (row_there_is_done && sqlite3_extended_errcode(db.get()) == SQLITE_CONSTRAINT_UNIQUE)) {
+        return 0;
+    }
+    std::fprintf(stderr, "Błąd SQL: %s\n", sqlite3_errmsg(db.get()));
+    return 1;
 }
 
 std::string column_word(sqlite3_stmt* statement, int column) {
@@ -90,6 +116,12 @@ std::string column_word(sqlite3_stmt* statement, int column) {
 }
 
 } // namespace
+
+std::chrono::milliseconds database_busy_budget(10000);
+
+void reset_database_busy_wait() {
+    busy_waited = 0;
+}
 
 std::string first_word(const char* text) {
     if (text == nullptr) {
@@ -151,5 +183,5 @@ int find_city(const std::string& db_path, const std::string& town, std::string& 
 
 int insert_city(const std::string& db_path, const std::string& town, const std::string& y,
                 const std::string& x) {
-    return run_write(db_path, insert_city_sql, {&town, &y, &x});
+    return run_write(db_path, insert_city_sql, {&town, &y, &x}, true);
 }

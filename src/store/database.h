@@ -2,19 +2,27 @@
 // file, does its work and closes it again.
 #pragma once
 
+#include <chrono>
 #include <string>
+
+// The time a run may spend, in all, waiting for a database that another process holds locked;
+// once it is spent, a locked database fails at once (tests shorten it).
+extern std::chrono::milliseconds database_busy_budget;
+// Tests only: nothing of the budget spent yet.
+void reset_database_busy_wait();
 
 // Creates both tables and the default settings; 0 when both tables were created by this call,
 // 1 when creating either failed (the normal case once they exist).
 int init_database(const std::string& db_path);
 // The first word of the setting's stored value; empty when it cannot be read.
 std::string read_setting(const std::string& db_path, const std::string& key);
-// 1 when the statement cannot be prepared, else 0.
+// 0 when the statement ran to its end, else 1 (with SQLite's message on standard error).
 int update_setting(const std::string& db_path, const std::string& key, const std::string& value);
 // 0 when the town has a row (y and x are then set from it), 1 when it has none, or the
 // preparation's error code.
 int find_city(const std::string& db_path, const std::string& town, std::string& y, std::string& x);
-// 1 when the statement cannot be prepared, else 0 (also when the town already has a row).
+// 0 when the row was written or the town already has one, else 1 (with SQLite's message on
+// standard error).
 int insert_city(const std::string& db_path, const std::string& town, const std::string& y,
                 const std::string& x);
 // The first whitespace-delimited word of the text; empty for a null text.

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -146,6 +147,47 @@ TEST(DatabaseFailure, UnusableDirectoryPrintsBothMessages) {
     err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(y, "y");
     EXPECT_NE(err.find("Błąd SQL: "), std::string::npos);
+}
+
+TEST_F(DatabaseTest, RefusedWritesAreFailuresWithSqlitesMessage) {
+    init_database(path);
+    // Refused as a full disk or a read-only file refuses them (a constraint, not UNIQUE).
+    query(path, "CREATE TRIGGER no_city BEFORE INSERT ON CITIES BEGIN SELECT RAISE(ABORT, "
+                "'brak miejsca'); END");
+    query(path, "CREATE TRIGGER no_setting BEFORE UPDATE ON SETTINGS BEGIN SELECT RAISE(ABORT, "
+                "'brak miejsca'); END");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(insert_city(path, "Kraków", "50.0614", "19.9366"), 1);
+    EXPECT_EQ(update_setting(path, "weather", "0"), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Błąd SQL: brak miejsca\nBłąd SQL: brak miejsca\n");
+    EXPECT_EQ(read_setting(path, "weather"), "1");
+}
+
+TEST_F(DatabaseTest, ALockedDatabaseIsWaitedForOnlyWithinTheRunsBudget) {
+    init_database(path);
+    sqlite3* holder = nullptr;
+    sqlite3_open(path.c_str(), &holder);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    database_busy_budget = std::chrono::milliseconds(300);
+    reset_database_busy_wait();
+    testing::internal::CaptureStderr();
+    const auto start = std::chrono::steady_clock::now();
+    std::string y, x;
+    EXPECT_NE(find_city(path, "Kraków", y, x), 0);
+    EXPECT_EQ(insert_city(path, "Kraków", "50.0614", "19.9366"), 1);
+    EXPECT_EQ(update_setting(path, "weather", "0"), 1);
+    EXPECT_EQ(read_setting(path, "weather"), "");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    const std::string err = testing::internal::GetCapturedStderr();
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    database_busy_budget = std::chrono::seconds(10);
+    reset_database_busy_wait();
+    EXPECT_GE(waited, std::chrono::milliseconds(300));
+    EXPECT_LT(waited, std::chrono::seconds(2));
+    EXPECT_NE(err.find("Błąd SQL: database is locked\n"), std::string::npos) << err;
+    EXPECT_EQ(update_setting(path, "weather", "0"), 0) << "the lock is gone";
 }
 
 TEST_F(DatabaseTest, ConcurrentWritersLoseNothing) {

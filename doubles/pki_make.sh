@@ -5,6 +5,9 @@
 #   wrong-host-server.pem/.key another host name only, signed by the test CA
 #   other-ca.pem/other-ca.key  a second CA that the client does not trust
 #   other-server.pem/.key      localhost and 127.0.0.1, signed by the second CA
+#   star-server, local-star-server, cn-localhost-server (.pem/.key): signed by the test CA, with
+#                              names that must not pass for localhost: DNS:*, DNS:local*, and
+#                              the common name localhost beside an alternative name of another host
 set -eu
 out=$1
 openssl=${OPENSSL:-openssl}
@@ -18,9 +21,9 @@ new_ca() { # name subject
         -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
 }
 
-new_server() { # name ca subjectAltName
+new_server() { # name ca subjectAltName [subject]
     "$openssl" req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
-        -subj "/CN=storm test server" -keyout "$1.key" -out "$1.csr" 2>/dev/null
+        -subj "${4:-/CN=storm test server}" -keyout "$1.key" -out "$1.csr" 2>/dev/null
     printf 'basicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\nsubjectAltName=%s\n' "$3" \
         > "$1.ext"
     "$openssl" x509 -req -in "$1.csr" -CA "$2.pem" -CAkey "$2.key" -CAcreateserial \
@@ -33,3 +36,6 @@ new_ca other-ca "/CN=nimbrovator other CA"
 new_server server ca "DNS:localhost,IP:127.0.0.1"
 new_server wrong-host-server ca "DNS:elsewhere.invalid"
 new_server other-server other-ca "DNS:localhost,IP:127.0.0.1"
+new_server star-server ca "DNS:*"
+new_server local-star-server ca "DNS:local*"
+new_server cn-localhost-server ca "DNS:elsewhere.invalid" "/CN=localhost"

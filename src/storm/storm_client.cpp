@@ -3,14 +3,19 @@
 #include "app/run_state.h"
 #include "nimbrovator_config.h"
 #include "soapserwerSOAPBindingProxy.h"
+#include "text/text.h"
 
 // The namespace table of the client; this is the one place that defines it.
 #include "serwerSOAPBinding.nsmap"
+
+#include <arpa/inet.h>
+#include <openssl/x509v3.h>
 
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <ostream>
+#include <sstream>
 
 namespace {
 
@@ -83,6 +88,37 @@ void apply_limits() {
     ctx->recv_maxlength = limits.recv_maxlength;
 }
 
+// The host of an endpoint URL "https://HOST[:PORT]/PATH" (an IPv6 address without brackets).
+std::string endpoint_host(const std::string& url) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    const std::string authority = url.substr(start, url.find('/', start) - start);
+    if (!authority.empty() && authority[0] == '[') {
+        return authority.substr(1, authority.find(']') - 1);
+    }
+    return authority.substr(0, authority.find(':'));
+}
+
+// The certificate's names are matched by the TLS library as RFC 6125 has it (no partial
+// wildcards, the subject's common name only when there is no alternative name) in place of the
+// runtime's own looser check.
+bool require_host_name(soap* ctx) {
+    const std::string host =
+        endpoint_host(endpoint_override.empty() ? storm_default_endpoint() : endpoint_override);
+    X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx->ctx);
+    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+    unsigned char address[16];
+    const bool is_address = inet_pton(AF_INET, host.c_str(), address) == 1 ||
+                            inet_pton(AF_INET6, host.c_str(), address) == 1;
+    const int set = is_address ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str())
+                               : X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
+    if (set != 1) {
+        return false;
+    }
+    ctx->ssl_flags |= SOAP_SSL_SKIP_HOST_CHECK;
+    return true;
+}
+
 // The server must prove its identity with a certificate of a trusted CA for the endpoint's
 // host; a server that cannot is refused before anything is sent.
 void set_up_tls_context() {
@@ -92,6 +128,7 @@ void set_up_tls_context() {
     const char* cafile = ca_file.empty() ? nullptr : ca_file.c_str();
     tls_context_ready = soap_ssl_client_context(storm_proxy.soap, SOAP_SSL_DEFAULT, nullptr,
                                                 nullptr, cafile, nullptr, nullptr) == SOAP_OK;
+    tls_context_ready = tls_context_ready && require_host_name(storm_proxy.soap);
     if (!tls_context_ready) {
         drop_tls_context();
     }
@@ -158,7 +195,10 @@ void release_storm_call() {
 
 int finish_storm_call(int status) {
     if (status != 0) {
-        storm_fault_report(std::cerr);
+        // The fault text comes from the server: no control sequence of its reaches the terminal.
+        std::ostringstream report;
+        storm_fault_report(report);
+        std::cerr << strip_control_chars(report.str()) << std::flush;
     }
     release_storm_call();
     return status;

@@ -29,6 +29,7 @@ void line_end() {
 bool read_line(std::string& line) {
     if (std::getline(std::cin, line)) {
         std::cin.clear();
+        line = without_line_end_cr(line);
         return true;
     }
     line_end();
@@ -45,6 +46,7 @@ bool ask_town() {
         if (!read_line(city)) {
             return false;
         }
+        city = clean_town_name(city);
         town_name = city;
     } while (city.empty() || city.size() > max_town_bytes);
     return true;
@@ -93,9 +95,13 @@ std::optional<Coordinates> fetch_coordinates(const std::wstring& name) {
     return extract_coordinates(request_town(name).text);
 }
 
-// A reply for a town the service has no data for; one value "0" is as unusable as both.
+// A reply for a town the service has no data for: a coordinate whose value is zero ("0", "0.0",
+// "-0", "00"); one such value is as unusable as both.
 bool means_no_data(const Coordinates& found) {
-    return found.y == "0" || found.x == "0";
+    const auto is_zero = [](const std::string& number) {
+        return number.find_first_not_of("-.0") == std::string::npos;
+    };
+    return is_zero(found.y) || is_zero(found.x);
 }
 
 enum class Lookup { found, cached, unknown, failed, no_input };
@@ -174,8 +180,8 @@ std::optional<Coordinates> extract_coordinates(const std::string& reply) {
 }
 
 int get_city(const std::string& town, int radius) {
-    town_name = town;
-    city = town;
+    town_name = clean_town_name(town);
+    city = town_name;
     search_radius = clamp_radius(radius);
     const bool interactive = town.empty() && radius == 0;
     int failed_calls = 0;
@@ -215,8 +221,8 @@ int get_city(const std::string& town, int radius) {
 town_answer look_up_town(const std::string& typed) {
     town_answer answer;
     town_record& town = answer.town;
-    town.typed = typed;
-    const std::wstring name = capitalize_town_name(to_wide(typed));
+    town.typed = clean_town_name(typed);
+    const std::wstring name = capitalize_town_name(to_wide(town.typed));
     town.name = to_narrow(name);
     town.from_cache = find_city(db_full_path, town.name, town.y, town.x) == 0;
     for (int calls = 0; !town.from_cache && calls < max_lookup_calls; ++calls) {

@@ -8,7 +8,8 @@
 // Settles city, town_name, y_coord, x_coord and search_radius, asking for the town (and, in a
 // run without arguments, the radius) when needed; runs the enabled weather reports on the way.
 // 0 once the coordinates are settled; 1 when no answer can come (end of input, or the storm
-// service gave no usable coordinates after repeated tries).
+// service gave no usable coordinates after repeated tries). A town name, given or typed, is
+// cleaned first (clean_town_name); a typed line loses the carriage return that ends it.
 int get_city(const std::string& town, int radius);
 
 // The pause before the storm service is asked again for the same town (tests shorten it).

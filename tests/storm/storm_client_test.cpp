@@ -268,6 +268,22 @@ TEST_F(StormClientTest, FaultReportIsEmptyAfterASuccess) {
     EXPECT_EQ(succeeded.report, "");
 }
 
+TEST_F(StormClientTest, FaultTextReachesStandardErrorWithoutControlCharacters) {
+    set_fake_storm_reply(*service, soap_fault_reply("SOAP-ENV:Server",
+                                                    "\x1B]0;tytu\xC5\x82\x07\x1B[2J\xC2\x9B"
+                                                    "31mawaria us\xC5\x82ugi"));
+    std::string reply;
+    testing::internal::CaptureStderr();
+    prepare_storm_request();
+    EXPECT_NE(finish_storm_call(call_skrot("N", reply)), 0);
+    const std::string report = testing::internal::GetCapturedStderr();
+    EXPECT_NE(report.find("]0;tytu\xC5\x82[2J31mawaria us\xC5\x82ugi"), std::string::npos)
+        << report;
+    for (const char* control : {"\x1B", "\x07", "\xC2\x9B"}) {
+        EXPECT_EQ(report.find(control), std::string::npos) << report;
+    }
+}
+
 TEST_F(StormClientTest, RefusedConnectionLeavesTheReplyUnchanged) {
     // A bound socket that does not listen: connections to its port are refused.
     const int sock = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -298,6 +314,10 @@ TEST_F(StormClientTest, UnverifiedServerGetsNoRequest) {
     const std::vector<untrusted_case> cases = {
         {"certificate of another CA", "other-server", pki_dir + "/ca.pem"},
         {"certificate for another host", "wrong-host-server", pki_dir + "/ca.pem"},
+        {"wildcard alone", "star-server", pki_dir + "/ca.pem"},
+        {"partial wildcard", "local-star-server", pki_dir + "/ca.pem"},
+        {"common name beside another host's alternative name", "cn-localhost-server",
+         pki_dir + "/ca.pem"},
         {"CA file missing", "server", pki_dir + "/no-such-ca.pem"},
     };
     for (const auto& c : cases) {

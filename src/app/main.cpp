@@ -1,5 +1,6 @@
 #include "app/run.h"
+#include "text/text.h"
 
 int main(int argc, char** argv) {
-    return run_program(argc, argv);
+    return check_standard_output(run_program(argc, argv));
 }

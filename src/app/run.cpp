@@ -120,7 +120,8 @@ int dispatch(int argc, char** argv) {
     if (argc == 3) {
         return run_reports(first, requested_radius(argv[2]));
     }
-    return 0;
+    std::fputs(usage_text(argv[0]).c_str(), stderr);
+    return 2;
 }
 
 } // namespace

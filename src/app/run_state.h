@@ -26,7 +26,7 @@ extern const std::array<std::string, 40> storm_key_pieces;
 extern char storm_key[41];
 
 extern std::string city;      // the town name in normalised form (cache key, report headings)
-extern std::string town_name; // the town exactly as the user gave it (weather queries)
+extern std::string town_name; // the town as the user gave it, cleaned (weather queries)
 extern std::string y_coord;   // latitude, degrees north, as text
 extern std::string x_coord;   // longitude, degrees east, as text
 extern int search_radius;     // km, 5 to 100

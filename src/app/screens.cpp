@@ -43,6 +43,7 @@ bool ask_switch(const std::string& prompt, const std::string& current, std::stri
     for (;;) {
         std::cout << prompt << switch_state_names[current] << "] (t)ak/(n)ie: " << std::flush;
         const bool got_line = static_cast<bool>(std::getline(std::cin, answer));
+        answer = without_line_end_cr(answer);
         const bool at_end = std::cin.eof() && !got_line;
         std::cin.clear();
         if (at_end) {

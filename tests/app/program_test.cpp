@@ -102,12 +102,31 @@ TEST_F(ProgramTest, VersionNeedsNothingElse) {
     EXPECT_NE(stat(data_dir.c_str(), &info), 0);
 }
 
-TEST_F(ProgramTest, ThreeArgumentsPrintNothing) {
+TEST_F(ProgramTest, ThreeArgumentsOrMoreGiveTheUsageOnStandardErrorAndStatusTwo) {
     first_run_done();
-    const ProgramResult result = run({"Kraków", "30", "more"});
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "");
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"Kraków", "30", "more"}, {"a", "b", "c", "d", "e"}}) {
+        const ProgramResult result = run(args);
+        EXPECT_EQ(result.exit_code, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, usage(NIMBROVATOR_BINARY));
+    }
+}
+
+TEST_F(ProgramTest, LostStandardOutputGivesAMessageAndStatusOne) {
+    first_run_done();
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-h"}, {"--version"}, {"-s"}}) {
+        ProgramRun full;
+        full.args = args;
+        full.input = "n\nn\n";
+        full.home = home.path;
+        full.stdout_path = "/dev/full";
+        const ProgramResult result = run_nimbrovator(full);
+        EXPECT_EQ(result.exit_code, 1) << args[0];
+        EXPECT_NE(result.err.find("błąd zapisu na standardowe wyjście"), std::string::npos)
+            << result.err;
+    }
 }
 
 TEST_F(ProgramTest, SettingsMenuStoresTheAnswers) {

@@ -60,16 +60,17 @@ std::string nazwa_of(const fake_storm_request& request) {
 }
 
 // The storm service as the tests want it: Kraków known, other towns unknown, three strikes.
+// Unknown towns get `zero` for both coordinates.
 fake_storm_reply answer_storm(const fake_storm_request& request, const std::string& warnings,
-                              bool lightning_fails) {
+                              bool lightning_fails, const std::string& zero) {
     const std::string operation = soap_operation(request);
     fake_storm_reply reply;
     if (operation == "miejscowosc") {
         const bool known = nazwa_of(request) == "Kraków" || nazwa_of(request) == "Łódź";
         reply.body =
             soap_reply(operation, soap_return("ns2:MyComplexTypeMiejscowosc",
-                                              element("y", "float", known ? "50.0614" : "0") +
-                                                  element("x", "float", known ? "19.9366" : "0")));
+                                              element("y", "float", known ? "50.0614" : zero) +
+                                                  element("x", "float", known ? "19.9366" : zero)));
     } else if (operation == "ostrzezenia_pogodowe") {
         reply.body = soap_reply(
             operation, soap_return("ns2:MyComplexTypeOstrzezenia", warnings_markup(warnings)));
@@ -88,6 +89,7 @@ class ReportRunTest : public ::testing::Test {
     fake_weather_service_handle weather_service;
     std::string warnings = "000000";
     bool lightning_fails = false;
+    std::string zero = "0";
 
     void SetUp() override {
         if (!configured_for_tests) {
@@ -97,7 +99,7 @@ class ReportRunTest : public ::testing::Test {
                                          storm_port);
         ASSERT_TRUE(storm) << "port " << storm_port << " is busy";
         set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
-            return answer_storm(request, warnings, lightning_fails);
+            return answer_storm(request, warnings, lightning_fails, zero);
         });
         weather_service = start_fake_weather_service(weather_port);
         ASSERT_TRUE(weather_service) << "port " << weather_port << " is busy";
@@ -469,6 +471,88 @@ TEST_F(ReplyCacheTest, TenConcurrentRunsMakeOneRequestPerOperation) {
     }
     EXPECT_EQ(storm_calls("szukaj_burzy"), 2);
     EXPECT_EQ(storm_calls("ostrzezenia_pogodowe"), 2);
+}
+
+TEST_F(ReportRunTest, ACraftedWeatherReplyIsMalformedAndTheRunGoesOn) {
+    first_run_done();
+    fake_reply crafted;
+    crafted.body = "/*\"*/" + std::string(1100, '[') + std::string(1100, ']');
+    set_fake_reply(*weather_service, current_weather_endpoint, crafted);
+    const ProgramResult result = run({"Kraków", "30"});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.out.find("Pobieram aktualną pogodę z serwera " + weather_host +
+                              "...\nOdebrałem nieprawidłowe dane z serwera, spróbuj ponownie!\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find(forecast_report + "Dodałem miejscowość do bazy danych!\n" +
+                              no_warnings + lightning_answer),
+              std::string::npos)
+        << result.out;
+}
+
+TEST_F(ReportRunTest, AnyZeroCoordinateMeansTheServiceHasNoData) {
+    first_run_done();
+    weather_reports_off();
+    for (const char* zero_text : {"0.0", "-0", "00", "0.000"}) {
+        SCOPED_TRACE(zero_text);
+        zero = zero_text;
+        const ProgramResult result = run({"Atlantyda", "30"}, "Kraków\n");
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.out.find("Na serwerze " + storm_host +
+                                  " brak danych o tej miejscowości.\n\nPodaj nazwę miejscowości: "),
+                  std::string::npos)
+            << result.out;
+        EXPECT_EQ(result.out.find("Atlantyda o współrzędnych"), std::string::npos) << result.out;
+    }
+    EXPECT_EQ(storm_calls("miejscowosc"), 5) << "Atlantyda is asked for each time, Kraków once";
+}
+
+TEST_F(ReportRunTest, TownNamesLoseControlsAndSurroundingSpacesAndTypedLinesTheirCr) {
+    first_run_done();
+    weather_reports_off();
+    const ProgramResult typed = run({}, "kraków\r\n30\r\n");
+    EXPECT_EQ(typed.exit_code, 0) << typed.err;
+    EXPECT_NE(typed.out.find("Podaj promień (5-100 km, ENTER = 25 km): "
+                             "Brak miejscowości Kraków w bazie danych!\n"),
+              std::string::npos)
+        << typed.out;
+    EXPECT_NE(typed.out.find("w promieniu 30 km od miejscowości Kraków. \n"), std::string::npos);
+    for (const char* given : {"Kraków\r", " Kraków", "\tKraków",
+                              "\x1B"
+                              "Kra\xC2\x9Bków "}) {
+        const ProgramResult result = run({given, "30"});
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.out.find("Miejscowość Kraków jest w bazie danych!\n"), std::string::npos)
+            << result.out;
+    }
+    EXPECT_EQ(storm_calls("miejscowosc"), 1) << "one cache row serves every spelling";
+}
+
+TEST_F(ReportRunTest, RefusedDatabaseWritesAreReportedAsFailures) {
+    first_run_done();
+    // The database refuses every write, as a full disk or a read-only file does.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((home.path + "/.nimbrovator/zagrozenia_pogodowe.db").c_str(), &db),
+              SQLITE_OK);
+    const char* refuse =
+        "CREATE TRIGGER no_city BEFORE INSERT ON CITIES BEGIN SELECT RAISE(ABORT, 'dysk pełny');"
+        "END; CREATE TRIGGER no_setting BEFORE UPDATE ON SETTINGS BEGIN "
+        "SELECT RAISE(ABORT, 'dysk pełny'); END;";
+    EXPECT_EQ(sqlite3_exec(db, refuse, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    const ProgramResult town = run({"Kraków", "30"});
+    EXPECT_NE(town.out.find("Wystąpił błąd podczas dodawania miejscowości do bazy danych!\n" +
+                            no_warnings + lightning_answer),
+              std::string::npos)
+        << town.out;
+    EXPECT_NE(town.err.find("Błąd SQL: dysk pełny\n"), std::string::npos) << town.err;
+
+    const ProgramResult settings = run({"-s"}, "n\nn\n");
+    EXPECT_NE(settings.out.find("(t)ak/(n)ie: Nie mogłem zaktualizować ustawień!\n"),
+              std::string::npos)
+        << settings.out;
+    EXPECT_EQ(settings.out.find("[stan: WYŁĄCZONA]"), std::string::npos) << settings.out;
 }
 
 } // namespace

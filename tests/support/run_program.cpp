@@ -20,7 +20,9 @@ void close_fd(int& fd) {
 
 [[noreturn]] void exec_child(const ProgramRun& run, int in_fd, int out_fd, int err_fd) {
     dup2(in_fd, 0);
-    dup2(out_fd, 1);
+    const int file_fd =
+        run.stdout_path.empty() ? -1 : open(run.stdout_path.c_str(), O_WRONLY | O_CREAT, 0644);
+    dup2(file_fd >= 0 ? file_fd : out_fd, 1);
     dup2(err_fd, 2);
     setenv("TERM", "dumb", 1);
     if (run.data_dir.empty()) {

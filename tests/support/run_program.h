@@ -19,6 +19,7 @@ struct ProgramRun {
     std::string program = NIMBROVATOR_BINARY;
     std::string argv0; // empty: the program's path
     int timeout_seconds = 30;
+    std::string stdout_path; // when set, standard output goes to this file (out stays empty)
 };
 
 // Runs the program as a child process with TERM=dumb and its data directory (data_dir, else

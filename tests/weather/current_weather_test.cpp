@@ -45,10 +45,12 @@ TEST(CurrentWeatherReport, EachItemOnItsOwn) {
          "\nCzas pomiaru: 2017.05.06 godz. 14:30\n"
          "Temperatura 18.3°C, wilgotność 55%, ciśnienie atm. 1012 hPa, wiatr 12.96 km/h, \n"
          "zachodni, zachmurzenie 40 %, bezchmurnie.\n"},
-        {"bearing between two sectors", [](Json::Value& r) { r["wind"]["deg"] = 236.5; },
+        {"bearing between two sectors: the nearer whole degree",
+         [](Json::Value& r) { r["wind"]["deg"] = 236.5; },
          "\nCzas pomiaru: 2017.05.06 godz. 14:30\n"
          "Temperatura 18.3°C, wilgotność 55%, ciśnienie atm. 1012 hPa, wiatr 12.96 km/h, \n"
-         "w porywach do 25.92 km/h, , zachmurzenie 40 %, bezchmurnie.\n"},
+         "w porywach do 25.92 km/h, zachodni południowo-zachodni, zachmurzenie 40 %, "
+         "bezchmurnie.\n"},
         {"rain of the last hour and three hours, full humidity and cloud cover",
          [](Json::Value& r) {
              r["rain"]["1h"] = 0.25;

@@ -149,21 +149,6 @@ TEST(DatabaseFailure, UnusableDirectoryPrintsBothMessages) {
     EXPECT_NE(err.find("Błąd SQL: "), std::string::npos);
 }
 
-TEST_F(DatabaseTest, RefusedWritesAreFailuresWithSqlitesMessage) {
-    init_database(path);
-    // Refused as a full disk or a read-only file refuses them (a constraint, not UNIQUE).
-    query(path, "CREATE TRIGGER no_city BEFORE INSERT ON CITIES BEGIN SELECT RAISE(ABORT, "
-                "'brak miejsca'); END");
-    query(path, "CREATE TRIGGER no_setting BEFORE UPDATE ON SETTINGS BEGIN SELECT RAISE(ABORT, "
-                "'brak miejsca'); END");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(insert_city(path, "Kraków", "50.0614", "19.9366"), 1);
-    EXPECT_EQ(update_setting(path, "weather", "0"), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Błąd SQL: brak miejsca\nBłąd SQL: brak miejsca\n");
-    EXPECT_EQ(read_setting(path, "weather"), "1");
-}
-
 TEST_F(DatabaseTest, ALockedDatabaseIsWaitedForOnlyWithinTheRunsBudget) {
     init_database(path);
     sqlite3* holder = nullptr;

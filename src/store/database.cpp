@@ -67,7 +67,7 @@ Connection open_database(const std::string& db_path) {
     if (rc != SQLITE_OK) {
         std::fprintf(stderr, "Nie mogę otworzyć bazy danych: %s\n", sqlite3_errmsg(db.get()));
     } else {
-        sqlite3_busy_handler(db.get(), wait_while_locked, nullptr);
+        wait_for_locks_within_budget(db.get());
     }
     return db;
 }
@@ -121,6 +121,10 @@ std::chrono::milliseconds database_busy_budget(10000);
 
 void reset_database_busy_wait() {
     busy_waited = 0;
+}
+
+void wait_for_locks_within_budget(sqlite3* db) {
+    sqlite3_busy_handler(db, wait_while_locked, nullptr);
 }
 
 std::string first_word(const char* text) {

@@ -1,5 +1,7 @@
 #include "store/reply_cache.h"
 
+#include "store/database.h"
+
 #include <sqlite3.h>
 
 #include <chrono>
@@ -27,7 +29,6 @@ const char* const release_row = "UPDATE REPLY_CACHE SET CLAIMED_UNTIL = NULL WHE
 const char* const prune_rows = "DELETE FROM REPLY_CACHE WHERE (FETCHED IS NULL OR FETCHED < ?) "
                                "AND (CLAIMED_UNTIL IS NULL OR CLAIMED_UNTIL < ?);";
 
-constexpr int busy_timeout_ms = 5000;
 constexpr auto wait_step = std::chrono::milliseconds(50);
 
 struct connection_closer {
@@ -51,8 +52,9 @@ connection open_cache(const std::string& db_path) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open(db_path.c_str(), &raw);
     connection db(raw);
-    // Runs starting together all create the table: each waits for the others' lock.
-    sqlite3_busy_timeout(db.get(), busy_timeout_ms);
+    // Runs starting together all create the table: each waits for the others' lock, within the
+    // run's budget for locked databases.
+    wait_for_locks_within_budget(db.get());
     if (rc != SQLITE_OK ||
         sqlite3_exec(db.get(), create_table, nullptr, nullptr, nullptr) != SQLITE_OK) {
         std::fprintf(stderr, "Pamięć podręczna odpowiedzi niedostępna: %s\n",

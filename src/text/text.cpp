@@ -194,7 +194,7 @@ int check_standard_output(int status) {
     }
     std::fprintf(stderr, "nimbrovator: błąd zapisu na standardowe wyjście%s%s\n",
                  error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
-    return status != 0 ? status : 1;
+    return 1;
 }
 
 void print_lines(const std::string& text) {

@@ -38,7 +38,7 @@ std::string clean_town_name(const std::string& text);
 std::string without_line_end_cr(std::string line);
 
 // Standard output is flushed and checked at exit: when anything written to it was lost, a
-// message goes to standard error and the run's status becomes 1 (a non-zero status stays).
+// message goes to standard error and the run's status becomes 1, as nothing reached the reader.
 int check_standard_output(int status);
 
 // Writes the text to standard output, flushing after every line end: output appears line by

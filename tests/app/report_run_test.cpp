@@ -62,7 +62,7 @@ std::string nazwa_of(const fake_storm_request& request) {
 // The storm service as the tests want it: Kraków known, other towns unknown, three strikes.
 // Unknown towns get `zero` for both coordinates.
 fake_storm_reply answer_storm(const fake_storm_request& request, const std::string& warnings,
-                              bool lightning_fails, const std::string& zero) {
+                              bool lightning_fails, const std::string& zero = "0") {
     const std::string operation = soap_operation(request);
     fake_storm_reply reply;
     if (operation == "miejscowosc") {

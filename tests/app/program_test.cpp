@@ -121,6 +121,7 @@ TEST_F(ProgramTest, LostStandardOutputGivesAMessageAndStatusOne) {
         full.args = args;
         full.input = "n\nn\n";
         full.home = home.path;
+        full.data_dir = data_dir;
         full.stdout_path = "/dev/full";
         const ProgramResult result = run_nimbrovator(full);
         EXPECT_EQ(result.exit_code, 1) << args[0];

@@ -532,8 +532,7 @@ TEST_F(ReportRunTest, RefusedDatabaseWritesAreReportedAsFailures) {
     first_run_done();
     // The database refuses every write, as a full disk or a read-only file does.
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((home.path + "/.nimbrovator/zagrozenia_pogodowe.db").c_str(), &db),
-              SQLITE_OK);
+    ASSERT_EQ(sqlite3_open((data.path + "/zagrozenia_pogodowe.db").c_str(), &db), SQLITE_OK);
     const char* refuse =
         "CREATE TRIGGER no_city BEFORE INSERT ON CITIES BEGIN SELECT RAISE(ABORT, 'dysk pełny');"
         "END; CREATE TRIGGER no_setting BEFORE UPDATE ON SETTINGS BEGIN "

@@ -3,6 +3,7 @@
 #include "text/text.h"
 #include "weather/reply_fields.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -115,8 +116,7 @@ std::string ascii_stand_ins(const std::string& text) {
 }
 
 std::string report_line(const run_report& report, bool utf8) {
-    std::string line =
-        strip_control_chars(report.town.name.empty() ? report.town.typed : report.town.name);
+    std::string line = report.town.name.empty() ? report.town.typed : report.town.name;
     line += ": " + town_part(report);
     if (report.weather && report.weather->temperature_c) {
         line += " | " + fixed(*report.weather->temperature_c, 1) + "°C";
@@ -124,5 +124,9 @@ std::string report_line(const run_report& report, bool utf8) {
     if (const std::optional<long> age = oldest_stale_age(report)) {
         line += " " + age_text(*age);
     }
+    // The records' texts are clean already; the line is made terminal-safe whatever they hold.
+    line = strip_control_chars(line);
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::replace(line.begin(), line.end(), '\t', ' ');
     return utf8 ? line : ascii_stand_ins(line);
 }

@@ -1,6 +1,7 @@
 #include "fake_storm_service.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -156,6 +157,13 @@ fake_storm_service_handle start_fake_storm_service(const std::string& cert_file,
     };
     service->server.Post(".*", handle);
     service->server.Get(".*", handle);
+    // Answers on a kept-alive connection go out at once, not after the client's delayed ACK;
+    // without SO_REUSEPORT a second server on a busy port fails to bind.
+    service->server.set_tcp_nodelay(true);
+    service->server.set_socket_options([](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
 
     if (port == 0) {
         service->port = service->server.bind_to_any_port("127.0.0.1");

@@ -1,6 +1,7 @@
 #include "fake_weather_service.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -147,6 +148,13 @@ fake_weather_service_handle start_fake_weather_service(int port) {
         answer(*raw, request, response);
     };
     service->server.Get(".*", handler);
+    // Answers on a kept-alive connection go out at once, not after the client's delayed ACK;
+    // without SO_REUSEPORT a second server on a busy port fails to bind.
+    service->server.set_tcp_nodelay(true);
+    service->server.set_socket_options([](int sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     if (port == 0) {
         service->port = service->server.bind_to_any_port("127.0.0.1");
     } else if (service->server.bind_to_port("127.0.0.1", port)) {

@@ -2,6 +2,8 @@
 
 #include "nimbrovator_config.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,6 +87,32 @@ bool choose_certificate(const sim_options& options, std::string& cert, std::stri
         }
     }
     return true;
+}
+
+// True when another socket holds 127.0.0.1:port (a listener, or one bound with SO_REUSEPORT).
+bool port_in_use(int port) {
+    const int sock = port == 0 ? -1 : socket(AF_INET, SOCK_STREAM, 0);
+    if (sock < 0) {
+        return false;
+    }
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool busy = bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+                      errno == EADDRINUSE;
+    close(sock);
+    return busy;
+}
+
+// Why a service did not start: its port is taken, else `other_cause`.
+std::string serve_error(const std::string& service, int port, const std::string& other_cause) {
+    const std::string where =
+        "cannot serve the " + service + " service on 127.0.0.1:" + std::to_string(port);
+    return port_in_use(port) ? where + ": the port is in use (another simulator running?)"
+                             : where + " (" + other_cause + ")";
 }
 
 void install_handlers(simulator& sim) {
@@ -176,15 +204,13 @@ simulator_handle start_simulator(const sim_options& options, std::string& error)
     }
     sim->storm = start_fake_storm_service(cert, key, options.storm_port);
     if (!sim->storm) {
-        error =
-            "cannot serve the storm service on 127.0.0.1:" + std::to_string(options.storm_port) +
-            " (port busy, or unusable certificate " + cert + " / key " + key + ")";
+        error = serve_error("storm", options.storm_port,
+                            "unusable certificate " + cert + " / key " + key);
         return nullptr;
     }
     sim->weather = start_fake_weather_service(options.weather_port);
     if (!sim->weather) {
-        error = "cannot serve the weather service on 127.0.0.1:" +
-                std::to_string(options.weather_port) + " (port busy?)";
+        error = serve_error("weather", options.weather_port, "cannot listen there");
         return nullptr;
     }
     install_handlers(*sim);

@@ -5,6 +5,7 @@
 #include "support/temp_dir.h"
 #include "weather/weather_fetch.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,7 +13,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -42,6 +47,40 @@ int storm_call(const std::function<int()>& call) {
     const int status = call();
     release_storm_call();
     return status;
+}
+
+std::size_t ignore_body(char*, std::size_t size, std::size_t count, void*) {
+    return size * count;
+}
+
+// Makes `count` GETs of `url` one after another on one curl handle; the median time in ms of
+// those after the first, or -1 when they did not all share one connection (the services keep
+// a connection for at most 5 requests).
+double median_kept_alive_ms(const std::string& url, int count) {
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> handle(curl_easy_init(), curl_easy_cleanup);
+    CURL* curl = handle.get();
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_CAINFO, (pki_dir + "/ca.pem").c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, ignore_body);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 3000L);
+    std::vector<double> times;
+    long connections = 0;
+    for (int i = 0; i < count; ++i) {
+        const auto begin = std::chrono::steady_clock::now();
+        long opened = 0;
+        if (curl_easy_perform(curl) != CURLE_OK ||
+            curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &opened) != CURLE_OK) {
+            return -1;
+        }
+        connections += opened;
+        const std::chrono::duration<double, std::milli> took =
+            std::chrono::steady_clock::now() - begin;
+        if (i > 0) {
+            times.push_back(took.count());
+        }
+    }
+    std::sort(times.begin(), times.end());
+    return connections == 1 ? times[times.size() / 2] : -1;
 }
 
 class SimulatorTest : public ::testing::Test {
@@ -158,6 +197,19 @@ TEST_F(SimulatorTest, DelayHoldsEveryAnswer) {
     EXPECT_GE(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(600));
 }
 
+// Without TCP_NODELAY every answer on a kept-alive connection waits about 40 ms for the
+// client's delayed ACK.
+TEST_F(SimulatorTest, AnswersOnAKeptAliveConnectionAreNotHeldBack) {
+    start(loopback_options());
+    for (const std::string& url :
+         {sim_storm_endpoint(*sim), sim_weather_base_url(*sim) + "/data/2.5/weather?q=Krak"}) {
+        SCOPED_TRACE(url);
+        const double median = median_kept_alive_ms(url, 5);
+        EXPECT_GE(median, 0) << "the requests did not share one connection";
+        EXPECT_LT(median, 30);
+    }
+}
+
 TEST(StartSimulator, BusyPortAndUnusableFilesAreReported) {
     const int busy = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(busy, 0);
@@ -182,6 +234,17 @@ TEST(StartSimulator, BusyPortAndUnusableFilesAreReported) {
     EXPECT_EQ(start_simulator(options, error), nullptr);
     EXPECT_NE(error.find("storm"), std::string::npos) << error;
     close(busy);
+
+    // A second simulator on the ports of a running one.
+    const simulator_handle first = start_simulator(loopback_options(), error);
+    ASSERT_NE(first, nullptr) << error;
+    for (const bool storm : {true, false}) {
+        options = loopback_options();
+        (storm ? options.storm_port : options.weather_port) =
+            storm ? sim_storm_port(*first) : sim_weather_port(*first);
+        EXPECT_EQ(start_simulator(options, error), nullptr);
+        EXPECT_NE(error.find("the port is in use"), std::string::npos) << error;
+    }
 
     options = loopback_options();
     options.cert_file = "/nonexistent/server.pem";

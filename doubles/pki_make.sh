@@ -8,6 +8,8 @@
 #   star-server, local-star-server, cn-localhost-server (.pem/.key): signed by the test CA, with
 #                              names that must not pass for localhost: DNS:*, DNS:local*, and
 #                              the common name localhost beside an alternative name of another host
+#   ca.d/, other-ca.d/         each CA alone in a directory under its subject hash, as in the
+#                              system's CA directory
 set -eu
 out=$1
 openssl=${OPENSSL:-openssl}
@@ -31,6 +33,11 @@ new_server() { # name ca subjectAltName [subject]
     rm -f "$1.csr" "$1.ext"
 }
 
+hashed_dir() { # name
+    mkdir -p "$1.d"
+    cp "$1.pem" "$1.d/$("$openssl" x509 -hash -noout -in "$1.pem").0"
+}
+
 new_ca ca "/CN=nimbrovator test CA"
 new_ca other-ca "/CN=nimbrovator other CA"
 new_server server ca "DNS:localhost,IP:127.0.0.1"
@@ -39,3 +46,5 @@ new_server other-server other-ca "DNS:localhost,IP:127.0.0.1"
 new_server star-server ca "DNS:*"
 new_server local-star-server ca "DNS:local*"
 new_server cn-localhost-server ca "DNS:elsewhere.invalid" "/CN=localhost"
+hashed_dir ca
+hashed_dir other-ca

@@ -346,6 +346,58 @@ TEST_F(StormClientTest, UnverifiedServerGetsNoRequest) {
     EXPECT_EQ(reply, "N");
 }
 
+// Where the TLS library would find the system's CAs: a bundle file and a hashed directory.
+struct system_store {
+    std::string bundle;
+    std::string directory;
+};
+
+void point_system_store(const system_store& store) {
+    setenv("SSL_CERT_FILE", store.bundle.c_str(), 1);
+    setenv("SSL_CERT_DIR", store.directory.c_str(), 1);
+}
+
+struct trust_case {
+    std::string name;
+    std::string ca_file; // empty: none configured
+    system_store store;
+    std::string cert;
+    bool accepted;
+};
+
+TEST_F(StormClientTest, TrustComesFromTheCaFileElseTheSystemsCaDirectory) {
+    const std::string ca = pki_dir + "/ca";
+    const std::string other = pki_dir + "/other-ca";
+    const std::vector<trust_case> cases = {
+        {"CA file: the system store is not read",
+         ca + ".pem",
+         {other + ".pem", other + ".d"},
+         "other-server",
+         false},
+        {"CA file: its own CA", ca + ".pem", {other + ".pem", other + ".d"}, "server", true},
+        {"no CA file: the system's directory", "", {other + ".pem", ca + ".d"}, "server", true},
+        {"no CA file: not the system's bundle",
+         "",
+         {other + ".pem", ca + ".d"},
+         "other-server",
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        point_system_store(c.store);
+        auto server = start_fake_storm_service(pki_dir + "/" + c.cert + ".pem",
+                                               pki_dir + "/" + c.cert + ".key");
+        ASSERT_NE(server, nullptr);
+        set_fake_storm_reply(*server, {200, soap_reply("skrot", soap_return("xsd:string", "N"))});
+        set_storm_endpoint(fake_storm_endpoint(*server), c.ca_file);
+        std::string reply;
+        EXPECT_EQ(request([&] { return call_skrot("N", reply); }).status == 0, c.accepted);
+        EXPECT_EQ(reply == "N", c.accepted);
+    }
+    unsetenv("SSL_CERT_FILE");
+    unsetenv("SSL_CERT_DIR");
+}
+
 TEST_F(StormClientTest, SilentServerTimesOut) {
     fake_storm_reply late{200, soap_reply("szukaj_burzy", burza_return(1, "3", "N", 10))};
     late.delay_ms = 2500;

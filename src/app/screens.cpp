@@ -1,11 +1,11 @@
 #include "app/screens.h"
 
 #include "app/run_state.h"
+#include "app/terminal.h"
 #include "nimbrovator_config.h"
 #include "store/database.h"
 #include "text/text.h"
 
-#include <cstdlib>
 #include <iostream>
 
 namespace {
@@ -88,8 +88,7 @@ std::size_t utf8_length(const std::string& text) {
 }
 
 void clear_screen() {
-    const int ignored = std::system("clear");
-    (void)ignored;
+    std::cout << terminal_clear_sequence() << std::flush;
 }
 
 std::string banner_text(const std::string& version) {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-// Runs the shell command "clear".
+// Writes the terminal's clear sequence, as the clear command would.
 void clear_screen();
 
 // The title box, 80 columns wide; its last row has no line end.

@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+
 namespace {
 
 const std::string whats_new =
@@ -25,6 +27,21 @@ std::string usage(const std::string& name) {
 }
 
 const std::string menu_title = "*** Nimbrovator 0.3 - USTAWIENIA ***\n\n";
+
+// What the clear command writes to standard output for this TERM.
+std::string clear_command_output(const std::string& term) {
+    const std::string command = "TERM='" + term + "' clear 2>/dev/null";
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return "<clear did not run>";
+    }
+    for (int c; (c = std::fgetc(pipe)) != EOF;) {
+        out.push_back(static_cast<char>(c));
+    }
+    pclose(pipe);
+    return out;
+}
 
 class ProgramTest : public ::testing::Test {
   protected:
@@ -292,6 +309,30 @@ TEST_F(ProgramTest, BadOptionsAndMachineFormsWithoutATownAreUsageErrors) {
         EXPECT_NE(result.err.find("--json | --line"), std::string::npos) << result.err;
     }
     EXPECT_EQ(setting("firstrun"), "1") << "nothing ran, the first-run screen is still to come";
+}
+
+// The what's-new screen and the menu each begin by clearing the screen, with the bytes that
+// the clear command writes for the terminal; nothing at all where it writes nothing.
+TEST_F(ProgramTest, ScreensAreClearedAsTheClearCommandWouldForEachTerminal) {
+    const ProgramResult plain = run({"-s"});
+    ASSERT_EQ(plain.exit_code, 0);
+    for (const std::string term : {"xterm", "xterm-256color", "linux", "vt100", "screen", "tmux",
+                                   "rxvt", "sun", "dumb", "no-such-terminal", ""}) {
+        SCOPED_TRACE("TERM=" + term);
+        const TempDir fresh;
+        ProgramRun clearing;
+        clearing.args = {"-s"};
+        clearing.home = fresh.path;
+        clearing.environment = {"TERM=" + term};
+        const ProgramResult result = run_nimbrovator(clearing);
+        const std::string sequence = clear_command_output(term);
+        const std::size_t menu_at = plain.out.find(menu_title);
+        ASSERT_NE(menu_at, std::string::npos);
+        EXPECT_EQ(result.out,
+                  sequence + plain.out.substr(0, menu_at) + sequence + plain.out.substr(menu_at));
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_NE(clear_command_output("xterm"), "") << "the table must hold clearing terminals";
 }
 
 } // namespace

@@ -160,6 +160,8 @@ fake_storm_service_handle start_fake_storm_service(const std::string& cert_file,
     // Answers on a kept-alive connection go out at once, not after the client's delayed ACK;
     // without SO_REUSEPORT a second server on a busy port fails to bind.
     service->server.set_tcp_nodelay(true);
+    // An idle kept-alive connection is closed after a second (stopping the service waits for it).
+    service->server.set_keep_alive_timeout(1);
     service->server.set_socket_options([](int sock) {
         const int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);

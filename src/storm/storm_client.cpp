@@ -20,8 +20,10 @@
 namespace {
 
 // The one client object of the process. Replies are read as UTF-8 so that Polish text in
-// them arrives unchanged.
-serwerSOAPBindingProxy storm_proxy(SOAP_C_UTFSTRING, SOAP_IO_DEFAULT);
+// them arrives unchanged. The run's requests, one after another, share one connection and so
+// one TLS handshake; one that the service has closed meanwhile is replaced before sending.
+serwerSOAPBindingProxy storm_proxy(SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE,
+                                   SOAP_IO_DEFAULT | SOAP_IO_KEEPALIVE);
 
 // The header record; its klucz points at storm_key.
 KeyAPIstruct key_header;
@@ -33,8 +35,10 @@ std::string ca_file = NIMBROVATOR_STORM_CA_FILE;
 storm_limits limits;
 bool tls_context_ready = false;
 
-// Frees the TLS context and the cached TLS session, so that the next request sets up TLS anew.
+// Closes the kept connection and frees the TLS context and the cached TLS session, so that the
+// next request sets up TLS anew.
 void drop_tls_context() {
+    close_storm_connection();
     soap* ctx = storm_proxy.soap;
     if (ctx->session != nullptr) {
         SSL_SESSION_free(ctx->session);
@@ -160,6 +164,10 @@ void set_storm_endpoint(const std::string& endpoint_url, const std::string& ca_f
     ca_file = ca_file_path;
     storm_proxy.soap_endpoint = endpoint_override.c_str();
     drop_tls_context();
+}
+
+void close_storm_connection() {
+    soap_force_closesock(storm_proxy.soap);
 }
 
 void set_storm_limits(const storm_limits& new_limits) {

@@ -25,6 +25,10 @@ struct storm_limits {
     unsigned long recv_maxlength = 1048576;
 };
 
+// Closes the connection kept between requests; the next request opens a new one. Tests close
+// it before they stop a service they started, which would otherwise wait for it to go idle.
+void close_storm_connection();
+
 // Tests only: limits for this process's later requests (storm_limits{} restores the defaults).
 void set_storm_limits(const storm_limits& limits);
 

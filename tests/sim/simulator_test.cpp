@@ -95,6 +95,7 @@ class SimulatorTest : public ::testing::Test {
         weather_service_endpoint() = {sim_weather_base_url(*sim), 1000, 3000};
     }
     void TearDown() override {
+        close_storm_connection();
         set_storm_limits(storm_limits{});
         weather_service_endpoint() = saved_weather;
         sim.reset();

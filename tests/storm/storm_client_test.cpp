@@ -68,7 +68,10 @@ class StormClientTest : public ::testing::Test {
         set_storm_limits(short_limits());
     }
 
-    void TearDown() override { set_storm_limits(storm_limits{}); }
+    void TearDown() override {
+        close_storm_connection();
+        set_storm_limits(storm_limits{});
+    }
 
     static void use(const fake_storm_service& target) {
         set_storm_endpoint(fake_storm_endpoint(target), pki_dir + "/ca.pem");
@@ -393,9 +396,33 @@ TEST_F(StormClientTest, TrustComesFromTheCaFileElseTheSystemsCaDirectory) {
         std::string reply;
         EXPECT_EQ(request([&] { return call_skrot("N", reply); }).status == 0, c.accepted);
         EXPECT_EQ(reply == "N", c.accepted);
+        close_storm_connection();
     }
     unsetenv("SSL_CERT_FILE");
     unsetenv("SSL_CERT_DIR");
+}
+
+TEST_F(StormClientTest, CallsShareOneConnectionUntilTheServiceClosesIt) {
+    const fake_storm_reply answer{200, soap_reply("skrot", soap_return("xsd:string", "N"))};
+    set_fake_storm_reply(*service, answer);
+    std::string reply;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(request([&] { return call_skrot("N", reply); }).status, 0);
+    }
+    const auto received = requests();
+    ASSERT_EQ(received.size(), 3u);
+    for (const auto& sent : received) {
+        EXPECT_EQ(request_header(sent, "REMOTE_PORT"), request_header(received[0], "REMOTE_PORT"));
+    }
+    // The service closes the connection (stopping, once it is idle) and comes back on its port.
+    const int port = fake_storm_port(*service);
+    service.reset();
+    service = start_fake_storm_service(pki_dir + "/server.pem", pki_dir + "/server.key", port);
+    ASSERT_NE(service, nullptr);
+    set_fake_storm_reply(*service, answer);
+    reply.clear();
+    EXPECT_EQ(request([&] { return call_skrot("N", reply); }).status, 0);
+    EXPECT_EQ(reply, "N");
 }
 
 TEST_F(StormClientTest, SilentServerTimesOut) {

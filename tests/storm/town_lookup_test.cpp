@@ -66,6 +66,7 @@ class TownLookupTest : public ::testing::Test {
         std::cin.clear();
     }
     void TearDown() override {
+        close_storm_connection();
         std::cin.rdbuf(saved_in);
         std::cout.rdbuf(saved_out);
         std::cin.clear();

@@ -126,7 +126,20 @@ run_report gather_report(const report_request& request) {
     report.radius_km = request.radius_km;
     report.weather_included = request.weather;
     report.forecast_included = request.forecast;
+    // The weather needs only the name as typed, the storm reports the coordinates: each
+    // starts as soon as what it needs is known.
+    std::vector<std::string> weather_paths;
+    if (request.weather) {
+        weather_paths.push_back(current_weather_path(request.town));
+    }
+    if (request.forecast) {
+        weather_paths.push_back(daily_forecast_path(request.town, forecast_days));
+    }
+    start_weather_requests(weather_paths);
     const town_answer answer = look_up_town(request.town);
+    if (answer.status == town_status::found) {
+        start_storm_reports(answer.town.y, answer.town.x, request.radius_km);
+    }
     report.town_outcome = answer.status;
     report.town = answer.town;
     if (answer.status == town_status::unknown) {

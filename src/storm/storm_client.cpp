@@ -13,7 +13,9 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <ostream>
 #include <sstream>
 
@@ -27,6 +29,14 @@ serwerSOAPBindingProxy storm_proxy(SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE,
 
 // The header record; its klucz points at storm_key.
 KeyAPIstruct key_header;
+
+// The client object that this thread's calls use: the process's own, or a copy made for a
+// request on another thread (see call_apart).
+thread_local serwerSOAPBindingProxy* apart_proxy = nullptr;
+
+serwerSOAPBindingProxy& proxy() {
+    return apart_proxy != nullptr ? *apart_proxy : storm_proxy;
+}
 
 // Set only by tests: another endpoint and CA file. Both must outlive every call.
 std::string endpoint_override;
@@ -185,31 +195,61 @@ void prepare_storm_request() {
 }
 
 int call_key_api(const std::string& klucz, bool& verdict) {
-    return storm_proxy.KeyAPI(klucz, verdict);
+    return proxy().KeyAPI(klucz, verdict);
 }
 
 int call_miejscowosc(const std::wstring& nazwa, std::string& reply) {
-    return storm_proxy.miejscowosc(nazwa, reply);
+    return proxy().miejscowosc(nazwa, reply);
 }
 
 int call_ostrzezenia_pogodowe(float y, float x, std::string& reply) {
-    return storm_proxy.ostrzezenia_USCOREpogodowe(y, x, reply);
+    return proxy().ostrzezenia_USCOREpogodowe(y, x, reply);
 }
 
 int call_szukaj_burzy(const std::string& y, const std::string& x, int promien, std::string& reply) {
-    return storm_proxy.szukaj_USCOREburzy(y, x, promien, reply);
+    return proxy().szukaj_USCOREburzy(y, x, promien, reply);
 }
 
 int call_skrot(const std::string& kierunek, std::string& reply) {
-    return storm_proxy.skrot(kierunek, reply);
+    return proxy().skrot(kierunek, reply);
 }
 
 void storm_fault_report(std::ostream& out) {
-    storm_proxy.soap_stream_fault(out);
+    proxy().soap_stream_fault(out);
 }
 
 void release_storm_call() {
-    storm_proxy.destroy();
+    proxy().destroy();
+}
+
+int call_apart(const std::function<int()>& call, std::string& fault) {
+    // A context of its own (no connection, no TLS session) sharing the TLS context; the key,
+    // the limits and the TLS context were set up by prepare_storm_request on the main thread.
+    const std::unique_ptr<serwerSOAPBindingProxy> own(storm_proxy.copy());
+    if (!own) {
+        return SOAP_EOM;
+    }
+    // The copy must not touch the process's kept connection or its TLS session.
+    own->soap->socket = SOAP_INVALID_SOCKET;
+    own->soap->ssl = nullptr;
+    own->soap->bio = nullptr;
+    own->soap->session = nullptr;
+    own->soap->session_host[0] = '\0';
+    own->soap_endpoint = storm_proxy.soap_endpoint;
+    KeyAPIstruct header;
+    header.klucz = storm_key;
+    own->soap_header(&header);
+    apart_proxy = own.get();
+    const int status = call();
+    if (status != 0) {
+        std::ostringstream report;
+        storm_fault_report(report);
+        fault = report.str();
+    }
+    release_storm_call();
+    soap_force_closesock(own->soap);
+    apart_proxy = nullptr;
+    return status;
 }
 
 int finish_storm_call(int status) {

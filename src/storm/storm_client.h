@@ -3,6 +3,7 @@
 // finish_storm_call() with its status.
 #pragma once
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 
@@ -43,6 +44,11 @@ int call_miejscowosc(const std::wstring& nazwa, std::string& reply);
 int call_ostrzezenia_pogodowe(float y, float x, std::string& reply);
 int call_szukaj_burzy(const std::string& y, const std::string& x, int promien, std::string& reply);
 int call_skrot(const std::string& kierunek, std::string& reply);
+
+// Runs `call` (one call_* operation) on a client context of its own, so that requests can run on
+// several threads at once; gives its status, and the fault description of a failed call in
+// `fault`. prepare_storm_request() must have run on the main thread before.
+int call_apart(const std::function<int()>& call, std::string& fault);
 
 // Prints the runtime's description of the last failed call; nothing after a success.
 void storm_fault_report(std::ostream& out);

@@ -6,12 +6,15 @@
 #include "storm/storm_client.h"
 #include "storm/warnings.h"
 
+#include <future>
 #include <iostream>
+#include <map>
 #include <sstream>
 
 namespace {
 
-// Ends a call: the fault description is taken (and shown) before the call's storage goes.
+// Ends a call on the process's client object: the fault description is taken before the
+// call's storage goes.
 storm_result finish(int status, std::string& text) {
     storm_result reply;
     reply.ok = status == 0;
@@ -19,9 +22,21 @@ storm_result finish(int status, std::string& text) {
         std::ostringstream fault;
         storm_fault_report(fault);
         reply.fault = fault.str();
-        std::cerr << reply.fault << std::flush;
     }
     release_storm_call();
+    reply.text.swap(text);
+    return reply;
+}
+
+// One call, on this thread's client object or (apart) on a context of its own.
+storm_result make_call(bool apart, const std::function<int(std::string&)>& call) {
+    std::string text;
+    if (!apart) {
+        prepare_storm_request();
+        return finish(call(text), text);
+    }
+    storm_result reply;
+    reply.ok = call_apart([&] { return call(text); }, reply.fault) == 0;
     reply.text.swap(text);
     return reply;
 }
@@ -30,15 +45,14 @@ storm_result finish(int status, std::string& text) {
 template <typename Call, typename Usable>
 storm_result through_cache(const std::string& key, Call call, Usable usable) {
     storm_result result;
-    const cached_reply reply =
-        cached_request(db_full_path, reply_cache_policy(), storm_host() + " " + key,
-                       [&]() -> std::optional<std::string> {
-                           result = call();
-                           if (!result.ok || !usable(result.text)) {
-                               return std::nullopt;
-                           }
-                           return result.text;
-                       });
+    const cached_reply reply = cached_request(db_full_path, reply_cache_policy(), key,
+                                              [&]() -> std::optional<std::string> {
+                                                  result = call();
+                                                  if (!result.ok || !usable(result.text)) {
+                                                      return std::nullopt;
+                                                  }
+                                                  return result.text;
+                                              });
     result.ok = reply.ok;
     result.text = reply.text;
     result.age_s = reply.age_s;
@@ -46,40 +60,79 @@ storm_result through_cache(const std::string& key, Call call, Usable usable) {
     return result;
 }
 
-storm_result fetch_warnings(const std::string& y, const std::string& x) {
-    const float latitude = coordinate_value(y);
-    const float longitude = coordinate_value(x);
-    prepare_storm_request();
-    std::string text;
-    const int status = call_ostrzezenia_pogodowe(latitude, longitude, text);
-    return finish(status, text);
+std::string warnings_key(const std::string& y, const std::string& x) {
+    return storm_host() + " ostrzezenia_pogodowe " + y + " " + x;
 }
 
-storm_result fetch_lightning(const std::string& y, const std::string& x, int radius) {
-    prepare_storm_request();
-    std::string text;
-    const int status = call_szukaj_burzy(y, x, radius, text);
-    return finish(status, text);
+std::string lightning_key(const std::string& y, const std::string& x, int radius) {
+    return storm_host() + " szukaj_burzy " + y + " " + x + " " + std::to_string(radius);
+}
+
+storm_result fetch_warnings(const std::string& y, const std::string& x, bool apart) {
+    const float latitude = coordinate_value(y);
+    const float longitude = coordinate_value(x);
+    return through_cache(
+        warnings_key(y, x),
+        [&] {
+            return make_call(apart, [&](std::string& text) {
+                return call_ostrzezenia_pogodowe(latitude, longitude, text);
+            });
+        },
+        [](const std::string& text) { return extract_warnings(text).has_value(); });
+}
+
+storm_result fetch_lightning(const std::string& y, const std::string& x, int radius, bool apart) {
+    return through_cache(
+        lightning_key(y, x, radius),
+        [&] {
+            return make_call(
+                apart, [&](std::string& text) { return call_szukaj_burzy(y, x, radius, text); });
+        },
+        [](const std::string& text) { return extract_lightning(text).has_value(); });
+}
+
+// Requests started ahead of their report, by their cache key.
+std::map<std::string, std::future<storm_result>>& started() {
+    static std::map<std::string, std::future<storm_result>> requests;
+    return requests;
+}
+
+// The result of the request: the one started ahead when there is one, else asked now. A fault
+// is shown when its report's turn comes.
+storm_result take(const std::string& key, const std::function<storm_result()>& ask_now) {
+    auto ahead = started().find(key);
+    storm_result result;
+    if (ahead != started().end()) {
+        result = ahead->second.get();
+        started().erase(ahead);
+    } else {
+        result = ask_now();
+    }
+    std::cerr << result.fault << std::flush;
+    return result;
 }
 
 } // namespace
 
 storm_result request_town(const std::wstring& name) {
+    const storm_result result =
+        make_call(false, [&](std::string& text) { return call_miejscowosc(name, text); });
+    std::cerr << result.fault << std::flush;
+    return result;
+}
+
+void start_storm_reports(const std::string& y, const std::string& x, int radius) {
     prepare_storm_request();
-    std::string text;
-    const int status = call_miejscowosc(name, text);
-    return finish(status, text);
+    started()[warnings_key(y, x)] =
+        std::async(std::launch::async, [y, x] { return fetch_warnings(y, x, true); });
+    started()[lightning_key(y, x, radius)] = std::async(
+        std::launch::async, [y, x, radius] { return fetch_lightning(y, x, radius, true); });
 }
 
 storm_result request_warnings(const std::string& y, const std::string& x) {
-    return through_cache(
-        "ostrzezenia_pogodowe " + y + " " + x, [&] { return fetch_warnings(y, x); },
-        [](const std::string& text) { return extract_warnings(text).has_value(); });
+    return take(warnings_key(y, x), [&] { return fetch_warnings(y, x, false); });
 }
 
 storm_result request_lightning(const std::string& y, const std::string& x, int radius) {
-    return through_cache(
-        "szukaj_burzy " + y + " " + x + " " + std::to_string(radius),
-        [&] { return fetch_lightning(y, x, radius); },
-        [](const std::string& text) { return extract_lightning(text).has_value(); });
+    return take(lightning_key(y, x, radius), [&] { return fetch_lightning(y, x, radius, false); });
 }

@@ -6,8 +6,8 @@
 
 struct storm_result {
     bool ok = false;
-    std::string text;  // the reply text (inner markup of the result) when ok
-    std::string fault; // the fault description when not ok
+    std::string text;   // the reply text (inner markup of the result) when ok
+    std::string fault;  // the fault description when not ok
     long age_s = 0;     // seconds since the reply was fetched (from the reply cache)
     bool stale = false; // the request failed; this is the last usable reply
 };
@@ -16,5 +16,9 @@ struct storm_result {
 // reply is usable when the report can be made from it.
 
 storm_result request_town(const std::wstring& name);
+
+// Starts the warnings and lightning requests for the point on threads of their own; the
+// request_* calls below then take their results instead of asking again.
+void start_storm_reports(const std::string& y, const std::string& x, int radius);
 storm_result request_warnings(const std::string& y, const std::string& x);
 storm_result request_lightning(const std::string& y, const std::string& x, int radius);

@@ -9,6 +9,7 @@
 #include "text/text.h"
 #include "weather/current_weather.h"
 #include "weather/daily_forecast.h"
+#include "weather/weather_fetch.h"
 
 #include <cerrno>
 #include <chrono>
@@ -20,6 +21,7 @@ namespace {
 
 constexpr std::size_t max_town_bytes = 40;
 constexpr int max_lookup_calls = 3;
+constexpr unsigned forecast_days = 2;
 
 void line_end() {
     std::cout << '\n' << std::flush;
@@ -81,12 +83,24 @@ bool ask_radius() {
     return true;
 }
 
+// The weather requests of the enabled reports, for the town as the user gave it.
+std::vector<std::string> weather_paths() {
+    std::vector<std::string> paths;
+    if (weather == "1") {
+        paths.push_back(current_weather_path(town_name));
+    }
+    if (forecast == "1") {
+        paths.push_back(daily_forecast_path(town_name, forecast_days));
+    }
+    return paths;
+}
+
 void run_weather_reports() {
     if (weather == "1") {
         show_current_weather();
     }
     if (forecast == "1") {
-        show_daily_forecast(2);
+        show_daily_forecast(forecast_days);
     }
 }
 
@@ -112,6 +126,7 @@ Lookup look_up_remotely(const std::wstring& name, const std::string& key) {
     line_end();
     std::cout << "Pobieram współrzędne miejscowości z serwera " << storm_host() << "...";
     line_end();
+    start_weather_requests(weather_paths());
     const std::optional<Coordinates> found = fetch_coordinates(name);
     if (!found) {
         return Lookup::failed;
@@ -125,6 +140,7 @@ Lookup look_up_remotely(const std::wstring& name, const std::string& key) {
     }
     y_coord = found->y;
     x_coord = found->x;
+    start_storm_reports(y_coord, x_coord, search_radius);
     std::cout << "Pobrałem współrzędne.";
     line_end();
     run_weather_reports();
@@ -144,6 +160,8 @@ Lookup look_up_once(bool interactive) {
     const std::wstring name = capitalize_town_name(to_wide(city));
     city = to_narrow(name);
     if (find_city(db_full_path, city, y_coord, x_coord) == 0) {
+        start_weather_requests(weather_paths());
+        start_storm_reports(y_coord, x_coord, search_radius);
         std::cout << "Miejscowość " << city << " jest w bazie danych!";
         line_end();
         run_weather_reports();

@@ -8,7 +8,9 @@
 #include <curl/curl.h>
 
 #include <exception>
+#include <future>
 #include <iostream>
+#include <map>
 #include <memory>
 
 namespace {
@@ -43,8 +45,18 @@ bool nested_too_deep(const std::string& text) {
     return false;
 }
 
+// The reader's exceptions end here as a failed parse: it throws, for one, on nesting beyond its
+// own limit, which brackets inside comments can hide from the count above.
+bool parse_json(const std::string& text, Json::Value& document) {
+    Json::Reader reader;
+    try {
+        return !nested_too_deep(text) && reader.parse(text, document, false);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 weather_reply fetch_from_service(const std::string& path_and_query) {
-    set_polish_locale();
     const weather_endpoint& endpoint = weather_service_endpoint();
     const std::string url = endpoint.base_url + path_and_query;
     weather_reply reply;
@@ -74,8 +86,8 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
 
 bool is_usable(const weather_reply& reply) {
     Json::Value document;
-    if (!reply.transferred || reply.http_status != 200 ||
-        !parse_weather_document(reply.body, document) || !document.isObject()) {
+    if (!reply.transferred || reply.http_status != 200 || !parse_json(reply.body, document) ||
+        !document.isObject()) {
         return false;
     }
     return document["main"].isObject() || document["list"].isArray();
@@ -87,9 +99,8 @@ std::string cache_key(const std::string& path_and_query) {
     return weather_service_endpoint().base_url + path_and_query.substr(0, key_at);
 }
 
-} // namespace
-
-weather_reply fetch_weather(const std::string& path_and_query) {
+// The request through the reply cache; safe on any thread.
+weather_reply fetch_through_cache(const std::string& path_and_query) {
     weather_reply reply;
     const cached_reply cached = cached_request(
         db_full_path, reply_cache_policy(), cache_key(path_and_query),
@@ -107,21 +118,41 @@ weather_reply fetch_weather(const std::string& path_and_query) {
     return reply;
 }
 
+// Requests started ahead of their report, by path.
+std::map<std::string, std::future<weather_reply>>& started() {
+    static std::map<std::string, std::future<weather_reply>> requests;
+    return requests;
+}
+
+} // namespace
+
+void start_weather_requests(const std::vector<std::string>& paths) {
+    // libcurl's global set-up is not safe on several threads at once: done here, once.
+    static const bool curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    if (!curl_ready) {
+        return;
+    }
+    for (const std::string& path : paths) {
+        started()[path] =
+            std::async(std::launch::async, [path] { return fetch_through_cache(path); });
+    }
+}
+
+weather_reply fetch_weather(const std::string& path_and_query) {
+    set_polish_locale();
+    const auto ahead = started().find(path_and_query);
+    if (ahead == started().end()) {
+        return fetch_through_cache(path_and_query);
+    }
+    weather_reply reply = ahead->second.get();
+    started().erase(ahead);
+    return reply;
+}
+
 namespace {
 
 std::string fetch(const std::string& path_and_query) {
     return fetch_weather(path_and_query).body;
-}
-
-// The reader's exceptions end here as a failed parse: it throws, for one, on nesting beyond its
-// own limit, which brackets inside comments can hide from the count above.
-bool parse_json(const std::string& text, Json::Value& document) {
-    Json::Reader reader;
-    try {
-        return !nested_too_deep(text) && reader.parse(text, document, false);
-    } catch (const std::exception&) {
-        return false;
-    }
 }
 
 } // namespace

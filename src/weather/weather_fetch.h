@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Where the weather requests go and how long they may take. The program uses the defaults
 // (the configured host, 10 s to connect, 30 s for the whole transfer); tests point it at a
@@ -38,6 +39,9 @@ struct weather_reply {
 // One GET, through the reply cache when its policy is on; only usable replies (HTTP 200 with a
 // JSON object that has "main" or "list") are stored.
 weather_reply fetch_weather(const std::string& path_and_query);
+// Starts the requests (paths as made by the *_path functions) on threads of their own;
+// fetch_weather then takes their replies instead of asking again.
+void start_weather_requests(const std::vector<std::string>& paths);
 
 // One GET each; the reply body, or an empty text when nothing usable arrived.
 std::string fetch_current_weather(const std::string& town);

@@ -14,7 +14,9 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -88,6 +90,7 @@ class ReportRunTest : public ::testing::Test {
     fake_storm_service_handle storm;
     fake_weather_service_handle weather_service;
     std::string warnings = "000000";
+    std::string forecast_body;
     bool lightning_fails = false;
     std::string zero = "0";
 
@@ -113,6 +116,7 @@ class ReportRunTest : public ::testing::Test {
         forecast.body = json_text(daily_forecast(
             {forecast_day(1494072000, 12.3, 20.1, 55, 1012, 4.6 / 3.6, "Bezchmurnie"),
              second_day}));
+        forecast_body = forecast.body;
         set_fake_reply(*weather_service, daily_forecast_endpoint, forecast);
     }
 
@@ -253,6 +257,65 @@ TEST_F(ReportRunTest, EndOfInputAtTheTownPromptEndsTheRun) {
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.err, "Koniec danych wejściowych: nie podano nazwy miejscowości.\n");
     EXPECT_TRUE(fake_storm_requests(*storm).empty());
+}
+
+// Holds every request until `expected` requests have arrived (at most 5 s), then lets them
+// answer one by one in the order given: proof that they were all under way at once.
+struct Rendezvous {
+    std::vector<std::string> answer_order;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t arrived = 0;
+    std::size_t answered = 0;
+    bool all_met = true;
+
+    void pass(const std::string& name) {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++arrived;
+        changed.notify_all();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        all_met = changed.wait_until(lock, deadline, [&] {
+            return arrived >= answer_order.size();
+        }) && all_met;
+        changed.wait_until(lock, deadline, [&] {
+            return answered < answer_order.size() && answer_order[answered] == name;
+        });
+        ++answered;
+        changed.notify_all();
+    }
+};
+
+TEST_F(ReportRunTest, ACachedTownAsksForAllFourAtOnceAndPrintsInItsOwnOrder) {
+    first_run_done();
+    ASSERT_EQ(run({"Kraków", "30"}).exit_code, 0);
+    Rendezvous meeting;
+    meeting.answer_order = {"szukaj_burzy", "forecast", "ostrzezenia_pogodowe", "weather"};
+    set_fake_storm_handler(*storm, [&](const fake_storm_request& request) {
+        meeting.pass(soap_operation(request));
+        return answer_storm(request, warnings, false);
+    });
+    for (const auto& [path, name] :
+         {std::pair<const char*, const char*>{current_weather_endpoint, "weather"},
+          {daily_forecast_endpoint, "forecast"}}) {
+        const std::string body =
+            path == current_weather_endpoint ? json_text(full_current_weather()) : forecast_body;
+        set_fake_handler(
+            *weather_service, path,
+            [&meeting, body, name = std::string(name)](const std::string&, const std::string&) {
+                meeting.pass(name);
+                fake_reply reply;
+                reply.body = body;
+                return reply;
+            });
+    }
+    const ProgramResult result = run({"Kraków", "30"});
+    EXPECT_TRUE(meeting.all_met) << "the four requests were not all under way at once";
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(result.out.find(std::string(80, '#') + "Miejscowość Kraków jest w bazie danych!\n" +
+                              current_weather_report + forecast_report + no_warnings +
+                              lightning_answer),
+              std::string::npos)
+        << result.out;
 }
 
 // The machine-readable forms: one document or line on standard output, nothing asked.

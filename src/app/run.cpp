@@ -80,7 +80,7 @@ void read_settings_snapshot() {
 // Banner, town lookup (with the weather reports), warnings, lightning.
 int run_reports(const std::string& town, int radius) {
     show_banner(program_version);
-    if (get_city(town, radius) != 0) {
+    if (get_city(town, radius, true) != 0) {
         return 1;
     }
     get_warnings(y_coord, x_coord);

@@ -121,12 +121,14 @@ bool means_no_data(const Coordinates& found) {
 enum class Lookup { found, cached, unknown, failed, no_input };
 
 // One remote lookup of the normalised name, with the messages and weather reports it prints.
-Lookup look_up_remotely(const std::wstring& name, const std::string& key) {
+Lookup look_up_remotely(const std::wstring& name, const std::string& key, bool early) {
     std::cout << "Brak miejscowości " << key << " w bazie danych!";
     line_end();
     std::cout << "Pobieram współrzędne miejscowości z serwera " << storm_host() << "...";
     line_end();
-    start_weather_requests(weather_paths());
+    if (early) {
+        start_weather_requests(weather_paths());
+    }
     const std::optional<Coordinates> found = fetch_coordinates(name);
     if (!found) {
         return Lookup::failed;
@@ -140,7 +142,9 @@ Lookup look_up_remotely(const std::wstring& name, const std::string& key) {
     }
     y_coord = found->y;
     x_coord = found->x;
-    start_storm_reports(y_coord, x_coord, search_radius);
+    if (early) {
+        start_storm_reports(y_coord, x_coord, search_radius);
+    }
     std::cout << "Pobrałem współrzędne.";
     line_end();
     run_weather_reports();
@@ -148,7 +152,7 @@ Lookup look_up_remotely(const std::wstring& name, const std::string& key) {
 }
 
 // One pass: ask when needed, normalise, then the cache or the service.
-Lookup look_up_once(bool interactive) {
+Lookup look_up_once(bool interactive, bool early) {
     if (city.empty() && !ask_town()) {
         report_end_of_input("nazwy miejscowości");
         return Lookup::no_input;
@@ -160,14 +164,16 @@ Lookup look_up_once(bool interactive) {
     const std::wstring name = capitalize_town_name(to_wide(city));
     city = to_narrow(name);
     if (find_city(db_full_path, city, y_coord, x_coord) == 0) {
-        start_weather_requests(weather_paths());
-        start_storm_reports(y_coord, x_coord, search_radius);
+        if (early) {
+            start_weather_requests(weather_paths());
+            start_storm_reports(y_coord, x_coord, search_radius);
+        }
         std::cout << "Miejscowość " << city << " jest w bazie danych!";
         line_end();
         run_weather_reports();
         return Lookup::cached;
     }
-    return look_up_remotely(name, city);
+    return look_up_remotely(name, city, early);
 }
 
 } // namespace
@@ -197,14 +203,14 @@ std::optional<Coordinates> extract_coordinates(const std::string& reply) {
     return Coordinates{*y, *x};
 }
 
-int get_city(const std::string& town, int radius) {
+int get_city(const std::string& town, int radius, bool start_reports) {
     town_name = clean_town_name(town);
     city = town_name;
     search_radius = clamp_radius(radius);
     const bool interactive = town.empty() && radius == 0;
     int failed_calls = 0;
     for (;;) {
-        const Lookup outcome = look_up_once(interactive);
+        const Lookup outcome = look_up_once(interactive, start_reports);
         if (outcome == Lookup::cached) {
             return 0;
         }

@@ -10,7 +10,10 @@
 // 0 once the coordinates are settled; 1 when no answer can come (end of input, or the storm
 // service gave no usable coordinates after repeated tries). A town name, given or typed, is
 // cleaned first (clean_town_name); a typed line loses the carriage return that ends it.
-int get_city(const std::string& town, int radius);
+// With `start_reports`, the report requests start as soon as what they need is known (the
+// weather requests with the lookup, the warnings and lightning once the coordinates are
+// settled); the reports then take their replies.
+int get_city(const std::string& town, int radius, bool start_reports = false);
 
 // The pause before the storm service is asked again for the same town (tests shorten it).
 extern std::chrono::milliseconds lookup_retry_pause;

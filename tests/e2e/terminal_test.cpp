@@ -87,14 +87,20 @@ struct Simulator {
     }
 };
 
-// A terminal of 200 x 60 characters, on a tmux server of its own.
+// A terminal of 200 x 60 characters, on a tmux server of its own. Every run gets a new server:
+// one whose last session has just ended may still be going away.
 struct Terminal {
-    std::string socket = "nimbrovator-e2e-" + std::to_string(getpid());
+    mutable int runs = 0;
+    mutable std::string socket;
 
     std::string tmux(const std::string& arguments) const {
         return shell_output("tmux -L " + socket + " " + arguments + " 2>&1");
     }
     void start(const std::string& command) const {
+        if (!socket.empty()) {
+            tmux("kill-server");
+        }
+        socket = "nimbrovator-e2e-" + std::to_string(getpid()) + "-" + std::to_string(++runs);
         tmux("new-session -d -s run -x 200 -y 60 " +
              quoted(command + "; echo \"[koniec: $?]\"; sleep 60"));
     }
@@ -132,7 +138,11 @@ struct Terminal {
         }
         return count;
     }
-    ~Terminal() { tmux("kill-server"); }
+    ~Terminal() {
+        if (!socket.empty()) {
+            tmux("kill-server");
+        }
+    }
 };
 
 class TerminalTest : public ::testing::Test {

@@ -27,6 +27,10 @@ const char* const usage_text =
     "  --delay-ms N       wait N milliseconds before every answer\n"
     "  --fault MODE       none, close (close mid-reply), slow (trickle), garbage,\n"
     "                     http500, soap-fault (the weather service answers http500)\n"
+    "  --storm SCENARIO   play a scripted storm: approach (a storm first seen 80 km away\n"
+    "                     passes over the town and dies out) or quiet (no strikes at all)\n"
+    "  --storm-town NAME  the town the storm is played at (default Kraków)\n"
+    "  --minute-ms N      one simulated minute of the storm lasts N ms (default 60000)\n"
     "  --help             show this help and exit\n";
 
 enum option_id {
@@ -40,6 +44,9 @@ enum option_id {
     log_file,
     delay_ms,
     fault,
+    storm,
+    storm_town,
+    minute_ms,
     help
 };
 
@@ -54,6 +61,9 @@ const option long_options[] = {
     {"log", required_argument, nullptr, log_file},
     {"delay-ms", required_argument, nullptr, delay_ms},
     {"fault", required_argument, nullptr, fault},
+    {"storm", required_argument, nullptr, storm},
+    {"storm-town", required_argument, nullptr, storm_town},
+    {"minute-ms", required_argument, nullptr, minute_ms},
     {"help", no_argument, nullptr, help},
     {nullptr, 0, nullptr, 0},
 };
@@ -103,6 +113,15 @@ int parse_options(int argc, char** argv, sim_options& options) {
             break;
         case fault:
             options.fault = optarg;
+            break;
+        case storm:
+            options.storm = optarg;
+            break;
+        case storm_town:
+            options.storm_town = optarg;
+            break;
+        case minute_ms:
+            ok = parse_number(optarg, 1, 3600000, options.minute_ms);
             break;
         case help:
             std::cout << usage_text << std::flush;

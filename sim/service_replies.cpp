@@ -118,8 +118,23 @@ storm_answer storm_result(const std::string& operation, const std::string& resul
     return answer;
 }
 
+// The generators' answer, or the scripted storm's where it has one.
+lightning lightning_answer(const sim_settings& settings, double y, double x, int promien,
+                           std::time_t now, double storm_minute) {
+    return scenario_lightning(settings.storm, y, x, promien, storm_minute)
+        .value_or(lightning_at(y, x, promien, now));
+}
+
+warning_levels warnings_answer(const sim_settings& settings, double y, double x, std::time_t now,
+                               double storm_minute) {
+    warning_levels levels = warnings_at(y, x, now);
+    const std::optional<int> storm = scenario_storm_warning(settings.storm, y, x, storm_minute);
+    levels[4] = storm.value_or(levels[4]);
+    return levels;
+}
+
 storm_answer operation_answer(const std::string& operation, const std::string& body,
-                              std::time_t now) {
+                              const sim_settings& settings, std::time_t now, double storm_minute) {
     const std::size_t body_at = body_start(body);
     const std::size_t from = body_at == std::string::npos ? 0 : body_at;
     if (operation == "miejscowosc") {
@@ -133,7 +148,7 @@ storm_answer operation_answer(const std::string& operation, const std::string& b
     const double y = number_or_zero(xml_element_text(body, "y", from));
     const double x = number_or_zero(xml_element_text(body, "x", from));
     if (operation == "ostrzezenia_pogodowe") {
-        const warning_levels levels = warnings_at(y, x, now);
+        const warning_levels levels = warnings_answer(settings, y, x, now, storm_minute);
         std::string summary = point_text(y, x) + " ->";
         for (std::size_t i = 0; i < levels.size(); ++i) {
             summary += " " + std::string(warning_names[i]) + "=" + std::to_string(levels[i]);
@@ -142,7 +157,8 @@ storm_answer operation_answer(const std::string& operation, const std::string& b
     }
     if (operation == "szukaj_burzy") {
         const std::string promien = xml_element_text(body, "promien", from);
-        const lightning strikes = lightning_at(y, x, std::atoi(promien.c_str()), now);
+        const lightning strikes =
+            lightning_answer(settings, y, x, std::atoi(promien.c_str()), now, storm_minute);
         std::string summary = point_text(y, x) + " r=" + promien + " -> " +
                               std::to_string(strikes.liczba) + " strikes";
         if (strikes.liczba > 0) {
@@ -312,7 +328,7 @@ std::string lightning_return(const lightning& strikes) {
 }
 
 storm_answer answer_storm_request(const fake_storm_request& request, const sim_settings& settings,
-                                  std::time_t now) {
+                                  std::time_t now, double storm_minute) {
     storm_answer answer;
     const std::string operation = storm_operation(request);
     if (request.path != storm_path) {
@@ -332,7 +348,7 @@ storm_answer answer_storm_request(const fake_storm_request& request, const sim_s
         answer.reply = soap_fault_reply("SOAP-ENV:Client", "Nieprawidłowy klucz API");
         answer.summary = (operation.empty() ? "?" : operation) + " -> fault: wrong key";
     } else {
-        answer = operation_answer(operation, request.body, now);
+        answer = operation_answer(operation, request.body, settings, now, storm_minute);
     }
     apply_storm_fault(answer, settings);
     return answer;

@@ -5,6 +5,7 @@
 #include "fake_storm_service.h"
 #include "fake_weather_service.h"
 #include "generators.h"
+#include "storm_scenario.h"
 #include "towns.h"
 
 #include <ctime>
@@ -15,6 +16,7 @@ struct sim_settings {
     std::string weather_key;    // the accepted APPID
     std::string fault = "none"; // none, close, slow, garbage, http500, soap-fault
     int delay_ms = 0;
+    storm_scenario storm; // a scripted storm instead of the generators' weather
 };
 
 // True for the fault modes the simulator knows.
@@ -42,8 +44,9 @@ struct storm_answer {
     fake_storm_reply reply;
     std::string summary; // operation, town or point, and the answer in short
 };
+// `storm_minute`: how far the scripted storm has got, in simulated minutes.
 storm_answer answer_storm_request(const fake_storm_request& request, const sim_settings& settings,
-                                  std::time_t now);
+                                  std::time_t now, double storm_minute = 0);
 
 // Percent-decoding of a query value ('+' as a space).
 std::string percent_decode(const std::string& text);

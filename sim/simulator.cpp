@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -20,6 +21,7 @@ struct simulator {
     std::string ca_file;
     std::mutex log_mutex;
     std::ofstream log;
+    std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
     // Declared last: stopped first, while the log still exists.
     fake_storm_service_handle storm;
     fake_weather_service_handle weather;
@@ -115,11 +117,34 @@ std::string serve_error(const std::string& service, int port, const std::string&
                              : where + " (" + other_cause + ")";
 }
 
+// How far the scripted storm has got since the simulator started, in simulated minutes.
+double storm_minute(const simulator& sim) {
+    const std::chrono::duration<double, std::milli> elapsed =
+        std::chrono::steady_clock::now() - sim.started;
+    return elapsed.count() / sim.options.minute_ms;
+}
+
+// The scripted storm of the options, at its town; false with a message when it cannot be.
+bool choose_storm(const sim_options& options, storm_scenario& storm, std::string& error) {
+    if (!known_scenario(options.storm)) {
+        error = "unknown storm scenario: " + options.storm;
+        return false;
+    }
+    const sim_town* town = find_town(options.storm_town);
+    if (town == nullptr) {
+        error = "unknown storm town: " + options.storm_town;
+        return false;
+    }
+    storm = {options.storm, town->latitude, town->longitude};
+    return true;
+}
+
 void install_handlers(simulator& sim) {
     simulator* raw = &sim;
     set_fake_storm_recording(*sim.storm, false);
     set_fake_storm_handler(*sim.storm, [raw](const fake_storm_request& request) {
-        storm_answer answer = answer_storm_request(request, raw->settings, std::time(nullptr));
+        storm_answer answer =
+            answer_storm_request(request, raw->settings, std::time(nullptr), storm_minute(*raw));
         write_log(*raw, "storm", answer.summary);
         return answer.reply;
     });
@@ -189,7 +214,11 @@ simulator_handle start_simulator(const sim_options& options, std::string& error)
     }
     simulator_handle sim(new simulator);
     sim->options = options;
-    sim->settings = {options.storm_key, options.weather_key, options.fault, options.delay_ms};
+    sim->settings = {options.storm_key, options.weather_key, options.fault, options.delay_ms, {}};
+    if (options.minute_ms <= 0 || !choose_storm(options, sim->settings.storm, error)) {
+        error = error.empty() ? "the simulated minute must last at least 1 ms" : error;
+        return nullptr;
+    }
     std::string cert;
     std::string key;
     if (!choose_certificate(options, cert, key, sim->ca_file, error)) {
@@ -214,6 +243,7 @@ simulator_handle start_simulator(const sim_options& options, std::string& error)
         return nullptr;
     }
     install_handlers(*sim);
+    sim->started = std::chrono::steady_clock::now();
     return sim;
 }
 

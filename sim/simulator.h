@@ -18,6 +18,9 @@ struct sim_options {
     std::string log_file; // empty: no log
     int delay_ms = 0;
     std::string fault = "none";
+    std::string storm = "none"; // a scripted storm: none, approach, quiet
+    std::string storm_town = "Kraków";
+    int minute_ms = 60000; // how long a simulated minute of the storm lasts
 };
 
 // The storm and weather keys this build of the program sends.

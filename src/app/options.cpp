@@ -8,7 +8,20 @@
 
 namespace {
 
-enum option_id { opt_json = 1000, opt_line, opt_help, opt_version, opt_max_age, opt_stale_limit };
+enum option_id {
+    opt_json = 1000,
+    opt_line,
+    opt_help,
+    opt_version,
+    opt_max_age,
+    opt_stale_limit,
+    opt_watch,
+    opt_every,
+    opt_notify,
+    opt_exec,
+    opt_clear_after,
+    opt_cooldown
+};
 
 const struct option long_options[] = {
     {"json", no_argument, nullptr, opt_json},
@@ -17,6 +30,12 @@ const struct option long_options[] = {
     {"version", no_argument, nullptr, opt_version},
     {"max-age", required_argument, nullptr, opt_max_age},
     {"stale-limit", required_argument, nullptr, opt_stale_limit},
+    {"watch", no_argument, nullptr, opt_watch},
+    {"every", required_argument, nullptr, opt_every},
+    {"notify", no_argument, nullptr, opt_notify},
+    {"exec", required_argument, nullptr, opt_exec},
+    {"clear-after", required_argument, nullptr, opt_clear_after},
+    {"cooldown", required_argument, nullptr, opt_cooldown},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -47,7 +66,61 @@ void set_seconds(command_options& options, std::optional<long>& field, const cha
     }
 }
 
+// A number of minutes ("5", "0.02"), at most a day; 0 only where `zero_allowed`.
+void set_minutes(command_options& options, double& minutes, const char* name, bool zero_allowed) {
+    const std::optional<double> value = decimal_value(optarg != nullptr ? optarg : "");
+    if (!value || *value < 0 || (*value == 0 && !zero_allowed) || *value > 24 * 60) {
+        reject(options, std::string("nieprawidłowa liczba minut dla ") + name + ": " +
+                            (optarg != nullptr ? optarg : ""));
+        return;
+    }
+    minutes = *value;
+}
+
+bool apply_watch(command_options& options, int id) {
+    watch_options& watch = options.watch;
+    switch (id) {
+    case opt_watch:
+        watch.on = true;
+        return true;
+    case opt_every:
+        set_minutes(options, watch.every_min, "--every", false);
+        return true;
+    case opt_notify:
+        watch.notify = true;
+        return true;
+    case opt_exec:
+        watch.command = optarg;
+        return true;
+    case opt_clear_after:
+        set_minutes(options, watch.clear_after_min, "--clear-after", true);
+        return true;
+    case opt_cooldown:
+        set_minutes(options, watch.cooldown_min, "--cooldown", true);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// True when an option that only the watch knows is among the leading options.
+bool watch_only_given(int argc, char** argv, int first_operand) {
+    for (int i = 1; i < first_operand && i < argc; ++i) {
+        for (const char* name : {"--every", "--notify", "--exec", "--clear-after", "--cooldown"}) {
+            const std::size_t length = std::strlen(name);
+            if (std::strncmp(argv[i], name, length) == 0 &&
+                (argv[i][length] == '\0' || argv[i][length] == '=')) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 void apply(command_options& options, int id, const char* argument) {
+    if (apply_watch(options, id)) {
+        return;
+    }
     switch (id) {
     case opt_json:
         options.form = output_form::json;
@@ -95,6 +168,10 @@ command_options parse_options(int argc, char** argv) {
         }
         first_operand = optind;
     }
+    if (!options.usage_error && !options.watch.on && watch_only_given(argc, argv, first_operand)) {
+        reject(options, "opcje --every, --notify, --exec, --clear-after i --cooldown działają "
+                        "tylko z --watch");
+    }
     options.operands.push_back(argc > 0 ? argv[0] : "nimbrovator");
     for (int i = first_operand; i < argc; ++i) {
         options.operands.push_back(argv[i]);
@@ -107,11 +184,19 @@ std::string options_usage(const std::string& program_name) {
            " [--json | --line] miasto [promień]\n"
            "       " +
            program_name +
+           " --watch [--every MINUTY] [--notify] [--exec POLECENIE] [--json] miasto [promień]\n"
+           "       " +
+           program_name +
            " [miasto [promień]] | -s | -h | --help | --version\n"
            "  --json     odpowiedź jako dokument JSON\n"
            "  --line     odpowiedź w jednym wierszu (dla paska stanu)\n"
            "  --max-age SEKUNDY      odpowiedzi serwisów młodsze niż tyle sekund są brane z\n"
            "                         pamięci podręcznej (domyślnie 120 w --json i --line)\n"
            "  --stale-limit SEKUNDY  gdy serwis nie odpowiada, odpowiedź nie starsza niż tyle\n"
-           "                         sekund zastępuje nową (domyślnie 3600; kod wyjścia 3)\n";
+           "                         sekund zastępuje nową (domyślnie 3600; kod wyjścia 3)\n"
+           "  --watch    czuwanie: sprawdzanie co --every minut (5) i alarm, gdy burza się zbliża\n"
+           "  --notify   alarmy także jako powiadomienia na pulpicie (notify-send)\n"
+           "  --exec POLECENIE       polecenie powłoki uruchamiane przy każdym alarmie\n"
+           "  --clear-after MINUTY   odwołanie alarmu po tylu minutach bez wyładowań (30)\n"
+           "  --cooldown MINUTY      najkrótszy odstęp alarmów tego samego rodzaju (15)\n";
 }

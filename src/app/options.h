@@ -8,8 +8,19 @@
 
 enum class output_form { text, json, line };
 
+// The watch's options (--watch and those that go with it); times in minutes.
+struct watch_options {
+    bool on = false;
+    double every_min = 5;
+    bool notify = false;
+    std::string command; // --exec
+    double clear_after_min = 30;
+    double cooldown_min = 15;
+};
+
 struct command_options {
     output_form form = output_form::text;
+    watch_options watch;
     bool help = false;
     bool version = false;
     std::optional<long> max_age_s;     // --max-age SECONDS

@@ -10,6 +10,7 @@
 #include "storm/town_lookup.h"
 #include "storm/warnings.h"
 #include "text/text.h"
+#include "watch/watch_command.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -200,6 +201,9 @@ int run_program(int argc, char** argv) {
         return 1;
     }
     apply_cache_options(options);
+    if (options.watch.on) {
+        return run_watch_command(options);
+    }
     if (options.form != output_form::text) {
         return run_machine_form(options);
     }

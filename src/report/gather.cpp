@@ -119,15 +119,13 @@ void gather_storm(run_report& report) {
     }
 }
 
-} // namespace
-
-run_report gather_report(const report_request& request) {
+// The record before any answer, with the weather requests started: they need only the name
+// as typed, the storm reports the coordinates, and each starts as soon as what it needs is known.
+run_report started_report(const report_request& request) {
     run_report report;
     report.radius_km = request.radius_km;
     report.weather_included = request.weather;
     report.forecast_included = request.forecast;
-    // The weather needs only the name as typed, the storm reports the coordinates: each
-    // starts as soon as what it needs is known.
     std::vector<std::string> weather_paths;
     if (request.weather) {
         weather_paths.push_back(current_weather_path(request.town));
@@ -136,6 +134,13 @@ run_report gather_report(const report_request& request) {
         weather_paths.push_back(daily_forecast_path(request.town, forecast_days));
     }
     start_weather_requests(weather_paths);
+    return report;
+}
+
+} // namespace
+
+run_report gather_report(const report_request& request) {
+    run_report report = started_report(request);
     const town_answer answer = look_up_town(request.town);
     if (answer.status == town_status::found) {
         start_storm_reports(answer.town.y, answer.town.x, request.radius_km);
@@ -152,6 +157,17 @@ run_report gather_report(const report_request& request) {
     if (answer.status == town_status::found) {
         gather_storm(report);
     }
+    report.made_at = std::time(nullptr);
+    return report;
+}
+
+run_report gather_town_report(const report_request& request, const town_record& town) {
+    run_report report = started_report(request);
+    start_storm_reports(town.y, town.x, request.radius_km);
+    report.town_outcome = town_status::found;
+    report.town = town;
+    gather_weather(report, request.town);
+    gather_storm(report);
     report.made_at = std::time(nullptr);
     return report;
 }

@@ -54,6 +54,8 @@ struct report_request {
 // Looks the town up, then asks for what the request includes. Prints nothing on standard
 // output; each failed part gets an error entry (also written to standard error).
 run_report gather_report(const report_request& request);
+// The same for a town settled before (the watch looks it up once): no town lookup.
+run_report gather_town_report(const report_request& request, const town_record& town);
 
 // The exit status of a machine-readable run: 0 when the lightning answer was given, 3 when it
 // was given but some part came from a stale reply, 1 when it was not given.

@@ -1,0 +1,105 @@
+#include "watch/wake.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+
+namespace {
+
+int wake_pipe[2] = {-1, -1};
+volatile std::sig_atomic_t stop_flag = 0;
+const int watched_signals[] = {SIGINT, SIGTERM, SIGCHLD};
+struct sigaction previous[3];
+
+void on_signal(int number) {
+    const int saved = errno;
+    if (number != SIGCHLD) {
+        stop_flag = 1;
+    }
+    const char byte = 1;
+    // A full pipe already holds a wake-up.
+    [[maybe_unused]] const ssize_t written = write(wake_pipe[1], &byte, 1);
+    errno = saved;
+}
+
+void drain_pipe() {
+    char bytes[64];
+    while (read(wake_pipe[0], bytes, sizeof bytes) > 0) {
+    }
+}
+
+} // namespace
+
+wake_signals::wake_signals() {
+    if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        wake_pipe[0] = wake_pipe[1] = -1;
+        return;
+    }
+    stop_flag = 0;
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    for (int i = 0; i < 3; ++i) {
+        sigaction(watched_signals[i], &action, &previous[i]);
+    }
+}
+
+wake_signals::~wake_signals() {
+    if (wake_pipe[0] < 0) {
+        return;
+    }
+    for (int i = 0; i < 3; ++i) {
+        sigaction(watched_signals[i], &previous[i], nullptr);
+    }
+    close(wake_pipe[0]);
+    close(wake_pipe[1]);
+    wake_pipe[0] = wake_pipe[1] = -1;
+}
+
+bool wake_signals::ready() const {
+    return wake_pipe[0] >= 0;
+}
+
+bool stop_requested() {
+    return stop_flag != 0;
+}
+
+wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
+    pollfd fds[2] = {{wake_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}};
+    for (;;) {
+        if (stop_flag) {
+            return wake_reason::signal;
+        }
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - watch_clock::now());
+        if (left.count() <= 0) {
+            return wake_reason::deadline;
+        }
+        const int ready = poll(fds, fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR) {
+            return wake_reason::deadline;
+        }
+        if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+            drain_pipe();
+            return wake_reason::signal;
+        }
+        if (ready > 0 && fd >= 0 && fds[1].revents != 0) {
+            return wake_reason::readable;
+        }
+    }
+}
+
+void forget_wake_signals_in_child() {
+    for (int i = 0; i < 3; ++i) {
+        signal(watched_signals[i], SIG_DFL);
+    }
+    signal(SIGPIPE, SIG_DFL);
+    if (wake_pipe[0] >= 0) {
+        close(wake_pipe[0]);
+        close(wake_pipe[1]);
+    }
+}

@@ -1,0 +1,44 @@
+// Waiting that a signal cuts short: SIGINT and SIGTERM ask the watch to stop, SIGCHLD wakes it
+// to collect a finished command. The handlers only write a byte to a pipe (the self-pipe), and
+// every wait of the watch polls that pipe, so a signal never goes unnoticed between a check
+// and the wait.
+#pragma once
+
+#include <chrono>
+
+using watch_clock = std::chrono::steady_clock;
+
+// Installs the handlers for the life of the object; the previous ones come back after it.
+class wake_signals {
+  public:
+    wake_signals();
+    ~wake_signals();
+    wake_signals(const wake_signals&) = delete;
+    wake_signals& operator=(const wake_signals&) = delete;
+    bool ready() const;
+};
+
+// True once SIGINT or SIGTERM has arrived.
+bool stop_requested();
+
+enum class wake_reason { readable, signal, deadline };
+
+// Waits until `fd` is readable (below 0: no descriptor), a signal arrives or the deadline
+// passes.
+wake_reason wait_for_wake(int fd, watch_clock::time_point deadline);
+
+// Waits until the deadline, stopping early only for SIGINT or SIGTERM; `on_signal` runs at
+// every other signal. False when stopped.
+template <typename F> bool sleep_until(watch_clock::time_point deadline, F&& on_signal) {
+    while (!stop_requested()) {
+        if (wait_for_wake(-1, deadline) == wake_reason::deadline) {
+            return true;
+        }
+        on_signal();
+    }
+    return false;
+}
+
+// In a forked child that goes on with other work: the default dispositions back and the
+// self-pipe closed.
+void forget_wake_signals_in_child();

@@ -1,0 +1,133 @@
+#include "watch/watch_output.h"
+
+#include "storm/storm_client.h"
+#include "weather/current_weather.h"
+#include "weather/reply_fields.h"
+
+#include "nimbrovator_config.h"
+
+#include <cmath>
+
+namespace {
+
+std::string distance_text(const std::optional<double>& km) {
+    return km ? fixed(*km, 1) + " km" : std::string("? km");
+}
+
+std::string nearest_text(const watch_check& check) {
+    std::string text = "najbliższe " + distance_text(check.nearest_km);
+    return check.direction.empty() ? text : text + " " + check.direction;
+}
+
+const char* part_name(const std::string& source) {
+    if (source == "lightning") {
+        return "wyładowania";
+    }
+    if (source == "warnings") {
+        return "ostrzeżenia";
+    }
+    if (source == "town") {
+        return "współrzędne";
+    }
+    return source == "forecast" ? "prognoza" : "pogoda";
+}
+
+bool from_storm_service(const std::string& source) {
+    return source == "lightning" || source == "warnings" || source == "town";
+}
+
+std::string server_parts(const std::vector<std::string>& sources, bool storm) {
+    std::string parts;
+    for (const std::string& source : sources) {
+        if (from_storm_service(source) == storm) {
+            parts += (parts.empty() ? "" : ", ") + std::string(part_name(source));
+        }
+    }
+    if (parts.empty()) {
+        return "";
+    }
+    const std::string host = storm ? storm_host() : std::string(NIMBROVATOR_WEATHER_HOST);
+    return "serwer " + host + " (" + parts + ")";
+}
+
+} // namespace
+
+std::string clock_time(std::time_t time) {
+    return format_local_time(time, "%H:%M:%S");
+}
+
+std::string check_line(const std::string& report_line, watch_trend trend) {
+    switch (trend) {
+    case watch_trend::approaching:
+        return report_line + " | zbliża się";
+    case watch_trend::receding:
+        return report_line + " | oddala się";
+    case watch_trend::steady:
+        return report_line + " | bez zmian";
+    case watch_trend::none:
+        break;
+    }
+    return report_line;
+}
+
+std::string event_title(watch_event event) {
+    switch (event) {
+    case watch_event::burza:
+        return "Burza w pobliżu";
+    case watch_event::blizej:
+        return "Burza bliżej";
+    case watch_event::spokoj:
+        return "Spokój: burza minęła";
+    case watch_event::none:
+        break;
+    }
+    return "";
+}
+
+std::string event_line(watch_event event, const event_facts& facts) {
+    const std::string where =
+        " w promieniu " + std::to_string(facts.radius_km) + " km od miejscowości " + facts.town;
+    std::string text;
+    switch (event) {
+    case watch_event::burza:
+        text = "BURZA: wyładowania" + where + ", " + nearest_text(facts.check);
+        break;
+    case watch_event::blizej:
+        text = "BLIŻEJ: " + nearest_text(facts.check) + " (wcześniej " +
+               distance_text(facts.previous_km) + ")";
+        break;
+    case watch_event::spokoj:
+        text = "SPOKÓJ: od " + wait_text(facts.clear_after_min * 60) + " brak wyładowań" + where;
+        break;
+    case watch_event::none:
+        return "";
+    }
+    return "*** " + text + " ***";
+}
+
+std::vector<std::string> event_environment(watch_event event, const event_facts& facts) {
+    const watch_check& check = facts.check;
+    return {
+        std::string("NIMBROVATOR_EVENT=") + event_id(event),
+        "NIMBROVATOR_TOWN=" + facts.town,
+        "NIMBROVATOR_RADIUS_KM=" + std::to_string(facts.radius_km),
+        "NIMBROVATOR_STRIKES=" + std::to_string(check.strikes),
+        "NIMBROVATOR_DISTANCE_KM=" +
+            (check.strikes > 0 && check.nearest_km ? fixed(*check.nearest_km, 1) : std::string()),
+        "NIMBROVATOR_DIRECTION=" + (check.strikes > 0 ? check.direction : std::string()),
+    };
+}
+
+std::string failed_services(const std::vector<std::string>& sources) {
+    const std::string storm = server_parts(sources, true);
+    const std::string weather = server_parts(sources, false);
+    return storm.empty() || weather.empty() ? storm + weather : storm + "; " + weather;
+}
+
+std::string wait_text(double seconds) {
+    if (seconds < 60) {
+        return fixed(seconds, seconds < 10 && std::fmod(seconds, 1) != 0 ? 1 : 0) + " s";
+    }
+    const double minutes = seconds / 60;
+    return fixed(minutes, std::fmod(minutes, 1) != 0 ? 1 : 0) + " min";
+}

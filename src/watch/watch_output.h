@@ -1,0 +1,39 @@
+// The watch's lines: one per check, one per event, and the lines about failed services.
+#pragma once
+
+#include "watch/watch_state.h"
+
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+// "HH:MM:SS" in local time.
+std::string clock_time(std::time_t time);
+
+// The check's line after the time: the one-line report and, while strikes are seen, the trend.
+std::string check_line(const std::string& report_line, watch_trend trend);
+
+// What an event line says about the check that raised it.
+struct event_facts {
+    std::string town;
+    int radius_km = 0;
+    watch_check check;
+    std::optional<double> previous_km; // the nearest at the check before (for blizej)
+    double clear_after_min = 0;
+};
+
+// The event's line after the time, clearly marked: "*** BURZA: ... ***".
+std::string event_line(watch_event event, const event_facts& facts);
+// The same in short, for a desktop notification.
+std::string event_title(watch_event event);
+
+// The NIMBROVATOR_* entries of an event for --exec.
+std::vector<std::string> event_environment(watch_event event, const event_facts& facts);
+
+// The services that failed in a check, by the sources of its errors ("lightning", "weather",
+// ...): "serwer HOST (wyładowania, ostrzeżenia)"; several servers joined with "; ".
+std::string failed_services(const std::vector<std::string>& sources);
+
+// A wait as the user reads it: "40 s", "2.5 min", "10 min".
+std::string wait_text(double seconds);

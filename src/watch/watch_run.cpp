@@ -1,0 +1,260 @@
+#include "watch/watch_run.h"
+
+#include "output/json_form.h"
+#include "output/line_form.h"
+#include "storm/storm_client.h"
+#include "text/numbers.h"
+#include "watch/alerts.h"
+#include "watch/child_run.h"
+#include "watch/wake.h"
+#include "watch/watch_output.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <sstream>
+
+namespace {
+
+constexpr int max_backoff_factor = 4;
+
+// What came back from a check's child.
+struct check_answer {
+    bool usable = false;
+    Json::Value document;
+    std::string line;
+    std::vector<std::string> failed_sources;
+};
+
+struct watch_loop {
+    const watch_request& request;
+    town_record town;
+    alert_commands alerts;
+    watch_state state;
+    watch_clock::time_point started = watch_clock::now();
+    int failures = 0;
+};
+
+std::string stamp() {
+    return clock_time(std::time(nullptr)) + " ";
+}
+
+// Standard error, for the lines about the watch itself; the user's letters when not UTF-8.
+void tell(const watch_request& request, const std::string& text) {
+    std::cerr << stamp() << (request.utf8 ? text : ascii_stand_ins(text)) << '\n' << std::flush;
+}
+
+// --- the town, looked up once in a child ------------------------------------------------
+
+std::string town_answer_text(const std::string& typed) {
+    const town_answer answer = look_up_town(typed);
+    std::ostringstream out;
+    out << static_cast<int>(answer.status) << '\n'
+        << answer.town.from_cache << '\n'
+        << answer.town.y << '\n'
+        << answer.town.x << '\n'
+        << answer.town.name;
+    return out.str();
+}
+
+town_answer parse_town_answer(const std::string& text, const std::string& typed) {
+    std::istringstream in(text);
+    town_answer answer;
+    int status = static_cast<int>(town_status::failed);
+    town_record& town = answer.town;
+    town.typed = typed;
+    in >> status >> town.from_cache;
+    in.ignore();
+    if (!in || !std::getline(in, town.y) || !std::getline(in, town.x) ||
+        !std::getline(in, town.name)) {
+        return answer;
+    }
+    answer.status = static_cast<town_status>(status);
+    town.latitude = decimal_value(town.y);
+    town.longitude = decimal_value(town.x);
+    if (answer.status == town_status::found && (!town.latitude || !town.longitude)) {
+        answer.status = town_status::failed;
+    }
+    return answer;
+}
+
+double backoff_s(const watch_request& request, int failures) {
+    const int factor = failures <= 1 ? 1 : std::min(1 << (failures - 1), max_backoff_factor);
+    return request.every_s * factor;
+}
+
+watch_clock::time_point after(watch_clock::time_point from, double seconds) {
+    return from + std::chrono::duration_cast<watch_clock::duration>(
+                      std::chrono::duration<double>(seconds));
+}
+
+// 0 with `town` settled, 1 for an unknown town, -1 when stopped.
+int settle_town(const watch_request& request, alert_commands& alerts, town_record& town) {
+    const std::string& typed = request.report.town;
+    const auto collect = [&] { alerts.collect(); };
+    for (int failures = 1;; ++failures) {
+        const auto started = watch_clock::now();
+        std::string text;
+        const child_outcome outcome =
+            run_in_child([&] { return town_answer_text(typed); }, text, collect);
+        if (outcome == child_outcome::stopped) {
+            return -1;
+        }
+        const town_answer answer = parse_town_answer(text, typed);
+        if (answer.status == town_status::found) {
+            town = answer.town;
+            return 0;
+        }
+        if (answer.status == town_status::unknown) {
+            std::cerr << "Na serwerze " << storm_host() << " brak danych o tej miejscowości.\n";
+            return 1;
+        }
+        const double wait = backoff_s(request, failures);
+        tell(request, "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
+                          ". Następna próba za " + wait_text(wait) + ".");
+        if (!sleep_until(after(started, wait), collect)) {
+            return -1;
+        }
+    }
+}
+
+// --- one check, in a child ------------------------------------------------------------------
+
+std::string check_text(const watch_request& request, const town_record& town) {
+    const run_report report = gather_town_report(request.report, town);
+    return json_text(report_document(report)) + "\n" + report_line(report, request.utf8);
+}
+
+check_answer parse_check(const std::string& text) {
+    check_answer answer;
+    const std::size_t end = text.find('\n');
+    Json::CharReaderBuilder builder;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    const char* begin = text.data();
+    if (end == std::string::npos || !reader->parse(begin, begin + end, &answer.document, nullptr) ||
+        !answer.document.isObject()) {
+        return answer;
+    }
+    answer.line = text.substr(end + 1);
+    for (const Json::Value& error : answer.document["errors"]) {
+        answer.failed_sources.push_back(error["source"].asString());
+    }
+    answer.usable = true;
+    return answer;
+}
+
+watch_check check_of(const Json::Value& document) {
+    watch_check check;
+    const Json::Value& lightning = document["lightning"];
+    if (!lightning.isObject()) {
+        return check;
+    }
+    check.known = true;
+    check.strikes = lightning["strikes"].asInt();
+    if (lightning["nearest_km"].isNumeric()) {
+        check.nearest_km = lightning["nearest_km"].asDouble();
+    }
+    if (lightning["direction"].isString()) {
+        check.direction = lightning["direction"].asString();
+    }
+    return check;
+}
+
+void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
+    const watch_request& request = loop.request;
+    const std::string line = event_line(event, facts);
+    const std::string shown = stamp() + (request.utf8 ? line : ascii_stand_ins(line));
+    (request.json ? std::cerr : std::cout) << shown << '\n' << std::flush;
+    alert event_alert;
+    event_alert.title = event_title(event);
+    event_alert.message = line;
+    event_alert.environment = event_environment(event, facts);
+    loop.alerts.raise(event_alert);
+}
+
+void show_check(watch_loop& loop, check_answer& answer) {
+    const watch_request& request = loop.request;
+    const watch_check check = check_of(answer.document);
+    const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
+    const std::optional<double> previous_km = loop.state.last_nearest_km;
+    const watch_step step = next_watch_step(loop.state, check, now_s, request.rules);
+    loop.state = step.state;
+    if (request.json) {
+        answer.document["event"] =
+            step.event == watch_event::none ? Json::Value() : Json::Value(event_id(step.event));
+        std::cout << json_text(answer.document) << '\n' << std::flush;
+    } else {
+        std::cout << stamp() << check_line(answer.line, step.trend) << '\n' << std::flush;
+    }
+    if (step.event != watch_event::none) {
+        const event_facts facts{loop.town.name, request.report.radius_km, check, previous_km,
+                                request.rules.clear_after_s / 60};
+        show_event(loop, step.event, facts);
+    }
+}
+
+// Tells of failed services and of their return; keeps count of failed checks in a row.
+void account_failures(watch_loop& loop, const std::vector<std::string>& failed) {
+    if (failed.empty()) {
+        if (loop.failures > 0) {
+            tell(loop.request, "Serwery znów odpowiadają.");
+        }
+        loop.failures = 0;
+        return;
+    }
+    ++loop.failures;
+    tell(loop.request, "Sprawdzenie nieudane: " + failed_services(failed) + ". Następne za " +
+                           wait_text(backoff_s(loop.request, loop.failures)) + ".");
+}
+
+// One check; false when stopped.
+bool check_once(watch_loop& loop) {
+    std::string text;
+    const child_outcome outcome = run_in_child([&] { return check_text(loop.request, loop.town); },
+                                               text, [&] { loop.alerts.collect(); });
+    if (outcome == child_outcome::stopped) {
+        return false;
+    }
+    check_answer answer = parse_check(text);
+    if (!answer.usable) {
+        answer.failed_sources = {"lightning", "warnings"};
+        account_failures(loop, answer.failed_sources);
+        return true;
+    }
+    show_check(loop, answer);
+    account_failures(loop, answer.failed_sources);
+    return static_cast<bool>(std::cout);
+}
+
+} // namespace
+
+int run_watch(const watch_request& request) {
+    const wake_signals signals;
+    if (!signals.ready()) {
+        std::cerr << "Nie udało się przygotować obsługi sygnałów.\n";
+        return 1;
+    }
+    alert_settings settings;
+    settings.bell = !request.json && isatty(STDOUT_FILENO) == 1;
+    settings.notify = request.notify;
+    settings.command = request.command;
+    watch_loop loop{request, {}, alert_commands(settings), {}};
+    const int settled = settle_town(request, loop.alerts, loop.town);
+    if (settled != 0) {
+        return settled > 0 ? 1 : 0;
+    }
+    // The TLS context is made once here; every check's child starts with it.
+    prepare_storm_request();
+    const auto collect = [&] { loop.alerts.collect(); };
+    for (;;) {
+        const auto started = watch_clock::now();
+        if (!check_once(loop)) {
+            return 0;
+        }
+        if (!sleep_until(after(started, backoff_s(request, loop.failures)), collect)) {
+            return 0;
+        }
+    }
+}

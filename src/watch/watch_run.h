@@ -1,0 +1,21 @@
+// The watch: the town looked up once, then a check every interval until SIGINT or SIGTERM,
+// with a line per check and the events of the watch's rules.
+#pragma once
+
+#include "report/report.h"
+#include "watch/watch_state.h"
+
+#include <string>
+
+struct watch_request {
+    report_request report; // the town as typed, the radius, the weather parts
+    bool json = false;     // NDJSON documents instead of lines
+    bool utf8 = true;      // the user's locale writes UTF-8
+    double every_s = 300;
+    watch_rules rules;
+    bool notify = false;
+    std::string command; // --exec
+};
+
+// Runs the watch; 0 when stopped by a signal, 1 for an unknown town.
+int run_watch(const watch_request& request);

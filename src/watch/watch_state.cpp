@@ -1,0 +1,118 @@
+#include "watch/watch_state.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr double closer_step_km = 3;
+constexpr double never_quiet_below_km = 10;
+constexpr double trend_step_km = 2;
+constexpr std::size_t trend_checks = 3;
+
+std::size_t slot(watch_event event) {
+    return static_cast<std::size_t>(event);
+}
+
+bool cooling_down(const watch_state& state, watch_event event, double now_s,
+                  const watch_rules& rules) {
+    const std::optional<double>& raised = state.raised_s[slot(event)];
+    return raised && now_s - *raised < rules.cooldown_s;
+}
+
+// The event a check with strikes calls for, before the cool-down.
+watch_event strike_event(const watch_state& state, const std::optional<double>& nearest_km) {
+    if (!state.had_strikes) {
+        return watch_event::burza;
+    }
+    if (!nearest_km) {
+        return watch_event::none;
+    }
+    const bool closer_than_last =
+        state.last_nearest_km && *nearest_km <= *state.last_nearest_km - closer_step_km;
+    const bool closest_yet = !state.closest_km || *nearest_km < *state.closest_km;
+    return closer_than_last && closest_yet ? watch_event::blizej : watch_event::none;
+}
+
+void remember_distance(watch_state& state, double nearest_km) {
+    state.last_nearest_km = nearest_km;
+    state.closest_km = std::min(state.closest_km.value_or(nearest_km), nearest_km);
+    state.recent_nearest_km.push_back(nearest_km);
+    if (state.recent_nearest_km.size() > trend_checks) {
+        state.recent_nearest_km.erase(state.recent_nearest_km.begin());
+    }
+}
+
+watch_event after_strikes(watch_state& state, const watch_check& check, double now_s,
+                          const watch_rules& rules) {
+    watch_event event = strike_event(state, check.nearest_km);
+    const bool exempt = event == watch_event::blizej && *check.nearest_km < never_quiet_below_km;
+    if (event != watch_event::none && !exempt && cooling_down(state, event, now_s, rules)) {
+        event = watch_event::none;
+    }
+    if (event == watch_event::burza) {
+        state.closest_km.reset();
+    }
+    state.storm = true;
+    state.had_strikes = true;
+    state.last_strike_s = now_s;
+    if (check.nearest_km) {
+        remember_distance(state, *check.nearest_km);
+    }
+    return event;
+}
+
+watch_event after_quiet(watch_state& state, double now_s, const watch_rules& rules) {
+    state.had_strikes = false;
+    state.recent_nearest_km.clear();
+    const bool cleared = state.storm && now_s - state.last_strike_s >= rules.clear_after_s;
+    if (!cleared || cooling_down(state, watch_event::spokoj, now_s, rules)) {
+        return watch_event::none;
+    }
+    state.storm = false;
+    return watch_event::spokoj;
+}
+
+} // namespace
+
+watch_trend distance_trend(const std::vector<double>& nearest_km) {
+    if (nearest_km.size() < 2) {
+        return watch_trend::none;
+    }
+    const std::size_t first =
+        nearest_km.size() > trend_checks ? nearest_km.size() - trend_checks : 0;
+    const double change = nearest_km.back() - nearest_km[first];
+    if (change <= -trend_step_km) {
+        return watch_trend::approaching;
+    }
+    return change >= trend_step_km ? watch_trend::receding : watch_trend::steady;
+}
+
+watch_step next_watch_step(const watch_state& state, const watch_check& check, double now_s,
+                           const watch_rules& rules) {
+    watch_step step;
+    step.state = state;
+    if (!check.known) {
+        return step;
+    }
+    step.event = check.strikes > 0 ? after_strikes(step.state, check, now_s, rules)
+                                   : after_quiet(step.state, now_s, rules);
+    if (step.event != watch_event::none) {
+        step.state.raised_s[slot(step.event)] = now_s;
+    }
+    step.trend = distance_trend(step.state.recent_nearest_km);
+    return step;
+}
+
+const char* event_id(watch_event event) {
+    switch (event) {
+    case watch_event::burza:
+        return "burza";
+    case watch_event::blizej:
+        return "blizej";
+    case watch_event::spokoj:
+        return "spokoj";
+    case watch_event::none:
+        break;
+    }
+    return "";
+}

@@ -1,0 +1,53 @@
+// What the watch remembers between checks and the events it raises: pure functions over plain
+// data, so that every rule can be tried with a table of checks.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class watch_event { none, burza, blizej, spokoj };
+enum class watch_trend { none, approaching, receding, steady };
+
+// The rules' settings, in seconds.
+struct watch_rules {
+    double clear_after_s = 30 * 60;
+    double cooldown_s = 15 * 60;
+};
+
+// What one check saw of the lightning; `known` false when the lightning answer was not had.
+struct watch_check {
+    bool known = false;
+    int strikes = 0;
+    std::optional<double> nearest_km;
+    std::string direction;
+};
+
+struct watch_state {
+    bool storm = false;                    // strikes seen since the start or the last all-clear
+    bool had_strikes = false;              // the last check with an answer had strikes
+    double last_strike_s = 0;              // when strikes were last seen
+    std::optional<double> last_nearest_km; // at the last check that had strikes
+    std::optional<double> closest_km;      // the nearest since the last burza raised
+    std::vector<double> recent_nearest_km; // the last three checks' in a row with strikes
+    std::array<std::optional<double>, 4> raised_s; // when each event was last raised
+};
+
+struct watch_step {
+    watch_state state;
+    watch_event event = watch_event::none;
+    watch_trend trend = watch_trend::none;
+};
+
+// The state after a check made at `now_s` (seconds on any steady clock), the event it raises
+// and the trend shown with it.
+watch_step next_watch_step(const watch_state& state, const watch_check& check, double now_s,
+                           const watch_rules& rules);
+
+// The trend of the nearest distances, oldest first: the newest against the oldest of the last
+// three; at least 2 km either way counts.
+watch_trend distance_trend(const std::vector<double>& nearest_km);
+
+// "burza", "blizej", "spokoj"; empty for none.
+const char* event_id(watch_event event);

@@ -14,7 +14,7 @@ const std::string key = "0123456789abcdef0123456789abcdef01234567";
 const std::string weather_key = "7c41e09b2d5f8a63b0e9d4c7a1f25e86";
 
 sim_settings settings(const std::string& fault = "none") {
-    return sim_settings{key, weather_key, fault, 0};
+    return sim_settings{key, weather_key, fault, 0, {}};
 }
 
 // A request as the storm client sends it.

@@ -1,0 +1,429 @@
+// Whole watches: the program started as a child, checking the local simulator's scripted storm
+// or a fake storm service with a script of its own, and stopped with a signal. The program's
+// service hosts are compiled in, so these run only in a build for the test services' ports.
+#include "simulator.h"
+#include "storm/fake_storm_service.h"
+#include "support/run_program.h"
+#include "support/schema_check.h"
+#include "support/temp_dir.h"
+
+#include "nimbrovator_config.h"
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using steady = std::chrono::steady_clock;
+
+int configured_port(const std::string& host_port, const std::string& host) {
+    const std::string prefix = host + ":";
+    return host_port.rfind(prefix, 0) == 0 ? std::atoi(host_port.c_str() + prefix.size()) : 0;
+}
+
+const int storm_port = configured_port(NIMBROVATOR_STORM_HOST, "localhost");
+const int weather_port = configured_port(NIMBROVATOR_WEATHER_HOST, "127.0.0.1");
+const bool configured_for_tests = storm_port > 0 && weather_port > 0 &&
+                                  std::string(NIMBROVATOR_STORM_CA_FILE) == TEST_PKI_DIR "/ca.pem";
+
+// The program's children (and theirs), from /proc.
+std::vector<pid_t> descendants(pid_t parent) {
+    std::vector<pid_t> found;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return found;
+    }
+    while (const dirent* entry = readdir(proc)) {
+        const pid_t pid = std::atoi(entry->d_name);
+        std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+        std::string line;
+        if (pid <= 0 || !std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+            continue;
+        }
+        std::istringstream rest(line.substr(line.rfind(')') + 2));
+        char state = 0;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        if (ppid == parent) {
+            found.push_back(pid);
+            for (pid_t grandchild : descendants(pid)) {
+                found.push_back(grandchild);
+            }
+        }
+    }
+    closedir(proc);
+    return found;
+}
+
+// True while the process runs (a zombie waiting to be collected does not).
+bool process_running(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) {
+        return false;
+    }
+    return line[line.rfind(')') + 2] != 'Z';
+}
+
+// The program running a watch, its output going to files.
+struct Watch {
+    TempDir dir;
+    pid_t pid = -1;
+
+    void start(const std::vector<std::string>& args, const std::string& home) {
+        std::vector<std::string> all = {NIMBROVATOR_BINARY};
+        all.insert(all.end(), args.begin(), args.end());
+        pid = fork();
+        if (pid == 0) {
+            std::freopen("/dev/null", "r", stdin);
+            std::freopen((dir.path + "/out").c_str(), "w", stdout);
+            std::freopen((dir.path + "/err").c_str(), "w", stderr);
+            setenv("LD_PRELOAD", FAKE_HOME_LIBRARY, 1);
+            setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1", 1);
+            setenv("NIMBROVATOR_TEST_HOME", home.c_str(), 1);
+            setenv("LC_ALL", "C.UTF-8", 1);
+            setenv("TZ", "UTC", 1);
+            std::vector<char*> argv;
+            for (std::string& arg : all) {
+                argv.push_back(&arg[0]);
+            }
+            argv.push_back(nullptr);
+            execv(NIMBROVATOR_BINARY, argv.data());
+            _exit(127);
+        }
+    }
+    std::string out() const { return read_file(dir.path + "/out"); }
+    std::string err() const { return read_file(dir.path + "/err"); }
+
+    // Waits (at most `seconds`) until `done` holds.
+    template <typename F> bool wait_for(F&& done, int seconds = 30) const {
+        const auto deadline = steady::now() + std::chrono::seconds(seconds);
+        while (!done()) {
+            if (steady::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    // Sends the signal and waits (at most 5 s) for the end; the exit status (-1 when it did not
+    // exit by itself) and how long it took.
+    int stop(int signal_number, double& seconds) {
+        const auto sent = steady::now();
+        kill(pid, signal_number);
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (steady::now() - sent > std::chrono::seconds(5)) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        seconds = std::chrono::duration<double>(steady::now() - sent).count();
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ~Watch() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// The events named by the marked lines, in order.
+std::vector<std::string> event_names(const std::string& out) {
+    std::vector<std::string> names;
+    for (const std::string& line : lines_of(out)) {
+        for (const char* name : {"BURZA", "BLIŻEJ", "SPOKÓJ"}) {
+            if (line.find(std::string("*** ") + name + ":") != std::string::npos) {
+                names.push_back(name);
+            }
+        }
+    }
+    return names;
+}
+
+class WatchRunTest : public ::testing::Test {
+  protected:
+    TempDir home;
+    void SetUp() override {
+        if (!configured_for_tests) {
+            GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+        }
+    }
+};
+
+TEST_F(WatchRunTest, ApproachingStormGivesBurzaCloserAndAllClearWithTheirEnvironment) {
+    sim_options options = default_sim_options();
+    options.storm_port = storm_port;
+    options.weather_port = weather_port;
+    options.cert_file = TEST_PKI_DIR "/server.pem";
+    options.cert_key_file = TEST_PKI_DIR "/server.key";
+    options.storm = "approach";
+    options.minute_ms = 40; // a check every 5 simulated minutes, all-clear after 30
+    std::string error;
+    const simulator_handle sim = start_simulator(options, error);
+    ASSERT_TRUE(sim) << error;
+    Watch watch;
+    const std::string events_file = watch.dir.path + "/events";
+    watch.start({"--watch", "--every", "0.00333", "--clear-after", "0.02", "--cooldown", "0.01",
+                 "--exec",
+                 "env | grep -v ^NIMBROVATOR_TEST | grep ^NIMBROVATOR_ | sort >>" + events_file +
+                     "; echo >>" + events_file,
+                 "Kraków", "30"},
+                home.path);
+    // Until the all-clear's command has written its environment.
+    ASSERT_TRUE(watch.wait_for([&] {
+        const std::string written = read_file(events_file);
+        return written.find("EVENT=spokoj") != std::string::npos &&
+               written.compare(written.size() - 2, 2, "\n\n") == 0;
+    })) << watch.out()
+        << watch.err();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+
+    const std::string out = watch.out();
+    const std::vector<std::string> events = event_names(out);
+    ASSERT_GE(events.size(), 4u) << out;
+    EXPECT_EQ(events.front(), "BURZA") << out;
+    EXPECT_EQ(events.back(), "SPOKÓJ") << out;
+    EXPECT_GE(std::count(events.begin(), events.end(), "BLIŻEJ"), 2) << out;
+    EXPECT_NE(out.find("| zbliża się"), std::string::npos) << out;
+    EXPECT_NE(out.find("| oddala się"), std::string::npos) << out;
+
+    // One environment per event, in the same order.
+    std::vector<std::string> blocks;
+    std::string block;
+    for (const std::string& line : lines_of(read_file(events_file))) {
+        if (line.empty()) {
+            blocks.push_back(block);
+            block.clear();
+        } else {
+            block += line + "\n";
+        }
+    }
+    ASSERT_EQ(blocks.size(), events.size()) << read_file(events_file);
+    EXPECT_NE(blocks.front().find("NIMBROVATOR_EVENT=burza\n"), std::string::npos);
+    EXPECT_NE(blocks.front().find("NIMBROVATOR_DIRECTION=SW\n"), std::string::npos);
+    EXPECT_NE(blocks.front().find("NIMBROVATOR_TOWN=Kraków\n"), std::string::npos);
+    EXPECT_NE(blocks.front().find("NIMBROVATOR_RADIUS_KM=30\n"), std::string::npos);
+    EXPECT_EQ(blocks.back(), "NIMBROVATOR_DIRECTION=\nNIMBROVATOR_DISTANCE_KM=\n"
+                             "NIMBROVATOR_EVENT=spokoj\nNIMBROVATOR_RADIUS_KM=30\n"
+                             "NIMBROVATOR_STRIKES=0\nNIMBROVATOR_TOWN=Kraków\n");
+    // Each closer event is nearer than the one before.
+    double last_km = 1000;
+    for (const std::string& environment : blocks) {
+        if (environment.find("EVENT=blizej") == std::string::npos) {
+            continue;
+        }
+        const std::size_t at = environment.find("DISTANCE_KM=") + 12;
+        const double km = std::atof(environment.c_str() + at);
+        EXPECT_LT(km, last_km - 2.9) << environment;
+        last_km = km;
+    }
+}
+
+// The fake storm service with a script: the lightning answer of each check in turn (the last
+// one repeated), a fault where the distance is below 0, a silent service where it is -2.
+class ScriptedWatchTest : public WatchRunTest {
+  protected:
+    fake_storm_service_handle storm;
+    std::vector<double> script;
+    std::mutex mutex;
+    std::vector<steady::time_point> lightning_calls;
+
+    void SetUp() override {
+        WatchRunTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        storm = start_fake_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key",
+                                         storm_port);
+        ASSERT_TRUE(storm) << "port " << storm_port << " is busy";
+        set_fake_storm_recording(*storm, false);
+        set_fake_storm_handler(
+            *storm, [this](const fake_storm_request& request) { return answer(request); });
+        // The weather reports off: only the storm service is asked.
+        ProgramRun run;
+        run.home = home.path;
+        run.args = {"-h"};
+        run.input = "\n";
+        ASSERT_EQ(run_nimbrovator(run).exit_code, 0);
+        run.args = {"-s"};
+        run.input = "n\nn\n";
+        ASSERT_EQ(run_nimbrovator(run).exit_code, 0);
+    }
+
+    fake_storm_reply answer(const fake_storm_request& request) {
+        const std::string operation = soap_operation(request);
+        fake_storm_reply reply;
+        if (operation == "miejscowosc") {
+            const bool known = request.body.find(">Kraków<") != std::string::npos;
+            reply.body =
+                soap_reply(operation, soap_return("ns2:MyComplexTypeMiejscowosc",
+                                                  "<y xsi:type=\"xsd:float\">" +
+                                                      std::string(known ? "50.0614" : "0") +
+                                                      "</y><x xsi:type=\"xsd:float\">" +
+                                                      (known ? "19.9366" : "0") + "</x>"));
+            return reply;
+        }
+        if (operation == "ostrzezenia_pogodowe") {
+            std::string levels;
+            for (const char* name : {"mroz", "upal", "wiatr", "opad", "burza", "traba"}) {
+                levels += "<" + std::string(name) + " xsi:type=\"xsd:int\">0</" + name + ">";
+            }
+            reply.body = soap_reply(operation, soap_return("ns2:MyComplexTypeOstrzezenia", levels));
+            return reply;
+        }
+        std::size_t call = 0;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            call = lightning_calls.size();
+            lightning_calls.push_back(steady::now());
+        }
+        const double km = script.empty() ? 0 : script[std::min(call, script.size() - 1)];
+        if (km < 0) {
+            reply = soap_fault_reply("SOAP-ENV:Server", "Usługa chwilowo niedostępna");
+            reply.delay_ms = km < -1 ? 20000 : 0;
+            return reply;
+        }
+        std::ostringstream distance;
+        distance << km;
+        reply.body = soap_reply(operation, km > 0 ? burza_return(5, distance.str(), "W", 10)
+                                                  : burza_return(0, "0", "", 10));
+        return reply;
+    }
+
+    std::size_t calls() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return lightning_calls.size();
+    }
+    double gap(std::size_t from) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return std::chrono::duration<double>(lightning_calls[from + 1] - lightning_calls[from])
+            .count();
+    }
+};
+
+TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
+    // burza, blizej, held by the cool-down, blizej below 10 km, all-clear, burza held.
+    script = {0, 20, 16, 12, 8, 0, 0, 0, 0, 0, 0, 15, 0};
+    Watch watch;
+    watch.start({"--watch", "--json", "--every", "0.002", "--cooldown", "1", "--clear-after",
+                 "0.005", "Kraków", "30"},
+                home.path);
+    ASSERT_TRUE(watch.wait_for([&] { return calls() >= 18; })) << watch.err();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGINT, seconds), 0);
+
+    const std::string out = watch.out();
+    EXPECT_EQ(report_schema_violations(out), "");
+    std::vector<std::string> events;
+    for (const std::string& line : lines_of(out)) {
+        Json::Value document;
+        ASSERT_TRUE(Json::Reader().parse(line, document)) << line;
+        events.push_back(document["event"].isNull() ? "-" : document["event"].asString());
+    }
+    ASSERT_GE(events.size(), 17u) << out;
+    const std::vector<std::string> first = {"-", "burza", "blizej", "-", "blizej"};
+    EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 5), first);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "spokoj"), 1) << out;
+    EXPECT_EQ(std::count(events.begin(), events.end(), "burza"), 1) << out;
+    EXPECT_EQ(std::find(events.begin(), events.end(), "spokoj") - events.begin() < 11, true);
+    // The event lines go to standard error, so that standard output stays NDJSON.
+    EXPECT_NE(watch.err().find("*** SPOKÓJ: od 0.3 s brak wyładowań"), std::string::npos);
+}
+
+TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
+    script = {0, 0, -1, -1, -1, 0};
+    Watch watch;
+    watch.start({"--watch", "--every", "0.005", "Kraków", "30"}, home.path);
+    ASSERT_TRUE(watch.wait_for([&] { return calls() >= 8; })) << watch.err();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+
+    const std::string err = watch.err();
+    const std::string failed =
+        "Sprawdzenie nieudane: serwer " + std::string(NIMBROVATOR_STORM_HOST) + " (wyładowania).";
+    EXPECT_NE(err.find(failed + " Następne za 0.3 s."), std::string::npos) << err;
+    EXPECT_NE(err.find(failed + " Następne za 0.6 s."), std::string::npos) << err;
+    EXPECT_NE(err.find(failed + " Następne za 1.2 s."), std::string::npos) << err;
+    EXPECT_EQ(lines_of(err).size(), 4u) << err;
+    EXPECT_NE(lines_of(err).back().find("Serwery znów odpowiadają."), std::string::npos) << err;
+    EXPECT_NE(watch.out().find("Kraków: brak danych o wyładowaniach | bez ostrzeżeń"),
+              std::string::npos);
+    // Checks 2, 3 and 4 failed: the waits after them double, up to four intervals.
+    EXPECT_LT(gap(2), 0.55);
+    EXPECT_GT(gap(3), 0.55);
+    EXPECT_GT(gap(4), 1.15);
+    EXPECT_LT(gap(5), 0.9);
+}
+
+TEST_F(ScriptedWatchTest, SigtermMidRequestEndsWithinASecondLeavingNothingRunning) {
+    script = {7, -2}; // a burza starts the command, then the service falls silent
+    Watch watch;
+    watch.start({"--watch", "--every", "0.001", "--exec", "sleep 30", "Kraków"}, home.path);
+    ASSERT_TRUE(watch.wait_for([&] { return calls() >= 2; })) << watch.err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::vector<pid_t> children = descendants(watch.pid);
+    EXPECT_GE(children.size(), 2u); // the check, and the command
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0) << watch.err();
+    EXPECT_LT(seconds, 1.0);
+    for (pid_t child : children) {
+        EXPECT_FALSE(process_running(child))
+            << read_file("/proc/" + std::to_string(child) + "/stat");
+    }
+    EXPECT_NE(watch.out().find("*** BURZA:"), std::string::npos);
+}
+
+TEST_F(ScriptedWatchTest, UnknownTownAndBadOptions) {
+    const auto run = [&](std::vector<std::string> args) {
+        ProgramRun program;
+        program.home = home.path;
+        program.args = std::move(args);
+        program.environment = {"LC_ALL=C.UTF-8"};
+        return run_nimbrovator(program);
+    };
+    const ProgramResult unknown = run({"--watch", "Nibylandia"});
+    EXPECT_EQ(unknown.exit_code, 1);
+    EXPECT_NE(unknown.err.find("brak danych o tej miejscowości"), std::string::npos);
+    EXPECT_EQ(unknown.out, "");
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--watch", "--every", "0", "Kraków"},
+                                               {"--watch", "--every", "pięć", "Kraków"},
+                                               {"--every", "1", "Kraków"},
+                                               {"--json", "--exec", "true", "Kraków"},
+                                               {"--watch"}}) {
+        const ProgramResult result = run(args);
+        EXPECT_EQ(result.exit_code, 2) << args[1];
+        EXPECT_NE(result.err.find("Użycie:"), std::string::npos) << args[1];
+    }
+}
+
+} // namespace

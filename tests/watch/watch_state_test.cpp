@@ -1,0 +1,136 @@
+// The watch's rules over tables of checks: each row is a check (its time, its strikes and the
+// nearest distance) and the event and trend it must give.
+#include "watch/watch_output.h"
+#include "watch/watch_state.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+using E = watch_event;
+using T = watch_trend;
+
+struct row {
+    double minute;
+    int strikes; // -1: the lightning answer was not had
+    double nearest_km;
+    E event;
+    T trend;
+};
+
+// Rules in minutes: all-clear after 30, cool-down 15.
+void play(const std::vector<row>& rows, double clear_after_min = 30, double cooldown_min = 15) {
+    const watch_rules rules{clear_after_min * 60, cooldown_min * 60};
+    watch_state state;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const row& r = rows[i];
+        watch_check check;
+        check.known = r.strikes >= 0;
+        check.strikes = std::max(r.strikes, 0);
+        if (r.strikes > 0) {
+            check.nearest_km = r.nearest_km;
+            check.direction = "SW";
+        }
+        const watch_step step = next_watch_step(state, check, r.minute * 60, rules);
+        EXPECT_EQ(event_id(step.event), std::string(event_id(r.event))) << "row " << i;
+        EXPECT_EQ(static_cast<int>(step.trend), static_cast<int>(r.trend)) << "row " << i;
+        state = step.state;
+    }
+}
+
+TEST(WatchRules, StormThenCloserThenAllClear) {
+    play({
+        {0, 0, 0, E::none, T::none},
+        {5, 4, 40, E::burza, T::none},
+        {10, 6, 37.5, E::none, T::approaching},   // 2.5 km closer: not enough
+        {15, 9, 34.5, E::blizej, T::approaching}, // 3 km closer than the last check
+        {35, 9, 40, E::none, T::receding},
+        {40, 9, 36.5, E::none, T::receding}, // 3.5 km closer, but 34.5 was closer
+        {45, 0, 0, E::none, T::none},
+        {69, 0, 0, E::none, T::none},  // 29 min after the last strikes
+        {70, -1, 0, E::none, T::none}, // no answer: nothing changes
+        {71, 0, 0, E::spokoj, T::none},
+        {80, 0, 0, E::none, T::none}, // no second all-clear
+    });
+}
+
+TEST(WatchRules, CooldownHoldsRepeatsExceptCloserBelowTenKilometres) {
+    play({
+        {0, 5, 30, E::burza, T::none},
+        {5, 5, 26, E::blizej, T::approaching},
+        {10, 5, 22, E::none, T::approaching}, // held: 5 min after the last blizej
+        {15, 5, 18, E::none, T::approaching},
+        {20, 5, 14, E::blizej, T::approaching},  // 15 min after: raised again
+        {22, 5, 9.5, E::blizej, T::approaching}, // below 10 km: never held
+        {24, 5, 6, E::blizej, T::approaching},
+        {26, 0, 0, E::none, T::none},
+        {28, 5, 20, E::burza, T::none}, // 28 min after the last burza
+    });
+}
+
+TEST(WatchRules, BurzaHeldByTheCooldownKeepsTheStormsClosest) {
+    play({
+        {0, 3, 10, E::burza, T::none},
+        {5, 0, 0, E::none, T::none},
+        {10, 3, 25, E::none, T::none}, // held: 10 min after the last burza
+        {15, 0, 0, E::none, T::none},
+        {20, 3, 24, E::burza, T::none},
+        {25, 3, 20, E::blizej, T::approaching}, // the closest since this burza, not since 0
+    });
+}
+
+TEST(WatchRules, AllClearWaitsForItsCooldown) {
+    play(
+        {
+            {0, 3, 12, E::burza, T::none},
+            {1, 0, 0, E::none, T::none},
+            {3, 0, 0, E::spokoj, T::none}, // clear after 2 min
+            {4, 3, 30, E::none, T::none},  // burza held: cool-down 5 min
+            {5, 0, 0, E::none, T::none},
+            {7, 0, 0, E::none, T::none}, // all-clear held: 4 min after the last
+            {8, 0, 0, E::spokoj, T::none},
+            {9, 3, 30, E::burza, T::none},
+            {10, 3, 26, E::blizej, T::approaching},
+        },
+        2, 5);
+}
+
+TEST(WatchRules, TrendComparesTheNewestWithTheOldestOfThree) {
+    const std::vector<std::pair<std::vector<double>, T>> cases = {
+        {{}, T::none},
+        {{20}, T::none},
+        {{20, 18}, T::approaching},
+        {{20, 18.5}, T::steady},
+        {{10, 14, 12}, T::receding},
+        {{30, 10, 14, 12}, T::receding}, // only the last three count
+        {{12, 20, 13}, T::steady},
+    };
+    for (const auto& [distances, trend] : cases) {
+        EXPECT_EQ(static_cast<int>(distance_trend(distances)), static_cast<int>(trend))
+            << distances.size();
+    }
+}
+
+TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
+    event_facts facts{"Kraków", 30, {true, 12, 8.24, "SW"}, 12.5, 30};
+    EXPECT_EQ(event_line(E::burza, facts),
+              "*** BURZA: wyładowania w promieniu 30 km od miejscowości Kraków, najbliższe 8.2 km "
+              "SW ***");
+    EXPECT_EQ(event_line(E::blizej, facts),
+              "*** BLIŻEJ: najbliższe 8.2 km SW (wcześniej 12.5 km) ***");
+    EXPECT_EQ(event_line(E::spokoj, facts),
+              "*** SPOKÓJ: od 30 min brak wyładowań w promieniu 30 km od miejscowości Kraków ***");
+    const std::vector<std::string> environment = {
+        "NIMBROVATOR_EVENT=blizej", "NIMBROVATOR_TOWN=Kraków",     "NIMBROVATOR_RADIUS_KM=30",
+        "NIMBROVATOR_STRIKES=12",   "NIMBROVATOR_DISTANCE_KM=8.2", "NIMBROVATOR_DIRECTION=SW"};
+    EXPECT_EQ(event_environment(E::blizej, facts), environment);
+    EXPECT_EQ(wait_text(1.2), "1.2 s");
+    EXPECT_EQ(wait_text(40), "40 s");
+    EXPECT_EQ(wait_text(150), "2.5 min");
+    EXPECT_EQ(wait_text(1200), "20 min");
+    EXPECT_EQ(check_line("Kraków: ...", T::receding), "Kraków: ... | oddala się");
+}
+
+} // namespace

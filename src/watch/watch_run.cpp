@@ -124,7 +124,7 @@ int settle_town(const watch_request& request, alert_commands& alerts, town_recor
 
 std::string check_text(const watch_request& request, const town_record& town) {
     const run_report report = gather_town_report(request.report, town);
-    return json_text(report_document(report)) + "\n" + report_line(report, request.utf8);
+    return document_text(report_document(report)) + "\n" + report_line(report, request.utf8);
 }
 
 check_answer parse_check(const std::string& text) {
@@ -184,7 +184,7 @@ void show_check(watch_loop& loop, check_answer& answer) {
     if (request.json) {
         answer.document["event"] =
             step.event == watch_event::none ? Json::Value() : Json::Value(event_id(step.event));
-        std::cout << json_text(answer.document) << '\n' << std::flush;
+        std::cout << document_text(answer.document) << '\n' << std::flush;
     } else {
         std::cout << stamp() << check_line(answer.line, step.trend) << '\n' << std::flush;
     }

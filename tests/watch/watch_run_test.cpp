@@ -6,6 +6,7 @@
 #include "support/run_program.h"
 #include "support/schema_check.h"
 #include "support/temp_dir.h"
+#include "watch/alerts.h"
 
 #include "nimbrovator_config.h"
 
@@ -334,8 +335,8 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
     // burza, blizej, held by the cool-down, blizej below 10 km, all-clear, burza held.
     script = {0, 20, 16, 12, 8, 0, 0, 0, 0, 0, 0, 15, 0};
     Watch watch;
-    watch.start({"--watch", "--json", "--every", "0.002", "--cooldown", "1", "--clear-after",
-                 "0.005", "Kraków", "30"},
+    watch.start({"--watch", "--json", "--notify", "--every", "0.002", "--cooldown", "1",
+                 "--clear-after", "0.005", "Kraków", "30"},
                 home.path);
     ASSERT_TRUE(watch.wait_for([&] { return calls() >= 18; })) << watch.err();
     double seconds = 0;
@@ -357,6 +358,12 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
     EXPECT_EQ(std::find(events.begin(), events.end(), "spokoj") - events.begin() < 11, true);
     // The event lines go to standard error, so that standard output stays NDJSON.
     EXPECT_NE(watch.err().find("*** SPOKÓJ: od 0.3 s brak wyładowań"), std::string::npos);
+    if (!program_in_path("notify-send")) {
+        const std::string err = watch.err();
+        const std::string missing = "Brak programu notify-send";
+        ASSERT_NE(err.find(missing), std::string::npos) << err;
+        EXPECT_EQ(err.find(missing, err.find(missing) + 1), std::string::npos) << err;
+    }
 }
 
 TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {

@@ -1,8 +1,8 @@
 // Whole watches: the program started as a child, checking the local simulator's scripted storm
 // or a fake storm service with a script of its own, and stopped with a signal. The program's
 // service hosts are compiled in, so these run only in a build for the test services' ports.
+#include "fake_storm_service.h"
 #include "simulator.h"
-#include "storm/fake_storm_service.h"
 #include "support/run_program.h"
 #include "support/schema_check.h"
 #include "support/temp_dir.h"
@@ -84,7 +84,7 @@ struct Watch {
     TempDir dir;
     pid_t pid = -1;
 
-    void start(const std::vector<std::string>& args, const std::string& home) {
+    void start(const std::vector<std::string>& args, const std::string& data_dir) {
         std::vector<std::string> all = {NIMBROVATOR_BINARY};
         all.insert(all.end(), args.begin(), args.end());
         pid = fork();
@@ -92,9 +92,8 @@ struct Watch {
             std::freopen("/dev/null", "r", stdin);
             std::freopen((dir.path + "/out").c_str(), "w", stdout);
             std::freopen((dir.path + "/err").c_str(), "w", stderr);
-            setenv("LD_PRELOAD", FAKE_HOME_LIBRARY, 1);
-            setenv("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=1", 1);
-            setenv("NIMBROVATOR_TEST_HOME", home.c_str(), 1);
+            setenv("ASAN_OPTIONS", "detect_leaks=1", 1);
+            setenv("NIMBROVATOR_DATA_DIR", data_dir.c_str(), 1);
             setenv("LC_ALL", "C.UTF-8", 1);
             setenv("TZ", "UTC", 1);
             std::vector<char*> argv;
@@ -171,7 +170,7 @@ std::vector<std::string> event_names(const std::string& out) {
 
 class WatchRunTest : public ::testing::Test {
   protected:
-    TempDir home;
+    TempDir data;
     void SetUp() override {
         if (!configured_for_tests) {
             GTEST_SKIP() << "the program is not built for the test services' loopback ports";
@@ -194,10 +193,10 @@ TEST_F(WatchRunTest, ApproachingStormGivesBurzaCloserAndAllClearWithTheirEnviron
     const std::string events_file = watch.dir.path + "/events";
     watch.start({"--watch", "--every", "0.00333", "--clear-after", "0.02", "--cooldown", "0.01",
                  "--exec",
-                 "env | grep -v ^NIMBROVATOR_TEST | grep ^NIMBROVATOR_ | sort >>" + events_file +
-                     "; echo >>" + events_file,
+                 "env | grep ^NIMBROVATOR_ | grep -v ^NIMBROVATOR_DATA_DIR= | sort >>" +
+                     events_file + "; echo >>" + events_file,
                  "Kraków", "30"},
-                home.path);
+                data.path);
     // Until the all-clear's command has written its environment.
     ASSERT_TRUE(watch.wait_for([&] {
         const std::string written = read_file(events_file);
@@ -271,7 +270,7 @@ class ScriptedWatchTest : public WatchRunTest {
             *storm, [this](const fake_storm_request& request) { return answer(request); });
         // The weather reports off: only the storm service is asked.
         ProgramRun run;
-        run.home = home.path;
+        run.data_dir = data.path;
         run.args = {"-h"};
         run.input = "\n";
         ASSERT_EQ(run_nimbrovator(run).exit_code, 0);
@@ -337,7 +336,7 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
     Watch watch;
     watch.start({"--watch", "--json", "--notify", "--every", "0.002", "--cooldown", "1",
                  "--clear-after", "0.005", "Kraków", "30"},
-                home.path);
+                data.path);
     ASSERT_TRUE(watch.wait_for([&] { return calls() >= 18; })) << watch.err();
     double seconds = 0;
     EXPECT_EQ(watch.stop(SIGINT, seconds), 0);
@@ -369,7 +368,7 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
 TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
     script = {0, 0, -1, -1, -1, 0};
     Watch watch;
-    watch.start({"--watch", "--every", "0.005", "Kraków", "30"}, home.path);
+    watch.start({"--watch", "--every", "0.005", "Kraków", "30"}, data.path);
     ASSERT_TRUE(watch.wait_for([&] { return calls() >= 8; })) << watch.err();
     double seconds = 0;
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
@@ -394,7 +393,7 @@ TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
 TEST_F(ScriptedWatchTest, SigtermMidRequestEndsWithinASecondLeavingNothingRunning) {
     script = {7, -2}; // a burza starts the command, then the service falls silent
     Watch watch;
-    watch.start({"--watch", "--every", "0.001", "--exec", "sleep 30", "Kraków"}, home.path);
+    watch.start({"--watch", "--every", "0.001", "--exec", "sleep 30", "Kraków"}, data.path);
     ASSERT_TRUE(watch.wait_for([&] { return calls() >= 2; })) << watch.err();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const std::vector<pid_t> children = descendants(watch.pid);
@@ -412,7 +411,7 @@ TEST_F(ScriptedWatchTest, SigtermMidRequestEndsWithinASecondLeavingNothingRunnin
 TEST_F(ScriptedWatchTest, UnknownTownAndBadOptions) {
     const auto run = [&](std::vector<std::string> args) {
         ProgramRun program;
-        program.home = home.path;
+        program.data_dir = data.path;
         program.args = std::move(args);
         program.environment = {"LC_ALL=C.UTF-8"};
         return run_nimbrovator(program);

@@ -191,12 +191,13 @@ TEST_F(WatchRunTest, ApproachingStormGivesBurzaCloserAndAllClearWithTheirEnviron
     ASSERT_TRUE(sim) << error;
     Watch watch;
     const std::string events_file = watch.dir.path + "/events";
-    watch.start({"--watch", "--every", "0.00333", "--clear-after", "0.02", "--cooldown", "0.01",
-                 "--exec",
-                 "env | grep ^NIMBROVATOR_ | grep -v ^NIMBROVATOR_DATA_DIR= | sort >>" +
-                     events_file + "; echo >>" + events_file,
-                 "Kraków", "30"},
-                data.path);
+    watch.start(
+        {"--watch", "--every", "0.00333", "--clear-after", "0.02", "--cooldown", "0.01", "--exec",
+         "env | grep -E '^NIMBROVATOR_(EVENT|TOWN|RADIUS_KM|STRIKES|DISTANCE_KM|DIRECTION)=' | "
+         "sort >>" +
+             events_file + "; echo >>" + events_file,
+         "Kraków", "30"},
+        data.path);
     // Until the all-clear's command has written its environment.
     ASSERT_TRUE(watch.wait_for([&] {
         const std::string written = read_file(events_file);

@@ -369,7 +369,7 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
 TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
     script = {0, 0, -1, -1, -1, 0};
     Watch watch;
-    watch.start({"--watch", "--every", "0.005", "Kraków", "30"}, data.path);
+    watch.start({"--watch", "--every", "0.01", "Kraków", "30"}, data.path);
     ASSERT_TRUE(watch.wait_for([&] { return calls() >= 8; })) << watch.err();
     double seconds = 0;
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
@@ -377,18 +377,19 @@ TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
     const std::string err = watch.err();
     const std::string failed =
         "Sprawdzenie nieudane: serwer " + std::string(NIMBROVATOR_STORM_HOST) + " (wyładowania).";
-    EXPECT_NE(err.find(failed + " Następne za 0.3 s."), std::string::npos) << err;
     EXPECT_NE(err.find(failed + " Następne za 0.6 s."), std::string::npos) << err;
     EXPECT_NE(err.find(failed + " Następne za 1.2 s."), std::string::npos) << err;
+    EXPECT_NE(err.find(failed + " Następne za 2.4 s."), std::string::npos) << err;
     EXPECT_EQ(lines_of(err).size(), 4u) << err;
     EXPECT_NE(lines_of(err).back().find("Serwery znów odpowiadają."), std::string::npos) << err;
     EXPECT_NE(watch.out().find("Kraków: brak danych o wyładowaniach | bez ostrzeżeń"),
               std::string::npos);
-    // Checks 2, 3 and 4 failed: the waits after them double, up to four intervals.
-    EXPECT_LT(gap(2), 0.55);
-    EXPECT_GT(gap(3), 0.55);
-    EXPECT_GT(gap(4), 1.15);
-    EXPECT_LT(gap(5), 0.9);
+    // Checks 2, 3 and 4 failed: the waits after them double, up to four intervals (0.6 s);
+    // the margins allow for checks slowed by a busy machine.
+    EXPECT_LT(gap(2), 0.9);
+    EXPECT_GT(gap(3), 0.9);
+    EXPECT_GT(gap(4), 1.8);
+    EXPECT_LT(gap(5), 1.8);
 }
 
 TEST_F(ScriptedWatchTest, SigtermMidRequestEndsWithinASecondLeavingNothingRunning) {

@@ -2,8 +2,8 @@
 
 #include "app/run_state.h"
 #include "app/terminal.h"
-#include "nimbrovator_config.h"
 #include "store/database.h"
+#include "storm/storm_client.h"
 #include "text/text.h"
 
 #include <iostream>
@@ -99,7 +99,7 @@ std::string banner_text(const std::string& version) {
     text += "#" + std::string(23, ' ') + "*** Nimbrovator (wersja " + version + ") ***" +
             std::string(23, ' ') + "#\n";
     text += box_row(credit + " ", credit_column) + "\n";
-    text += "#  źródło danych: " + box_row("https://" NIMBROVATOR_STORM_HOST, 19).substr(18) + "\n";
+    text += "#  źródło danych: " + box_row("https://" + storm_host(), 19).substr(18) + "\n";
     text += box_row(weather_site, 19) + "\n";
     text += frame;
     return text;

@@ -4,8 +4,6 @@
 #include "storm/storm_requests.h"
 #include "weather/weather_fetch.h"
 
-#include "nimbrovator_config.h"
-
 #include <iostream>
 #include <set>
 
@@ -70,7 +68,7 @@ Json::Value weather_document(run_report& report, const char* source, const std::
     const weather_reply reply = fetch_weather(path);
     age = freshness{reply.age_s, reply.stale};
     Json::Value document;
-    const std::string host = NIMBROVATOR_WEATHER_HOST;
+    const std::string host = weather_host();
     if (!reply.transferred || reply.http_status != 200) {
         add_error(report, source, weather_failure(reply, host));
     } else if (!parse_weather_document(reply.body, document)) {

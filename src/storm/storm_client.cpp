@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -37,6 +39,17 @@ thread_local serwerSOAPBindingProxy* apart_proxy = nullptr;
 serwerSOAPBindingProxy& proxy() {
     return apart_proxy != nullptr ? *apart_proxy : storm_proxy;
 }
+
+// The service of this run: its host, its endpoint URL and the key (empty: the built-in one).
+const std::string built_in_endpoint = "https://" NIMBROVATOR_STORM_HOST "/soap.php";
+std::string service_host = NIMBROVATOR_STORM_HOST;
+std::string service_endpoint = built_in_endpoint;
+std::string service_key;
+
+// The namespace table for a host given at run time: the generated one with the built-in
+// endpoint replaced. It and its texts must outlive every call.
+std::vector<std::string> namespace_uris;
+std::vector<Namespace> namespace_table;
 
 // Set only by tests: another endpoint and CA file. Both must outlive every call.
 std::string endpoint_override;
@@ -82,6 +95,11 @@ void init_tls_once() {
 }
 
 void assemble_key() {
+    if (!service_key.empty()) {
+        service_key.copy(storm_key, sizeof storm_key - 1);
+        storm_key[std::min(service_key.size(), sizeof storm_key - 1)] = '\0';
+        return;
+    }
     std::size_t n = 0;
     for (const std::string& piece : storm_key_pieces) {
         for (char c : piece) {
@@ -159,6 +177,40 @@ void set_up_tls_context() {
     }
 }
 
+// The generated namespace table with every URI that holds the built-in endpoint rewritten for
+// the service's own, so that the envelope names the service as a build for its host would.
+void install_namespace_table() {
+    namespace_uris.clear();
+    namespace_table.clear();
+    const Namespace* entry = namespaces;
+    for (; entry->id != nullptr; ++entry) {
+        std::string uri = entry->ns != nullptr ? entry->ns : "";
+        const std::size_t at = uri.find(built_in_endpoint);
+        if (at != std::string::npos) {
+            uri.replace(at, built_in_endpoint.size(), service_endpoint);
+        }
+        namespace_uris.push_back(uri);
+    }
+    // The texts are all in place: their addresses no longer move.
+    for (std::size_t i = 0; i < namespace_uris.size(); ++i) {
+        Namespace copy = namespaces[i];
+        copy.ns = copy.ns != nullptr ? namespace_uris[i].c_str() : nullptr;
+        namespace_table.push_back(copy);
+    }
+    namespace_table.push_back(*entry);
+    soap_set_namespaces(storm_proxy.soap, namespace_table.data());
+}
+
+// Where a request goes: the tests' endpoint when they set one, else the service's.
+const char* request_endpoint() {
+    return endpoint_override.empty() ? service_endpoint.c_str() : endpoint_override.c_str();
+}
+
+// The SOAPAction of an operation (its name as on the wire), as the generated client sends it.
+std::string action(const char* operation) {
+    return service_endpoint + "#" + operation;
+}
+
 } // namespace
 
 std::string storm_default_endpoint() {
@@ -166,7 +218,27 @@ std::string storm_default_endpoint() {
 }
 
 std::string storm_host() {
-    return NIMBROVATOR_STORM_HOST;
+    return service_host;
+}
+
+void use_storm_service(const std::string& host, const std::string& ca_file_path,
+                       const std::string& key) {
+    service_host = host;
+    service_endpoint = "https://" + host + "/soap.php";
+    service_key = key;
+    ca_file = ca_file_path;
+    endpoint_override.clear();
+    storm_proxy.soap_endpoint = nullptr;
+    install_namespace_table();
+    drop_tls_context();
+}
+
+std::string built_in_storm_key() {
+    std::string key;
+    for (const std::string& piece : storm_key_pieces) {
+        key += piece;
+    }
+    return key;
 }
 
 void set_storm_endpoint(const std::string& endpoint_url, const std::string& ca_file_path) {
@@ -195,23 +267,35 @@ void prepare_storm_request() {
 }
 
 int call_key_api(const std::string& klucz, bool& verdict) {
-    return proxy().KeyAPI(klucz, verdict);
+    return proxy().KeyAPI(request_endpoint(), action("KeyAPI").c_str(), klucz, verdict);
 }
 
 int call_miejscowosc(const std::wstring& nazwa, std::string& reply) {
-    return proxy().miejscowosc(nazwa, reply);
+    return proxy().miejscowosc(request_endpoint(), action("miejscowosc").c_str(), nazwa, reply);
 }
 
 int call_ostrzezenia_pogodowe(float y, float x, std::string& reply) {
-    return proxy().ostrzezenia_USCOREpogodowe(y, x, reply);
+    return proxy().ostrzezenia_USCOREpogodowe(request_endpoint(),
+                                              action("ostrzezenia_pogodowe").c_str(), y, x, reply);
 }
 
 int call_szukaj_burzy(const std::string& y, const std::string& x, int promien, std::string& reply) {
-    return proxy().szukaj_USCOREburzy(y, x, promien, reply);
+    return proxy().szukaj_USCOREburzy(request_endpoint(), action("szukaj_burzy").c_str(), y, x,
+                                      promien, reply);
 }
 
 int call_skrot(const std::string& kierunek, std::string& reply) {
-    return proxy().skrot(kierunek, reply);
+    return proxy().skrot(request_endpoint(), action("skrot").c_str(), kierunek, reply);
+}
+
+std::string storm_fault_text() {
+    const char* text = soap_fault_string(proxy().soap);
+    const char** detail = soap_faultdetail(proxy().soap);
+    std::string result = text != nullptr ? text : "";
+    if (detail != nullptr && *detail != nullptr && **detail != '\0') {
+        result += result.empty() ? *detail : std::string(": ") + *detail;
+    }
+    return result;
 }
 
 void storm_fault_report(std::ostream& out) {

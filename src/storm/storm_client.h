@@ -12,6 +12,13 @@ std::string storm_default_endpoint();
 // The configured storm host (host[:port]), as shown in the program's messages.
 std::string storm_host();
 
+// The storm service of this run: host[:port], the CA file (empty: the system's trust store) and
+// the key (empty: the built-in one). Requests then go out exactly as from a build configured
+// with these values: endpoint, namespace in the envelope and SOAPAction all name the host.
+void use_storm_service(const std::string& host, const std::string& ca_file, const std::string& key);
+// The key the program was built with.
+std::string built_in_storm_key();
+
 // Tests only: send this process's requests to another endpoint URL and trust another CA file
 // (empty: the system's trust store). The TLS context is set up again on the next request.
 void set_storm_endpoint(const std::string& endpoint_url, const std::string& ca_file);
@@ -52,6 +59,9 @@ int call_apart(const std::function<int()>& call, std::string& fault);
 
 // Prints the runtime's description of the last failed call; nothing after a success.
 void storm_fault_report(std::ostream& out);
+// The runtime's fault text of the last failed call, with its detail (such as the reason a
+// certificate was refused); empty after a success.
+std::string storm_fault_text();
 // Frees the storage of the last call.
 void release_storm_call();
 

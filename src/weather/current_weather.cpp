@@ -1,7 +1,6 @@
 #include "weather/current_weather.h"
 
 #include "app/run_state.h"
-#include "nimbrovator_config.h"
 #include "text/text.h"
 #include "weather/reply_fields.h"
 #include "weather/weather_fetch.h"
@@ -159,8 +158,7 @@ std::string format_current_weather(const Json::Value& document) {
 }
 
 void show_current_weather() {
-    std::cout << "Pobieram aktualną pogodę z serwera " << NIMBROVATOR_WEATHER_HOST << "...\n"
-              << std::flush;
+    std::cout << "Pobieram aktualną pogodę z serwera " << weather_host() << "...\n" << std::flush;
     const Json::Value document = parse_weather_json(fetch_current_weather(town_name));
     check_service_error(document);
     print_lines(format_current_weather(document));

@@ -1,7 +1,6 @@
 #include "weather/daily_forecast.h"
 
 #include "app/run_state.h"
-#include "nimbrovator_config.h"
 #include "text/text.h"
 #include "weather/current_weather.h"
 #include "weather/reply_fields.h"
@@ -85,8 +84,7 @@ std::string format_daily_forecast(const Json::Value& document) {
 }
 
 void show_daily_forecast(int days) {
-    std::cout << "\nPobieram prognozę pogody z serwera " << NIMBROVATOR_WEATHER_HOST << "...\n"
-              << std::flush;
+    std::cout << "\nPobieram prognozę pogody z serwera " << weather_host() << "...\n" << std::flush;
     const unsigned requested = days < 0 ? 0u : static_cast<unsigned>(days);
     const Json::Value document = parse_weather_json(fetch_daily_forecast(town_name, requested));
     check_service_error(document);

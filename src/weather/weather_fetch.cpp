@@ -155,7 +155,21 @@ std::string fetch(const std::string& path_and_query) {
     return fetch_weather(path_and_query).body;
 }
 
+// The service of this run: the host shown in messages and the key sent with every request.
+std::string service_host = NIMBROVATOR_WEATHER_HOST;
+std::string service_key = NIMBROVATOR_WEATHER_KEY;
+
 } // namespace
+
+void use_weather_service(const std::string& host, const std::string& key) {
+    service_host = host;
+    service_key = key;
+    weather_service_endpoint().base_url = "http://" + host;
+}
+
+const std::string& weather_host() {
+    return service_host;
+}
 
 weather_endpoint& weather_service_endpoint() {
     static weather_endpoint endpoint{std::string("http://") + NIMBROVATOR_WEATHER_HOST, 10000,
@@ -176,12 +190,12 @@ std::string escape_town(const std::string& town) {
 
 std::string current_weather_path(const std::string& town) {
     return "/data/2.5/weather?q=" + escape_town(town) +
-           "&units=metric&lang=pl&APPID=" NIMBROVATOR_WEATHER_KEY;
+           "&units=metric&lang=pl&APPID=" + service_key;
 }
 
 std::string daily_forecast_path(const std::string& town, unsigned days) {
     return "/data/2.5/forecast/daily?q=" + escape_town(town) + "&cnt=" + std::to_string(days) +
-           "&mode=json&units=metric&lang=pl&APPID=" NIMBROVATOR_WEATHER_KEY;
+           "&mode=json&units=metric&lang=pl&APPID=" + service_key;
 }
 
 std::string fetch_current_weather(const std::string& town) {
@@ -234,8 +248,7 @@ bool is_unknown_town_reply(const Json::Value& document) {
 
 void check_service_error(const Json::Value& document) {
     if (is_unknown_town_reply(document)) {
-        std::cout << "\nNa serwerze " << NIMBROVATOR_WEATHER_HOST
-                  << " brak danych o tej miejscowości.\n"
+        std::cout << "\nNa serwerze " << weather_host() << " brak danych o tej miejscowości.\n"
                   << std::flush;
     }
 }

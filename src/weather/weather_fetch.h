@@ -17,6 +17,12 @@ struct weather_endpoint {
 };
 weather_endpoint& weather_service_endpoint();
 
+// The weather service of this run: host[:port] and key (the built-in ones until this is called).
+// Points weather_service_endpoint() at the host.
+void use_weather_service(const std::string& host, const std::string& key);
+// The service's host[:port], as shown in the program's messages.
+const std::string& weather_host();
+
 // A reply body larger than this is refused and treated like a malformed reply.
 constexpr std::size_t max_weather_reply_bytes = 1024 * 1024;
 

@@ -20,7 +20,10 @@ enum option_id {
     opt_notify,
     opt_exec,
     opt_clear_after,
-    opt_cooldown
+    opt_cooldown,
+    opt_config,
+    opt_check,
+    opt_towns
 };
 
 const struct option long_options[] = {
@@ -36,6 +39,9 @@ const struct option long_options[] = {
     {"exec", required_argument, nullptr, opt_exec},
     {"clear-after", required_argument, nullptr, opt_clear_after},
     {"cooldown", required_argument, nullptr, opt_cooldown},
+    {"config", no_argument, nullptr, opt_config},
+    {"check", no_argument, nullptr, opt_check},
+    {"towns", no_argument, nullptr, opt_towns},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -140,6 +146,15 @@ void apply(command_options& options, int id, const char* argument) {
     case opt_stale_limit:
         set_seconds(options, options.stale_limit_s, "--stale-limit", optarg);
         break;
+    case opt_config:
+        options.show_config = true;
+        break;
+    case opt_check:
+        options.check = true;
+        break;
+    case opt_towns:
+        options.towns = true;
+        break;
     case ':':
         reject(options, std::string("opcja wymaga wartości: ") + (argument ? argument : "?"));
         break;
@@ -188,6 +203,9 @@ std::string options_usage(const std::string& program_name) {
            "       " +
            program_name +
            " [miasto [promień]] | -s | -h | --help | --version\n"
+           "       " +
+           program_name +
+           " --config | --check | --towns\n"
            "  --json     odpowiedź jako dokument JSON\n"
            "  --line     odpowiedź w jednym wierszu (dla paska stanu)\n"
            "  --max-age SEKUNDY      odpowiedzi serwisów młodsze niż tyle sekund są brane z\n"
@@ -198,5 +216,8 @@ std::string options_usage(const std::string& program_name) {
            "  --notify   alarmy także jako powiadomienia na pulpicie (notify-send)\n"
            "  --exec POLECENIE       polecenie powłoki uruchamiane przy każdym alarmie\n"
            "  --clear-after MINUTY   odwołanie alarmu po tylu minutach bez wyładowań (30)\n"
-           "  --cooldown MINUTY      najkrótszy odstęp alarmów tego samego rodzaju (15)\n";
+           "  --cooldown MINUTY      najkrótszy odstęp alarmów tego samego rodzaju (15)\n"
+           "  --config   ustawienia serwisów w użyciu i ich źródła\n"
+           "  --check    sprawdza połączenie i klucze obu serwisów\n"
+           "  --towns    nazwy miejscowości zapamiętanych w bazie danych\n";
 }

@@ -25,6 +25,9 @@ struct command_options {
     bool version = false;
     std::optional<long> max_age_s;     // --max-age SECONDS
     std::optional<long> stale_limit_s; // --stale-limit SECONDS
+    bool show_config = false;          // --config: the settings in force
+    bool check = false;                // --check: ask each service once
+    bool towns = false;                // --towns: the cached town names
     bool usage_error = false;          // an unknown option or a bad option value
     std::string error;                 // what was wrong, for the usage message
     std::vector<std::string> operands; // what follows the options, argv[0] first

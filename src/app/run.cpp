@@ -3,6 +3,8 @@
 #include "app/options.h"
 #include "app/run_state.h"
 #include "app/screens.h"
+#include "app/service_check.h"
+#include "config/settings.h"
 #include "output/machine_run.h"
 #include "store/database.h"
 #include "store/reply_cache.h"
@@ -16,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -184,6 +187,58 @@ int run_classic(std::vector<std::string> operands, bool help) {
     return dispatch(static_cast<int>(operands.size()), argv.data());
 }
 
+// The cached town names, one a line, in Polish alphabetical order; nothing is created.
+int print_cached_towns() {
+    if (!set_up_paths()) {
+        return 1;
+    }
+    std::vector<std::string> names = cached_town_names(db_full_path);
+    std::sort(names.begin(), names.end(), polish_locale());
+    for (const std::string& name : names) {
+        std::printf("%s\n", name.c_str());
+    }
+    return 0;
+}
+
+// The service settings of the run, in force from here on; false (after the messages) when a
+// value given at run time is wrong.
+bool configure_services(const command_options& options) {
+    const settings_outcome outcome = load_settings();
+    for (const std::string& message : outcome.errors) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+    }
+    for (const std::string& message : outcome.warnings) {
+        std::fprintf(stderr, "%s\n", message.c_str());
+    }
+    if (!outcome.errors.empty()) {
+        return false;
+    }
+    use_settings(outcome.settings);
+    if (options.show_config) {
+        std::fputs(describe_settings(outcome).c_str(), stdout);
+    }
+    return true;
+}
+
+// --config, --check and --towns take nothing after them.
+bool is_service_command(const command_options& options) {
+    return options.show_config || options.check || options.towns;
+}
+
+int run_service_command(const command_options& options) {
+    if (options.operands.size() > 1) {
+        std::fputs(options_usage(options.operands[0]).c_str(), stderr);
+        return 2;
+    }
+    if (options.towns) {
+        return print_cached_towns();
+    }
+    if (!configure_services(options)) {
+        return 2;
+    }
+    return options.check ? run_service_check() : 0;
+}
+
 } // namespace
 
 int run_program(int argc, char** argv) {
@@ -196,6 +251,12 @@ int run_program(int argc, char** argv) {
     if (options.version) {
         std::printf("nimbrovator %s\n", program_version.c_str());
         return 0;
+    }
+    if (is_service_command(options)) {
+        return run_service_command(options);
+    }
+    if (!configure_services(options)) {
+        return 2;
     }
     if (!start_up()) {
         return 1;

@@ -189,3 +189,24 @@ int insert_city(const std::string& db_path, const std::string& town, const std::
                 const std::string& x) {
     return run_write(db_path, insert_city_sql, {&town, &y, &x}, true);
 }
+
+std::vector<std::string> cached_town_names(const std::string& db_path) {
+    std::vector<std::string> names;
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(db_path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
+    Connection db(raw);
+    wait_for_locks_within_budget(db.get());
+    sqlite3_stmt* raw_statement = nullptr;
+    if (rc != SQLITE_OK || sqlite3_prepare_v2(db.get(), "SELECT CITY FROM CITIES;", -1,
+                                              &raw_statement, nullptr) != SQLITE_OK) {
+        return names;
+    }
+    Statement statement(raw_statement);
+    while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+        const unsigned char* name = sqlite3_column_text(statement.get(), 0);
+        if (name != nullptr) {
+            names.emplace_back(reinterpret_cast<const char*>(name));
+        }
+    }
+    return names;
+}

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 struct sqlite3;
 
@@ -29,5 +30,8 @@ int find_city(const std::string& db_path, const std::string& town, std::string& 
 // standard error).
 int insert_city(const std::string& db_path, const std::string& town, const std::string& y,
                 const std::string& x);
+// The names of the cached towns, in no particular order. Opens the file read-only: a missing
+// file or table gives no names and nothing is created.
+std::vector<std::string> cached_town_names(const std::string& db_path);
 // The first whitespace-delimited word of the text; empty for a null text.
 std::string first_word(const char* text);

@@ -1,0 +1,118 @@
+#include "app/service_check.h"
+
+#include "app/run_state.h"
+#include "storm/storm_client.h"
+#include "text/text.h"
+#include "weather/weather_fetch.h"
+
+#include <stdsoap2.h>
+
+#include <algorithm>
+#include <iostream>
+
+namespace {
+
+// The TLS library's words on one line: "SSL_ERROR_*" lines dropped, error codes cut off.
+std::string tls_reason(const std::string& fault) {
+    std::string reason;
+    std::size_t start = 0;
+    while (start <= fault.size()) {
+        const std::size_t end = std::min(fault.find('\n', start), fault.size());
+        std::string line = fault.substr(start, end - start);
+        const std::size_t codes = line.rfind("::");
+        if (line.rfind("error:", 0) == 0 && codes != std::string::npos) {
+            line.erase(0, codes + 2);
+        }
+        if (!line.empty() && line.rfind("SSL_ERROR_", 0) != 0) {
+            reason += (reason.empty() ? "" : ": ") + line;
+        }
+        start = end + 1;
+    }
+    return reason;
+}
+
+check_result storm_verdict(int status, bool accepted, const std::string& fault) {
+    switch (status) {
+    case SOAP_OK:
+        return accepted ? check_result{check_verdict::works, ""}
+                        : check_result{check_verdict::key_rejected, "KeyAPI: false"};
+    case SOAP_CLI_FAULT:
+    case SOAP_SVR_FAULT:
+    case SOAP_FAULT:
+        return {check_verdict::key_rejected, fault};
+    case SOAP_SSL_ERROR:
+        return {check_verdict::untrusted, tls_reason(fault)};
+    case SOAP_TCP_ERROR:
+    case SOAP_EOF:
+        return {check_verdict::unreachable, fault};
+    default:
+        break;
+    }
+    const bool http = status >= 100 && status < 600;
+    return {check_verdict::bad_reply,
+            http ? "HTTP " + std::to_string(status) : fault + " (" + std::to_string(status) + ")"};
+}
+
+// "host" and "port" of a host[:port].
+std::string host_and_port(const std::string& host, int default_port) {
+    const std::size_t colon = host.find(':');
+    const std::string port =
+        colon == std::string::npos ? std::to_string(default_port) : host.substr(colon + 1);
+    return "host " + host.substr(0, colon) + ", port " + port;
+}
+
+std::string with_detail(const std::string& text, const std::string& detail) {
+    return detail.empty() ? text : text + " (" + strip_control_chars(detail) + ")";
+}
+
+} // namespace
+
+check_result check_storm_service() {
+    prepare_storm_request();
+    bool accepted = false;
+    const int status = call_key_api(storm_key, accepted);
+    const std::string fault = storm_fault_text();
+    release_storm_call();
+    return storm_verdict(status, accepted, fault);
+}
+
+check_result check_weather_service() {
+    const weather_reply reply = fetch_weather(current_weather_path("Warszawa"));
+    if (!reply.transferred) {
+        return {check_verdict::unreachable, ""};
+    }
+    if (reply.http_status == 200) {
+        return {check_verdict::works, ""};
+    }
+    const std::string status = "HTTP " + std::to_string(reply.http_status);
+    return {reply.http_status == 401 ? check_verdict::key_rejected : check_verdict::bad_reply,
+            status};
+}
+
+std::string check_line(const std::string& service, const std::string& host, int default_port,
+                       const check_result& result) {
+    const std::string start = service + " (" + host + "): ";
+    switch (result.verdict) {
+    case check_verdict::works:
+        return start + "działa, klucz przyjęty.";
+    case check_verdict::key_rejected:
+        return start + with_detail("klucz odrzucony", result.detail) + ".";
+    case check_verdict::untrusted:
+        return start + with_detail("certyfikat serwera niezaufany", result.detail) + ".";
+    case check_verdict::unreachable:
+        return start + "brak połączenia lub przekroczony czas oczekiwania (" +
+               host_and_port(host, default_port) + ").";
+    default:
+        return start + with_detail("nieoczekiwana odpowiedź", result.detail) + ".";
+    }
+}
+
+int run_service_check() {
+    const check_result storm = check_storm_service();
+    std::cout << check_line("Serwis burzowy", storm_host(), 443, storm) << '\n' << std::flush;
+    const check_result weather = check_weather_service();
+    std::cout << check_line("Serwis pogodowy", weather_host(), 80, weather) << '\n' << std::flush;
+    const bool both =
+        storm.verdict == check_verdict::works && weather.verdict == check_verdict::works;
+    return both ? 0 : 1;
+}

@@ -1,0 +1,23 @@
+// The key check: one request to each service, one line about each.
+#pragma once
+
+#include <string>
+
+enum class check_verdict { works, key_rejected, untrusted, unreachable, bad_reply };
+
+struct check_result {
+    check_verdict verdict;
+    std::string detail; // the service's or the runtime's own words, when there are any
+};
+
+// The storm service's KeyAPI with the key of the run.
+check_result check_storm_service();
+// One current-weather request.
+check_result check_weather_service();
+
+// One line about one service, naming its host and, when it could not be reached, its port.
+std::string check_line(const std::string& service, const std::string& host, int default_port,
+                       const check_result& result);
+
+// Both checks, one line each on standard output; 0 when both services work, else 1.
+int run_service_check();

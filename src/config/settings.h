@@ -1,0 +1,67 @@
+// The service settings of a run: the values built into the program, overridden by the
+// configuration file, which the environment overrides in turn.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class setting_source { built_in, file, environment };
+
+struct setting {
+    std::string value;
+    setting_source source = setting_source::built_in;
+    std::string origin; // the variable's name, or "FILE:LINE"; empty when built in
+};
+
+struct service_settings {
+    setting storm_host;
+    setting storm_key;
+    setting storm_ca_file;
+    setting weather_host;
+    setting weather_key;
+};
+
+// One setting: its environment variable, its name in the file, where it is kept, whether it is
+// a key (never shown whole) and what makes a value wrong (an empty text when it is right).
+struct setting_spec {
+    const char* variable;
+    const char* file_name;
+    setting service_settings::*member;
+    bool is_key;
+    std::string (*problem)(const std::string& value);
+};
+const std::vector<setting_spec>& setting_specs();
+
+// What reading the configuration gave: the settings, the file read, and what was wrong.
+struct settings_outcome {
+    service_settings settings;
+    std::string file;                // the configuration file's path; empty when unknown
+    bool file_read = false;          // the file exists and was read
+    std::vector<std::string> errors; // each names its source; any error stops the run
+    std::vector<std::string> warnings;
+};
+
+// $XDG_CONFIG_HOME/nimbrovator/config, else HOME/.config/nimbrovator/config with the home
+// directory from the password database (or $HOME); empty when neither is known.
+std::string config_file_path();
+
+service_settings built_in_settings();
+// Overrides the settings with the file's lines; a missing file changes nothing.
+void read_config_file(const std::string& path, settings_outcome& outcome);
+// Overrides the settings with the environment variables that are set.
+void read_environment(settings_outcome& outcome);
+// Checks every value given at run time (the built-in ones were checked when building).
+void check_settings(settings_outcome& outcome);
+
+// Built in, then the file, then the environment, all checked.
+settings_outcome load_settings();
+
+// Points the storm and weather clients at the settings when any was given at run time (the
+// built-in storm key is then still assembled for each request, not kept).
+void use_settings(const service_settings& settings);
+
+// The first four characters of a key and "…".
+std::string mask_key(const std::string& key);
+// The settings in force in the file's own form, one line each, with where each came from and
+// the keys masked.
+std::string describe_settings(const settings_outcome& outcome);

@@ -46,15 +46,16 @@ outcome request(const std::function<int()>& call) {
     return result;
 }
 
-// Expected request body: the envelope with its header around the request element.
-std::string request_body(const std::string& request_element) {
+// Expected request body: the envelope with its header around the request element, for a
+// service at `endpoint` and a key.
+std::string request_body(const std::string& request_element, const std::string& endpoint,
+                         const std::string& key) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\" "
            "xmlns:SOAP-ENC=\"http://schemas.xmlsoap.org/soap/encoding/\" "
            "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
            "xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" xmlns:ns1=\"" +
-           configured_endpoint +
-           "\"><SOAP-ENV:Header><KeyAPI><klucz>" EXPECTED_STORM_KEY
+           endpoint + "\"><SOAP-ENV:Header><KeyAPI><klucz>" + key +
            "</klucz></KeyAPI></SOAP-ENV:Header><SOAP-ENV:Body SOAP-ENV:encodingStyle=\"" +
            encoding_ns + "\">" + request_element + "</SOAP-ENV:Body></SOAP-ENV:Envelope>\r\n";
 }
@@ -88,8 +89,8 @@ struct wire_case {
     std::string request_element;
 };
 
-TEST_F(StormClientTest, EachOperationSendsItsRequestWithKeyHeaderAndAction) {
-    const std::vector<wire_case> cases = {
+std::vector<wire_case> wire_cases() {
+    return {
         {"KeyAPI",
          [] {
              bool verdict = true;
@@ -125,7 +126,13 @@ TEST_F(StormClientTest, EachOperationSendsItsRequestWithKeyHeaderAndAction) {
          },
          "<ns1:skrot><kierunek xsi:type=\"xsd:string\">NW</kierunek></ns1:skrot>"},
     };
-    set_fake_storm_handler(*service, [](const fake_storm_request& sent) {
+}
+
+// Sends each operation once and compares what arrived with what a build for `endpoint` sends.
+void expect_wire_format(fake_storm_service& service, const std::string& endpoint,
+                        const std::string& key) {
+    const std::vector<wire_case> cases = wire_cases();
+    set_fake_storm_handler(service, [](const fake_storm_request& sent) {
         const std::string operation = soap_operation(sent);
         const bool key_api = operation == "KeyAPI";
         return fake_storm_reply{
@@ -135,17 +142,34 @@ TEST_F(StormClientTest, EachOperationSendsItsRequestWithKeyHeaderAndAction) {
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].operation);
         EXPECT_EQ(request(cases[i].call).status, 0);
-        const auto received = requests();
+        const auto received = fake_storm_requests(service);
         ASSERT_EQ(received.size(), i + 1);
         const fake_storm_request& sent = received.back();
         EXPECT_EQ(sent.method, "POST");
         EXPECT_EQ(sent.path, "/soap.php");
         EXPECT_EQ(request_header(sent, "SOAPAction"),
-                  "\"" + configured_endpoint + "#" + cases[i].operation + "\"");
+                  "\"" + endpoint + "#" + cases[i].operation + "\"");
         EXPECT_EQ(request_header(sent, "Content-Type"), "text/xml; charset=utf-8");
         EXPECT_EQ(request_header(sent, "Content-Length"), std::to_string(sent.body.size()));
-        EXPECT_EQ(sent.body, request_body(cases[i].request_element));
+        EXPECT_EQ(sent.body, request_body(cases[i].request_element, endpoint, key));
     }
+}
+
+TEST_F(StormClientTest, EachOperationSendsItsRequestWithKeyHeaderAndAction) {
+    expect_wire_format(*service, configured_endpoint, EXPECTED_STORM_KEY);
+}
+
+// A build configured for localhost:PORT talking to a service given at run time on another port
+// sends what a build configured for that port would send.
+TEST_F(StormClientTest, HostGivenAtRunTimeIsNamedAsABuildForItWouldNameIt) {
+    const std::string host = "localhost:" + std::to_string(fake_storm_port(*service));
+    ASSERT_NE(host, NIMBROVATOR_STORM_HOST);
+    const std::string key = "0123456789ABCDEFabcdef0123456789abcdef01";
+    use_storm_service(host, pki_dir + "/ca.pem", key);
+    expect_wire_format(*service, "https://" + host + "/soap.php", key);
+    EXPECT_EQ(storm_host(), host);
+    use_storm_service(NIMBROVATOR_STORM_HOST, NIMBROVATOR_STORM_CA_FILE, "");
+    EXPECT_EQ(storm_host(), NIMBROVATOR_STORM_HOST);
 }
 
 TEST_F(StormClientTest, EveryRequestOfARunCarriesTheKey) {

@@ -39,6 +39,16 @@ void close_fd(int& fd) {
     // A preloaded library comes before the sanitizer runtime.
     setenv("ASAN_OPTIONS",
            run.home.empty() ? "detect_leaks=1" : "verify_asan_link_order=0:detect_leaks=1", 1);
+    // The service settings come from the build unless a test gives them; without a home of
+    // the test's own there is no configuration file either.
+    for (const char* name :
+         {"XDG_CONFIG_HOME", "NIMBROVATOR_STORM_HOST", "NIMBROVATOR_STORM_KEY",
+          "NIMBROVATOR_STORM_CA_FILE", "NIMBROVATOR_WEATHER_HOST", "NIMBROVATOR_WEATHER_KEY"}) {
+        unsetenv(name);
+    }
+    if (run.home.empty()) {
+        setenv("XDG_CONFIG_HOME", "/nonexistent/nimbrovator-test-config", 1);
+    }
     for (const std::string& entry : run.environment) {
         putenv(const_cast<char*>(entry.c_str()));
     }

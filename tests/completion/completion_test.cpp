@@ -1,0 +1,88 @@
+// --towns and the shell completion built on it, driven as bash drives it.
+#include "store/database.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+class CompletionTest : public ::testing::Test {
+  protected:
+    TempDir home;
+
+    void cache_towns(const std::vector<std::string>& names) {
+        mkdir((home.path + "/.nimbrovator").c_str(), 0755);
+        const std::string db = home.path + "/.nimbrovator/zagrozenia_pogodowe.db";
+        init_database(db);
+        for (const std::string& name : names) {
+            ASSERT_EQ(insert_city(db, name, "50", "20"), 0);
+        }
+    }
+
+    ProgramResult run(const std::string& program, std::vector<std::string> args) {
+        ProgramRun run;
+        run.program = program;
+        run.args = std::move(args);
+        run.home = home.path;
+        run.environment = {"LC_ALL=C.UTF-8"};
+        return run_nimbrovator(run);
+    }
+};
+
+TEST_F(CompletionTest, TownsAreListedSortedAndNothingIsCreated) {
+    const ProgramResult none = run(NIMBROVATOR_BINARY, {"--towns"});
+    EXPECT_EQ(none.exit_code, 0);
+    EXPECT_EQ(none.out + none.err, "");
+    struct stat status {};
+    EXPECT_NE(stat((home.path + "/.nimbrovator").c_str(), &status), 0) << "made a directory";
+
+    cache_towns({"Zielona Góra", "Łódź", "Kraków", "Lublin", "Mława"});
+    const ProgramResult listed = run(NIMBROVATOR_BINARY, {"--towns"});
+    EXPECT_EQ(listed.exit_code, 0);
+    EXPECT_EQ(listed.out, "Kraków\nLublin\nŁódź\nMława\nZielona Góra\n");
+    EXPECT_EQ(listed.err, "");
+}
+
+TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
+    cache_towns({"Zielona Góra", "Zielonka", "Łódź", "Kraków"});
+    struct completion_case {
+        std::vector<std::string> words; // after the program's name; the last is completed
+        std::string offered;
+    };
+    const std::vector<completion_case> cases = {
+        {{"Zielona\\ G"}, "[Zielona Góra]\n"},
+        {{"\"Zielona G"}, "[Zielona Góra]\n"},
+        {{"Ziel"}, "[Zielona Góra]\n[Zielonka]\n"},
+        {{"Łó"}, "[Łódź]\n"},
+        {{"--line", "Kr"}, "[Kraków]\n"},
+        {{"--c"}, "[--config]\n[--check]\n"},
+        {{"--json", "-"},
+         "[--json]\n[--line]\n[--config]\n[--check]\n[--towns]\n[--help]\n"
+         "[--version]\n"},
+        {{"Kraków", ""}, "[]\n"},
+        {{"--towns", ""}, "[]\n"},
+    };
+    for (const completion_case& c : cases) {
+        SCOPED_TRACE(c.words.back());
+        std::vector<std::string> args = {DRIVE_COMPLETION_SCRIPT, BASH_COMPLETION_FILE,
+                                         NIMBROVATOR_BINARY};
+        args.insert(args.end(), c.words.begin(), c.words.end());
+        const ProgramResult result = run("/bin/bash", args);
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(result.out, c.offered);
+    }
+}
+
+TEST_F(CompletionTest, ZshCompletionIsValidZsh) {
+    if (access("/bin/zsh", X_OK) != 0) {
+        GTEST_SKIP() << "zsh is not installed";
+    }
+    const ProgramResult result = run("/bin/zsh", {"-n", ZSH_COMPLETION_FILE});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+}
+
+} // namespace

@@ -1,0 +1,41 @@
+#!/bin/sh
+# package_test.sh CPACK BUILD_DIR VERSION SANITIZED: makes the build's Debian package, checks its
+# name, fields and files, unpacks it and runs the program it holds; lintian must find no errors
+# (not run on a sanitizer build, whose program is not one to ship).
+set -eu
+cpack=$1 build=$2 version=$3 sanitized=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+(cd "$build" && "$cpack" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) ||
+  { cat "$work/cpack.log" >&2; fail "cpack"; }
+package=$work/out/nimbrovator_${version}_amd64.deb
+[ -f "$package" ] || fail "no $package"
+
+dpkg-deb -f "$package" Section | grep -qx utils || fail "section"
+dpkg-deb -f "$package" Maintainer | grep -q '<.*@.*>' || fail "maintainer"
+depends=$(dpkg-deb -f "$package" Depends)
+for library in libc6 libcurl4 libgsoap libinih1 libjsoncpp libsqlite3 libssl3; do
+  echo "$depends" | grep -q "$library" || fail "Depends lacks $library: $depends"
+done
+
+dpkg-deb -x "$package" "$work/root"
+for file in usr/bin/nimbrovator usr/share/man/man1/nimbrovator.1.gz \
+  usr/share/bash-completion/completions/nimbrovator usr/share/zsh/site-functions/_nimbrovator \
+  usr/share/doc/nimbrovator/copyright usr/share/doc/nimbrovator/changelog.gz; do
+  [ -f "$work/root/$file" ] || fail "missing $file"
+done
+gzip -dc "$work/root/usr/share/man/man1/nimbrovator.1.gz" | grep -q '^.SH KONFIGURACJA' ||
+  fail "manual page without its configuration section"
+[ "$(ASAN_OPTIONS=detect_leaks=0 "$work/root/usr/bin/nimbrovator" --version)" = "nimbrovator $version" ] ||
+  fail "the unpacked program's --version"
+
+if [ "$sanitized" = 0 ] && command -v lintian >/dev/null; then
+  lintian "$package" >"$work/lintian.log" 2>&1 || true
+  cat "$work/lintian.log"
+  if grep -q '^E:' "$work/lintian.log"; then
+    fail "lintian reports errors"
+  fi
+fi
+echo "package ok: $(basename "$package")"

@@ -106,7 +106,8 @@ std::string config_file_path() {
 void read_config_file(const std::string& path, settings_outcome& outcome) {
     file_handle file(std::fopen(path.c_str(), "r"));
     if (!file) {
-        if (errno != ENOENT) {
+        // A path that cannot name a file (no such file or directory, or too long) is no file.
+        if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG) {
             outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ": " +
                                      std::strerror(errno) + ".");
         }

@@ -11,14 +11,18 @@ _nimbrovator()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             --config | --check | --towns | --help | --version | -s | -h) return ;;
+            --max-age | --stale-limit) ((i++)) ;; # its value follows
             --*) ;;
             *) break ;;
         esac
     done
+    # Past the town nothing is offered, nor for an option's number of seconds.
     ((cword == i)) || return
+    [[ $prev == --max-age || $prev == --stale-limit ]] && return
 
     if [[ $cur == -* ]]; then
-        local options="--json --line --config --check --towns --help --version"
+        local options="--json --line --max-age --stale-limit --config --check --towns --help"
+        options+=" --version"
         ((cword == 1)) && options+=" -s -h"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

@@ -61,8 +61,10 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"--line", "Kr"}, "[Kraków]\n"},
         {{"--c"}, "[--config]\n[--check]\n"},
         {{"--json", "-"},
-         "[--json]\n[--line]\n[--config]\n[--check]\n[--towns]\n[--help]\n"
-         "[--version]\n"},
+         "[--json]\n[--line]\n[--max-age]\n[--stale-limit]\n[--config]\n[--check]\n"
+         "[--towns]\n[--help]\n[--version]\n"},
+        {{"--max-age", "60", "Ł"}, "[Łódź]\n"},
+        {{"--max-age", ""}, "[]\n"},
         {{"Kraków", ""}, "[]\n"},
         {{"--towns", ""}, "[]\n"},
     };

@@ -166,8 +166,19 @@ TEST_F(StormClientTest, HostGivenAtRunTimeIsNamedAsABuildForItWouldNameIt) {
     ASSERT_NE(host, NIMBROVATOR_STORM_HOST);
     const std::string key = "0123456789ABCDEFabcdef0123456789abcdef01";
     use_storm_service(host, pki_dir + "/ca.pem", key);
-    expect_wire_format(*service, "https://" + host + "/soap.php", key);
+    const std::string endpoint = "https://" + host + "/soap.php";
+    expect_wire_format(*service, endpoint, key);
     EXPECT_EQ(storm_host(), host);
+    // A request on a context of its own, as the reports make them, names the host too.
+    prepare_storm_request();
+    std::string reply, fault;
+    EXPECT_EQ(call_apart([&] { return call_skrot("NW", reply); }, fault), 0) << fault;
+    release_storm_call();
+    const fake_storm_request sent = fake_storm_requests(*service).back();
+    EXPECT_EQ(request_header(sent, "SOAPAction"), "\"" + endpoint + "#skrot\"");
+    EXPECT_EQ(sent.body, request_body("<ns1:skrot><kierunek xsi:type=\"xsd:string\">NW</kierunek>"
+                                      "</ns1:skrot>",
+                                      endpoint, key));
     use_storm_service(NIMBROVATOR_STORM_HOST, NIMBROVATOR_STORM_CA_FILE, "");
     EXPECT_EQ(storm_host(), NIMBROVATOR_STORM_HOST);
 }

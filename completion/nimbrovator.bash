@@ -11,18 +11,21 @@ _nimbrovator()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             --config | --check | --towns | --help | --version | -s | -h) return ;;
-            --max-age | --stale-limit) ((i++)) ;; # its value follows
+            --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown)
+                ((i++)) ;; # its value follows
             --*) ;;
             *) break ;;
         esac
     done
-    # Past the town nothing is offered, nor for an option's number of seconds.
+    # Past the town nothing is offered, nor for an option's value.
     ((cword == i)) || return
-    [[ $prev == --max-age || $prev == --stale-limit ]] && return
+    case $prev in
+        --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown) return ;;
+    esac
 
     if [[ $cur == -* ]]; then
-        local options="--json --line --max-age --stale-limit --config --check --towns --help"
-        options+=" --version"
+        local options="--json --line --max-age --stale-limit --watch --every --notify --exec"
+        options+=" --clear-after --cooldown --config --check --towns --help --version"
         ((cword == 1)) && options+=" -s -h"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

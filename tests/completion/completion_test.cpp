@@ -59,10 +59,12 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"Ziel"}, "[Zielona Góra]\n[Zielonka]\n"},
         {{"Łó"}, "[Łódź]\n"},
         {{"--line", "Kr"}, "[Kraków]\n"},
-        {{"--c"}, "[--config]\n[--check]\n"},
+        {{"--co"}, "[--cooldown]\n[--config]\n"},
         {{"--json", "-"},
-         "[--json]\n[--line]\n[--max-age]\n[--stale-limit]\n[--config]\n[--check]\n"
-         "[--towns]\n[--help]\n[--version]\n"},
+         "[--json]\n[--line]\n[--max-age]\n[--stale-limit]\n[--watch]\n[--every]\n[--notify]\n"
+         "[--exec]\n[--clear-after]\n[--cooldown]\n[--config]\n[--check]\n[--towns]\n[--help]\n"
+         "[--version]\n"},
+        {{"--watch", "--every", "2", "Zielona\\ G"}, "[Zielona Góra]\n"},
         {{"--max-age", "60", "Ł"}, "[Łódź]\n"},
         {{"--max-age", ""}, "[]\n"},
         {{"Kraków", ""}, "[]\n"},

@@ -325,24 +325,25 @@ int call_apart(const std::function<int()>& call, std::string& fault) {
     own->soap_header(&header);
     apart_proxy = own.get();
     const int status = call();
-    if (status != 0) {
-        std::ostringstream report;
-        storm_fault_report(report);
-        fault = report.str();
-    }
-    release_storm_call();
+    fault = end_storm_call(status);
     soap_force_closesock(own->soap);
     apart_proxy = nullptr;
     return status;
 }
 
-int finish_storm_call(int status) {
+std::string end_storm_call(int status) {
+    std::string fault;
     if (status != 0) {
         // The fault text comes from the server: no control sequence of its reaches the terminal.
         std::ostringstream report;
         storm_fault_report(report);
-        std::cerr << strip_control_chars(report.str()) << std::flush;
+        fault = strip_control_chars(report.str());
     }
     release_storm_call();
+    return fault;
+}
+
+int finish_storm_call(int status) {
+    std::cerr << end_storm_call(status) << std::flush;
     return status;
 }

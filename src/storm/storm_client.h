@@ -68,3 +68,6 @@ void release_storm_call();
 // Ends a request: the fault report on standard error when `status` is not 0 (it must come
 // before the release, which frees the fault), then the release. Gives `status` back.
 int finish_storm_call(int status);
+// Ends a request without printing: the fault description (control characters removed) when
+// `status` is not 0, else empty; then the release.
+std::string end_storm_call(int status);

@@ -9,21 +9,14 @@
 #include <future>
 #include <iostream>
 #include <map>
-#include <sstream>
 
 namespace {
 
-// Ends a call on the process's client object: the fault description is taken before the
-// call's storage goes.
+// Ends a call on the process's client object.
 storm_result finish(int status, std::string& text) {
     storm_result reply;
     reply.ok = status == 0;
-    if (!reply.ok) {
-        std::ostringstream fault;
-        storm_fault_report(fault);
-        reply.fault = fault.str();
-    }
-    release_storm_call();
+    reply.fault = end_storm_call(status);
     reply.text.swap(text);
     return reply;
 }

@@ -233,6 +233,20 @@ TEST_F(ReportRunTest, ARunWithoutTheLightningAnswerExitsWithOne) {
     EXPECT_NE(result.err.find("Usługa chwilowo niedostępna"), std::string::npos) << result.err;
 }
 
+TEST_F(ReportRunTest, FaultTextsOfEveryReportReachTheTerminalWithoutControls) {
+    first_run_done();
+    set_fake_storm_handler(*storm, [](const fake_storm_request&) {
+        return soap_fault_reply("SOAP-ENV:Server", "\x1B[2Jawaria\xC2\x9B");
+    });
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"Kraków"}, std::vector<std::string>{"--line", "Kraków"}}) {
+        const ProgramResult result = run(args);
+        EXPECT_NE(result.err.find("[2Jawaria"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find('\x1B'), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("\xC2\x9B"), std::string::npos) << result.err;
+    }
+}
+
 TEST_F(ReportRunTest, InteractiveRunWithoutPolishLocales) {
     first_run_done();
     weather_reports_off();

@@ -82,8 +82,8 @@ const char* source_name(const setting& value) {
 
 } // namespace
 
-const std::vector<setting_spec>& setting_specs() {
-    static const std::vector<setting_spec> specs = {
+const std::vector<setting_rule>& setting_rules() {
+    static const std::vector<setting_rule> specs = {
         {"NIMBROVATOR_STORM_HOST", "storm_host", &service_settings::storm_host, false,
          host_problem},
         {"NIMBROVATOR_STORM_KEY", "storm_key", &service_settings::storm_key, true,
@@ -109,26 +109,26 @@ service_settings built_in_settings() {
 }
 
 void read_environment(settings_outcome& outcome) {
-    for (const setting_spec& spec : setting_specs()) {
-        const char* value = std::getenv(spec.variable);
+    for (const setting_rule& rule : setting_rules()) {
+        const char* value = std::getenv(rule.variable);
         if (value != nullptr) {
-            outcome.settings.*spec.member = {value, setting_source::environment, spec.variable};
+            outcome.settings.*rule.member = {value, setting_source::environment, rule.variable};
         }
     }
 }
 
 void check_settings(settings_outcome& outcome) {
-    for (const setting_spec& spec : setting_specs()) {
-        const setting& given = outcome.settings.*spec.member;
+    for (const setting_rule& rule : setting_rules()) {
+        const setting& given = outcome.settings.*rule.member;
         const std::string problem =
-            given.source == setting_source::built_in ? "" : spec.problem(given.value);
+            given.source == setting_source::built_in ? "" : rule.problem(given.value);
         if (problem.empty()) {
             continue;
         }
         if (given.source == setting_source::environment) {
             outcome.errors.push_back("Zmienna środowiskowa " + given.origin + ": " + problem + ".");
         } else {
-            outcome.errors.push_back(given.origin + ": " + spec.file_name + ": " + problem + ".");
+            outcome.errors.push_back(given.origin + ": " + rule.file_name + ": " + problem + ".");
         }
     }
 }
@@ -147,8 +147,8 @@ settings_outcome load_settings() {
 
 void use_settings(const service_settings& settings) {
     bool given = false;
-    for (const setting_spec& spec : setting_specs()) {
-        given = given || (settings.*spec.member).source != setting_source::built_in;
+    for (const setting_rule& rule : setting_rules()) {
+        given = given || (settings.*rule.member).source != setting_source::built_in;
     }
     if (!given) {
         return;
@@ -176,11 +176,11 @@ std::string describe_settings(const settings_outcome& outcome) {
         "# plik konfiguracji: " +
         (outcome.file.empty() ? std::string("nieznany (brak katalogu domowego)") : outcome.file) +
         (outcome.file_read ? "\n" : " (nie ma go)\n");
-    for (const setting_spec& spec : setting_specs()) {
-        const setting& given = outcome.settings.*spec.member;
+    for (const setting_rule& rule : setting_rules()) {
+        const setting& given = outcome.settings.*rule.member;
         const std::string shown =
-            spec.is_key ? mask_key(given.value) : strip_control_chars(given.value);
-        text += std::string(spec.file_name) + " = " + shown + "  # " + source_name(given) +
+            rule.is_key ? mask_key(given.value) : strip_control_chars(given.value);
+        text += std::string(rule.file_name) + " = " + shown + "  # " + source_name(given) +
                 given.origin + "\n";
     }
     return text;

@@ -23,14 +23,14 @@ struct service_settings {
 
 // One setting: its environment variable, its name in the file, where it is kept, whether it is
 // a key (never shown whole) and what makes a value wrong (an empty text when it is right).
-struct setting_spec {
+struct setting_rule {
     const char* variable;
     const char* file_name;
     setting service_settings::*member;
     bool is_key;
     std::string (*problem)(const std::string& value);
 };
-const std::vector<setting_spec>& setting_specs();
+const std::vector<setting_rule>& setting_rules();
 
 // What reading the configuration gave: the settings, the file read, and what was wrong.
 struct settings_outcome {

@@ -42,10 +42,10 @@ char* read_counting_lines(char* buffer, int size, void* stream) {
     return got;
 }
 
-const setting_spec* find_spec(const std::string& file_name) {
-    for (const setting_spec& spec : setting_specs()) {
-        if (file_name == spec.file_name) {
-            return &spec;
+const setting_rule* find_rule(const std::string& file_name) {
+    for (const setting_rule& rule : setting_rules()) {
+        if (file_name == rule.file_name) {
+            return &rule;
         }
     }
     return nullptr;
@@ -54,16 +54,16 @@ const setting_spec* find_spec(const std::string& file_name) {
 int take_entry(void* user, const char* section, const char* name, const char* value) {
     auto* state = static_cast<parse_state*>(user);
     const std::string where = state->path + ":" + std::to_string(state->line);
-    const setting_spec* spec = find_spec(name);
+    const setting_rule* rule = find_rule(name);
     if (section[0] != '\0') {
         state->outcome.errors.push_back(where + ": ustawienia nie należą do sekcji [" +
                                         std::string(section) + "].");
-    } else if (spec == nullptr) {
+    } else if (rule == nullptr) {
         state->outcome.errors.push_back(where + ": nieznane ustawienie „" + std::string(name) +
                                         "”.");
     } else {
-        state->outcome.settings.*spec->member = {value, setting_source::file, where};
-        state->holds_key = state->holds_key || spec->is_key;
+        state->outcome.settings.*rule->member = {value, setting_source::file, where};
+        state->holds_key = state->holds_key || rule->is_key;
     }
     return 1;
 }

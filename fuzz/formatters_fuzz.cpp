@@ -1,9 +1,9 @@
 // Records of any content through the machine-readable formatters: the JSON document parses
 // back with the same facts, and the line is one line of terminal-safe text.
-#include "app/run_state.h"
 #include "fuzz_checks.h"
 #include "output/json_form.h"
 #include "output/line_form.h"
+#include "state/run_state.h"
 #include "text/text.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -1,7 +1,7 @@
 // The storm service's reply texts, as the client hands them on, through the value extractors
 // and the three reports: whatever the reply, the reports are terminal-safe text.
-#include "app/run_state.h"
 #include "fuzz_checks.h"
+#include "state/run_state.h"
 #include "storm/lightning.h"
 #include "storm/reply_text.h"
 #include "storm/town_lookup.h"

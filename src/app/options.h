@@ -2,11 +2,11 @@
 // or "-s", "-h") goes to the classic dispatch unchanged.
 #pragma once
 
+#include "output/output_form.h"
+
 #include <optional>
 #include <string>
 #include <vector>
-
-enum class output_form { text, json, line };
 
 // The watch's options (--watch and those that go with it); times in minutes.
 struct watch_options {

@@ -1,18 +1,18 @@
 #include "app/run.h"
 
 #include "app/options.h"
-#include "app/run_state.h"
+#include "app/requests.h"
 #include "app/screens.h"
 #include "app/service_check.h"
+#include "app/watch_command.h"
 #include "config/settings.h"
 #include "output/machine_run.h"
+#include "state/run_state.h"
 #include "store/database.h"
 #include "store/reply_cache.h"
-#include "storm/lightning.h"
+#include "storm/storm_reports.h"
 #include "storm/town_lookup.h"
-#include "storm/warnings.h"
 #include "text/text.h"
-#include "watch/watch_command.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -93,13 +93,12 @@ int run_reports(const std::string& town, int radius) {
 
 // A machine-readable form: a town (and a radius) after the options, no prompts, no screens.
 int run_machine_form(const command_options& options) {
-    const std::vector<std::string>& operands = options.operands;
-    if (operands.size() < 2 || operands.size() > 3 || operands[1].empty()) {
-        std::fputs(options_usage(operands[0]).c_str(), stderr);
+    const std::optional<report_request> request = report_request_of(options);
+    if (!request) {
+        std::fputs(options_usage(options.operands[0]).c_str(), stderr);
         return 2;
     }
-    const int radius = operands.size() == 3 ? requested_radius(operands[2]) : 0;
-    return print_machine_report(options.form, operands[1], clamp_radius(radius));
+    return print_machine_report(options.form, *request);
 }
 
 int dispatch(int argc, char** argv) {
@@ -127,22 +126,6 @@ int dispatch(int argc, char** argv) {
     std::fputs(usage_text(argv[0]).c_str(), stderr);
     return 2;
 }
-
-} // namespace
-
-int requested_radius(const std::string& argument) {
-    if (argument.empty() || !is_number(argument, 10)) {
-        return 25;
-    }
-    errno = 0;
-    const long value = std::strtol(argument.c_str(), nullptr, 10);
-    if (errno == ERANGE || value > INT_MAX) {
-        return 25;
-    }
-    return static_cast<int>(value);
-}
-
-namespace {
 
 // Start-up shared by every form of the run: locale, paths, the database and the settings.
 bool start_up() {

@@ -7,7 +7,3 @@
 // what was asked, 1 when it could not give its answer, 2 for a command line of too many
 // arguments (the usage then goes to standard error).
 int run_program(int argc, char** argv);
-
-// The radius asked for by a second command-line argument: its value when it is made only of
-// decimal digits and fits an int, else 25.
-int requested_radius(const std::string& argument);

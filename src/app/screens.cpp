@@ -1,7 +1,7 @@
 #include "app/screens.h"
 
-#include "app/run_state.h"
 #include "app/terminal.h"
+#include "state/run_state.h"
 #include "store/database.h"
 #include "storm/storm_client.h"
 #include "text/text.h"

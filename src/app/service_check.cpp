@@ -1,6 +1,6 @@
 #include "app/service_check.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "text/text.h"
 #include "weather/weather_fetch.h"

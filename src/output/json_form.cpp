@@ -1,6 +1,6 @@
 #include "output/json_form.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "text/text.h"
 #include "weather/current_weather.h"
 

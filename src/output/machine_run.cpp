@@ -1,9 +1,7 @@
 #include "output/machine_run.h"
 
-#include "app/run_state.h"
 #include "output/json_form.h"
 #include "output/line_form.h"
-#include "report/report.h"
 
 #include <langinfo.h>
 #include <locale.h>
@@ -21,12 +19,7 @@ bool user_locale_is_utf8() {
     return utf8;
 }
 
-int print_machine_report(output_form form, const std::string& town, int radius_km) {
-    report_request request;
-    request.town = town;
-    request.radius_km = radius_km;
-    request.weather = weather == "1";
-    request.forecast = forecast == "1";
+int print_machine_report(output_form form, const report_request& request) {
     const run_report report = gather_report(request);
     const std::string text = form == output_form::json ? document_text(report_document(report))
                                                        : report_line(report, user_locale_is_utf8());

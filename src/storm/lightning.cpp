@@ -1,9 +1,7 @@
 #include "storm/lightning.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "storm/reply_text.h"
-#include "storm/storm_client.h"
-#include "storm/storm_requests.h"
 #include "text/numbers.h"
 #include "text/text.h"
 
@@ -99,12 +97,4 @@ int format_lightning_report(const std::string& reply, int radius, const std::str
 std::string lightning_failure_message(const std::string& host) {
     return "\nNie udało się pobrać danych o wyładowaniach atmosferycznych z serwera " + host +
            ".\n";
-}
-
-int get_storm(std::string y, std::string x, int radius) {
-    const storm_result reply = request_lightning(y, x, radius);
-    const std::optional<lightning_report> report = extract_lightning(reply.text);
-    print_lines(report ? lightning_text(*report, radius, city)
-                       : lightning_failure_message(storm_host()));
-    return report ? 0 : 1;
 }

@@ -38,7 +38,3 @@ int format_lightning_report(const std::string& reply, int radius, const std::str
 
 // The line printed instead of the report when the strikes could not be fetched.
 std::string lightning_failure_message(const std::string& host);
-
-// Asks the storm service for the strikes within `radius` km of the point (y, x) and prints the
-// report for `city`. Returns 0, or 1 when no usable answer came.
-int get_storm(std::string y, std::string x, int radius);

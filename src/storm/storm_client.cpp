@@ -1,8 +1,8 @@
 #include "storm/storm_client.h"
 
-#include "app/run_state.h"
 #include "nimbrovator_config.h"
 #include "soapserwerSOAPBindingProxy.h"
+#include "state/run_state.h"
 #include "text/text.h"
 
 // The namespace table of the client; this is the one place that defines it.

@@ -1,6 +1,6 @@
 #include "storm/storm_requests.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "store/reply_cache.h"
 #include "storm/lightning.h"
 #include "storm/storm_client.h"

@@ -1,6 +1,6 @@
 #include "storm/town_lookup.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "store/database.h"
 #include "storm/reply_text.h"
 #include "storm/storm_client.h"

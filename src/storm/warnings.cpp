@@ -1,8 +1,6 @@
 #include "storm/warnings.h"
 
-#include "app/run_state.h"
 #include "storm/reply_text.h"
-#include "storm/storm_requests.h"
 #include "text/text.h"
 
 #include <clocale>
@@ -136,10 +134,4 @@ std::string format_warnings_report(const std::string& reply, const std::string& 
                                    const std::string& y, const std::string& x) {
     const std::optional<warnings_report> report = extract_warnings(reply);
     return report ? warnings_text(*report, city, y, x) : std::string();
-}
-
-int get_warnings(std::string y, std::string x) {
-    const storm_result reply = request_warnings(y, x);
-    print_lines(format_warnings_report(reply.text, city, y, x));
-    return 0;
 }

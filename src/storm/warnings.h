@@ -39,7 +39,3 @@ float coordinate_value(const std::string& text);
 // empty text when the reply has no frost level (nothing is printed then).
 std::string format_warnings_report(const std::string& reply, const std::string& city,
                                    const std::string& y, const std::string& x);
-
-// Asks the storm service for the warnings at the point (y, x) and prints the report for
-// `city`. Returns 0.
-int get_warnings(std::string y, std::string x);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -206,4 +207,16 @@ void print_lines(const std::string& text) {
     }
     std::cout.write(text.data() + start, static_cast<std::streamsize>(text.size() - start));
     std::cout.flush();
+}
+
+int requested_radius(const std::string& argument) {
+    if (argument.empty() || !is_number(argument, 10)) {
+        return 25;
+    }
+    errno = 0;
+    const long value = std::strtol(argument.c_str(), nullptr, 10);
+    if (errno == ERANGE || value > INT_MAX) {
+        return 25;
+    }
+    return static_cast<int>(value);
 }

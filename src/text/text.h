@@ -44,3 +44,7 @@ int check_standard_output(int status);
 // Writes the text to standard output, flushing after every line end: output appears line by
 // line even when standard output is not a terminal.
 void print_lines(const std::string& text);
+
+// The radius asked for by a second command-line argument: its value when it is made only of
+// decimal digits and fits an int, else 25.
+int requested_radius(const std::string& argument);

@@ -1,6 +1,6 @@
 #include "weather/current_weather.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "text/text.h"
 #include "weather/reply_fields.h"
 #include "weather/weather_fetch.h"

@@ -1,6 +1,6 @@
 #include "weather/daily_forecast.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "text/text.h"
 #include "weather/current_weather.h"
 #include "weather/reply_fields.h"

@@ -1,7 +1,7 @@
 #include "weather/weather_fetch.h"
 
-#include "app/run_state.h"
 #include "nimbrovator_config.h"
+#include "state/run_state.h"
 #include "store/reply_cache.h"
 #include "text/text.h"
 

@@ -1,5 +1,5 @@
-#include "app/run.h"
 #include "app/screens.h"
+#include "text/text.h"
 
 #include <gtest/gtest.h>
 

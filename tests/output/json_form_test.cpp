@@ -1,6 +1,6 @@
 #include "output/json_form.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 #include "support/schema_check.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +41,9 @@ TEST(ReportDocument, CarriesTheFactsAsNumbersAndCleanTexts) {
     EXPECT_EQ(document["lightning"]["direction_name"], "północny wschód");
     EXPECT_EQ(document["warnings"]["hazards"][4]["hazard"], "burza");
     EXPECT_EQ(document["warnings"]["hazards"][4]["level"], 2);
-    EXPECT_EQ(document["warnings"]["hazards"][4]["description"].asString().rfind("BURZA: 2 stopień", 0), 0u);
+    EXPECT_EQ(
+        document["warnings"]["hazards"][4]["description"].asString().rfind("BURZA: 2 stopień", 0),
+        0u);
     EXPECT_TRUE(document["warnings"]["hazards"][0]["description"].isNull());
     EXPECT_EQ(document["current_weather"]["wind_direction"], "zachodni");
     EXPECT_EQ(document["current_weather"]["description"], "mgła]0;tytuł");

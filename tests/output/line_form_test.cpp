@@ -1,6 +1,6 @@
 #include "output/line_form.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "storm/lightning.h"
 
-#include "app/run_state.h"
+#include "state/run_state.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Settling the town and its coordinates, against a local fake storm service.
-#include "app/run_state.h"
 #include "fake_storm_service.h"
+#include "state/run_state.h"
 #include "store/database.h"
 #include "storm/storm_client.h"
 #include "storm/town_lookup.h"

@@ -1,7 +1,7 @@
 #include "weather/weather_test_support.h"
 
-#include "app/run_state.h"
 #include "nimbrovator_config.h"
+#include "state/run_state.h"
 #include "weather/current_weather.h"
 
 namespace {

@@ -1,10 +1,8 @@
-#include "watch/watch_command.h"
+#include "app/watch_command.h"
 
-#include "app/run.h"
-#include "app/run_state.h"
+#include "app/requests.h"
 #include "output/machine_run.h"
 #include "store/reply_cache.h"
-#include "storm/town_lookup.h"
 #include "watch/watch_run.h"
 
 #include <algorithm>
@@ -26,18 +24,14 @@ void use_reply_cache(const command_options& options, double every_s) {
 } // namespace
 
 int run_watch_command(const command_options& options) {
-    const std::vector<std::string>& operands = options.operands;
-    if (operands.size() < 2 || operands.size() > 3 || operands[1].empty()) {
-        std::fputs(options_usage(operands[0]).c_str(), stderr);
+    const std::optional<report_request> report = report_request_of(options);
+    if (!report) {
+        std::fputs(options_usage(options.operands[0]).c_str(), stderr);
         return 2;
     }
     const watch_options& watch = options.watch;
     watch_request request;
-    request.report.town = operands[1];
-    request.report.radius_km =
-        clamp_radius(operands.size() == 3 ? requested_radius(operands[2]) : 0);
-    request.report.weather = weather == "1";
-    request.report.forecast = forecast == "1";
+    request.report = *report;
     request.every_s = watch.every_min * 60;
     use_reply_cache(options, request.every_s);
     request.json = options.form == output_form::json;

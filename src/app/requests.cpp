@@ -1,0 +1,18 @@
+#include "app/requests.h"
+
+#include "state/run_state.h"
+#include "storm/town_lookup.h"
+#include "text/text.h"
+
+std::optional<report_request> report_request_of(const command_options& options) {
+    const std::vector<std::string>& operands = options.operands;
+    if (operands.size() < 2 || operands.size() > 3 || operands[1].empty()) {
+        return std::nullopt;
+    }
+    report_request request;
+    request.town = operands[1];
+    request.radius_km = clamp_radius(operands.size() == 3 ? requested_radius(operands[2]) : 0);
+    request.weather = weather == "1";
+    request.forecast = forecast == "1";
+    return request;
+}

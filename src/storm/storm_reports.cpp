@@ -1,0 +1,24 @@
+#include "storm/storm_reports.h"
+
+#include "state/run_state.h"
+#include "storm/lightning.h"
+#include "storm/storm_client.h"
+#include "storm/storm_requests.h"
+#include "storm/warnings.h"
+#include "text/text.h"
+
+#include <optional>
+
+int get_warnings(std::string y, std::string x) {
+    const storm_result reply = request_warnings(y, x);
+    print_lines(format_warnings_report(reply.text, city, y, x));
+    return 0;
+}
+
+int get_storm(std::string y, std::string x, int radius) {
+    const storm_result reply = request_lightning(y, x, radius);
+    const std::optional<lightning_report> report = extract_lightning(reply.text);
+    print_lines(report ? lightning_text(*report, radius, city)
+                       : lightning_failure_message(storm_host()));
+    return report ? 0 : 1;
+}

@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "mqtt/mqtt_payloads.h"
 #include "text/numbers.h"
 
 #include <getopt.h>
@@ -23,7 +24,8 @@ enum option_id {
     opt_cooldown,
     opt_config,
     opt_check,
-    opt_towns
+    opt_towns,
+    opt_mqtt
 };
 
 const struct option long_options[] = {
@@ -42,6 +44,7 @@ const struct option long_options[] = {
     {"config", no_argument, nullptr, opt_config},
     {"check", no_argument, nullptr, opt_check},
     {"towns", no_argument, nullptr, opt_towns},
+    {"mqtt", required_argument, nullptr, opt_mqtt},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -104,6 +107,13 @@ bool apply_watch(command_options& options, int id) {
     case opt_cooldown:
         set_minutes(options, watch.cooldown_min, "--cooldown", true);
         return true;
+    case opt_mqtt:
+        watch.mqtt_url = optarg != nullptr ? optarg : "";
+        if (!parse_broker_url(watch.mqtt_url)) {
+            reject(options, "oczekiwano mqtt://host[:port] lub mqtts://host[:port] dla --mqtt: " +
+                                watch.mqtt_url);
+        }
+        return true;
     default:
         return false;
     }
@@ -112,7 +122,8 @@ bool apply_watch(command_options& options, int id) {
 // True when an option that only the watch knows is among the leading options.
 bool watch_only_given(int argc, char** argv, int first_operand) {
     for (int i = 1; i < first_operand && i < argc; ++i) {
-        for (const char* name : {"--every", "--notify", "--exec", "--clear-after", "--cooldown"}) {
+        for (const char* name :
+             {"--every", "--notify", "--exec", "--clear-after", "--cooldown", "--mqtt"}) {
             const std::size_t length = std::strlen(name);
             if (std::strncmp(argv[i], name, length) == 0 &&
                 (argv[i][length] == '\0' || argv[i][length] == '=')) {
@@ -184,8 +195,8 @@ command_options parse_options(int argc, char** argv) {
         first_operand = optind;
     }
     if (!options.usage_error && !options.watch.on && watch_only_given(argc, argv, first_operand)) {
-        reject(options, "opcje --every, --notify, --exec, --clear-after i --cooldown działają "
-                        "tylko z --watch");
+        reject(options, "opcje --every, --notify, --exec, --clear-after, --cooldown i --mqtt "
+                        "działają tylko z --watch");
     }
     options.operands.push_back(argc > 0 ? argv[0] : "nimbrovator");
     for (int i = first_operand; i < argc; ++i) {
@@ -199,7 +210,8 @@ std::string options_usage(const std::string& program_name) {
            " [--json | --line] miasto [promień]\n"
            "       " +
            program_name +
-           " --watch [--every MINUTY] [--notify] [--exec POLECENIE] [--json] miasto [promień]\n"
+           " --watch [--every MINUTY] [--notify] [--exec POLECENIE] [--mqtt URL] [--json]\n"
+           "       miasto [promień]\n"
            "       " +
            program_name +
            " [miasto [promień]] | -s | -h | --help | --version\n"
@@ -217,7 +229,9 @@ std::string options_usage(const std::string& program_name) {
            "  --exec POLECENIE       polecenie powłoki uruchamiane przy każdym alarmie\n"
            "  --clear-after MINUTY   odwołanie alarmu po tylu minutach bez wyładowań (30)\n"
            "  --cooldown MINUTY      najkrótszy odstęp alarmów tego samego rodzaju (15)\n"
+           "  --mqtt URL             publikowanie stanu i alarmów na serwerze MQTT\n"
+           "                         (mqtt://host[:port] lub mqtts://host[:port])\n"
            "  --config   ustawienia serwisów w użyciu i ich źródła\n"
-           "  --check    sprawdza połączenie i klucze obu serwisów\n"
+           "  --check    sprawdza połączenie i klucze obu serwisów (i serwer MQTT)\n"
            "  --towns    nazwy miejscowości zapamiętanych w bazie danych\n";
 }

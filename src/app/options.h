@@ -16,6 +16,7 @@ struct watch_options {
     std::string command; // --exec
     double clear_after_min = 30;
     double cooldown_min = 15;
+    std::string mqtt_url; // --mqtt; empty: the setting mqtt_url
 };
 
 struct command_options {

@@ -1,5 +1,6 @@
 #include "app/service_check.h"
 
+#include "config/settings.h"
 #include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "text/text.h"
@@ -107,12 +108,38 @@ std::string check_line(const std::string& service, const std::string& host, int 
     }
 }
 
+std::string broker_line(const broker_address& broker, const broker_check& result) {
+    const std::string start = "Serwer MQTT (" + broker_text(broker) + "): ";
+    switch (result.verdict) {
+    case broker_verdict::works:
+        return start + "działa, połączenie przyjęte.";
+    case broker_verdict::login_rejected:
+        return start + with_detail("logowanie odrzucone", result.detail) + ".";
+    case broker_verdict::untrusted:
+        return start + with_detail("certyfikat serwera niezaufany", result.detail) + ".";
+    default:
+        return start + "brak połączenia lub przekroczony czas oczekiwania (" +
+               host_and_port(broker_text(broker), broker.port) + ")" +
+               (result.detail.empty() ? "" : " (" + result.detail + ")") + ".";
+    }
+}
+
 int run_service_check() {
     const check_result storm = check_storm_service();
     std::cout << check_line("Serwis burzowy", storm_host(), 443, storm) << '\n' << std::flush;
     const check_result weather = check_weather_service();
     std::cout << check_line("Serwis pogodowy", weather_host(), 80, weather) << '\n' << std::flush;
-    const bool both =
-        storm.verdict == check_verdict::works && weather.verdict == check_verdict::works;
-    return both ? 0 : 1;
+    bool all = storm.verdict == check_verdict::works && weather.verdict == check_verdict::works;
+    // The broker, when one is set.
+    std::optional<mqtt_settings> mqtt;
+    std::string problem;
+    if (!mqtt_settings_of(settings_in_use(), "", mqtt, problem)) {
+        std::cout << "Serwer MQTT: " << problem << '\n' << std::flush;
+        all = false;
+    } else if (mqtt) {
+        const broker_check result = check_broker(*mqtt, std::chrono::seconds(5));
+        std::cout << broker_line(mqtt->broker, result) << '\n' << std::flush;
+        all = all && result.verdict == broker_verdict::works;
+    }
+    return all ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include "app/watch_command.h"
 
 #include "app/requests.h"
+#include "config/settings.h"
 #include "output/machine_run.h"
 #include "store/reply_cache.h"
 #include "watch/watch_run.h"
@@ -40,5 +41,10 @@ int run_watch_command(const command_options& options) {
     request.rules.cooldown_s = watch.cooldown_min * 60;
     request.notify = watch.notify;
     request.command = watch.command;
+    std::string problem;
+    if (!mqtt_settings_of(settings_in_use(), watch.mqtt_url, request.mqtt, problem)) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
+        return 1;
+    }
     return run_watch(request);
 }

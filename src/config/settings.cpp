@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -69,6 +70,35 @@ std::string ca_file_problem(const std::string& value) {
     return "";
 }
 
+std::string mqtt_url_problem(const std::string& value) {
+    if (value.empty() || parse_broker_url(value)) {
+        return "";
+    }
+    return "oczekiwano mqtt://host[:port] lub mqtts://host[:port], podano „" +
+           strip_control_chars(value) + "”";
+}
+
+std::string topic_problem(const std::string& value) {
+    if (valid_topic_prefix(value)) {
+        return "";
+    }
+    return "nieprawidłowy temat „" + strip_control_chars(value) +
+           "” (niepusty, bez znaków + i #, bez pustych poziomów)";
+}
+
+std::string switch_problem(const std::string& value) {
+    return value == "0" || value == "1" ? "" : "oczekiwano 0 lub 1";
+}
+
+std::string any_value(const std::string&) {
+    return "";
+}
+
+service_settings& kept_settings() {
+    static service_settings settings = built_in_settings();
+    return settings;
+}
+
 const char* source_name(const setting& value) {
     switch (value.source) {
     case setting_source::environment:
@@ -94,6 +124,20 @@ const std::vector<setting_rule>& setting_rules() {
          host_problem},
         {"NIMBROVATOR_WEATHER_KEY", "weather_key", &service_settings::weather_key, true,
          weather_key_problem},
+        {"NIMBROVATOR_MQTT_URL", "mqtt_url", &service_settings::mqtt_url, false, mqtt_url_problem},
+        {"NIMBROVATOR_MQTT_TOPIC", "mqtt_topic", &service_settings::mqtt_topic, false,
+         topic_problem},
+        {"NIMBROVATOR_MQTT_DISCOVERY_PREFIX", "mqtt_discovery_prefix",
+         &service_settings::mqtt_discovery_prefix, false, topic_problem},
+        {"NIMBROVATOR_MQTT_DISCOVERY", "mqtt_discovery", &service_settings::mqtt_discovery, false,
+         switch_problem},
+        {"NIMBROVATOR_MQTT_USER", "mqtt_user", &service_settings::mqtt_user, true, any_value},
+        {"NIMBROVATOR_MQTT_PASSWORD", "mqtt_password", &service_settings::mqtt_password, true,
+         any_value, true},
+        {"NIMBROVATOR_MQTT_PASSWORD_FILE", "mqtt_password_file",
+         &service_settings::mqtt_password_file, false, ca_file_problem},
+        {"NIMBROVATOR_MQTT_CA_FILE", "mqtt_ca_file", &service_settings::mqtt_ca_file, false,
+         ca_file_problem},
     };
     return specs;
 }
@@ -105,6 +149,9 @@ service_settings built_in_settings() {
     settings.storm_ca_file.value = NIMBROVATOR_STORM_CA_FILE;
     settings.weather_host.value = NIMBROVATOR_WEATHER_HOST;
     settings.weather_key.value = NIMBROVATOR_WEATHER_KEY;
+    settings.mqtt_topic.value = "nimbrovator";
+    settings.mqtt_discovery_prefix.value = "homeassistant";
+    settings.mqtt_discovery.value = "1";
     return settings;
 }
 
@@ -146,6 +193,7 @@ settings_outcome load_settings() {
 }
 
 void use_settings(const service_settings& settings) {
+    kept_settings() = settings;
     bool given = false;
     for (const setting_rule& rule : setting_rules()) {
         given = given || (settings.*rule.member).source != setting_source::built_in;
@@ -157,6 +205,40 @@ void use_settings(const service_settings& settings) {
     use_storm_service(settings.storm_host.value, settings.storm_ca_file.value,
                       key.source == setting_source::built_in ? std::string() : key.value);
     use_weather_service(settings.weather_host.value, settings.weather_key.value);
+}
+
+const service_settings& settings_in_use() {
+    return kept_settings();
+}
+
+bool mqtt_settings_of(const service_settings& settings, const std::string& url,
+                      std::optional<mqtt_settings>& mqtt, std::string& problem) {
+    const std::optional<broker_address> broker =
+        parse_broker_url(url.empty() ? settings.mqtt_url.value : url);
+    if (!broker) {
+        return true;
+    }
+    mqtt_settings chosen;
+    chosen.broker = *broker;
+    chosen.user = settings.mqtt_user.value;
+    chosen.password = settings.mqtt_password.value;
+    chosen.ca_file = settings.mqtt_ca_file.value;
+    chosen.topic = settings.mqtt_topic.value;
+    chosen.discovery_prefix = settings.mqtt_discovery_prefix.value;
+    chosen.discovery = settings.mqtt_discovery.value != "0";
+    const std::string& path = settings.mqtt_password_file.value;
+    if (chosen.password.empty() && !path.empty()) {
+        std::ifstream file(path);
+        if (!file || !std::getline(file, chosen.password)) {
+            problem = "Nie mogę odczytać hasła MQTT z pliku " + strip_control_chars(path) + ".";
+            return false;
+        }
+        if (!chosen.password.empty() && chosen.password.back() == '\r') {
+            chosen.password.pop_back();
+        }
+    }
+    mqtt = chosen;
+    return true;
 }
 
 std::string mask_key(const std::string& key) {
@@ -178,8 +260,9 @@ std::string describe_settings(const settings_outcome& outcome) {
         (outcome.file_read ? "\n" : " (nie ma go)\n");
     for (const setting_rule& rule : setting_rules()) {
         const setting& given = outcome.settings.*rule.member;
-        const std::string shown =
-            rule.is_key ? mask_key(given.value) : strip_control_chars(given.value);
+        const std::string shown = rule.is_key && !given.value.empty()
+                                      ? mask_key(given.value)
+                                      : strip_control_chars(given.value);
         text += std::string(rule.file_name) + " = " + shown + "  # " + source_name(given) +
                 given.origin + "\n";
     }

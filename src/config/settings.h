@@ -2,6 +2,9 @@
 // configuration file, which the environment overrides in turn.
 #pragma once
 
+#include "mqtt/mqtt_link.h"
+
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,15 @@ struct service_settings {
     setting storm_ca_file;
     setting weather_host;
     setting weather_key;
+    // Publishing from the watch to an MQTT broker.
+    setting mqtt_url;
+    setting mqtt_topic;
+    setting mqtt_discovery_prefix;
+    setting mqtt_discovery;
+    setting mqtt_user;
+    setting mqtt_password; // the environment only: a file holds a path to it
+    setting mqtt_password_file;
+    setting mqtt_ca_file;
 };
 
 // One setting: its environment variable, its name in the file, where it is kept, whether it is
@@ -29,6 +41,7 @@ struct setting_rule {
     setting service_settings::*member;
     bool is_key;
     std::string (*problem)(const std::string& value);
+    bool environment_only = false; // never read from the configuration file
 };
 const std::vector<setting_rule>& setting_rules();
 
@@ -59,6 +72,15 @@ settings_outcome load_settings();
 // Points the storm and weather clients at the settings when any was given at run time (the
 // built-in storm key is then still assembled for each request, not kept).
 void use_settings(const service_settings& settings);
+
+// The settings given to use_settings last (built in until then).
+const service_settings& settings_in_use();
+
+// The broker settings for `url` (empty: the setting mqtt_url), none when no URL is given; the
+// password is the environment's, else the first line of the password file. False (with the
+// problem) when that file cannot be read.
+bool mqtt_settings_of(const service_settings& settings, const std::string& url,
+                      std::optional<mqtt_settings>& mqtt, std::string& problem);
 
 // The first four characters of a key and "…".
 std::string mask_key(const std::string& key);

@@ -61,6 +61,10 @@ int take_entry(void* user, const char* section, const char* name, const char* va
     } else if (rule == nullptr) {
         state->outcome.errors.push_back(where + ": nieznane ustawienie „" + std::string(name) +
                                         "”.");
+    } else if (rule->environment_only) {
+        state->outcome.errors.push_back(
+            where + ": " + std::string(name) + " podaje się tylko w zmiennej środowiskowej " +
+            rule->variable + " (w pliku: " + name + "_file = ŚCIEŻKA).");
     } else {
         state->outcome.settings.*rule->member = {value, setting_source::file, where};
         state->holds_key = state->holds_key || rule->is_key;

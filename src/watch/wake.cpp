@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
@@ -13,6 +14,9 @@ int wake_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t stop_flag = 0;
 const int watched_signals[] = {SIGINT, SIGTERM, SIGCHLD};
 struct sigaction previous[3];
+const wait_chore* chore = nullptr;
+int chore_fd = -1; // the chore's descriptor at the last wait
+watch_clock::time_point chore_due;
 
 void on_signal(int number) {
     const int saved = errno;
@@ -68,24 +72,44 @@ bool stop_requested() {
     return stop_flag != 0;
 }
 
+void set_wait_chore(const wait_chore* new_chore) {
+    chore = new_chore;
+    chore_fd = -1;
+    chore_due = watch_clock::now();
+}
+
 wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
-    pollfd fds[2] = {{wake_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}};
+    pollfd fds[3] = {{wake_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}, {-1, POLLIN, 0}};
     for (;;) {
         if (stop_flag) {
             return wake_reason::signal;
         }
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - watch_clock::now());
-        if (left.count() <= 0) {
+        const watch_clock::time_point now = watch_clock::now();
+        if (chore != nullptr && now >= chore_due) {
+            chore->run();
+            chore_due = now + chore->period;
+        }
+        if (chore != nullptr) {
+            chore_fd = chore->fd();
+            fds[2].fd = chore_fd;
+            fds[2].events = static_cast<short>(POLLIN | (chore->wants_write() ? POLLOUT : 0));
+        }
+        const watch_clock::time_point until =
+            chore != nullptr ? std::min(deadline, chore_due) : deadline;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+        if (until == deadline && left.count() <= 0) {
             return wake_reason::deadline;
         }
-        const int ready = poll(fds, fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        const int ready = poll(fds, 3, static_cast<int>(std::max<long>(left.count(), 0)));
         if (ready < 0 && errno != EINTR) {
             return wake_reason::deadline;
         }
         if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
             drain_pipe();
             return wake_reason::signal;
+        }
+        if (ready > 0 && fds[2].fd >= 0 && fds[2].revents != 0) {
+            chore_due = watch_clock::now(); // run it at once
         }
         if (ready > 0 && fd >= 0 && fds[1].revents != 0) {
             return wake_reason::readable;
@@ -98,6 +122,12 @@ void forget_wake_signals_in_child() {
         signal(watched_signals[i], SIG_DFL);
     }
     signal(SIGPIPE, SIG_DFL);
+    // The chore's connection stays the watch's alone: the child never touches it, and does not
+    // keep it open should the watch be killed.
+    if (chore_fd >= 0) {
+        close(chore_fd);
+    }
+    chore = nullptr;
     if (wake_pipe[0] >= 0) {
         close(wake_pipe[0]);
         close(wake_pipe[1]);

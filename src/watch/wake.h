@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 
 using watch_clock = std::chrono::steady_clock;
 
@@ -22,6 +23,18 @@ class wake_signals {
 bool stop_requested();
 
 enum class wake_reason { readable, signal, deadline };
+
+// Work done during every wait of the watch, besides waiting: `run` runs when the descriptor
+// `fd()` (below 0: none) is readable, or writable while `wants_write()`, and at least every
+// `period`. A forked child closes the descriptor and never runs the chore.
+struct wait_chore {
+    std::function<int()> fd;
+    std::function<bool()> wants_write;
+    std::function<void()> run;
+    std::chrono::milliseconds period{500};
+};
+// From now on every wait runs the chore; null: none. The chore must outlive its use.
+void set_wait_chore(const wait_chore* chore);
 
 // Waits until `fd` is readable (below 0: no descriptor), a signal arrives or the deadline
 // passes.

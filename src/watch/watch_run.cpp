@@ -2,6 +2,7 @@
 
 #include "output/json_form.h"
 #include "output/line_form.h"
+#include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
 #include "watch/alerts.h"
@@ -35,6 +36,7 @@ struct watch_loop {
     watch_state state;
     watch_clock::time_point started = watch_clock::now();
     int failures = 0;
+    mqtt_link* mqtt = nullptr; // the broker, when publishing
 };
 
 std::string stamp() {
@@ -172,6 +174,11 @@ void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     event_alert.message = line;
     event_alert.environment = event_environment(event, facts);
     loop.alerts.raise(event_alert);
+    if (loop.mqtt != nullptr) {
+        const watch_check& check = facts.check;
+        loop.mqtt->publish_event({event_id(event), facts.town, facts.radius_km, check.strikes,
+                                  check.nearest_km, check.direction});
+    }
 }
 
 void show_check(watch_loop& loop, check_answer& answer) {
@@ -223,9 +230,29 @@ bool check_once(watch_loop& loop) {
         account_failures(loop, answer.failed_sources);
         return true;
     }
+    if (loop.mqtt != nullptr) {
+        loop.mqtt->publish_state(document_text(answer.document));
+    }
     show_check(loop, answer);
     account_failures(loop, answer.failed_sources);
     return static_cast<bool>(std::cout);
+}
+
+std::unique_ptr<mqtt_link> start_publishing(const watch_request& request, const town_record& town,
+                                            wait_chore& chore) {
+    mqtt_place place;
+    place.name = town.name;
+    place.radius_km = request.report.radius_km;
+    place.interval_s = request.every_s;
+    place.weather = request.report.weather;
+    place.version = program_version;
+    auto link = std::make_unique<mqtt_link>(
+        *request.mqtt, place, [&request](const std::string& text) { tell(request, text); });
+    mqtt_link* const served = link.get();
+    chore.fd = [served] { return served->socket(); };
+    chore.wants_write = [served] { return served->wants_write(); };
+    chore.run = [served] { served->service(); };
+    return link;
 }
 
 } // namespace
@@ -247,6 +274,16 @@ int run_watch(const watch_request& request) {
     }
     // The TLS context is made once here; every check's child starts with it.
     prepare_storm_request();
+    std::unique_ptr<mqtt_link> link;
+    wait_chore chore;
+    if (request.mqtt) {
+        link = start_publishing(request, loop.town, chore);
+        loop.mqtt = link.get();
+    }
+    // Every wait from here on serves the broker; none after the link is gone.
+    const std::unique_ptr<const wait_chore, void (*)(const wait_chore*)> chore_in_use(
+        link ? &chore : nullptr, [](const wait_chore*) { set_wait_chore(nullptr); });
+    set_wait_chore(chore_in_use.get());
     const auto collect = [&] { loop.alerts.collect(); };
     for (;;) {
         const auto started = watch_clock::now();

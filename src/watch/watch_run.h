@@ -2,9 +2,11 @@
 // with a line per check and the events of the watch's rules.
 #pragma once
 
+#include "mqtt/mqtt_link.h"
 #include "report/report.h"
 #include "watch/watch_state.h"
 
+#include <optional>
 #include <string>
 
 struct watch_request {
@@ -14,7 +16,8 @@ struct watch_request {
     double every_s = 300;
     watch_rules rules;
     bool notify = false;
-    std::string command; // --exec
+    std::string command;               // --exec
+    std::optional<mqtt_settings> mqtt; // publishing every check to a broker
 };
 
 // Runs the watch; 0 when stopped by a signal, 1 for an unknown town.

@@ -62,8 +62,9 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"--co"}, "[--cooldown]\n[--config]\n"},
         {{"--json", "-"},
          "[--json]\n[--line]\n[--max-age]\n[--stale-limit]\n[--watch]\n[--every]\n[--notify]\n"
-         "[--exec]\n[--clear-after]\n[--cooldown]\n[--config]\n[--check]\n[--towns]\n[--help]\n"
-         "[--version]\n"},
+         "[--exec]\n[--clear-after]\n[--cooldown]\n[--mqtt]\n[--config]\n[--check]\n[--towns]\n"
+         "[--help]\n[--version]\n"},
+        {{"--watch", "--mqtt", "mqtt://h", "Ł"}, "[Łódź]\n"},
         {{"--watch", "--every", "2", "Zielona\\ G"}, "[Zielona Góra]\n"},
         {{"--max-age", "60", "Ł"}, "[Łódź]\n"},
         {{"--max-age", ""}, "[]\n"},

@@ -1,0 +1,64 @@
+// What the watch publishes to an MQTT broker, as pure functions over plain data: the broker's
+// address, the topics of a place, the Home Assistant discovery configurations and the event
+// messages. The state message is the JSON document of a check, made elsewhere.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// mqtt://host[:port] (1883) or mqtts://host[:port] (8883, TLS).
+struct broker_address {
+    bool tls = false;
+    std::string host;
+    int port = 1883;
+};
+std::optional<broker_address> parse_broker_url(const std::string& url);
+// "host:port", for messages.
+std::string broker_text(const broker_address& broker);
+
+// A topic level or prefix given in the settings: not empty, no wildcards, no empty level.
+bool valid_topic_prefix(const std::string& topic);
+
+// The place's name in ASCII letters, digits and "_": "Nowy Sącz" → "nowy_sacz".
+std::string place_slug(const std::string& place);
+
+struct place_topics {
+    std::string state;        // retained: the document of the latest check
+    std::string availability; // retained: "online" / "offline" (also the last will)
+    std::string event;        // one message per alert
+};
+place_topics topics_of(const std::string& base, const std::string& slug);
+
+struct mqtt_message {
+    std::string topic;
+    std::string payload;
+    bool retain = true;
+};
+
+// What the discovery configurations say about the watch.
+struct discovery_facts {
+    std::string prefix; // "homeassistant"
+    std::string place;  // the town's name
+    std::string slug;
+    place_topics topics;
+    std::string version;
+    int radius_km = 0;
+    double interval_s = 300;
+    bool weather = false; // a temperature sensor as well
+};
+// One retained configuration per entity (six, seven with the weather).
+std::vector<mqtt_message> discovery_messages(const discovery_facts& facts);
+// The topic on which Home Assistant announces itself.
+std::string discovery_status_topic(const std::string& prefix);
+
+// An alert as published: the same facts as the environment of the --exec command.
+struct event_message {
+    std::string type; // "burza", "blizej", "spokoj"
+    std::string town;
+    int radius_km = 0;
+    int strikes = 0;
+    std::optional<double> distance_km; // only with strikes
+    std::string direction;             // only with strikes
+};
+std::string event_payload(const event_message& event);

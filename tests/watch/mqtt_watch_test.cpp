@@ -1,0 +1,332 @@
+// Whole watches publishing to a real mosquitto broker that each case starts on a free loopback
+// port, checking the fake storm service: what a subscriber hears, the last will after kill -9,
+// reconnection after the broker was down and restarted, Home Assistant's return, TLS against
+// the test CA and a rejected login.
+#include "fake_storm_service.h"
+#include "support/broker.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+#include "nimbrovator_config.h"
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using steady = std::chrono::steady_clock;
+using Messages = std::vector<ReceivedMessage>;
+
+int configured_port(const std::string& host_port, const std::string& host) {
+    const std::string prefix = host + ":";
+    return host_port.rfind(prefix, 0) == 0 ? std::atoi(host_port.c_str() + prefix.size()) : 0;
+}
+
+const int storm_port = configured_port(NIMBROVATOR_STORM_HOST, "localhost");
+const std::string state_topic = "nimbrovator/krakow/state";
+const std::string availability_topic = "nimbrovator/krakow/availability";
+
+Json::Value parsed(const std::string& text) {
+    Json::Value value;
+    Json::Reader().parse(text, value);
+    return value;
+}
+
+std::size_t count_on(const Messages& messages, const std::string& topic,
+                     const std::string& payload = "") {
+    return std::count_if(messages.begin(), messages.end(), [&](const ReceivedMessage& message) {
+        return message.topic == topic && (payload.empty() || message.payload == payload);
+    });
+}
+
+std::size_t configs(const Messages& messages) {
+    return std::count_if(messages.begin(), messages.end(), [](const ReceivedMessage& message) {
+        return message.topic.rfind("homeassistant/", 0) == 0 &&
+               message.topic.find("/nimbrovator_krakow/") != std::string::npos;
+    });
+}
+
+// The program running a watch with its output in files.
+struct Watch {
+    TempDir dir;
+    pid_t pid = -1;
+
+    void start(const std::vector<std::string>& args, const std::string& data_dir,
+               const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> all = {NIMBROVATOR_BINARY, "--watch", "--every", "0.005"};
+        all.insert(all.end(), args.begin(), args.end());
+        all.insert(all.end(), {"Kraków", "30"});
+        pid = fork();
+        if (pid == 0) {
+            std::freopen("/dev/null", "r", stdin);
+            std::freopen((dir.path + "/out").c_str(), "w", stdout);
+            std::freopen((dir.path + "/err").c_str(), "w", stderr);
+            setenv("NIMBROVATOR_DATA_DIR", data_dir.c_str(), 1);
+            setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+            setenv("LC_ALL", "C.UTF-8", 1);
+            for (const std::string& entry : environment) {
+                putenv(const_cast<char*>(entry.c_str()));
+            }
+            std::vector<char*> argv;
+            for (std::string& arg : all) {
+                argv.push_back(&arg[0]);
+            }
+            argv.push_back(nullptr);
+            execv(NIMBROVATOR_BINARY, argv.data());
+            _exit(127);
+        }
+    }
+    std::string out() const { return read_file(dir.path + "/out"); }
+    std::string err() const { return read_file(dir.path + "/err"); }
+
+    // Sends the signal and collects the program (at most 5 s); its exit status, -1 when it
+    // did not exit by itself.
+    int stop(int signal_number, double& seconds) {
+        const auto sent = steady::now();
+        kill(pid, signal_number);
+        int status = 0;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (steady::now() - sent > std::chrono::seconds(5)) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        seconds = std::chrono::duration<double>(steady::now() - sent).count();
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ~Watch() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+// The fake storm service: Kraków is known, no warnings, and the lightning of each check from
+// the script (the last one repeated): 0 for no strikes, else five strikes that far to the W.
+class MqttWatchTest : public ::testing::Test {
+  protected:
+    TempDir data;
+    fake_storm_service_handle storm;
+    std::vector<double> script = {0, 7};
+    std::mutex mutex;
+    std::size_t lightning_calls = 0;
+
+    void SetUp() override {
+        if (storm_port == 0 || std::string(NIMBROVATOR_STORM_CA_FILE) != TEST_PKI_DIR "/ca.pem") {
+            GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+        }
+        storm = start_fake_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key",
+                                         storm_port);
+        ASSERT_TRUE(storm) << "port " << storm_port << " is busy";
+        set_fake_storm_recording(*storm, false);
+        set_fake_storm_handler(
+            *storm, [this](const fake_storm_request& request) { return answer(request); });
+        ProgramRun run; // the weather reports off: only the storm service is asked
+        run.data_dir = data.path;
+        run.args = {"-h"};
+        run.input = "\n";
+        ASSERT_EQ(run_nimbrovator(run).exit_code, 0);
+        run.args = {"-s"};
+        run.input = "n\nn\n";
+        ASSERT_EQ(run_nimbrovator(run).exit_code, 0);
+    }
+
+    fake_storm_reply answer(const fake_storm_request& request) {
+        const std::string operation = soap_operation(request);
+        fake_storm_reply reply;
+        if (operation == "miejscowosc") {
+            reply.body =
+                soap_reply(operation, soap_return("ns2:MyComplexTypeMiejscowosc",
+                                                  "<y xsi:type=\"xsd:float\">50.0614</y>"
+                                                  "<x xsi:type=\"xsd:float\">19.9366</x>"));
+            return reply;
+        }
+        if (operation == "ostrzezenia_pogodowe") {
+            std::string levels;
+            for (const char* name : {"mroz", "upal", "wiatr", "opad", "burza", "traba"}) {
+                levels += "<" + std::string(name) + " xsi:type=\"xsd:int\">0</" + name + ">";
+            }
+            reply.body = soap_reply(operation, soap_return("ns2:MyComplexTypeOstrzezenia", levels));
+            return reply;
+        }
+        std::size_t call = 0;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            call = lightning_calls++;
+        }
+        const double km = script[std::min(call, script.size() - 1)];
+        std::ostringstream distance;
+        distance << km;
+        reply.body = soap_reply(operation, km > 0 ? burza_return(5, distance.str(), "W", 10)
+                                                  : burza_return(0, "0", "", 10));
+        return reply;
+    }
+
+    std::size_t calls() {
+        const std::lock_guard<std::mutex> lock(mutex);
+        return lightning_calls;
+    }
+};
+
+TEST_F(MqttWatchTest, DiscoveryStateAndEventThenTheLastWillAfterKill) {
+    TestBroker broker;
+    ASSERT_TRUE(broker.start()) << broker.log();
+    Subscriber live;
+    ASSERT_TRUE(live.connect(broker.port));
+    Watch watch;
+    watch.start({"--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port)}, data.path);
+
+    ASSERT_TRUE(live.wait_for([](const Messages& heard) {
+        return count_on(heard, "nimbrovator/krakow/event") >= 1 && configs(heard) >= 6;
+    })) << watch.err();
+    const Json::Value event = parsed(live.on("nimbrovator/krakow/event").front().payload);
+    EXPECT_EQ(event["event_type"], "burza");
+    EXPECT_EQ(event["town"], "Kraków");
+    EXPECT_EQ(event["strikes"], 5);
+    EXPECT_EQ(event["distance_km"], 7.0);
+    EXPECT_EQ(event["direction"], "W");
+    EXPECT_EQ(count_on(live.messages(), availability_topic, "online"), 1u);
+
+    // A later subscriber gets what is retained: discovery, availability and the latest state.
+    Subscriber late;
+    ASSERT_TRUE(late.connect(broker.port));
+    ASSERT_TRUE(late.wait_for([](const Messages& heard) {
+        return configs(heard) == 6 && count_on(heard, state_topic) == 1 &&
+               count_on(heard, availability_topic) == 1;
+    })) << late.messages().size();
+    for (const ReceivedMessage& message : late.messages()) {
+        EXPECT_TRUE(message.retain) << message.topic;
+        const Json::Value payload = parsed(message.payload);
+        if (message.topic == state_topic) {
+            EXPECT_EQ(payload["schema"], 1);
+            EXPECT_EQ(payload["town"]["name"], "Kraków");
+            EXPECT_EQ(payload["lightning"]["strikes"], 5);
+            EXPECT_EQ(payload["lightning"]["nearest_km"], 7.0);
+            EXPECT_FALSE(payload.isMember("event")); // the --json document, unchanged
+        } else if (message.topic != availability_topic) {
+            EXPECT_TRUE(payload["unique_id"].isString()) << message.payload;
+            EXPECT_EQ(payload["availability_topic"], availability_topic);
+        }
+    }
+
+    double seconds = 0;
+    watch.stop(SIGKILL, seconds);
+    EXPECT_TRUE(live.wait_for([](const Messages& heard) {
+        return count_on(heard, availability_topic, "offline") == 1;
+    })) << "no last will";
+}
+
+TEST_F(MqttWatchTest, BrokerDownAtStartThenRestartedAndHomeAssistantBack) {
+    script = {0};
+    TestBroker broker;
+    broker.port = free_loopback_port(); // not started yet
+    Watch watch;
+    watch.start({"--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port)}, data.path);
+    const auto wait_err = [&](const std::string& text) {
+        const auto deadline = steady::now() + std::chrono::seconds(20);
+        while (watch.err().find(text) == std::string::npos && steady::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return watch.err().find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(wait_err("Brak połączenia: serwer MQTT 127.0.0.1")) << watch.err();
+    const std::size_t checks_before = calls();
+
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(broker.start()) << broker.log();
+        Subscriber subscriber;
+        ASSERT_TRUE(subscriber.connect(broker.port));
+        // Reconnected: availability, discovery and the latest state published again.
+        ASSERT_TRUE(subscriber.wait_for([](const Messages& heard) {
+            return configs(heard) == 6 && count_on(heard, state_topic) >= 1 &&
+                   count_on(heard, availability_topic, "online") == 1;
+        })) << watch.err();
+        if (round == 0) {
+            broker.stop();
+            ASSERT_TRUE(wait_err("Utracono połączenie")) << watch.err();
+            continue;
+        }
+        // Home Assistant announces itself: discovery again, and the state with it.
+        const std::size_t states = count_on(subscriber.messages(), state_topic);
+        subscriber.publish("homeassistant/status", "online", false);
+        EXPECT_TRUE(subscriber.wait_for([&](const Messages& heard) {
+            return configs(heard) == 12 && count_on(heard, state_topic) > states;
+        })) << watch.err();
+        double seconds = 0;
+        EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+        EXPECT_LT(seconds, 1.0);
+        EXPECT_TRUE(subscriber.wait_for([](const Messages& heard) {
+            return count_on(heard, availability_topic, "offline") == 1;
+        }));
+    }
+    EXPECT_NE(watch.err().find("Znów połączono: serwer MQTT"), std::string::npos);
+    // The checks went on while the broker was away.
+    EXPECT_GT(calls(), checks_before + 2);
+    EXPECT_EQ(watch.err().find("Brak połączenia"), watch.err().rfind("Brak połączenia"))
+        << "told more than once: " << watch.err();
+}
+
+TEST_F(MqttWatchTest, TlsAgainstTheTestCaAndARejectedLogin) {
+    script = {0};
+    TestBroker broker;
+    const std::string passwords = broker.dir.path + "/passwords";
+    ASSERT_EQ(std::system(("mosquitto_passwd -c -b " + passwords + " burze sekret").c_str()), 0);
+    ASSERT_TRUE(broker.start("cafile " TEST_PKI_DIR "/ca.pem\ncertfile " TEST_PKI_DIR
+                             "/server.pem\nkeyfile " TEST_PKI_DIR "/server.key\npassword_file " +
+                             passwords + "\n"))
+        << broker.log();
+    Subscriber subscriber;
+    ASSERT_TRUE(subscriber.connect(broker.port, TEST_PKI_DIR "/ca.pem", "burze", "sekret"));
+    const std::string url = "mqtts://localhost:" + std::to_string(broker.port);
+    const std::string ca = "NIMBROVATOR_MQTT_CA_FILE=" TEST_PKI_DIR "/ca.pem";
+
+    Watch right;
+    right.start({"--mqtt", url}, data.path,
+                {ca, "NIMBROVATOR_MQTT_USER=burze", "NIMBROVATOR_MQTT_PASSWORD=sekret"});
+    Watch wrong;
+    wrong.start({"--mqtt", url}, data.path,
+                {ca, "NIMBROVATOR_MQTT_USER=burze", "NIMBROVATOR_MQTT_PASSWORD=zle"});
+    EXPECT_TRUE(subscriber.wait_for([](const Messages& heard) {
+        return count_on(heard, state_topic) >= 1 && configs(heard) == 6;
+    })) << right.err();
+    // Several attempts (1 s, 2 s apart), said once; the checks go on.
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    const std::string err = wrong.err();
+    const std::string rejected = "Logowanie odrzucone: serwer MQTT localhost:";
+    EXPECT_NE(err.find(rejected), std::string::npos) << err;
+    EXPECT_EQ(err.find(rejected), err.rfind(rejected)) << err;
+    const std::string out = wrong.out();
+    EXPECT_GE(std::count(out.begin(), out.end(), '\n'), 3) << out;
+    EXPECT_EQ(count_on(subscriber.messages(), availability_topic, "online"), 1u);
+
+    // --check tries the broker: trusted and accepted, then a certificate of another CA.
+    const auto check = [&](const std::string& ca_file) {
+        ProgramRun run;
+        run.data_dir = data.path;
+        run.args = {"--check"};
+        run.environment = {"NIMBROVATOR_MQTT_URL=" + url, "NIMBROVATOR_MQTT_CA_FILE=" + ca_file,
+                           "NIMBROVATOR_MQTT_USER=burze", "NIMBROVATOR_MQTT_PASSWORD=sekret",
+                           "XDG_CONFIG_HOME=" + data.path};
+        return run_nimbrovator(run).out;
+    };
+    const std::string line = "Serwer MQTT (localhost:" + std::to_string(broker.port) + "): ";
+    EXPECT_NE(check(TEST_PKI_DIR "/ca.pem").find(line + "działa"), std::string::npos);
+    EXPECT_NE(check(TEST_PKI_DIR "/other-ca.pem").find(line + "certyfikat serwera niezaufany"),
+              std::string::npos);
+}
+
+} // namespace

@@ -17,8 +17,9 @@ struct service_settings {
     setting storm_host;
     setting storm_key;
     setting storm_ca_file;
-    setting weather_host;
+    setting weather_host; // [http:// or https://]host[:port]; no scheme: http
     setting weather_key;
+    setting weather_ca_file;
 };
 
 // One setting: its environment variable, its name in the file, where it is kept, whether it is

@@ -18,14 +18,20 @@ if(NOT _key_length EQUAL 32)
                       "characters (it has ${_key_length})")
 endif()
 
-foreach(_host NIMBROVATOR_STORM_HOST NIMBROVATOR_WEATHER_HOST)
-  if(NOT ${_host} MATCHES "^[A-Za-z0-9.-]+(:[0-9]+)?$")
-    message(FATAL_ERROR "${_host} must be a host name with an optional :port (got '${${_host}}')")
+set(_host_form "([A-Za-z0-9.-]+|\\[[0-9A-Fa-f:.]+\\])(:[0-9]+)?$")
+if(NOT NIMBROVATOR_STORM_HOST MATCHES "^${_host_form}")
+  message(FATAL_ERROR "NIMBROVATOR_STORM_HOST must be a host name with an optional :port "
+                      "(got '${NIMBROVATOR_STORM_HOST}')")
+endif()
+if(NOT NIMBROVATOR_WEATHER_HOST MATCHES "^(https?://)?${_host_form}")
+  message(FATAL_ERROR "NIMBROVATOR_WEATHER_HOST must be a host name with an optional :port, "
+                      "after an optional https:// or http:// (got '${NIMBROVATOR_WEATHER_HOST}')")
+endif()
+foreach(_ca_file NIMBROVATOR_STORM_CA_FILE NIMBROVATOR_WEATHER_CA_FILE)
+  if(${_ca_file} MATCHES "[\"\\\\]")
+    message(FATAL_ERROR "${_ca_file} must not contain quotes or backslashes")
   endif()
 endforeach()
-if(NIMBROVATOR_STORM_CA_FILE MATCHES "[\"\\\\]")
-  message(FATAL_ERROR "NIMBROVATOR_STORM_CA_FILE must not contain quotes or backslashes")
-endif()
 
 # The storm key never stands whole in the program: the header holds its 40 characters
 # masked one by one, and the program makes its one-character pieces from them at start-up.

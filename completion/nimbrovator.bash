@@ -1,6 +1,35 @@
 # bash completion for nimbrovator: the options, then the town names of the town cache
 # (from "nimbrovator --towns"). Names with spaces and Polish letters complete as one word.
 
+# The word as the shell will read it, in _nimbrovator_word, without running or expanding
+# anything in it: backslashes and quotes removed, an open quote closed; $(...), `...` and $name
+# stay as typed.
+_nimbrovator_unquote()
+{
+    local word=$1 quote= c i
+    _nimbrovator_word=
+    for ((i = 0; i < ${#word}; i++)); do
+        c=${word:i:1}
+        if [[ $quote == "'" ]]; then
+            [[ $c == "'" ]] && quote= || _nimbrovator_word+=$c
+        elif [[ $c == \\ ]]; then
+            ((i++))
+            c=${word:i:1}
+            # Within double quotes a backslash escapes only $, `, " and itself.
+            if [[ $quote == '"' && $c != [\$\`\"\\] ]]; then
+                _nimbrovator_word+=\\
+            fi
+            _nimbrovator_word+=$c
+        elif [[ $c == '"' ]]; then
+            [[ $quote == '"' ]] && quote= || quote='"'
+        elif [[ $c == "'" && -z $quote ]]; then
+            quote="'"
+        else
+            _nimbrovator_word+=$c
+        fi
+    done
+}
+
 _nimbrovator()
 {
     local cur prev words cword
@@ -31,14 +60,17 @@ _nimbrovator()
         return
     fi
 
-    # The word as the shell will read it: quotes and backslashes removed, an open quote closed.
-    local typed
-    typed=$(dequote "$cur")
-    if [[ -z $typed && $cur == [\"\']* ]]; then
-        typed=$(dequote "$cur${cur:0:1}")
+    # The typed words are read, never evaluated (dequote would run what they hold).
+    local typed program town _nimbrovator_word
+    _nimbrovator_unquote "$cur"
+    typed=$_nimbrovator_word
+    _nimbrovator_unquote "${words[0]}"
+    program=$_nimbrovator_word
+    [[ $program == \~/* ]] && program=$HOME/${program#\~/}
+    # A path names the program itself; a plain name is looked up in PATH.
+    if [[ $program == */* && ! ( -f $program && -x $program ) ]]; then
+        return
     fi
-    local program town
-    program=$(dequote "${words[0]}")
     COMPREPLY=()
     while IFS= read -r town; do
         [[ $town == "$typed"* ]] && COMPREPLY+=("$town")

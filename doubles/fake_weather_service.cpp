@@ -14,7 +14,9 @@ const char* const current_weather_endpoint = "/data/2.5/weather";
 const char* const daily_forecast_endpoint = "/data/2.5/forecast/daily";
 
 struct fake_weather_service {
-    httplib::Server server;
+    // httplib::SSLServer when the service speaks TLS.
+    std::unique_ptr<httplib::Server> server_object;
+    httplib::Server& server;
     std::thread listener;
     int port = 0;
     mutable std::mutex mutex;
@@ -25,6 +27,9 @@ struct fake_weather_service {
     std::map<std::string, fake_handler> handlers;
     std::vector<std::string> requests;
     std::map<std::string, int> hits;
+
+    explicit fake_weather_service(std::unique_ptr<httplib::Server> made)
+        : server_object(std::move(made)), server(*server_object) {}
 };
 
 namespace {
@@ -141,8 +146,13 @@ void fake_weather_service_stopper::operator()(fake_weather_service* service) con
     delete service;
 }
 
-fake_weather_service_handle start_fake_weather_service(int port) {
-    fake_weather_service_handle service(new fake_weather_service);
+namespace {
+
+fake_weather_service_handle start_service(std::unique_ptr<httplib::Server> server, int port) {
+    if (!server->is_valid()) {
+        return nullptr;
+    }
+    fake_weather_service_handle service(new fake_weather_service(std::move(server)));
     fake_weather_service* raw = service.get();
     const auto handler = [raw](const httplib::Request& request, httplib::Response& response) {
         answer(*raw, request, response);
@@ -171,12 +181,25 @@ fake_weather_service_handle start_fake_weather_service(int port) {
     return service;
 }
 
+} // namespace
+
+fake_weather_service_handle start_fake_weather_service(int port) {
+    return start_service(std::make_unique<httplib::Server>(), port);
+}
+
+fake_weather_service_handle start_fake_weather_service_tls(const std::string& cert_file,
+                                                           const std::string& key_file, int port) {
+    return start_service(std::make_unique<httplib::SSLServer>(cert_file.c_str(), key_file.c_str()),
+                         port);
+}
+
 int fake_service_port(const fake_weather_service& service) {
     return service.port;
 }
 
 std::string fake_service_base_url(const fake_weather_service& service) {
-    return "http://127.0.0.1:" + std::to_string(service.port);
+    const bool tls = dynamic_cast<const httplib::SSLServer*>(&service.server) != nullptr;
+    return std::string(tls ? "https" : "http") + "://127.0.0.1:" + std::to_string(service.port);
 }
 
 void set_fake_reply(fake_weather_service& service, const std::string& path, fake_reply reply) {

@@ -1,5 +1,6 @@
-// A local stand-in for the weather service: a real HTTP server on 127.0.0.1 that answers the
-// current-weather and daily-forecast paths with configurable replies and records every request.
+// A local stand-in for the weather service: a real HTTP or HTTPS server on 127.0.0.1 that answers
+// the current-weather and daily-forecast paths with configurable replies and records every
+// request.
 #pragma once
 
 #include <json/json.h>
@@ -36,9 +37,14 @@ using fake_weather_service_handle =
 
 // Starts the service on 127.0.0.1; port 0 takes a free port. Null when the port cannot be bound.
 fake_weather_service_handle start_fake_weather_service(int port = 0);
+// The same service behind TLS with the given certificate chain and key (PEM files); null also
+// when they cannot be loaded.
+fake_weather_service_handle start_fake_weather_service_tls(const std::string& cert_file,
+                                                           const std::string& key_file,
+                                                           int port = 0);
 
 int fake_service_port(const fake_weather_service& service);
-// "http://127.0.0.1:PORT"
+// "http://127.0.0.1:PORT", or "https://..." behind TLS
 std::string fake_service_base_url(const fake_weather_service& service);
 
 extern const char* const current_weather_endpoint; // "/data/2.5/weather"

@@ -175,7 +175,13 @@ int print_cached_towns() {
     if (!set_up_paths()) {
         return 1;
     }
-    std::vector<std::string> names = cached_town_names(db_full_path);
+    std::vector<std::string> names;
+    std::string error;
+    if (!cached_town_names(db_full_path, names, error)) {
+        std::fprintf(stderr, "Nie mogę odczytać miejscowości z bazy danych %s: %s\n",
+                     strip_control_chars(db_full_path).c_str(), strip_control_chars(error).c_str());
+        return 1;
+    }
     std::sort(names.begin(), names.end(), polish_locale());
     for (const std::string& name : names) {
         std::printf("%s\n", name.c_str());

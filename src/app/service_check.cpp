@@ -54,9 +54,9 @@ check_result storm_verdict(int status, bool accepted, const std::string& fault) 
             http ? "HTTP " + std::to_string(status) : fault + " (" + std::to_string(status) + ")"};
 }
 
-// "host" and "port" of a host[:port].
+// "host" and "port" of a host[:port] (the host an IPv6 address in brackets).
 std::string host_and_port(const std::string& host, int default_port) {
-    const std::size_t colon = host.find(':');
+    const std::size_t colon = host.find(':', host.rfind(']') + 1);
     const std::string port =
         colon == std::string::npos ? std::to_string(default_port) : host.substr(colon + 1);
     return "host " + host.substr(0, colon) + ", port " + port;
@@ -79,11 +79,17 @@ check_result check_storm_service() {
 
 check_result check_weather_service() {
     const weather_reply reply = fetch_weather(current_weather_path("Warszawa"));
+    if (reply.untrusted) {
+        return {check_verdict::untrusted, reply.failure};
+    }
     if (!reply.transferred) {
         return {check_verdict::unreachable, ""};
     }
+    Json::Value document;
     if (reply.http_status == 200) {
-        return {check_verdict::works, ""};
+        return parse_weather_document(reply.body, document) && document.isObject()
+                   ? check_result{check_verdict::works, ""}
+                   : check_result{check_verdict::unreadable, ""};
     }
     const std::string status = "HTTP " + std::to_string(reply.http_status);
     return {reply.http_status == 401 ? check_verdict::key_rejected : check_verdict::bad_reply,
@@ -100,6 +106,8 @@ std::string check_line(const std::string& service, const std::string& host, int 
         return start + with_detail("klucz odrzucony", result.detail) + ".";
     case check_verdict::untrusted:
         return start + with_detail("certyfikat serwera niezaufany", result.detail) + ".";
+    case check_verdict::unreadable:
+        return start + "odpowiedź nieczytelna.";
     case check_verdict::unreachable:
         return start + "brak połączenia lub przekroczony czas oczekiwania (" +
                host_and_port(host, default_port) + ").";
@@ -128,7 +136,9 @@ int run_service_check() {
     const check_result storm = check_storm_service();
     std::cout << check_line("Serwis burzowy", storm_host(), 443, storm) << '\n' << std::flush;
     const check_result weather = check_weather_service();
-    std::cout << check_line("Serwis pogodowy", weather_host(), 80, weather) << '\n' << std::flush;
+    std::cout << check_line("Serwis pogodowy", weather_host(), weather_default_port(), weather)
+              << '\n'
+              << std::flush;
     bool all = storm.verdict == check_verdict::works && weather.verdict == check_verdict::works;
     // The broker, when one is set.
     std::optional<mqtt_settings> mqtt;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-enum class check_verdict { works, key_rejected, untrusted, unreachable, bad_reply };
+enum class check_verdict { works, key_rejected, untrusted, unreachable, bad_reply, unreadable };
 
 struct check_result {
     check_verdict verdict;
@@ -12,7 +12,7 @@ struct check_result {
 
 // The storm service's KeyAPI with the key of the run.
 check_result check_storm_service();
-// One current-weather request.
+// One current-weather request; a reply must be JSON to count as working.
 check_result check_weather_service();
 
 // One line about one service, naming its host and, when it could not be reached, its port.

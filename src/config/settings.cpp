@@ -5,13 +5,18 @@
 #include "text/text.h"
 #include "weather/weather_fetch.h"
 
+#include <arpa/inet.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 
 namespace {
 
@@ -39,35 +44,101 @@ std::string weather_key_problem(const std::string& value) {
            (all_of_set(value, "0123456789abcdef") ? length_note(value) : "");
 }
 
-// host[:port]: letters, digits, dots and hyphens, then an optional colon and digits.
-std::string host_problem(const std::string& value) {
-    const std::size_t colon = value.find(':');
-    const std::string name = value.substr(0, colon);
-    const std::string port = colon == std::string::npos ? "1" : value.substr(colon + 1);
-    const char* const host_chars =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-";
-    if (!name.empty() && all_of_set(name, host_chars) && !port.empty() &&
-        all_of_set(port, "0123456789")) {
-        return "";
+constexpr const char* host_form = "oczekiwano nazwy hosta z opcjonalnym :port";
+constexpr const char* port_range = "port musi być liczbą od 1 do 65535";
+
+// Digits naming a port from 1 to 65535 (leading zeros allowed).
+bool valid_port(const std::string& digits) {
+    if (digits.empty() || !all_of_set(digits, "0123456789")) {
+        return false;
     }
-    return "oczekiwano nazwy hosta z opcjonalnym :port, podano „" + strip_control_chars(value) +
-           "”";
+    const std::size_t first = digits.find_first_not_of('0');
+    return first != std::string::npos && digits.size() - first <= 5 &&
+           std::stoul(digits.substr(first)) <= 65535;
 }
 
-// Empty: the system's trust store; else a readable file.
-std::string ca_file_problem(const std::string& value) {
+// host[:port]: letters, digits, dots and hyphens, or an IPv6 address in brackets; then an
+// optional colon and a port from 1 to 65535. What is wrong with it, from `form` on.
+std::string host_port_problem(const std::string& value, const std::string& shown,
+                              const char* form) {
+    const std::string wrong_form = std::string(form) + ", podano „" + shown + "”";
+    std::size_t host_end = 0;
+    if (!value.empty() && value[0] == '[') {
+        host_end = value.find(']');
+        unsigned char address[16];
+        if (host_end == std::string::npos ||
+            inet_pton(AF_INET6, value.substr(1, host_end - 1).c_str(), address) != 1) {
+            return wrong_form;
+        }
+        ++host_end;
+    } else {
+        host_end = std::min(value.find(':'), value.size());
+        const char* const host_chars =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-";
+        if (host_end == 0 || !all_of_set(value.substr(0, host_end), host_chars)) {
+            return wrong_form;
+        }
+    }
+    if (host_end == value.size()) {
+        return "";
+    }
+    const std::string port = value.substr(host_end + 1);
+    if (value[host_end] != ':' || port.empty() || !all_of_set(port, "0123456789")) {
+        return wrong_form;
+    }
+    return valid_port(port) ? "" : std::string(port_range) + ", podano „" + shown + "”";
+}
+
+std::string host_problem(const std::string& value) {
+    return host_port_problem(value, strip_control_chars(value), host_form);
+}
+
+// The weather host: http:// or https:// (or neither), then host[:port] as for the storm host.
+std::string weather_host_problem(const std::string& value) {
+    const weather_address address = split_weather_address(value);
+    const bool known_scheme =
+        value.find("://") == std::string::npos || value.rfind(address.scheme + "://", 0) == 0;
+    return host_port_problem(known_scheme ? address.host : std::string(),
+                             strip_control_chars(value),
+                             "oczekiwano http://, https:// albo samej nazwy hosta z opcjonalnym "
+                             ":port");
+}
+
+// Empty: the system's trust store; else a readable file with at least one PEM certificate.
+// A file setting names a readable regular file (a FIFO or a device is never opened).
+std::string regular_file_problem(const std::string& value) {
     if (value.empty()) {
         return "";
     }
+    const std::string shown = "„" + strip_control_chars(value) + "”";
     struct stat status {};
     if (stat(value.c_str(), &status) != 0 || access(value.c_str(), R_OK) != 0) {
-        return "nie mogę odczytać pliku „" + strip_control_chars(value) +
-               "”: " + std::strerror(errno);
+        return "nie mogę odczytać pliku " + shown + ": " + std::strerror(errno);
     }
     if (!S_ISREG(status.st_mode)) {
-        return "„" + strip_control_chars(value) + "” nie jest zwykłym plikiem";
+        return shown + " nie jest zwykłym plikiem";
     }
     return "";
+}
+
+std::string ca_file_problem(const std::string& value) {
+    const std::string problem = regular_file_problem(value);
+    if (value.empty() || !problem.empty()) {
+        return problem;
+    }
+    const std::string shown = "„" + strip_control_chars(value) + "”";
+    std::unique_ptr<BIO, decltype(&BIO_free)> file(BIO_new_file(value.c_str(), "r"), BIO_free);
+    std::unique_ptr<STACK_OF(X509_INFO), void (*)(STACK_OF(X509_INFO)*)> read(
+        file ? PEM_X509_INFO_read_bio(file.get(), nullptr, nullptr, nullptr) : nullptr,
+        [](STACK_OF(X509_INFO) * infos) { sk_X509_INFO_pop_free(infos, X509_INFO_free); });
+    // What the TLS library could not read stays out of later requests' fault texts.
+    ERR_clear_error();
+    for (int i = 0; read && i < sk_X509_INFO_num(read.get()); ++i) {
+        if (sk_X509_INFO_value(read.get(), i)->x509 != nullptr) {
+            return "";
+        }
+    }
+    return shown + " nie zawiera certyfikatu w formacie PEM";
 }
 
 std::string mqtt_url_problem(const std::string& value) {
@@ -121,9 +192,11 @@ const std::vector<setting_rule>& setting_rules() {
         {"NIMBROVATOR_STORM_CA_FILE", "storm_ca_file", &service_settings::storm_ca_file, false,
          ca_file_problem},
         {"NIMBROVATOR_WEATHER_HOST", "weather_host", &service_settings::weather_host, false,
-         host_problem},
+         weather_host_problem},
         {"NIMBROVATOR_WEATHER_KEY", "weather_key", &service_settings::weather_key, true,
          weather_key_problem},
+        {"NIMBROVATOR_WEATHER_CA_FILE", "weather_ca_file", &service_settings::weather_ca_file,
+         false, ca_file_problem},
         {"NIMBROVATOR_MQTT_URL", "mqtt_url", &service_settings::mqtt_url, false, mqtt_url_problem},
         {"NIMBROVATOR_MQTT_TOPIC", "mqtt_topic", &service_settings::mqtt_topic, false,
          topic_problem},
@@ -135,7 +208,7 @@ const std::vector<setting_rule>& setting_rules() {
         {"NIMBROVATOR_MQTT_PASSWORD", "mqtt_password", &service_settings::mqtt_password, true,
          any_value, true},
         {"NIMBROVATOR_MQTT_PASSWORD_FILE", "mqtt_password_file",
-         &service_settings::mqtt_password_file, false, ca_file_problem},
+         &service_settings::mqtt_password_file, false, regular_file_problem},
         {"NIMBROVATOR_MQTT_CA_FILE", "mqtt_ca_file", &service_settings::mqtt_ca_file, false,
          ca_file_problem},
     };
@@ -149,6 +222,7 @@ service_settings built_in_settings() {
     settings.storm_ca_file.value = NIMBROVATOR_STORM_CA_FILE;
     settings.weather_host.value = NIMBROVATOR_WEATHER_HOST;
     settings.weather_key.value = NIMBROVATOR_WEATHER_KEY;
+    settings.weather_ca_file.value = NIMBROVATOR_WEATHER_CA_FILE;
     settings.mqtt_topic.value = "nimbrovator";
     settings.mqtt_discovery_prefix.value = "homeassistant";
     settings.mqtt_discovery.value = "1";
@@ -204,7 +278,8 @@ void use_settings(const service_settings& settings) {
     const setting& key = settings.storm_key;
     use_storm_service(settings.storm_host.value, settings.storm_ca_file.value,
                       key.source == setting_source::built_in ? std::string() : key.value);
-    use_weather_service(settings.weather_host.value, settings.weather_key.value);
+    use_weather_service(settings.weather_host.value, settings.weather_ca_file.value,
+                        settings.weather_key.value);
 }
 
 const service_settings& settings_in_use() {
@@ -260,9 +335,13 @@ std::string describe_settings(const settings_outcome& outcome) {
         (outcome.file_read ? "\n" : " (nie ma go)\n");
     for (const setting_rule& rule : setting_rules()) {
         const setting& given = outcome.settings.*rule.member;
-        const std::string shown = rule.is_key && !given.value.empty()
-                                      ? mask_key(given.value)
-                                      : strip_control_chars(given.value);
+        std::string shown = rule.is_key && !given.value.empty() ? mask_key(given.value)
+                                                                : strip_control_chars(given.value);
+        if (rule.member == &service_settings::weather_host) {
+            // A host without a scheme goes over plain HTTP: that is shown.
+            const weather_address address = split_weather_address(given.value);
+            shown = address.scheme + "://" + strip_control_chars(address.host);
+        }
         text += std::string(rule.file_name) + " = " + shown + "  # " + source_name(given) +
                 given.origin + "\n";
     }

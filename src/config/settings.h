@@ -20,8 +20,9 @@ struct service_settings {
     setting storm_host;
     setting storm_key;
     setting storm_ca_file;
-    setting weather_host;
+    setting weather_host; // [http:// or https://]host[:port]; no scheme: http
     setting weather_key;
+    setting weather_ca_file;
     // Publishing from the watch to an MQTT broker.
     setting mqtt_url;
     setting mqtt_topic;

@@ -1,11 +1,15 @@
 // The configuration file: "name = value" lines and "#" comments, read with inih.
 #include "config/settings.h"
 
+#include "text/text.h"
+
+#include <fcntl.h>
 #include <ini.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,32 +18,56 @@
 
 namespace {
 
-struct file_closer {
+struct stream_closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
-using file_handle = std::unique_ptr<std::FILE, file_closer>;
+using stream_handle = std::unique_ptr<std::FILE, stream_closer>;
 
-// What the parser's callbacks share: the file, the number of the line being read, and where
-// the values go.
+// A configuration file is small: anything larger is no configuration file.
+constexpr std::size_t max_config_bytes = 64 * 1024;
+
+// What the parser's callbacks share: the file's text, where the next line starts, the number
+// of the line being read, and where the values go.
 struct parse_state {
-    std::FILE* file;
+    const std::string& text;
     const std::string& path;
     settings_outcome& outcome;
+    std::size_t next = 0;
     int line = 0;
-    bool at_line_start = true;
     bool holds_key = false;
 };
 
-// Reads like fgets and counts lines (a line longer than the buffer arrives in pieces).
-char* read_counting_lines(char* buffer, int size, void* stream) {
+// Gives the parser one whole line at a time, so that its number is known and no piece of a
+// line is ever read as a line of its own. A line with a NUL byte (which would end it early)
+// or too long for the parser's buffer is refused, and the parser gets an empty line instead.
+char* read_whole_line(char* buffer, int size, void* stream) {
     auto* state = static_cast<parse_state*>(stream);
-    char* got = std::fgets(buffer, size, state->file);
-    if (got != nullptr) {
-        state->line += state->at_line_start ? 1 : 0;
-        const std::size_t length = std::strlen(got);
-        state->at_line_start = length > 0 && got[length - 1] == '\n';
+    if (state->next >= state->text.size() || size < 2) {
+        return nullptr;
     }
-    return got;
+    const std::size_t end = std::min(state->text.find('\n', state->next), state->text.size());
+    const std::string line = state->text.substr(state->next, end + 1 - state->next);
+    state->next = end + 1;
+    ++state->line;
+    const std::string where = state->path + ":" + std::to_string(state->line);
+    std::string given = line;
+    if (line.find('\0') != std::string::npos) {
+        state->outcome.errors.push_back(where + ": wiersz zawiera bajt zerowy.");
+        given = "\n";
+    } else if (line.size() + 1 > static_cast<std::size_t>(size)) {
+        state->outcome.errors.push_back(where + ": wiersz jest za długi.");
+        given = "\n";
+    }
+    given.copy(buffer, given.size());
+    buffer[given.size()] = '\0';
+    return buffer;
+}
+
+// A name from the file as the messages show it: without control characters, and only the
+// first characters of a long one (it may be a key pasted in the wrong place).
+std::string shown_name(const std::string& name) {
+    const std::string clean = strip_control_chars(name);
+    return clean.size() <= 16 ? clean : mask_key(clean);
 }
 
 const setting_rule* find_rule(const std::string& file_name) {
@@ -57,9 +85,9 @@ int take_entry(void* user, const char* section, const char* name, const char* va
     const setting_rule* rule = find_rule(name);
     if (section[0] != '\0') {
         state->outcome.errors.push_back(where + ": ustawienia nie należą do sekcji [" +
-                                        std::string(section) + "].");
+                                        shown_name(section) + "].");
     } else if (rule == nullptr) {
-        state->outcome.errors.push_back(where + ": nieznane ustawienie „" + std::string(name) +
+        state->outcome.errors.push_back(where + ": nieznane ustawienie „" + shown_name(name) +
                                         "”.");
     } else if (rule->environment_only) {
         state->outcome.errors.push_back(
@@ -73,10 +101,8 @@ int take_entry(void* user, const char* section, const char* name, const char* va
 }
 
 // ssh's rule for private keys: a file with a key should be readable by its owner alone.
-void check_permissions(std::FILE* file, const parse_state& state) {
-    struct stat status {};
-    if (!state.holds_key || fstat(fileno(file), &status) != 0 ||
-        (status.st_mode & (S_IRGRP | S_IROTH)) == 0) {
+void check_permissions(const struct stat& status, const parse_state& state) {
+    if (!state.holds_key || (status.st_mode & (S_IRGRP | S_IROTH)) == 0) {
         return;
     }
     char mode[8];
@@ -107,9 +133,39 @@ std::string config_file_path() {
     return home != nullptr ? std::string(home) + "/.config/nimbrovator/config" : std::string();
 }
 
+namespace {
+
+// The file's text, read without blocking on a FIFO or a device: only a regular file of at
+// most max_config_bytes is read. False (after the error) when it cannot be read.
+bool read_config_text(std::FILE* file, const std::string& path, struct stat& status,
+                      std::string& text, settings_outcome& outcome) {
+    const std::string named = "Plik konfiguracji " + path;
+    if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) {
+        outcome.errors.push_back(named + " nie jest zwykłym plikiem.");
+        return false;
+    }
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, got);
+        if (text.size() > max_config_bytes) {
+            outcome.errors.push_back(named + " jest większy niż 64 KiB.");
+            return false;
+        }
+    }
+    if (std::ferror(file)) {
+        outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ": " +
+                                 std::strerror(errno) + ".");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void read_config_file(const std::string& path, settings_outcome& outcome) {
-    file_handle file(std::fopen(path.c_str(), "r"));
-    if (!file) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         // A path that cannot name a file (no such file or directory, or too long) is no file.
         if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG) {
             outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ": " +
@@ -117,19 +173,36 @@ void read_config_file(const std::string& path, settings_outcome& outcome) {
         }
         return;
     }
+    const stream_handle file(fdopen(fd, "r"));
+    if (!file) {
+        close(fd);
+        outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ": " +
+                                 std::strerror(errno) + ".");
+        return;
+    }
     outcome.file_read = true;
+    struct stat status {};
+    std::string text;
+    if (!read_config_text(file.get(), path, status, text, outcome)) {
+        return;
+    }
     // "#" starts a comment, also after a value; a value does not continue on the next line.
+    // The line buffer holds any line of a file the size allowed.
     static char comment_prefixes[] = "#;";
     ini_allow_multiline = false;
     ini_allow_inline_comments = true;
     ini_inline_comment_prefixes = comment_prefixes;
-    parse_state state{file.get(), path, outcome};
-    const int failed_line = ini_parse_stream(read_counting_lines, &state, take_entry, &state);
+    ini_use_stack = false;
+    ini_allow_realloc = false;
+    ini_initial_alloc = static_cast<int>(max_config_bytes) + 3;
+    ini_max_line = ini_initial_alloc;
+    parse_state state{text, path, outcome};
+    const int failed_line = ini_parse_stream(read_whole_line, &state, take_entry, &state);
     if (failed_line > 0) {
         outcome.errors.push_back(path + ":" + std::to_string(failed_line) +
                                  ": wiersz nie ma postaci „nazwa = wartość”.");
     } else if (failed_line < 0) {
         outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ".");
     }
-    check_permissions(file.get(), state);
+    check_permissions(status, state);
 }

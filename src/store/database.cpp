@@ -1,9 +1,11 @@
 #include "store/database.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -190,23 +192,55 @@ int insert_city(const std::string& db_path, const std::string& town, const std::
     return run_write(db_path, insert_city_sql, {&town, &y, &x}, true);
 }
 
-std::vector<std::string> cached_town_names(const std::string& db_path) {
-    std::vector<std::string> names;
+bool cached_town_names(const std::string& db_path, std::vector<std::string>& names,
+                       std::string& error) {
+    names.clear();
+    if (access(db_path.c_str(), F_OK) != 0 && errno == ENOENT) {
+        return true;
+    }
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(db_path.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr);
     Connection db(raw);
+    if (rc != SQLITE_OK) {
+        error = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
+        return false;
+    }
     wait_for_locks_within_budget(db.get());
+    // A database without the town table (made by another program, or never finished) has no
+    // towns; asking sqlite_master reads the schema, which fails on a locked or foreign file.
     sqlite3_stmt* raw_statement = nullptr;
-    if (rc != SQLITE_OK || sqlite3_prepare_v2(db.get(), "SELECT CITY FROM CITIES;", -1,
-                                              &raw_statement, nullptr) != SQLITE_OK) {
-        return names;
+    if (sqlite3_prepare_v2(db.get(),
+                           "SELECT COUNT(*) FROM sqlite_master WHERE type = 'table' AND "
+                           "name = 'CITIES';",
+                           -1, &raw_statement, nullptr) != SQLITE_OK) {
+        error = sqlite3_errmsg(db.get());
+        return false;
+    }
+    Statement has_table(raw_statement);
+    if (sqlite3_step(has_table.get()) != SQLITE_ROW) {
+        error = sqlite3_errmsg(db.get());
+        return false;
+    }
+    if (sqlite3_column_int(has_table.get(), 0) == 0) {
+        return true;
+    }
+    if (sqlite3_prepare_v2(db.get(), "SELECT CITY FROM CITIES;", -1, &raw_statement, nullptr) !=
+        SQLITE_OK) {
+        error = sqlite3_errmsg(db.get());
+        return false;
     }
     Statement statement(raw_statement);
-    while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(statement.get())) == SQLITE_ROW) {
         const unsigned char* name = sqlite3_column_text(statement.get(), 0);
         if (name != nullptr) {
             names.emplace_back(reinterpret_cast<const char*>(name));
         }
     }
-    return names;
+    if (step != SQLITE_DONE) {
+        error = sqlite3_errmsg(db.get());
+        names.clear();
+        return false;
+    }
+    return true;
 }

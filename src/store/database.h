@@ -31,7 +31,9 @@ int find_city(const std::string& db_path, const std::string& town, std::string& 
 int insert_city(const std::string& db_path, const std::string& town, const std::string& y,
                 const std::string& x);
 // The names of the cached towns, in no particular order. Opens the file read-only: a missing
-// file or table gives no names and nothing is created.
-std::vector<std::string> cached_town_names(const std::string& db_path);
+// file or table gives no names and nothing is created. False, with SQLite's message in `error`,
+// when the file is there but cannot be read (locked past the wait, not a database, damaged).
+bool cached_town_names(const std::string& db_path, std::vector<std::string>& names,
+                       std::string& error);
 // The first whitespace-delimited word of the text; empty for a null text.
 std::string first_word(const char* text);

@@ -7,6 +7,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdlib>
 #include <exception>
 #include <future>
 #include <iostream>
@@ -56,6 +57,24 @@ bool parse_json(const std::string& text, Json::Value& document) {
     }
 }
 
+// The server must show a certificate of a trusted CA for the URL's host (libcurl's own check:
+// a wildcard only as a whole first label, the common name only without alternative names)
+// before the request, and with it the key, is sent. Trusted: exactly the CA file, else the
+// system's hashed CA directory, never the whole bundle (parsing that costs more than a run).
+void trust_for_weather(CURL* curl, const std::string& ca_file) {
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!ca_file.empty()) {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file.c_str());
+        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+        return;
+    }
+    const char* dir = std::getenv("SSL_CERT_DIR");
+    curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(curl, CURLOPT_CAPATH,
+                     dir != nullptr && dir[0] != '\0' ? dir : "/etc/ssl/certs");
+}
+
 weather_reply fetch_from_service(const std::string& path_and_query) {
     const weather_endpoint& endpoint = weather_service_endpoint();
     const std::string url = endpoint.base_url + path_and_query;
@@ -72,9 +91,22 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, endpoint.connect_timeout_ms);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, endpoint.transfer_timeout_ms);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    const bool tls = url.rfind("https://", 0) == 0;
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http");
+    if (tls) {
+        trust_for_weather(curl, endpoint.ca_file);
+    }
+    char failure[CURL_ERROR_SIZE] = "";
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, failure);
     // Whatever arrived is handed on: for the text report a failed transfer shows up as an
     // empty or malformed body.
-    reply.transferred = curl_easy_perform(curl) == CURLE_OK;
+    const CURLcode code = curl_easy_perform(curl);
+    reply.transferred = code == CURLE_OK;
+    if (code != CURLE_OK) {
+        reply.failure = failure[0] != '\0' ? failure : curl_easy_strerror(code);
+        reply.untrusted =
+            code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE;
+    }
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http_status);
     curl_off_t retry_after = 0;
     if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
@@ -156,24 +188,45 @@ std::string fetch(const std::string& path_and_query) {
 }
 
 // The service of this run: the host shown in messages and the key sent with every request.
-std::string service_host = NIMBROVATOR_WEATHER_HOST;
+std::string service_host = split_weather_address(NIMBROVATOR_WEATHER_HOST).host;
 std::string service_key = NIMBROVATOR_WEATHER_KEY;
+
+std::string base_url(const weather_address& address) {
+    return address.scheme + "://" + address.host;
+}
 
 } // namespace
 
-void use_weather_service(const std::string& host, const std::string& key) {
-    service_host = host;
+weather_address split_weather_address(const std::string& setting) {
+    for (const char* scheme : {"https", "http"}) {
+        const std::string prefix = std::string(scheme) + "://";
+        if (setting.rfind(prefix, 0) == 0) {
+            return {scheme, setting.substr(prefix.size())};
+        }
+    }
+    return {"http", setting};
+}
+
+void use_weather_service(const std::string& host_setting, const std::string& ca_file,
+                         const std::string& key) {
+    const weather_address address = split_weather_address(host_setting);
+    service_host = address.host;
     service_key = key;
-    weather_service_endpoint().base_url = "http://" + host;
+    weather_service_endpoint().base_url = base_url(address);
+    weather_service_endpoint().ca_file = ca_file;
 }
 
 const std::string& weather_host() {
     return service_host;
 }
 
+int weather_default_port() {
+    return weather_service_endpoint().base_url.rfind("https://", 0) == 0 ? 443 : 80;
+}
+
 weather_endpoint& weather_service_endpoint() {
-    static weather_endpoint endpoint{std::string("http://") + NIMBROVATOR_WEATHER_HOST, 10000,
-                                     30000};
+    static weather_endpoint endpoint{base_url(split_weather_address(NIMBROVATOR_WEATHER_HOST)),
+                                     10000, 30000, NIMBROVATOR_WEATHER_CA_FILE};
     return endpoint;
 }
 

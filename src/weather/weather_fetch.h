@@ -14,14 +14,30 @@ struct weather_endpoint {
     std::string base_url; // scheme and host[:port], no trailing slash
     long connect_timeout_ms;
     long transfer_timeout_ms;
+    // Over https: the PEM file of the CAs trusted, and only those; empty: the system's CA
+    // directory (/etc/ssl/certs, or $SSL_CERT_DIR). The server's name is checked either way.
+    std::string ca_file = std::string();
 };
 weather_endpoint& weather_service_endpoint();
 
-// The weather service of this run: host[:port] and key (the built-in ones until this is called).
-// Points weather_service_endpoint() at the host.
-void use_weather_service(const std::string& host, const std::string& key);
-// The service's host[:port], as shown in the program's messages.
+// A weather host setting, "https://host[:port]", "http://host[:port]" or "host[:port]" (plain
+// HTTP, as the service was first reached), as its scheme ("http" or "https") and host[:port].
+// Another scheme is left in the host.
+struct weather_address {
+    std::string scheme;
+    std::string host;
+};
+weather_address split_weather_address(const std::string& setting);
+
+// The weather service of this run: its host setting, the CA file for https (empty: the
+// system's) and the key (the built-in ones until this is called). Points
+// weather_service_endpoint() at the host.
+void use_weather_service(const std::string& host_setting, const std::string& ca_file,
+                         const std::string& key);
+// The service's host[:port] without the scheme, as shown in the program's messages.
 const std::string& weather_host();
+// The port requests go to when the host names none: 443 for https, else 80.
+int weather_default_port();
 
 // A reply body larger than this is refused and treated like a malformed reply.
 constexpr std::size_t max_weather_reply_bytes = 1024 * 1024;
@@ -41,6 +57,8 @@ struct weather_reply {
     long retry_after_s = -1; // the reply's Retry-After, when it has one
     long age_s = 0;          // seconds since the reply was fetched (from the reply cache)
     bool stale = false;      // the request failed; this is the last usable reply
+    bool untrusted = false;  // the server's certificate was refused: nothing was sent
+    std::string failure;     // why the transfer failed, in the transfer library's words
 };
 // One GET, through the reply cache when its policy is on; only usable replies (HTTP 200 with a
 // JSON object that has "main" or "list") are stored.

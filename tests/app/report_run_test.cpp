@@ -13,6 +13,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -365,6 +366,53 @@ TEST_F(ReportRunTest, JsonAndLineFormsGiveTheFactsOfTheTextReport) {
     EXPECT_EQ(parsed(run({"--json", "Kraków"}).out)["town"]["from_cache"], true);
     EXPECT_EQ(run({"-h"}, "\n").out.rfind("Co nowego", 0), std::string::npos)
         << "the machine forms leave the first-run screen to the first interactive run";
+}
+
+// The weather over HTTPS: with a certificate of the trusted CA for its host the reports arrive as
+// over plain HTTP, by the same path and query; with any other certificate no request is sent (the
+// key never leaves) and the reports fail with their usual messages, which name the host.
+TEST_F(ReportRunTest, WeatherOverHttpsNeedsATrustedCertificateForItsHost) {
+    first_run_done();
+    for (const std::string cert :
+         {"server", "other-server", "wrong-host-server", "expired-server"}) {
+        SCOPED_TRACE(cert);
+        fake_weather_service_handle tls = start_fake_weather_service_tls(
+            TEST_PKI_DIR "/" + cert + ".pem", TEST_PKI_DIR "/" + cert + ".key");
+        ASSERT_TRUE(tls);
+        fake_reply current;
+        current.body = json_text(full_current_weather());
+        set_fake_reply(*tls, current_weather_endpoint, current);
+        const std::string host = "localhost:" + std::to_string(fake_service_port(*tls));
+        const std::vector<std::string> environment = {"NIMBROVATOR_WEATHER_HOST=https://" + host,
+                                                      "NIMBROVATOR_WEATHER_CA_FILE=" TEST_PKI_DIR
+                                                      "/ca.pem"};
+        const ProgramResult classic = run({"Kraków", "30"}, "", environment);
+        const ProgramResult json = run({"--json", "Kraków", "30"}, "", environment);
+        EXPECT_EQ(report_schema_violations(json.out), "");
+        const Json::Value document = parsed(json.out);
+        const std::string fetching = "Pobieram aktualną pogodę z serwera " + host + "...\n";
+        if (cert == "server") {
+            EXPECT_NE(classic.out.find(fetching + "\nCzas pomiaru: 2017.05.06 godz. 14:30\n"),
+                      std::string::npos)
+                << classic.out;
+            EXPECT_EQ(document["current_weather"]["temperature_c"].asDouble(), 18.3);
+            const std::vector<std::string> asked = recorded_requests(*tls);
+            EXPECT_NE(std::find(asked.begin(), asked.end(),
+                                "/data/2.5/weather?q=Krak%C3%B3w&units=metric&lang=pl&APPID=" +
+                                    std::string(NIMBROVATOR_WEATHER_KEY)),
+                      asked.end());
+            continue;
+        }
+        EXPECT_NE(classic.out.find(fetching + "Odebrałem nieprawidłowe dane z serwera, spróbuj "
+                                              "ponownie!\n"),
+                  std::string::npos)
+            << classic.out;
+        EXPECT_TRUE(document["current_weather"].isNull());
+        ASSERT_GE(document["errors"].size(), 1u);
+        EXPECT_EQ(document["errors"][0]["source"], "weather");
+        EXPECT_EQ(document["errors"][0]["message"], "Brak połączenia z serwerem " + host + ".");
+        EXPECT_EQ(recorded_requests(*tls), std::vector<std::string>()) << "the key was sent";
+    }
 }
 
 TEST_F(ReportRunTest, MachineFormsSayWhatFailedAndExitWithOne) {

@@ -41,6 +41,7 @@ struct check_case {
     int weather_status; // 0: nothing listens
     std::string storm_says;
     std::string weather_says;
+    std::string weather_body = ""; // empty: a reply shaped like the service's for the status
 };
 
 TEST(ServiceCheck, NamesEachOutcomeOfEachService) {
@@ -56,6 +57,8 @@ TEST(ServiceCheck, NamesEachOutcomeOfEachService) {
          "działa, klucz przyjęty."},
         {"another host's certificate", "wrong-host-server", storm_answer::accepted, 200, "mismatch",
          "działa, klucz przyjęty."},
+        {"weather reply not JSON", "server", storm_answer::accepted, 200, "działa, klucz przyjęty.",
+         "odpowiedź nieczytelna.", "hello"},
         {"nothing listens", "", storm_answer::accepted, 0,
          "brak połączenia lub przekroczony czas oczekiwania (host localhost, port ",
          "brak połączenia lub przekroczony czas oczekiwania (host 127.0.0.1, port "},
@@ -82,8 +85,10 @@ TEST(ServiceCheck, NamesEachOutcomeOfEachService) {
             ASSERT_TRUE(weather);
             fake_reply reply;
             reply.status = c.weather_status;
-            reply.body = c.weather_status == 200 ? json_text(full_current_weather())
-                                                 : "{\"cod\":401,\"message\":\"Invalid API key\"}";
+            reply.body = !c.weather_body.empty() ? c.weather_body
+                         : c.weather_status == 200
+                             ? json_text(full_current_weather())
+                             : "{\"cod\":401,\"message\":\"Invalid API key\"}";
             set_fake_reply(*weather, current_weather_endpoint, reply);
         }
         const std::string storm_host =
@@ -114,6 +119,42 @@ TEST(ServiceCheck, NamesEachOutcomeOfEachService) {
             ASSERT_EQ(asked.size(), 1u);
             EXPECT_NE(asked[0].find("APPID=" + weather_key), std::string::npos) << asked[0];
         }
+    }
+}
+
+// The weather service over HTTPS is checked as the storm service is: a certificate of a trusted CA,
+// for the host's name, still valid; else no request is sent and the line names the problem.
+TEST(ServiceCheck, NamesACertificateProblemOfTheWeatherService) {
+    const std::string untrusted = "certyfikat serwera niezaufany (SSL certificate problem: ";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"server", "działa, klucz przyjęty."},
+        {"other-server", untrusted + "unable to get local issuer certificate)."},
+        {"expired-server", untrusted + "certificate has expired)."},
+        {"wrong-host-server", "certyfikat serwera niezaufany (SSL: no alternative certificate "
+                              "subject name matches target host name 'localhost')."},
+        {"star-server", "certyfikat serwera niezaufany (SSL: no alternative certificate subject "
+                        "name matches target host name 'localhost')."},
+        {"local-star-server", "certyfikat serwera niezaufany (SSL: no alternative certificate "
+                              "subject name matches target host name 'localhost')."},
+    };
+    for (const auto& [cert, says] : cases) {
+        SCOPED_TRACE(cert);
+        fake_weather_service_handle weather = start_fake_weather_service_tls(
+            pki_dir + "/" + cert + ".pem", pki_dir + "/" + cert + ".key");
+        ASSERT_TRUE(weather);
+        fake_reply reply;
+        reply.body = json_text(full_current_weather());
+        set_fake_reply(*weather, current_weather_endpoint, reply);
+        const std::string host = "localhost:" + std::to_string(fake_service_port(*weather));
+        TempDir home;
+        const ProgramResult result = run(home.path, {"--check"},
+                                         {"NIMBROVATOR_WEATHER_HOST=https://" + host,
+                                          "NIMBROVATOR_WEATHER_CA_FILE=" + pki_dir + "/ca.pem",
+                                          "NIMBROVATOR_WEATHER_KEY=" + weather_key});
+        EXPECT_NE(result.out.find("\nSerwis pogodowy (" + host + "): " + says + "\n"),
+                  std::string::npos)
+            << result.out;
+        EXPECT_EQ(recorded_requests(*weather).size(), cert == "server" ? 1u : 0u);
     }
 }
 

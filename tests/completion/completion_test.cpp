@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +48,29 @@ TEST_F(CompletionTest, TownsAreListedSortedAndNothingIsCreated) {
     EXPECT_EQ(listed.err, "");
 }
 
+// A database that cannot be read is no empty list: completion would offer nothing and no one
+// would learn why.
+TEST_F(CompletionTest, AnUnreadableDatabaseIsReportedWithStatusOne) {
+    cache_towns({"Kraków"});
+    const std::string db = home.path + "/.nimbrovator/zagrozenia_pogodowe.db";
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const ProgramResult locked = run(NIMBROVATOR_BINARY, {"--towns"});
+    sqlite3_close(holder);
+    EXPECT_EQ(locked.exit_code, 1);
+    EXPECT_EQ(locked.out, "");
+    EXPECT_EQ(locked.err,
+              "Nie mogę odczytać miejscowości z bazy danych " + db + ": database is locked\n");
+
+    write_file(db, std::string(4096, 'x'));
+    const ProgramResult corrupt = run(NIMBROVATOR_BINARY, {"--towns"});
+    EXPECT_EQ(corrupt.exit_code, 1);
+    EXPECT_EQ(corrupt.out, "");
+    EXPECT_EQ(corrupt.err,
+              "Nie mogę odczytać miejscowości z bazy danych " + db + ": file is not a database\n");
+}
+
 TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
     cache_towns({"Zielona Góra", "Zielonka", "Łódź", "Kraków"});
     struct completion_case {
@@ -79,6 +103,33 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         const ProgramResult result = run("/bin/bash", args);
         EXPECT_EQ(result.exit_code, 0) << result.err;
         EXPECT_EQ(result.out, c.offered);
+    }
+}
+
+// Completion reads the typed words as text: a command substitution on the line never runs.
+TEST_F(CompletionTest, BashNeverRunsWhatIsTyped) {
+    cache_towns({"Kraków"});
+    const std::string marker = home.path + "/marker";
+    struct typed_case {
+        std::vector<std::string> words; // the command word first; the last is completed
+        std::string offered;
+    };
+    const std::vector<typed_case> cases = {
+        {{NIMBROVATOR_BINARY, "$(touch " + marker + ")"}, "[]\n"},
+        {{NIMBROVATOR_BINARY, "\"$(touch " + marker + ")"}, "[]\n"},
+        {{NIMBROVATOR_BINARY, "`touch " + marker + "`"}, "[]\n"},
+        {{NIMBROVATOR_BINARY, "'Kr"}, "[Kraków]\n"},
+        {{"$(touch " + marker + ")/nimbrovator", "Kr"}, "[]\n"},
+    };
+    for (const typed_case& c : cases) {
+        SCOPED_TRACE(c.words.front() + " " + c.words.back());
+        std::vector<std::string> args = {DRIVE_COMPLETION_SCRIPT, BASH_COMPLETION_FILE};
+        args.insert(args.end(), c.words.begin(), c.words.end());
+        const ProgramResult result = run("/bin/bash", args);
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(result.out, c.offered);
+        EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a typed command ran";
+        unlink(marker.c_str());
     }
 }
 

@@ -7,13 +7,21 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const std::string storm_key_a = "a1b2c3d4e5f60718293a4b5c6d7e8f9012345678";
 const std::string storm_key_b = "BEEF00112233445566778899aabbccddeeff0011";
 const std::string weather_key_a = "0123456789abcdef0123456789abcdef";
+// The built-in weather host as --config shows it: with its scheme, http when it names none.
+const std::string built_in_weather_host =
+    std::string(NIMBROVATOR_WEATHER_HOST).find("://") == std::string::npos
+        ? "http://" NIMBROVATOR_WEATHER_HOST
+        : NIMBROVATOR_WEATHER_HOST;
 
 class ConfigRunTest : public ::testing::Test {
   protected:
@@ -56,12 +64,12 @@ TEST_F(ConfigRunTest, EnvironmentOverridesTheFileWhichOverridesTheBuild) {
          {},
          "",
          {"storm_host = " NIMBROVATOR_STORM_HOST "  # wbudowane\n",
-          "weather_host = " NIMBROVATOR_WEATHER_HOST "  # wbudowane\n"}},
+          "weather_host = " + built_in_weather_host + "  # wbudowane\n"}},
         {"file",
          {},
          "# own keys\nstorm_key = " + storm_key_a + "\n\nweather_host = pogoda.example:8080\n",
          {"storm_key = a1b2…  # plik " + file_line + "2\n",
-          "weather_host = pogoda.example:8080  # plik " + file_line + "4\n",
+          "weather_host = http://pogoda.example:8080  # plik " + file_line + "4\n",
           "storm_host = " NIMBROVATOR_STORM_HOST "  # wbudowane\n"}},
         {"environment over file",
          {"NIMBROVATOR_STORM_KEY=" + storm_key_b, "NIMBROVATOR_WEATHER_KEY=" + weather_key_a},
@@ -69,6 +77,16 @@ TEST_F(ConfigRunTest, EnvironmentOverridesTheFileWhichOverridesTheBuild) {
          {"storm_key = BEEF…  # zmienna środowiskowa NIMBROVATOR_STORM_KEY\n",
           "weather_key = 0123…  # zmienna środowiskowa NIMBROVATOR_WEATHER_KEY\n",
           "storm_host = burze.example  # plik " + file_line + "2\n"}},
+        {"a long comment is one line, never a setting",
+         {},
+         "# " + std::string(200, 'x') + " storm_host = evil.example.com\nweather_host = pogoda\n",
+         {"storm_host = " NIMBROVATOR_STORM_HOST "  # wbudowane\n",
+          "weather_host = http://pogoda  # plik " + file_line + "2\n"}},
+        {"schemes and a bracketed IPv6 address",
+         {"NIMBROVATOR_STORM_HOST=[::1]:8443", "NIMBROVATOR_WEATHER_HOST=https://[::1]:65535"},
+         "weather_host = http://pogoda.example:8080\n",
+         {"storm_host = [::1]:8443  # zmienna środowiskowa NIMBROVATOR_STORM_HOST\n",
+          "weather_host = https://[::1]:65535  # zmienna środowiskowa NIMBROVATOR_WEATHER_HOST\n"}},
     };
     for (const precedence_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -91,10 +109,20 @@ TEST_F(ConfigRunTest, EnvironmentOverridesTheFileWhichOverridesTheBuild) {
 
 struct bad_value_case {
     std::string name;
-    std::vector<std::string> environment;
+    std::vector<std::string> environment; // with @HOME@ for the home directory
     std::string file;
     std::string message; // the whole of standard error, with @CONFIG@ for the file's path
 };
+
+std::string with_paths(std::string text, const std::string& config, const std::string& home) {
+    for (const auto& [mark, path] : {std::pair<std::string, std::string>{"@CONFIG@", config},
+                                     std::pair<std::string, std::string>{"@HOME@", home}}) {
+        for (std::size_t at = text.find(mark); at != std::string::npos; at = text.find(mark)) {
+            text.replace(at, mark.size(), path);
+        }
+    }
+    return text;
+}
 
 TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
     const std::vector<bad_value_case> cases = {
@@ -116,8 +144,8 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
         {"port without digits",
          {},
          "weather_host = pogoda.example:\n",
-         "@CONFIG@:1: weather_host: oczekiwano nazwy hosta z opcjonalnym :port, podano "
-         "„pogoda.example:”.\n"},
+         "@CONFIG@:1: weather_host: oczekiwano http://, https:// albo samej nazwy hosta z "
+         "opcjonalnym :port, podano „pogoda.example:”.\n"},
         {"missing CA file",
          {"NIMBROVATOR_STORM_CA_FILE=/nonexistent/ca.pem"},
          "",
@@ -131,24 +159,104 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
          {},
          "storm_host = a\nstorm_key\n",
          "@CONFIG@:2: wiersz nie ma postaci „nazwa = wartość”.\n"},
+        {"port above 65535",
+         {"NIMBROVATOR_STORM_HOST=localhost:117979"},
+         "",
+         "Zmienna środowiskowa NIMBROVATOR_STORM_HOST: port musi być liczbą od 1 do 65535, "
+         "podano „localhost:117979”.\n"},
+        {"port 0 and a port of many digits",
+         {"NIMBROVATOR_WEATHER_HOST=https://pogoda.example:000000000000000000000443000"},
+         "storm_host = burze.example:0\n",
+         "@CONFIG@:1: storm_host: port musi być liczbą od 1 do 65535, podano "
+         "„burze.example:0”.\nZmienna środowiskowa NIMBROVATOR_WEATHER_HOST: port musi być "
+         "liczbą od 1 do 65535, podano „https://pogoda.example:000000000000000000000443000”.\n"},
+        {"another scheme, an unbracketed IPv6 address",
+         {"NIMBROVATOR_WEATHER_HOST=ftp://pogoda.example", "NIMBROVATOR_STORM_HOST=::1"},
+         "",
+         "Zmienna środowiskowa NIMBROVATOR_STORM_HOST: oczekiwano nazwy hosta z opcjonalnym "
+         ":port, podano „::1”.\nZmienna środowiskowa NIMBROVATOR_WEATHER_HOST: oczekiwano "
+         "http://, https:// albo samej nazwy hosta z opcjonalnym :port, podano "
+         "„ftp://pogoda.example”.\n"},
+        {"a 300-character path is read whole",
+         {},
+         "storm_ca_file = /nonexistent/" + std::string(300, 'p') + "\n",
+         "@CONFIG@:1: storm_ca_file: nie mogę odczytać pliku „/nonexistent/" +
+             std::string(300, 'p') + "”: No such file or directory.\n"},
+        {"empty and garbage CA files",
+         {"NIMBROVATOR_STORM_CA_FILE=@HOME@/garbage.pem",
+          "NIMBROVATOR_WEATHER_CA_FILE=@HOME@/empty.pem"},
+         "",
+         "Zmienna środowiskowa NIMBROVATOR_STORM_CA_FILE: „@HOME@/garbage.pem” nie zawiera "
+         "certyfikatu w formacie PEM.\nZmienna środowiskowa NIMBROVATOR_WEATHER_CA_FILE: "
+         "„@HOME@/empty.pem” nie zawiera certyfikatu w formacie PEM.\n"},
+        {"a NUL byte keeps the line numbers",
+         {},
+         std::string("storm_host = a") + '\0' + "b\nstorm_klucz = 1\n",
+         "@CONFIG@:1: wiersz zawiera bajt zerowy.\n"
+         "@CONFIG@:2: nieznane ustawienie „storm_klucz”.\n"},
+        {"controls in a name, a key as a name",
+         {},
+         "st\x1b[31morm = 1\n0123456789abcdef0123456789abcdef = 1\n[s\x1b[2Jx]\na = 1\n",
+         "@CONFIG@:1: nieznane ustawienie „st[31morm”.\n"
+         "@CONFIG@:2: nieznane ustawienie „0123…”.\n"
+         "@CONFIG@:4: ustawienia nie należą do sekcji [s[2Jx].\n"},
     };
+    write_file(home.path + "/empty.pem", "");
+    write_file(home.path + "/garbage.pem", "-----BEGIN CERTIFICATE-----\nnonsense\n");
     for (const bad_value_case& c : cases) {
         SCOPED_TRACE(c.name);
         write_config(c.file);
+        std::vector<std::string> environment;
+        for (const std::string& entry : c.environment) {
+            environment.push_back(with_paths(entry, config_path(), home.path));
+        }
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{"Kraków"}, std::vector<std::string>{"--check"}}) {
-            const ProgramResult result = run(args, c.environment);
-            std::string expected = c.message;
-            const std::size_t at = expected.find("@CONFIG@");
-            if (at != std::string::npos) {
-                expected.replace(at, 8, config_path());
-            }
+            const ProgramResult result = run(args, environment);
+            const std::string expected = with_paths(c.message, config_path(), home.path);
             EXPECT_EQ(result.exit_code, 2);
             EXPECT_EQ(result.err, expected);
             EXPECT_EQ(result.out, "");
         }
         EXPECT_FALSE(program_dir_made());
     }
+}
+
+// Whatever the configuration path names, the run neither blocks nor reads without end.
+TEST_F(ConfigRunTest, AConfigurationPathThatIsNoRegularFileIsRefused) {
+    struct path_case {
+        std::string name;
+        std::function<void(const std::string& path)> make;
+        std::string problem;
+    };
+    const std::string not_regular = "nie jest zwykłym plikiem.\n";
+    const std::vector<path_case> cases = {
+        {"directory", [](const std::string& path) { mkdir(path.c_str(), 0700); }, not_regular},
+        {"FIFO", [](const std::string& path) { mkfifo(path.c_str(), 0600); }, not_regular},
+        {"link to /dev/zero", [](const std::string& path) { symlink("/dev/zero", path.c_str()); },
+         not_regular},
+        {"link to /dev/urandom",
+         [](const std::string& path) { symlink("/dev/urandom", path.c_str()); }, not_regular},
+        {"70 KiB of comments",
+         [](const std::string& path) { write_file(path, std::string(70 * 1024, '#')); },
+         "jest większy niż 64 KiB.\n"},
+    };
+    write_config("");
+    for (const path_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(config_path().c_str());
+        rmdir(config_path().c_str());
+        c.make(config_path());
+        ProgramRun run;
+        run.args = {"--config"};
+        run.home = home.path;
+        run.timeout_seconds = 5;
+        const ProgramResult result = run_nimbrovator(run);
+        EXPECT_EQ(result.exit_code, 2);
+        EXPECT_EQ(result.err, "Plik konfiguracji " + config_path() + " " + c.problem);
+        EXPECT_EQ(result.out, "");
+    }
+    rmdir(config_path().c_str());
 }
 
 TEST_F(ConfigRunTest, AKeyFileOthersCanReadIsWarnedAboutAndStillUsed) {

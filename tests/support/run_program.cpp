@@ -41,9 +41,9 @@ void close_fd(int& fd) {
            run.home.empty() ? "detect_leaks=1" : "verify_asan_link_order=0:detect_leaks=1", 1);
     // The service settings come from the build unless a test gives them; without a home of
     // the test's own there is no configuration file either.
-    for (const char* name :
-         {"XDG_CONFIG_HOME", "NIMBROVATOR_STORM_HOST", "NIMBROVATOR_STORM_KEY",
-          "NIMBROVATOR_STORM_CA_FILE", "NIMBROVATOR_WEATHER_HOST", "NIMBROVATOR_WEATHER_KEY"}) {
+    for (const char* name : {"XDG_CONFIG_HOME", "NIMBROVATOR_STORM_HOST", "NIMBROVATOR_STORM_KEY",
+                             "NIMBROVATOR_STORM_CA_FILE", "NIMBROVATOR_WEATHER_HOST",
+                             "NIMBROVATOR_WEATHER_KEY", "NIMBROVATOR_WEATHER_CA_FILE"}) {
         unsetenv(name);
     }
     if (run.home.empty()) {

@@ -1,9 +1,12 @@
 #include "watch/wake.h"
 
+#include "service/notify.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 
@@ -29,6 +32,13 @@ void drain_pipe() {
     char bytes[64];
     while (read(wake_pipe[0], bytes, sizeof bytes) > 0) {
     }
+}
+
+// The service manager's watchdog, pinged from the waits: the watch spends its time in them,
+// between checks and while a check runs, so the pings stop when the loop does.
+watchdog_pinger& watchdog() {
+    static watchdog_pinger pinger;
+    return pinger;
 }
 
 } // namespace
@@ -74,12 +84,20 @@ wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
         if (stop_flag) {
             return wake_reason::signal;
         }
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - watch_clock::now());
+        watchdog_pinger& pinger = watchdog();
+        pinger.keep();
+        const auto now = watch_clock::now();
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
         if (left.count() <= 0) {
             return wake_reason::deadline;
         }
-        const int ready = poll(fds, fd >= 0 ? 2 : 1, static_cast<int>(left.count()));
+        auto timeout = left;
+        if (pinger.active()) {
+            timeout =
+                std::min(timeout, std::chrono::ceil<std::chrono::milliseconds>(pinger.due() - now));
+        }
+        const int ready =
+            poll(fds, fd >= 0 ? 2 : 1, static_cast<int>(std::max<long long>(timeout.count(), 0)));
         if (ready < 0 && errno != EINTR) {
             return wake_reason::deadline;
         }

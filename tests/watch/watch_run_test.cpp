@@ -445,13 +445,13 @@ TEST_F(WatchRunTest, WatchesSharingTheDatabaseLoseNoRowsAndAskOnlyWhatTheCacheLa
     options.cert_file = TEST_PKI_DIR "/server.pem";
     options.cert_key_file = TEST_PKI_DIR "/server.key";
     options.storm = "approach";
-    options.minute_ms = 200;
+    options.minute_ms = 400;
     options.log_file = data.path + "/sim.log";
     std::string error;
     const simulator_handle sim = start_simulator(options, error);
     ASSERT_TRUE(sim) << error;
-    // A check every 2.04 s: the reply cache answers for 1 s.
-    const std::vector<std::string> every = {"--watch", "--json", "--every", "0.034"};
+    // A check every 4.08 s: the reply cache answers for 2 s.
+    const std::vector<std::string> every = {"--watch", "--json", "--every", "0.068"};
     const std::vector<std::vector<std::string>> places = {
         {"Kraków", "30"}, {"Kraków", "30"}, {"--near", "54.35,18.65", "--name", "Brzeg", "30"}};
     Watch watches[3];
@@ -462,7 +462,7 @@ TEST_F(WatchRunTest, WatchesSharingTheDatabaseLoseNoRowsAndAskOnlyWhatTheCacheLa
     }
     const auto documents = [](const Watch& watch) { return lines_of(watch.out()).size(); };
     for (Watch& watch : watches) {
-        ASSERT_TRUE(watch.wait_for([&] { return documents(watch) >= 7; }, 60)) << watch.err();
+        ASSERT_TRUE(watch.wait_for([&] { return documents(watch) >= 7; }, 90)) << watch.err();
     }
     for (Watch& watch : watches) {
         double seconds = 0;

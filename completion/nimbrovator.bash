@@ -40,7 +40,7 @@ _nimbrovator()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             --config | --check | --towns | --help | --version | -s | -h) return ;;
-            --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt)
+            --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | --near | --name)
                 ((i++)) ;; # its value follows
             --*) ;;
             *) break ;;
@@ -49,12 +49,13 @@ _nimbrovator()
     # Past the town nothing is offered, nor for an option's value.
     ((cword == i)) || return
     case $prev in
-        --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt) return ;;
+        --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | --near | --name)
+            return ;;
     esac
 
     if [[ $cur == -* ]]; then
         local options="--json --line --max-age --stale-limit --watch --every --notify --exec"
-        options+=" --clear-after --cooldown --mqtt --config --check --towns --help --version"
+        options+=" --clear-after --cooldown --mqtt --config --check --towns --near --name --help --version"
         ((cword == 1)) && options+=" -s -h"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

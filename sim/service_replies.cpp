@@ -6,9 +6,13 @@
 #include <strings.h>
 
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <locale>
+#include <optional>
+#include <sstream>
 
 namespace {
 
@@ -390,11 +394,43 @@ std::string query_value(const std::string& query, const std::string& key) {
     return "";
 }
 
+namespace {
+
+// A decimal number as a query gives it ("50.06", "-3.5"); nothing for anything else.
+std::optional<double> plain_number(const std::string& text) {
+    if (text.empty() || text.size() > 24) {
+        return std::nullopt;
+    }
+    // Whatever the process locale: the point is always the decimal separator here.
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    double value = 0;
+    if (!(in >> value) || in.peek() != std::char_traits<char>::eof() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
 weather_answer answer_weather_request(const std::string& path, const std::string& query,
                                       const sim_settings& settings, std::time_t now) {
     const bool current = path == current_weather_endpoint;
     const bool forecast = path == daily_forecast_endpoint;
-    const std::string town_name = query_value(query, "q");
+    std::string town_name = query_value(query, "q");
+    // A point ("lat" and "lon") is answered as the nearest town, at the point itself.
+    sim_town at_point{};
+    const sim_town* point_town = nullptr;
+    const std::optional<double> latitude = plain_number(query_value(query, "lat"));
+    const std::optional<double> longitude = plain_number(query_value(query, "lon"));
+    if (town_name.empty() && latitude && longitude && std::fabs(*latitude) <= 90 &&
+        std::fabs(*longitude) <= 180) {
+        at_point = *nearest_town(*latitude, *longitude);
+        at_point.latitude = *latitude;
+        at_point.longitude = *longitude;
+        point_town = &at_point;
+        town_name = query_value(query, "lat") + "," + query_value(query, "lon");
+    }
     weather_answer answer;
     if (!current && !forecast) {
         answer =
@@ -405,7 +441,7 @@ weather_answer answer_weather_request(const std::string& path, const std::string
                                R"({"cod":401, "message": "Invalid API key. Please see the )"
                                R"(service's documentation for more info."})",
                                path + " " + town_name + " -> 401 wrong key");
-    } else if (const sim_town* town = find_town(town_name)) {
+    } else if (const sim_town* town = point_town ? point_town : find_town(town_name)) {
         const std::string units = query_value(query, "units");
         const std::string cnt = query_value(query, "cnt");
         const Json::Value document =

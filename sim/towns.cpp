@@ -1,5 +1,6 @@
 #include "towns.h"
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -91,4 +92,20 @@ const sim_town* find_town(const std::string& name) {
         }
     }
     return nullptr;
+}
+
+const sim_town* nearest_town(double latitude, double longitude) {
+    const sim_town* nearest = &sim_town_table[0];
+    double best = -1;
+    const double squeeze = std::cos(latitude * 3.14159265358979 / 180);
+    for (std::size_t i = 0; i < sim_town_count; ++i) {
+        const double dy = sim_town_table[i].latitude - latitude;
+        const double dx = (sim_town_table[i].longitude - longitude) * squeeze;
+        const double distance = dy * dy + dx * dx;
+        if (best < 0 || distance < best) {
+            best = distance;
+            nearest = &sim_town_table[i];
+        }
+    }
+    return nearest;
 }

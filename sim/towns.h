@@ -25,3 +25,7 @@ std::string fold_town_name(const std::string& name);
 // The town whose Polish or GeoNames name folds to the same text; the largest town wins when
 // several do. Null when none does.
 const sim_town* find_town(const std::string& name);
+
+// The town nearest to a point, as the weather service names a place asked for by its
+// coordinates (the first of the table when it is empty: never null).
+const sim_town* nearest_town(double latitude, double longitude);

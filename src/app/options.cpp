@@ -2,6 +2,7 @@
 
 #include "mqtt/mqtt_payloads.h"
 #include "text/numbers.h"
+#include "text/text.h"
 
 #include <getopt.h>
 
@@ -25,7 +26,9 @@ enum option_id {
     opt_config,
     opt_check,
     opt_towns,
-    opt_mqtt
+    opt_mqtt,
+    opt_near,
+    opt_name
 };
 
 const struct option long_options[] = {
@@ -45,6 +48,8 @@ const struct option long_options[] = {
     {"check", no_argument, nullptr, opt_check},
     {"towns", no_argument, nullptr, opt_towns},
     {"mqtt", required_argument, nullptr, opt_mqtt},
+    {"near", required_argument, nullptr, opt_near},
+    {"name", required_argument, nullptr, opt_name},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -134,8 +139,32 @@ bool watch_only_given(int argc, char** argv, int first_operand) {
     return false;
 }
 
+// The longest name a place may be given, in bytes.
+constexpr std::size_t longest_place_name = 100;
+
+bool apply_place(command_options& options, int id) {
+    const std::string value = optarg != nullptr ? optarg : "";
+    if (id == opt_near) {
+        options.near = place_point_of(value);
+        if (!options.near) {
+            reject(options, "nieprawidłowe współrzędne dla --near: " + strip_control_chars(value) +
+                                " (szerokość od -90 do 90, długość od -180 do 180, stopnie "
+                                "dziesiętne, np. 50.06,19.94; nie 0,0)");
+        }
+        return true;
+    }
+    if (id == opt_name) {
+        options.name = clean_town_name(value);
+        if (options.name->empty() || options.name->size() > longest_place_name) {
+            reject(options, "nieprawidłowa nazwa miejsca dla --name: " + *options.name);
+        }
+        return true;
+    }
+    return false;
+}
+
 void apply(command_options& options, int id, const char* argument) {
-    if (apply_watch(options, id)) {
+    if (apply_watch(options, id) || apply_place(options, id)) {
         return;
     }
     switch (id) {
@@ -198,6 +227,13 @@ command_options parse_options(int argc, char** argv) {
         reject(options, "opcje --every, --notify, --exec, --clear-after, --cooldown i --mqtt "
                         "działają tylko z --watch");
     }
+    if (!options.usage_error && options.name && !options.near) {
+        reject(options, "opcja --name działa tylko z --near");
+    }
+    if (!options.usage_error && options.near && !options.watch.on &&
+        options.form == output_form::text) {
+        reject(options, "opcja --near działa tylko z --json, --line lub --watch");
+    }
     options.operands.push_back(argc > 0 ? argv[0] : "nimbrovator");
     for (int i = first_operand; i < argc; ++i) {
         options.operands.push_back(argv[i]);
@@ -218,6 +254,9 @@ std::string options_usage(const std::string& program_name) {
            "       " +
            program_name +
            " --config | --check | --towns\n"
+           "       " +
+           program_name +
+           " [--json | --line | --watch ...] --near SZER,DŁUG [--name NAZWA] [promień]\n"
            "  --json     odpowiedź jako dokument JSON\n"
            "  --line     odpowiedź w jednym wierszu (dla paska stanu)\n"
            "  --max-age SEKUNDY      odpowiedzi serwisów młodsze niż tyle sekund są brane z\n"
@@ -233,5 +272,8 @@ std::string options_usage(const std::string& program_name) {
            "                         (mqtt://host[:port] lub mqtts://host[:port])\n"
            "  --config   ustawienia serwisów w użyciu i ich źródła\n"
            "  --check    sprawdza połączenie i klucze obu serwisów (i serwer MQTT)\n"
-           "  --towns    nazwy miejscowości zapamiętanych w bazie danych\n";
+           "  --towns    nazwy miejscowości zapamiętanych w bazie danych\n"
+           "  --near SZER,DŁUG       miejsce podane współrzędnymi (stopnie dziesiętne) zamiast\n"
+           "                         miejscowości, np. --near 50.06,19.94\n"
+           "  --name NAZWA           nazwa miejsca podanego przez --near w odpowiedziach\n";
 }

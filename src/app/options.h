@@ -3,6 +3,7 @@
 #pragma once
 
 #include "output/output_form.h"
+#include "text/place_point.h"
 
 #include <optional>
 #include <string>
@@ -29,6 +30,8 @@ struct command_options {
     bool show_config = false;          // --config: the settings in force
     bool check = false;                // --check: ask each service once
     bool towns = false;                // --towns: the cached town names
+    std::optional<place_point> near;   // --near LAT,LON: the place by its coordinates
+    std::optional<std::string> name;   // --name NAME: the place's name in the reports
     bool usage_error = false;          // an unknown option or a bad option value
     std::string error;                 // what was wrong, for the usage message
     std::vector<std::string> operands; // what follows the options, argv[0] first

@@ -2,9 +2,32 @@
 
 #include "state/run_state.h"
 #include "storm/town_lookup.h"
+#include "text/numbers.h"
 #include "text/text.h"
 
+namespace {
+
+// A place given by --near: after the options at most a radius, in decimal digits.
+std::optional<report_request> point_request_of(const command_options& options) {
+    const std::vector<std::string>& operands = options.operands;
+    if (operands.size() > 2 || (operands.size() == 2 && !count_value(operands[1]))) {
+        return std::nullopt;
+    }
+    report_request request;
+    request.point = options.near;
+    request.town = options.name.value_or(place_point_name(*options.near));
+    request.radius_km = clamp_radius(operands.size() == 2 ? requested_radius(operands[1]) : 0);
+    request.weather = weather == "1";
+    request.forecast = forecast == "1";
+    return request;
+}
+
+} // namespace
+
 std::optional<report_request> report_request_of(const command_options& options) {
+    if (options.near) {
+        return point_request_of(options);
+    }
     const std::vector<std::string>& operands = options.operands;
     if (operands.size() < 2 || operands.size() > 3 || operands[1].empty()) {
         return std::nullopt;

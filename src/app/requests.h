@@ -6,6 +6,7 @@
 
 #include <optional>
 
-// The report asked for by a town (and a radius) after the options, with the weather parts the
-// settings switch on; nothing when the operands do not name one town (a usage error).
+// The report asked for by a town (and a radius) after the options, or by --near (and a radius),
+// with the weather parts the settings switch on; nothing when the operands do not name one place (a
+// usage error).
 std::optional<report_request> report_request_of(const command_options& options);

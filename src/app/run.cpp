@@ -7,6 +7,7 @@
 #include "app/watch_command.h"
 #include "config/settings.h"
 #include "output/machine_run.h"
+#include "service/journal.h"
 #include "state/run_state.h"
 #include "store/database.h"
 #include "store/reply_cache.h"
@@ -194,10 +195,10 @@ int print_cached_towns() {
 bool configure_services(const command_options& options) {
     const settings_outcome outcome = load_settings();
     for (const std::string& message : outcome.errors) {
-        std::fprintf(stderr, "%s\n", message.c_str());
+        tell_error_stream(message, line_priority::error);
     }
     for (const std::string& message : outcome.warnings) {
-        std::fprintf(stderr, "%s\n", message.c_str());
+        tell_error_stream(message, line_priority::warning);
     }
     if (!outcome.errors.empty()) {
         return false;
@@ -233,8 +234,10 @@ int run_service_command(const command_options& options) {
 int run_program(int argc, char** argv) {
     const command_options options = parse_options(argc, argv);
     if (options.usage_error) {
-        std::fprintf(stderr, "%s: %s\n%s", options.operands[0].c_str(), options.error.c_str(),
-                     options_usage(options.operands[0]).c_str());
+        std::string usage = options_usage(options.operands[0]);
+        usage.pop_back(); // the line break that tell_error_stream writes
+        tell_error_stream(options.operands[0] + ": " + options.error + "\n" + usage,
+                          line_priority::error);
         return 2;
     }
     if (options.version) {

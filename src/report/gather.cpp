@@ -1,5 +1,6 @@
 #include "report/report.h"
 
+#include "service/journal.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
 #include "weather/weather_fetch.h"
@@ -15,7 +16,7 @@ const unsigned forecast_days = 2;
 void tell_once(const std::string& message) {
     static std::set<std::string> told;
     if (told.insert(message).second) {
-        std::cerr << message << '\n' << std::flush;
+        tell_error_stream(message, line_priority::warning);
     }
 }
 
@@ -80,17 +81,28 @@ Json::Value weather_document(run_report& report, const char* source, const std::
     return document;
 }
 
-void gather_weather(run_report& report, const std::string& town) {
+// The weather requests ask for the town by its name as typed, or for the point.
+std::string current_path(const report_request& request) {
+    return request.point ? current_weather_path_at(request.point->y, request.point->x)
+                         : current_weather_path(request.town);
+}
+
+std::string forecast_path(const report_request& request) {
+    return request.point ? daily_forecast_path_at(request.point->y, request.point->x, forecast_days)
+                         : daily_forecast_path(request.town, forecast_days);
+}
+
+void gather_weather(run_report& report, const report_request& request) {
     if (report.weather_included) {
         const Json::Value document =
-            weather_document(report, "weather", current_weather_path(town), report.weather_age);
+            weather_document(report, "weather", current_path(request), report.weather_age);
         if (!document.isNull()) {
             report.weather = extract_current_weather(document);
         }
     }
     if (report.forecast_included) {
-        const Json::Value document = weather_document(
-            report, "forecast", daily_forecast_path(town, forecast_days), report.forecast_age);
+        const Json::Value document =
+            weather_document(report, "forecast", forecast_path(request), report.forecast_age);
         if (!document.isNull()) {
             report.forecast = extract_daily_forecast(document);
             if (!report.forecast) {
@@ -126,10 +138,10 @@ run_report started_report(const report_request& request) {
     report.forecast_included = request.forecast;
     std::vector<std::string> weather_paths;
     if (request.weather) {
-        weather_paths.push_back(current_weather_path(request.town));
+        weather_paths.push_back(current_path(request));
     }
     if (request.forecast) {
-        weather_paths.push_back(daily_forecast_path(request.town, forecast_days));
+        weather_paths.push_back(forecast_path(request));
     }
     start_weather_requests(weather_paths);
     return report;
@@ -137,7 +149,23 @@ run_report started_report(const report_request& request) {
 
 } // namespace
 
+town_record point_town(const report_request& request) {
+    town_record town;
+    if (request.point) {
+        town.name = request.town.empty() ? place_point_name(*request.point) : request.town;
+        town.typed = request.point->y + "," + request.point->x;
+        town.y = request.point->y;
+        town.x = request.point->x;
+        town.latitude = request.point->latitude;
+        town.longitude = request.point->longitude;
+    }
+    return town;
+}
+
 run_report gather_report(const report_request& request) {
+    if (request.point) {
+        return gather_town_report(request, point_town(request));
+    }
     run_report report = started_report(request);
     const town_answer answer = look_up_town(request.town);
     if (answer.status == town_status::found) {
@@ -151,7 +179,7 @@ run_report gather_report(const report_request& request) {
     } else if (answer.status == town_status::failed) {
         add_error(report, "town", storm_failure(answer.fault, "współrzędnych miejscowości"));
     }
-    gather_weather(report, request.town);
+    gather_weather(report, request);
     if (answer.status == town_status::found) {
         gather_storm(report);
     }
@@ -164,7 +192,7 @@ run_report gather_town_report(const report_request& request, const town_record& 
     start_storm_reports(town.y, town.x, request.radius_km);
     report.town_outcome = town_status::found;
     report.town = town;
-    gather_weather(report, request.town);
+    gather_weather(report, request);
     gather_storm(report);
     report.made_at = std::time(nullptr);
     return report;

@@ -4,6 +4,7 @@
 #include "storm/lightning.h"
 #include "storm/town_lookup.h"
 #include "storm/warnings.h"
+#include "text/place_point.h"
 #include "weather/current_weather.h"
 #include "weather/daily_forecast.h"
 
@@ -45,17 +46,22 @@ struct run_report {
 
 // What a run asks for.
 struct report_request {
-    std::string town; // as typed
+    std::string town;                 // as typed; with `point`, the place's name in the reports
+    std::optional<place_point> point; // the place by its coordinates: no town lookup
     int radius_km = 25;
     bool weather = false;
     bool forecast = false;
 };
 
-// Looks the town up, then asks for what the request includes. Prints nothing on standard
-// output; each failed part gets an error entry (also written to standard error).
+// Looks the town up (a point needs no lookup), then asks for what the request includes. Prints
+// nothing on standard output; each failed part gets an error entry (also written to standard
+// error).
 run_report gather_report(const report_request& request);
 // The same for a town settled before (the watch looks it up once): no town lookup.
 run_report gather_town_report(const report_request& request, const town_record& town);
+
+// The town record of a place given by its coordinates: named as the request says, else by them.
+town_record point_town(const report_request& request);
 
 // The exit status of a machine-readable run: 0 when the lightning answer was given, 3 when it
 // was given but some part came from a stale reply, 1 when it was not given.

@@ -1,5 +1,6 @@
 #include "storm/storm_requests.h"
 
+#include "service/journal.h"
 #include "state/run_state.h"
 #include "store/reply_cache.h"
 #include "storm/lightning.h"
@@ -7,7 +8,6 @@
 #include "storm/warnings.h"
 
 #include <future>
-#include <iostream>
 #include <map>
 
 namespace {
@@ -101,7 +101,7 @@ storm_result take(const std::string& key, const std::function<storm_result()>& a
     } else {
         result = ask_now();
     }
-    std::cerr << result.fault << std::flush;
+    write_error_stream(result.fault, line_priority::warning);
     return result;
 }
 
@@ -110,7 +110,7 @@ storm_result take(const std::string& key, const std::function<storm_result()>& a
 storm_result request_town(const std::wstring& name) {
     const storm_result result =
         make_call(false, [&](std::string& text) { return call_miejscowosc(name, text); });
-    std::cerr << result.fault << std::flush;
+    write_error_stream(result.fault, line_priority::warning);
     return result;
 }
 

@@ -1,5 +1,6 @@
 #include "watch/alerts.h"
 
+#include "service/journal.h"
 #include "watch/wake.h"
 
 #include <fcntl.h>
@@ -71,9 +72,13 @@ void end_command(pid_t pid) {
 
 void report_status(int status) {
     if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        std::cerr << "Polecenie --exec zakończyło się kodem " << WEXITSTATUS(status) << ".\n";
+        tell_error_stream("Polecenie --exec zakończyło się kodem " +
+                              std::to_string(WEXITSTATUS(status)) + ".",
+                          line_priority::warning);
     } else if (WIFSIGNALED(status)) {
-        std::cerr << "Polecenie --exec przerwał sygnał " << WTERMSIG(status) << ".\n";
+        tell_error_stream("Polecenie --exec przerwał sygnał " + std::to_string(WTERMSIG(status)) +
+                              ".",
+                          line_priority::warning);
     }
 }
 
@@ -113,19 +118,22 @@ void alert_commands::raise(const alert& event) {
             notify_pid_ = start_command({"notify-send", event.title, event.message}, {});
         } else if (!notify_missing_reported_) {
             notify_missing_reported_ = true;
-            std::cerr << "Brak programu notify-send: powiadomienia na pulpicie są wyłączone.\n";
+            tell_error_stream("Brak programu notify-send: powiadomienia na pulpicie są wyłączone.",
+                              line_priority::warning);
         }
     }
     if (settings_.command.empty()) {
         return;
     }
     if (command_pid_ > 0) {
-        std::cerr << "Poprzednie polecenie --exec jeszcze działa; tego zdarzenia nie przekazuję.\n";
+        tell_error_stream("Poprzednie polecenie --exec jeszcze działa; tego zdarzenia nie "
+                          "przekazuję.",
+                          line_priority::warning);
         return;
     }
     command_pid_ = start_command({"/bin/sh", "-c", settings_.command}, event.environment);
     if (command_pid_ < 0) {
-        std::cerr << "Nie udało się uruchomić polecenia --exec.\n";
+        tell_error_stream("Nie udało się uruchomić polecenia --exec.", line_priority::error);
     }
 }
 

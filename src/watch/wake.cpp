@@ -1,5 +1,7 @@
 #include "watch/wake.h"
 
+#include "service/notify.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -33,6 +35,13 @@ void drain_pipe() {
     char bytes[64];
     while (read(wake_pipe[0], bytes, sizeof bytes) > 0) {
     }
+}
+
+// The service manager's watchdog, pinged from the waits: the watch spends its time in them,
+// between checks and while a check runs, so the pings stop when the loop does.
+watchdog_pinger& watchdog() {
+    static watchdog_pinger pinger;
+    return pinger;
 }
 
 } // namespace
@@ -84,6 +93,8 @@ wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
         if (stop_flag) {
             return wake_reason::signal;
         }
+        watchdog_pinger& pinger = watchdog();
+        pinger.keep();
         const watch_clock::time_point now = watch_clock::now();
         if (chore != nullptr && now >= chore_due) {
             chore->run();
@@ -100,7 +111,12 @@ wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
         if (until == deadline && left.count() <= 0) {
             return wake_reason::deadline;
         }
-        const int ready = poll(fds, 3, static_cast<int>(std::max<long>(left.count(), 0)));
+        auto timeout = left;
+        if (pinger.active()) {
+            timeout =
+                std::min(timeout, std::chrono::ceil<std::chrono::milliseconds>(pinger.due() - now));
+        }
+        const int ready = poll(fds, 3, static_cast<int>(std::max<long long>(timeout.count(), 0)));
         if (ready < 0 && errno != EINTR) {
             return wake_reason::deadline;
         }

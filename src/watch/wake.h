@@ -37,7 +37,7 @@ struct wait_chore {
 void set_wait_chore(const wait_chore* chore);
 
 // Waits until `fd` is readable (below 0: no descriptor), a signal arrives or the deadline
-// passes.
+// passes. When the service manager's watchdog wants pings, they go out from here at its period.
 wake_reason wait_for_wake(int fd, watch_clock::time_point deadline);
 
 // Waits until the deadline, stopping early only for SIGINT or SIGTERM; `on_signal` runs at

@@ -2,6 +2,8 @@
 
 #include "output/json_form.h"
 #include "output/line_form.h"
+#include "service/journal.h"
+#include "service/notify.h"
 #include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
@@ -37,15 +39,35 @@ struct watch_loop {
     watch_clock::time_point started = watch_clock::now();
     int failures = 0;
     mqtt_link* mqtt = nullptr; // the broker, when publishing
+    bool ready = false;        // the service manager has been told that the watch runs
 };
 
 std::string stamp() {
     return clock_time(std::time(nullptr)) + " ";
 }
 
-// Standard error, for the lines about the watch itself; the user's letters when not UTF-8.
-void tell(const watch_request& request, const std::string& text) {
-    std::cerr << stamp() << (request.utf8 ? text : ascii_stand_ins(text)) << '\n' << std::flush;
+// Standard error, for the lines about the watch itself; the user's letters when not UTF-8. The
+// line is the service's status too.
+void tell(const watch_request& request, const std::string& text,
+          line_priority priority = line_priority::warning) {
+    const std::string line = stamp() + (request.utf8 ? text : ascii_stand_ins(text));
+    tell_error_stream(line, priority);
+    notify_service("STATUS=" + line);
+}
+
+// Standard output, with the line's priority when it is the journal.
+void print_line(const std::string& line, line_priority priority) {
+    static const bool journal = is_journal_stream(STDOUT_FILENO);
+    std::cout << with_priority(line, priority, journal) << '\n' << std::flush;
+}
+
+// The service manager learns once that the watch runs: when the first check is shown, or when
+// the first try to find the place has failed and the watch waits to try again.
+void tell_ready(bool& ready) {
+    if (!ready) {
+        notify_service("READY=1");
+        ready = true;
+    }
 }
 
 // --- the town, looked up once in a child ------------------------------------------------
@@ -93,7 +115,12 @@ watch_clock::time_point after(watch_clock::time_point from, double seconds) {
 }
 
 // 0 with `town` settled, 1 for an unknown town, -1 when stopped.
-int settle_town(const watch_request& request, alert_commands& alerts, town_record& town) {
+int settle_town(const watch_request& request, alert_commands& alerts, town_record& town,
+                bool& ready) {
+    if (request.report.point) {
+        town = point_town(request.report);
+        return 0;
+    }
     const std::string& typed = request.report.town;
     const auto collect = [&] { alerts.collect(); };
     for (int failures = 1;; ++failures) {
@@ -110,12 +137,14 @@ int settle_town(const watch_request& request, alert_commands& alerts, town_recor
             return 0;
         }
         if (answer.status == town_status::unknown) {
-            std::cerr << "Na serwerze " << storm_host() << " brak danych o tej miejscowości.\n";
+            tell_error_stream("Na serwerze " + storm_host() + " brak danych o tej miejscowości.",
+                              line_priority::error);
             return 1;
         }
         const double wait = backoff_s(request, failures);
         tell(request, "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
                           ". Następna próba za " + wait_text(wait) + ".");
+        tell_ready(ready);
         if (!sleep_until(after(started, wait), collect)) {
             return -1;
         }
@@ -168,7 +197,12 @@ void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     const watch_request& request = loop.request;
     const std::string line = event_line(event, facts);
     const std::string shown = stamp() + (request.utf8 ? line : ascii_stand_ins(line));
-    (request.json ? std::cerr : std::cout) << shown << '\n' << std::flush;
+    if (request.json) {
+        tell_error_stream(shown, line_priority::notice);
+    } else {
+        print_line(shown, line_priority::notice);
+    }
+    notify_service("STATUS=" + shown);
     alert event_alert;
     event_alert.title = event_title(event);
     event_alert.message = line;
@@ -191,10 +225,11 @@ void show_check(watch_loop& loop, check_answer& answer) {
     if (request.json) {
         answer.document["event"] =
             step.event == watch_event::none ? Json::Value() : Json::Value(event_id(step.event));
-        std::cout << document_text(answer.document) << '\n' << std::flush;
+        print_line(document_text(answer.document), line_priority::info);
     } else {
-        std::cout << stamp() << check_line(answer.line, step.trend) << '\n' << std::flush;
+        print_line(stamp() + check_line(answer.line, step.trend), line_priority::info);
     }
+    notify_service("STATUS=" + stamp() + check_line(answer.line, step.trend));
     if (step.event != watch_event::none) {
         const event_facts facts{loop.town.name, request.report.radius_km, check, previous_km,
                                 request.rules.clear_after_s / 60};
@@ -206,7 +241,7 @@ void show_check(watch_loop& loop, check_answer& answer) {
 void account_failures(watch_loop& loop, const std::vector<std::string>& failed) {
     if (failed.empty()) {
         if (loop.failures > 0) {
-            tell(loop.request, "Serwery znów odpowiadają.");
+            tell(loop.request, "Serwery znów odpowiadają.", line_priority::notice);
         }
         loop.failures = 0;
         return;
@@ -255,20 +290,10 @@ std::unique_ptr<mqtt_link> start_publishing(const watch_request& request, const 
     return link;
 }
 
-} // namespace
-
-int run_watch(const watch_request& request) {
-    const wake_signals signals;
-    if (!signals.ready()) {
-        std::cerr << "Nie udało się przygotować obsługi sygnałów.\n";
-        return 1;
-    }
-    alert_settings settings;
-    settings.bell = !request.json && isatty(STDOUT_FILENO) == 1;
-    settings.notify = request.notify;
-    settings.command = request.command;
-    watch_loop loop{request, {}, alert_commands(settings), {}};
-    const int settled = settle_town(request, loop.alerts, loop.town);
+// The watch itself, from its place settled to its end.
+int watch_place(watch_loop& loop) {
+    const watch_request& request = loop.request;
+    const int settled = settle_town(request, loop.alerts, loop.town, loop.ready);
     if (settled != 0) {
         return settled > 0 ? 1 : 0;
     }
@@ -290,8 +315,28 @@ int run_watch(const watch_request& request) {
         if (!check_once(loop)) {
             return 0;
         }
+        tell_ready(loop.ready);
         if (!sleep_until(after(started, backoff_s(request, loop.failures)), collect)) {
             return 0;
         }
     }
+}
+
+} // namespace
+
+int run_watch(const watch_request& request) {
+    const wake_signals signals;
+    if (!signals.ready()) {
+        tell_error_stream("Nie udało się przygotować obsługi sygnałów.", line_priority::error);
+        return 1;
+    }
+    alert_settings settings;
+    settings.bell = !request.json && isatty(STDOUT_FILENO) == 1;
+    settings.notify = request.notify;
+    settings.command = request.command;
+    watch_loop loop{request, {}, alert_commands(settings), {}};
+    notify_service("STATUS=" + stamp() + "Początek czuwania: " + request.report.town);
+    const int status = watch_place(loop);
+    notify_service("STOPPING=1");
+    return status;
 }

@@ -251,6 +251,25 @@ std::string daily_forecast_path(const std::string& town, unsigned days) {
            "&mode=json&units=metric&lang=pl&APPID=" + service_key;
 }
 
+namespace {
+
+std::string point_query(const std::string& latitude, const std::string& longitude) {
+    return "lat=" + escape_town(latitude) + "&lon=" + escape_town(longitude);
+}
+
+} // namespace
+
+std::string current_weather_path_at(const std::string& latitude, const std::string& longitude) {
+    return "/data/2.5/weather?" + point_query(latitude, longitude) +
+           "&units=metric&lang=pl&APPID=" + service_key;
+}
+
+std::string daily_forecast_path_at(const std::string& latitude, const std::string& longitude,
+                                   unsigned days) {
+    return "/data/2.5/forecast/daily?" + point_query(latitude, longitude) +
+           "&cnt=" + std::to_string(days) + "&mode=json&units=metric&lang=pl&APPID=" + service_key;
+}
+
 std::string fetch_current_weather(const std::string& town) {
     return fetch(current_weather_path(town));
 }

@@ -48,6 +48,11 @@ std::string escape_town(const std::string& town);
 // Path and query of the two requests, with the service key appended.
 std::string current_weather_path(const std::string& town);
 std::string daily_forecast_path(const std::string& town, unsigned days);
+// The same for a point (latitude and longitude as decimal texts): "lat=...&lon=..." instead of
+// the town's name.
+std::string current_weather_path_at(const std::string& latitude, const std::string& longitude);
+std::string daily_forecast_path_at(const std::string& latitude, const std::string& longitude,
+                                   unsigned days);
 
 // What one request brought: the transfer's outcome, the HTTP status and the body.
 struct weather_reply {

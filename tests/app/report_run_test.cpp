@@ -680,3 +680,73 @@ TEST_F(ReportRunTest, RefusedDatabaseWritesAreReportedAsFailures) {
 }
 
 } // namespace
+
+TEST_F(ReportRunTest, NearAsksBothServicesByTheCoordinatesAndLooksNoTownUp) {
+    const ProgramResult json = run({"--json", "--near", "50.06,19.94", "--name", "Dom", "30"});
+    EXPECT_EQ(json.exit_code, 0) << json.err;
+    EXPECT_EQ(report_schema_violations(json.out), "");
+    const Json::Value document = parsed(json.out);
+    EXPECT_EQ(document["town"]["name"], "Dom");
+    EXPECT_EQ(document["town"]["query"], "50.06,19.94");
+    EXPECT_EQ(document["town"]["latitude"].asDouble(), 50.06);
+    EXPECT_EQ(document["town"]["longitude"].asDouble(), 19.94);
+    EXPECT_EQ(document["radius_km"], 30);
+    EXPECT_EQ(document["lightning"]["strikes"], 3);
+    EXPECT_EQ(document["current_weather"]["temperature_c"].asDouble(), 18.3);
+    EXPECT_EQ(document["forecast"]["days"].size(), 2u);
+
+    // Without a name the coordinates name the place; the radius is the default one.
+    const ProgramResult line = run({"--line", "--near", " -0.5, 19.94"}, "", {"LC_ALL=C.UTF-8"});
+    EXPECT_EQ(line.exit_code, 0) << line.err;
+    EXPECT_EQ(line.out,
+              "-0.5, 19.94: 3 wyładowania w 25 km, najbliższe 12.3 km NE | bez ostrzeżeń | "
+              "18.3°C\n");
+
+    EXPECT_EQ(storm_calls("miejscowosc"), 0);
+    int lightning_asked = 0;
+    for (const fake_storm_request& request : fake_storm_requests(*storm)) {
+        if (soap_operation(request) == "szukaj_burzy") {
+            ++lightning_asked;
+            const bool first = lightning_asked == 1;
+            EXPECT_NE(request.body.find(first ? ">50.06<" : ">-0.5<"), std::string::npos);
+            EXPECT_NE(request.body.find(">19.94<"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(lightning_asked, 2);
+    const std::vector<std::string> asked = recorded_requests(*weather_service);
+    ASSERT_EQ(asked.size(), 4u);
+    for (const std::string& request : asked) {
+        EXPECT_EQ(request.find("q="), std::string::npos) << request;
+        EXPECT_TRUE(request.find("?lat=50.06&lon=19.94&") != std::string::npos ||
+                    request.find("?lat=-0.5&lon=19.94&") != std::string::npos)
+            << request;
+    }
+}
+
+TEST_F(ReportRunTest, BadPlacesAreUsageErrorsThatAskNothing) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--json", "--near", "0,0"},
+        {"--json", "--near", "91,19"},
+        {"--json", "--near", "50,-180.5"},
+        {"--json", "--near", "50.06;19.94"},
+        {"--json", "--near", "50.06,19.94,3"},
+        {"--json", "--near", "50,06,19,94"},
+        {"--json", "--near", "5e1,19"},
+        {"--json", "--near", ""},
+        {"--json", "--near", "50.06,19.94", "Kraków"},
+        {"--json", "--near", "50.06,19.94", "--name", " \t"},
+        {"--json", "--name", "Dom", "Kraków"},
+        {"--near", "50.06,19.94"},
+        {"--watch", "--near", "50.06,19.94", "10", "20"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        const ProgramResult result = run(args);
+        EXPECT_EQ(result.exit_code, 2) << args[2];
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find("Użycie:"), std::string::npos) << result.err;
+    }
+    EXPECT_NE(run({"--line", "--near", "50.06,200"}).err.find("nieprawidłowe współrzędne"),
+              std::string::npos);
+    EXPECT_TRUE(fake_storm_requests(*storm).empty());
+    EXPECT_TRUE(recorded_requests(*weather_service).empty());
+}

@@ -87,8 +87,10 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"--json", "-"},
          "[--json]\n[--line]\n[--max-age]\n[--stale-limit]\n[--watch]\n[--every]\n[--notify]\n"
          "[--exec]\n[--clear-after]\n[--cooldown]\n[--mqtt]\n[--config]\n[--check]\n[--towns]\n"
-         "[--help]\n[--version]\n"},
+         "[--near]\n[--name]\n[--help]\n[--version]\n"},
         {{"--watch", "--mqtt", "mqtt://h", "Ł"}, "[Łódź]\n"},
+        {{"--near", "50.06,19.94", "--name", ""}, "[]\n"},
+        {{"--line", "--near", "50.06,19.94", "--n"}, "[--notify]\n[--near]\n[--name]\n"},
         {{"--watch", "--every", "2", "Zielona\\ G"}, "[Zielona Góra]\n"},
         {{"--max-age", "60", "Ł"}, "[Łódź]\n"},
         {{"--max-age", ""}, "[]\n"},

@@ -23,11 +23,14 @@ done
 dpkg-deb -x "$package" "$work/root"
 for file in usr/bin/nimbrovator usr/share/man/man1/nimbrovator.1.gz \
   usr/share/bash-completion/completions/nimbrovator usr/share/zsh/site-functions/_nimbrovator \
-  usr/share/doc/nimbrovator/copyright usr/share/doc/nimbrovator/changelog.gz; do
+  usr/share/doc/nimbrovator/copyright usr/share/doc/nimbrovator/changelog.gz \
+  usr/lib/systemd/user/nimbrovator@.service; do
   [ -f "$work/root/$file" ] || fail "missing $file"
 done
 gzip -dc "$work/root/usr/share/man/man1/nimbrovator.1.gz" | grep -q '^.SH KONFIGURACJA' ||
   fail "manual page without its configuration section"
+grep -qx 'ExecStart=/usr/bin/nimbrovator --watch %I' \
+  "$work/root/usr/lib/systemd/user/nimbrovator@.service" || fail "the unit's ExecStart"
 [ "$(ASAN_OPTIONS=detect_leaks=0 "$work/root/usr/bin/nimbrovator" --version)" = "nimbrovator $version" ] ||
   fail "the unpacked program's --version"
 

@@ -244,6 +244,28 @@ TEST(WeatherRequest, ChecksTheKeyThenTheTown) {
     }
 }
 
+TEST(WeatherRequest, APointIsTheNearestTownAtThePointItself) {
+    const std::string key = "&units=metric&APPID=" + weather_key;
+    const weather_answer near_krakow =
+        answer_weather_request("/data/2.5/weather", "lat=50.1&lon=19.9" + key, settings(), july);
+    ASSERT_EQ(near_krakow.reply.status, 200) << near_krakow.reply.body;
+    Json::Value document;
+    ASSERT_TRUE(Json::Reader().parse(near_krakow.reply.body, document));
+    EXPECT_EQ(document["name"], "Kraków");
+    EXPECT_DOUBLE_EQ(document["coord"]["lat"].asDouble(), 50.1);
+    EXPECT_DOUBLE_EQ(document["coord"]["lon"].asDouble(), 19.9);
+    const weather_answer forecast = answer_weather_request(
+        "/data/2.5/forecast/daily", "lat=54.35&lon=18.65&cnt=2" + key, settings(), july);
+    ASSERT_TRUE(Json::Reader().parse(forecast.reply.body, document));
+    EXPECT_EQ(document["city"]["name"], "Gdańsk");
+    for (const char* query : {"lat=50.1", "lat=x&lon=19.9", "lat=91&lon=19.9", "lat=&lon="}) {
+        EXPECT_EQ(
+            answer_weather_request("/data/2.5/weather", query + key, settings(), july).reply.status,
+            404)
+            << query;
+    }
+}
+
 TEST(WeatherRequest, CurrentWeatherHasTheMembersTheReportsRead) {
     const weather_answer answer = answer_weather_request(
         "/data/2.5/weather", "q=krakow&units=metric&lang=pl&APPID=" + weather_key, settings(),

@@ -15,6 +15,7 @@
 
 #include <dirent.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -432,6 +434,87 @@ TEST_F(ScriptedWatchTest, UnknownTownAndBadOptions) {
         EXPECT_EQ(result.exit_code, 2) << args[1];
         EXPECT_NE(result.err.find("Użycie:"), std::string::npos) << args[1];
     }
+}
+
+// Several places in one service are several watches on one database: two of the same town and
+// one of a point, for an hour of the simulator's storm (ten simulated minutes a check).
+TEST_F(WatchRunTest, WatchesSharingTheDatabaseLoseNoRowsAndAskOnlyWhatTheCacheLacks) {
+    sim_options options = default_sim_options();
+    options.storm_port = storm_port;
+    options.weather_port = weather_port;
+    options.cert_file = TEST_PKI_DIR "/server.pem";
+    options.cert_key_file = TEST_PKI_DIR "/server.key";
+    options.storm = "approach";
+    options.minute_ms = 400;
+    options.log_file = data.path + "/sim.log";
+    std::string error;
+    const simulator_handle sim = start_simulator(options, error);
+    ASSERT_TRUE(sim) << error;
+    // A check every 4.08 s: the reply cache answers for 2 s.
+    const std::vector<std::string> every = {"--watch", "--json", "--every", "0.068"};
+    const std::vector<std::vector<std::string>> places = {
+        {"Kraków", "30"}, {"Kraków", "30"}, {"--near", "54.35,18.65", "--name", "Brzeg", "30"}};
+    Watch watches[3];
+    for (int i = 0; i < 3; ++i) {
+        std::vector<std::string> args = every;
+        args.insert(args.end(), places[i].begin(), places[i].end());
+        watches[i].start(args, data.path);
+    }
+    const auto documents = [](const Watch& watch) { return lines_of(watch.out()).size(); };
+    for (Watch& watch : watches) {
+        ASSERT_TRUE(watch.wait_for([&] { return documents(watch) >= 7; }, 90)) << watch.err();
+    }
+    for (Watch& watch : watches) {
+        double seconds = 0;
+        EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+    }
+
+    // Every check had every answer, and the storm reached both watches of Kraków.
+    std::size_t krakow_checks = 0;
+    for (int i = 0; i < 3; ++i) {
+        const std::string out = watches[i].out();
+        EXPECT_EQ(report_schema_violations(out), "") << i;
+        bool burza = false;
+        for (const std::string& line : lines_of(out)) {
+            Json::Value document;
+            ASSERT_TRUE(Json::Reader().parse(line, document)) << line;
+            EXPECT_EQ(document["errors"].size(), 0u) << line;
+            EXPECT_TRUE(document["lightning"].isObject()) << line;
+            EXPECT_EQ(document["town"]["name"], i < 2 ? "Kraków" : "Brzeg") << line;
+            burza = burza || document["event"] == "burza";
+        }
+        EXPECT_EQ(burza, i < 2) << out;
+        krakow_checks += i < 2 ? lines_of(out).size() : 0;
+    }
+
+    // One request per second at most for any request: the other watch took the reply from the
+    // cache, or waited while the first one asked. The point's weather is asked by coordinates.
+    std::map<std::string, int> asked;
+    int krakow_lightning = 0;
+    int point_weather = 0;
+    for (const std::string& line : lines_of(read_file(options.log_file))) {
+        const std::string request = line.substr(0, line.find(" -> "));
+        if (request.find("miejscowosc") != std::string::npos) {
+            continue;
+        }
+        EXPECT_EQ(++asked[request], 1) << request;
+        krakow_lightning += request.find("szukaj_burzy 50.0") != std::string::npos ? 1 : 0;
+        point_weather += request.find("weather 54.35,18.65") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_GE(krakow_lightning, 7);
+    EXPECT_LE(static_cast<std::size_t>(krakow_lightning), krakow_checks);
+    EXPECT_GE(point_weather, 7);
+
+    // The town was looked up by one watch or both, and kept once.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((data.path + "/zagrozenia_pogodowe.db").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* query = nullptr;
+    sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM CITIES WHERE CITY = 'Kraków';", -1, &query,
+                       nullptr);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(query, 0), 1);
+    sqlite3_finalize(query);
+    sqlite3_close(db);
 }
 
 } // namespace

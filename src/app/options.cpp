@@ -23,7 +23,11 @@ enum option_id {
     opt_cooldown,
     opt_config,
     opt_check,
-    opt_towns
+    opt_towns,
+    opt_danger_km,
+    opt_approaching_only,
+    opt_history,
+    opt_svg
 };
 
 const struct option long_options[] = {
@@ -42,6 +46,10 @@ const struct option long_options[] = {
     {"config", no_argument, nullptr, opt_config},
     {"check", no_argument, nullptr, opt_check},
     {"towns", no_argument, nullptr, opt_towns},
+    {"danger-km", required_argument, nullptr, opt_danger_km},
+    {"approaching-only", no_argument, nullptr, opt_approaching_only},
+    {"history", no_argument, nullptr, opt_history},
+    {"svg", required_argument, nullptr, opt_svg},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -104,6 +112,9 @@ bool apply_watch(command_options& options, int id) {
     case opt_cooldown:
         set_minutes(options, watch.cooldown_min, "--cooldown", true);
         return true;
+    case opt_approaching_only:
+        watch.approaching_only = true;
+        return true;
     default:
         return false;
     }
@@ -112,7 +123,8 @@ bool apply_watch(command_options& options, int id) {
 // True when an option that only the watch knows is among the leading options.
 bool watch_only_given(int argc, char** argv, int first_operand) {
     for (int i = 1; i < first_operand && i < argc; ++i) {
-        for (const char* name : {"--every", "--notify", "--exec", "--clear-after", "--cooldown"}) {
+        for (const char* name : {"--every", "--notify", "--exec", "--clear-after", "--cooldown",
+                                 "--approaching-only"}) {
             const std::size_t length = std::strlen(name);
             if (std::strncmp(argv[i], name, length) == 0 &&
                 (argv[i][length] == '\0' || argv[i][length] == '=')) {
@@ -155,6 +167,22 @@ void apply(command_options& options, int id, const char* argument) {
     case opt_towns:
         options.towns = true;
         break;
+    case opt_danger_km:
+        options.danger_km = optarg ? count_value(optarg) : std::nullopt;
+        if (!options.danger_km || *options.danger_km < 1 || *options.danger_km > 100) {
+            reject(options, std::string("nieprawidłowa liczba kilometrów dla --danger-km: ") +
+                                (optarg ? optarg : ""));
+        }
+        break;
+    case opt_history:
+        options.history = true;
+        break;
+    case opt_svg:
+        options.svg_file = optarg ? optarg : "";
+        if (options.svg_file.empty()) {
+            reject(options, "opcja --svg wymaga nazwy pliku");
+        }
+        break;
     case ':':
         reject(options, std::string("opcja wymaga wartości: ") + (argument ? argument : "?"));
         break;
@@ -184,8 +212,18 @@ command_options parse_options(int argc, char** argv) {
         first_operand = optind;
     }
     if (!options.usage_error && !options.watch.on && watch_only_given(argc, argv, first_operand)) {
-        reject(options, "opcje --every, --notify, --exec, --clear-after i --cooldown działają "
-                        "tylko z --watch");
+        reject(options, "opcje --every, --notify, --exec, --clear-after, --cooldown i "
+                        "--approaching-only działają tylko z --watch");
+    }
+    if (!options.usage_error && options.danger_km && options.form == output_form::text &&
+        !options.watch.on && !options.history) {
+        reject(options, "opcja --danger-km działa z --watch, --json, --line i --history");
+    }
+    if (!options.usage_error && !options.svg_file.empty() && !options.history) {
+        reject(options, "opcja --svg działa tylko z --history");
+    }
+    if (!options.usage_error && options.history && (options.watch.on || options.form == output_form::line)) {
+        reject(options, "opcja --history nie łączy się z --watch ani z --line");
     }
     options.operands.push_back(argc > 0 ? argv[0] : "nimbrovator");
     for (int i = first_operand; i < argc; ++i) {
@@ -206,6 +244,9 @@ std::string options_usage(const std::string& program_name) {
            "       " +
            program_name +
            " --config | --check | --towns\n"
+           "       " +
+           program_name +
+           " --history [--json] [--svg PLIK] miasto [godziny]\n"
            "  --json     odpowiedź jako dokument JSON\n"
            "  --line     odpowiedź w jednym wierszu (dla paska stanu)\n"
            "  --max-age SEKUNDY      odpowiedzi serwisów młodsze niż tyle sekund są brane z\n"
@@ -217,6 +258,11 @@ std::string options_usage(const std::string& program_name) {
            "  --exec POLECENIE       polecenie powłoki uruchamiane przy każdym alarmie\n"
            "  --clear-after MINUTY   odwołanie alarmu po tylu minutach bez wyładowań (30)\n"
            "  --cooldown MINUTY      najkrótszy odstęp alarmów tego samego rodzaju (15)\n"
+           "  --danger-km KM         strefa bezpieczeństwa: alarm blisko, gdy wyładowania są\n"
+           "                         bliżej niż tyle km (10; od 1 do promienia)\n"
+           "  --approaching-only     alarmy burza i bliżej tylko, gdy burza nadciąga do strefy\n"
+           "  --history  obserwacje miejscowości z ostatnich godzin (3) z oceną nadejścia burzy\n"
+           "  --svg PLIK             z --history: wykres i mapa toru burzy w pliku SVG\n"
            "  --config   ustawienia serwisów w użyciu i ich źródła\n"
            "  --check    sprawdza połączenie i klucze obu serwisów\n"
            "  --towns    nazwy miejscowości zapamiętanych w bazie danych\n";

@@ -16,6 +16,7 @@ struct watch_options {
     std::string command; // --exec
     double clear_after_min = 30;
     double cooldown_min = 15;
+    bool approaching_only = false; // --approaching-only
 };
 
 struct command_options {
@@ -28,6 +29,9 @@ struct command_options {
     bool show_config = false;          // --config: the settings in force
     bool check = false;                // --check: ask each service once
     bool towns = false;                // --towns: the cached town names
+    std::optional<int> danger_km;      // --danger-km KM: the safety ring
+    bool history = false;              // --history: the place's track
+    std::string svg_file;              // --svg FILE: the history's picture
     bool usage_error = false;          // an unknown option or a bad option value
     std::string error;                 // what was wrong, for the usage message
     std::vector<std::string> operands; // what follows the options, argv[0] first

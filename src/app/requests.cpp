@@ -4,6 +4,9 @@
 #include "storm/town_lookup.h"
 #include "text/text.h"
 
+#include <algorithm>
+#include <cstdio>
+
 std::optional<report_request> report_request_of(const command_options& options) {
     const std::vector<std::string>& operands = options.operands;
     if (operands.size() < 2 || operands.size() > 3 || operands[1].empty()) {
@@ -14,5 +17,11 @@ std::optional<report_request> report_request_of(const command_options& options) 
     request.radius_km = clamp_radius(operands.size() == 3 ? requested_radius(operands[2]) : 0);
     request.weather = weather == "1";
     request.forecast = forecast == "1";
+    if (options.danger_km && *options.danger_km > request.radius_km) {
+        std::fprintf(stderr, "Strefa --danger-km (%d km) musi mieścić się w promieniu (%d km).\n",
+                     *options.danger_km, request.radius_km);
+        return std::nullopt;
+    }
+    request.danger_km = options.danger_km.value_or(std::min(10, request.radius_km));
     return request;
 }

@@ -1,6 +1,7 @@
 // The answer of one run as records: what the machine-readable output forms print.
 #pragma once
 
+#include "approach/approach.h"
 #include "storm/lightning.h"
 #include "storm/town_lookup.h"
 #include "storm/warnings.h"
@@ -41,6 +42,9 @@ struct run_report {
     freshness forecast_age;
     std::vector<report_error> errors;
     std::time_t made_at = 0;
+    bool approach_included = false; // --json and --line: the estimate from the place's track
+    std::optional<approach_estimate> approach;
+    double danger_km = 10;
 };
 
 // What a run asks for.
@@ -49,6 +53,7 @@ struct report_request {
     int radius_km = 25;
     bool weather = false;
     bool forecast = false;
+    double danger_km = 10; // the safety ring of the approach estimate
 };
 
 // Looks the town up, then asks for what the request includes. Prints nothing on standard
@@ -56,6 +61,10 @@ struct report_request {
 run_report gather_report(const report_request& request);
 // The same for a town settled before (the watch looks it up once): no town lookup.
 run_report gather_town_report(const report_request& request, const town_record& town);
+
+// Records the lightning answer in the place's track when it came from the service (not from the
+// reply cache) and fills the report's approach estimate from the track.
+void add_approach(run_report& report, double danger_km);
 
 // The exit status of a machine-readable run: 0 when the lightning answer was given, 3 when it
 // was given but some part came from a stale reply, 1 when it was not given.

@@ -15,6 +15,7 @@ struct watch_request {
     watch_rules rules;
     bool notify = false;
     std::string command; // --exec
+    double clock_rate = 1; // seconds of the track's clock per real second (the simulator's)
 };
 
 // Runs the watch; 0 when stopped by a signal, 1 for an unknown town.

@@ -109,8 +109,9 @@ estimate_run run_estimates(const std::string& name, double phase, int radius) {
         ++run.estimates;
         run.coming += comes_within_ring(estimate);
         const std::optional<scenario_motion> truth = scenario_truth(scenario, minute, 10);
-        // Within a check of the ring the scatter of the nearest strike outweighs the time left.
-        if (!truth || estimate->points < 4 || !truth->minutes_to_ring || *truth->minutes_to_ring < 5) {
+        // Within two checks of the ring the scatter of the nearest strike outweighs the time left.
+        if (!truth || estimate->points < 4 || !truth->minutes_to_ring ||
+            *truth->minutes_to_ring < 10) {
             continue;
         }
         run.worst_speed_error =

@@ -116,21 +116,26 @@ std::string history_svg(const history_record& history) {
              "font-size:12px;text-anchor:end;fill:#b00000");
     svg.line(left, top, left, bottom, "stroke:#000000");
     svg.line(left, bottom, right, bottom, "stroke:#000000");
-    for (int step = 0; step <= 4; ++step) {
-        const double km = radius * step / 4;
+    const double km_step = radius <= 20 ? 5 : radius <= 50 ? 10 : 20;
+    for (double km = 0; km <= radius + 0.01; km += km_step) {
+        svg.line(left - 4, y_of(km), left, y_of(km), "stroke:#000000");
         svg.text(left - 6, y_of(km) + 4, fixed(km, 0), "font-size:11px;text-anchor:end");
+    }
+    for (int step = 0; step <= 4; ++step) {
         const double time_s = first + (last - first) * step / 4;
         svg.text(x_of(time_s), bottom + 16, time_of(time_s, "%H:%M"),
                  "font-size:11px;text-anchor:middle");
     }
     svg.text(left - 40, top - 8, "km (odległość najbliższego wyładowania)", "font-size:12px");
     std::vector<std::pair<double, double>> points;
+    int marked = 0;
     for (const track_row& row : history.rows) {
         if (!row.event.empty()) {
+            ++marked;
             const bool urgent = row.event == "blisko" || row.event == "burza";
             svg.line(x_of(row.time_s), top, x_of(row.time_s), bottom,
                      urgent ? "stroke:#d00000;stroke-width:1.5" : "stroke:#e08000;stroke-width:1");
-            svg.text(x_of(row.time_s) + 3, top + 12 + 12 * (points.size() % 3), row.event,
+            svg.text(x_of(row.time_s) + 3, top + 12 + 13 * (marked % 3), row.event,
                      "font-size:11px;fill:#a00000");
         }
         if (row.strikes > 0 && row.nearest_km) {
@@ -152,7 +157,19 @@ std::string history_svg(const history_record& history) {
     svg.text(centre_x, centre_y - radius * scale - 8, "N", "font-size:13px;text-anchor:middle");
     svg.circle(centre_x, centre_y, 4, "fill:#000000");
     svg.text(centre_x + 7, centre_y + 14, history.town, "font-size:12px");
-    const double newest = history.rows.empty() ? 0 : history.rows.back().time_s;
+    // The last estimate there was, and where its strike was.
+    std::optional<approach_estimate> estimate;
+    double estimated_at = 0;
+    for (std::size_t i = 0; i < history.rows.size(); ++i) {
+        if (history.estimates[i]) {
+            estimate = history.estimates[i];
+            estimated_at = history.rows[i].time_s;
+        }
+    }
+    double newest = 0; // the newest strike's time: the dots fade from it
+    for (const track_row& row : history.rows) {
+        newest = row.strikes > 0 ? row.time_s : newest;
+    }
     double last_x = centre_x;
     double last_y = centre_y;
     for (const track_row& row : history.rows) {
@@ -161,13 +178,15 @@ std::string history_svg(const history_record& history) {
             continue;
         }
         const double km = std::min(*row.nearest_km, radius);
-        last_x = centre_x + km * scale * std::sin(*bearing * pi / 180);
-        last_y = centre_y - km * scale * std::cos(*bearing * pi / 180);
+        const double x = centre_x + km * scale * std::sin(*bearing * pi / 180);
+        const double y = centre_y - km * scale * std::cos(*bearing * pi / 180);
         const double age = std::clamp((newest - row.time_s) / 3600.0, 0.0, 1.0);
-        svg.circle(last_x, last_y, 5, "fill:#1f4fa0;fill-opacity:" + fixed(1 - 0.8 * age, 2));
+        svg.circle(x, y, 5, "fill:#1f4fa0;fill-opacity:" + fixed(1 - 0.75 * age, 2));
+        if (row.time_s == estimated_at) {
+            last_x = x;
+            last_y = y;
+        }
     }
-    const std::optional<approach_estimate> estimate =
-        history.estimates.empty() ? std::nullopt : history.estimates.back();
     if (estimate && !estimate->moving_to.empty()) {
         const double heading = *compass_bearing(estimate->moving_to) * pi / 180;
         const double length =
@@ -176,6 +195,9 @@ std::string history_svg(const history_record& history) {
                   last_y - length * std::cos(heading), "stroke:#d00000;stroke-width:3");
     }
     const std::string caption = approach_text(estimate, history.danger_km);
-    svg.text(600, 408, caption.empty() ? "brak oceny ruchu burzy" : caption, "font-size:13px");
+    svg.text(600, 408,
+             caption.empty() ? "brak oceny ruchu burzy"
+                             : "o " + time_of(estimated_at, "%H:%M") + ": " + caption,
+             "font-size:13px");
     return svg.finish();
 }

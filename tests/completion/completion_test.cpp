@@ -63,7 +63,7 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"--json", "-"},
          "[--json]\n[--line]\n[--max-age]\n[--stale-limit]\n[--watch]\n[--every]\n[--notify]\n"
          "[--exec]\n[--clear-after]\n[--cooldown]\n[--config]\n[--check]\n[--towns]\n[--help]\n"
-         "[--version]\n"},
+         "[--version]\n[--danger-km]\n[--approaching-only]\n[--history]\n[--svg]\n"},
         {{"--watch", "--every", "2", "Zielona\\ G"}, "[Zielona Góra]\n"},
         {{"--max-age", "60", "Ł"}, "[Łódź]\n"},
         {{"--max-age", ""}, "[]\n"},

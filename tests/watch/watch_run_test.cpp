@@ -1,10 +1,10 @@
 // Whole watches: the program started as a child, checking the local simulator's scripted storm
 // or a fake storm service with a script of its own, and stopped with a signal. The program's
 // service hosts are compiled in, so these run only in a build for the test services' ports.
+#include "approach/approach.h"
 #include "fake_storm_service.h"
 #include "simulator.h"
 #include "storm_scenario.h"
-#include "approach/approach.h"
 #include "support/run_program.h"
 #include "support/schema_check.h"
 #include "support/temp_dir.h"
@@ -22,8 +22,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -344,8 +344,9 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
     // burza, blizej, held by the cool-down, blizej below 10 km, all-clear, burza held.
     script = {0, 20, 16, 12, 8, 0, 0, 0, 0, 0, 0, 15, 0};
     Watch watch;
+    // The rules of burza and blizej alone: the safety ring at its smallest.
     watch.start({"--watch", "--json", "--notify", "--every", "0.002", "--cooldown", "1",
-                 "--clear-after", "0.005", "Kraków", "30"},
+                 "--clear-after", "0.005", "--danger-km", "1", "Kraków", "30"},
                 data.path);
     ASSERT_TRUE(watch.wait_for([&] { return calls() >= 18; })) << watch.err();
     double seconds = 0;
@@ -404,7 +405,8 @@ TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
 TEST_F(ScriptedWatchTest, SigtermMidRequestEndsWithinASecondLeavingNothingRunning) {
     script = {7, -2}; // a burza starts the command, then the service falls silent
     Watch watch;
-    watch.start({"--watch", "--every", "0.001", "--exec", "sleep 30", "Kraków"}, data.path);
+    watch.start({"--watch", "--every", "0.001", "--exec", "sleep 30", "--danger-km", "1", "Kraków"},
+                data.path);
     ASSERT_TRUE(watch.wait_for([&] { return calls() >= 2; })) << watch.err();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const std::vector<pid_t> children = descendants(watch.pid);
@@ -469,12 +471,13 @@ class StormEstimateTest : public WatchRunTest {
         std::string error;
         const simulator_handle sim = start_simulator(options, error);
         ASSERT_TRUE(sim) << error;
-        std::vector<std::string> args = {"--watch", "--json", "--every", "0.008333",
-                                         "--clear-after", "0.05", "--cooldown", "0.03"};
+        std::vector<std::string> args = {"--watch",       "--json", "--every",    "0.008333",
+                                         "--clear-after", "0.05",   "--cooldown", "0.03"};
         args.insert(args.end(), more_options.begin(), more_options.end());
         args.insert(args.end(), {"Kraków", radius});
         Watch watch;
-        watch.start(args, data.path, {"NIMBROVATOR_CLOCK_RATE=" + std::to_string(60000 / minute_ms)});
+        watch.start(args, data.path,
+                    {"NIMBROVATOR_CLOCK_RATE=" + std::to_string(60000 / minute_ms)});
         const auto started = steady::now();
         const bool ended = watch.wait_for(
             [&] {

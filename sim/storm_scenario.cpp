@@ -163,7 +163,8 @@ std::optional<int> scenario_storm_warning(const storm_scenario& scenario, double
         return std::nullopt;
     }
     const offset point = point_offset(scenario, latitude, longitude);
-    const offset centre = scenario.name == "approach" ? cell_centre(minute) : passing_centre(minute);
+    const offset centre =
+        scenario.name == "approach" ? cell_centre(minute) : passing_centre(minute);
     const double distance =
         std::hypot(centre.east_km - point.east_km, centre.north_km - point.north_km);
     if (intensity(minute) <= 0 || distance > 100) {

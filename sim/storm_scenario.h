@@ -21,7 +21,8 @@ bool known_scenario(const std::string& name);
 //   approach: a cell of strikes first seen 80 km to the south-west, moving north-east over the
 //             town at about 59 km/h, growing, then dying out 150 minutes in;
 //   pass:     a cell as strong, first seen to the west-north-west, moving east-south-east at
-//             the same speed; its nearest strikes pass the town about 15 km to the north-north-east;
+//             the same speed; its nearest strikes pass the town about 15 km to the
+//             north-north-east;
 //   cells:    two steady cells, one about 20 km to the north drifting east and one about as far
 //             to the south drifting west: the nearest strike jumps between them;
 //   quiet:    no strikes anywhere.

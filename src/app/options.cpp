@@ -222,7 +222,8 @@ command_options parse_options(int argc, char** argv) {
     if (!options.usage_error && !options.svg_file.empty() && !options.history) {
         reject(options, "opcja --svg działa tylko z --history");
     }
-    if (!options.usage_error && options.history && (options.watch.on || options.form == output_form::line)) {
+    if (!options.usage_error && options.history &&
+        (options.watch.on || options.form == output_form::line)) {
         reject(options, "opcja --history nie łączy się z --watch ani z --line");
     }
     options.operands.push_back(argc > 0 ? argv[0] : "nimbrovator");

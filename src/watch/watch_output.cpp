@@ -112,8 +112,9 @@ std::string event_line(watch_event event, const event_facts& facts) {
     case watch_event::none:
         return "";
     }
-    const std::string approach =
-        event == watch_event::spokoj ? std::string() : approach_text(facts.approach, facts.danger_km);
+    const std::string approach = event == watch_event::spokoj
+                                     ? std::string()
+                                     : approach_text(facts.approach, facts.danger_km);
     return "*** " + text + (approach.empty() ? "" : "; " + approach) + " ***";
 }
 

@@ -1,8 +1,8 @@
 #include "watch/watch_run.h"
 
+#include "approach/place_track.h"
 #include "output/json_form.h"
 #include "output/line_form.h"
-#include "approach/place_track.h"
 #include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
@@ -215,8 +215,7 @@ void show_check(watch_loop& loop, check_answer& answer, watch_clock::time_point 
         std::cout << document_text(answer.document) << '\n' << std::flush;
     } else {
         const std::string line = check_line(answer.line, step.trend, approach);
-        std::cout << stamp() << (request.utf8 ? line : ascii_stand_ins(line)) << '\n'
-                  << std::flush;
+        std::cout << stamp() << (request.utf8 ? line : ascii_stand_ins(line)) << '\n' << std::flush;
     }
     if (step.event != watch_event::none) {
         event_facts facts;

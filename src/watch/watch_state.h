@@ -34,9 +34,9 @@ struct watch_state {
     std::optional<double> closest_km;      // the nearest since the last burza raised
     std::vector<double> recent_nearest_km; // the last three checks' in a row with strikes
     std::array<std::optional<double>, 5> raised_s; // when each event was last raised
-    bool ring_raised = false;              // blisko raised in this storm
-    std::optional<double> left_ring_s;     // when the strikes last left the ring after it
-    bool burza_held = false;               // burza held back by approaching_only
+    bool ring_raised = false;                      // blisko raised in this storm
+    std::optional<double> left_ring_s;             // when the strikes last left the ring after it
+    bool burza_held = false;                       // burza held back by approaching_only
 };
 
 struct watch_step {

@@ -1,8 +1,8 @@
 // The scripted storms: where the strikes are, minute by minute, for the town it is played at and
 // for other places.
+#include "approach/approach.h"
 #include "simulator.h"
 #include "storm_scenario.h"
-#include "approach/approach.h"
 
 #include <gtest/gtest.h>
 

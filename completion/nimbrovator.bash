@@ -40,7 +40,7 @@ _nimbrovator()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             --config | --check | --towns | --help | --version | -s | -h) return ;;
-            --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | --near | --name)
+            --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | --near | --name | --danger-km | --svg)
                 ((i++)) ;; # its value follows
             --*) ;;
             *) break ;;
@@ -49,13 +49,18 @@ _nimbrovator()
     # Past the town nothing is offered, nor for an option's value.
     ((cword == i)) || return
     case $prev in
-        --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | --near | --name)
+        --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | --near | --name | --danger-km)
             return ;;
+        --svg)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
     esac
 
     if [[ $cur == -* ]]; then
         local options="--json --line --max-age --stale-limit --watch --every --notify --exec"
         options+=" --clear-after --cooldown --mqtt --config --check --towns --near --name --help --version"
+        options+=" --danger-km --approaching-only --history --svg"
         ((cword == 1)) && options+=" -s -h"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

@@ -28,7 +28,9 @@ const char* const usage_text =
     "  --fault MODE       none, close (close mid-reply), slow (trickle), garbage,\n"
     "                     http500, soap-fault (the weather service answers http500)\n"
     "  --storm SCENARIO   play a scripted storm: approach (a storm first seen 80 km away\n"
-    "                     passes over the town and dies out) or quiet (no strikes at all)\n"
+    "                     passes over the town and dies out), pass (a storm passes the\n"
+    "                     town about 15 km away), cells (two cells on either side) or\n"
+    "                     quiet (no strikes at all)\n"
     "  --storm-town NAME  the town the storm is played at (default Kraków)\n"
     "  --minute-ms N      one simulated minute of the storm lasts N ms (default 60000)\n"
     "  --help             show this help and exit\n";

@@ -143,9 +143,13 @@ void install_handlers(simulator& sim) {
     simulator* raw = &sim;
     set_fake_storm_recording(*sim.storm, false);
     set_fake_storm_handler(*sim.storm, [raw](const fake_storm_request& request) {
+        const double minute = storm_minute(*raw);
         storm_answer answer =
-            answer_storm_request(request, raw->settings, std::time(nullptr), storm_minute(*raw));
-        write_log(*raw, "storm", answer.summary);
+            answer_storm_request(request, raw->settings, std::time(nullptr), minute);
+        // With a scripted storm, the minute of the storm the answer is for.
+        const bool scripted = raw->settings.storm.name != "none";
+        write_log(*raw, "storm",
+                  answer.summary + (scripted ? " @" + std::to_string(minute) : std::string()));
         return answer.reply;
     });
     set_fake_recording(*sim.weather, false);

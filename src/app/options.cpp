@@ -28,7 +28,11 @@ enum option_id {
     opt_towns,
     opt_mqtt,
     opt_near,
-    opt_name
+    opt_name,
+    opt_danger_km,
+    opt_approaching_only,
+    opt_history,
+    opt_svg
 };
 
 const struct option long_options[] = {
@@ -50,6 +54,10 @@ const struct option long_options[] = {
     {"mqtt", required_argument, nullptr, opt_mqtt},
     {"near", required_argument, nullptr, opt_near},
     {"name", required_argument, nullptr, opt_name},
+    {"danger-km", required_argument, nullptr, opt_danger_km},
+    {"approaching-only", no_argument, nullptr, opt_approaching_only},
+    {"history", no_argument, nullptr, opt_history},
+    {"svg", required_argument, nullptr, opt_svg},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -119,6 +127,9 @@ bool apply_watch(command_options& options, int id) {
                                 watch.mqtt_url);
         }
         return true;
+    case opt_approaching_only:
+        watch.approaching_only = true;
+        return true;
     default:
         return false;
     }
@@ -127,8 +138,8 @@ bool apply_watch(command_options& options, int id) {
 // True when an option that only the watch knows is among the leading options.
 bool watch_only_given(int argc, char** argv, int first_operand) {
     for (int i = 1; i < first_operand && i < argc; ++i) {
-        for (const char* name :
-             {"--every", "--notify", "--exec", "--clear-after", "--cooldown", "--mqtt"}) {
+        for (const char* name : {"--every", "--notify", "--exec", "--clear-after", "--cooldown",
+                                 "--mqtt", "--approaching-only"}) {
             const std::size_t length = std::strlen(name);
             if (std::strncmp(argv[i], name, length) == 0 &&
                 (argv[i][length] == '\0' || argv[i][length] == '=')) {
@@ -195,6 +206,22 @@ void apply(command_options& options, int id, const char* argument) {
     case opt_towns:
         options.towns = true;
         break;
+    case opt_danger_km:
+        options.danger_km = optarg ? count_value(optarg) : std::nullopt;
+        if (!options.danger_km || *options.danger_km < 1 || *options.danger_km > 100) {
+            reject(options, std::string("nieprawidłowa liczba kilometrów dla --danger-km: ") +
+                                (optarg ? optarg : ""));
+        }
+        break;
+    case opt_history:
+        options.history = true;
+        break;
+    case opt_svg:
+        options.svg_file = optarg ? optarg : "";
+        if (options.svg_file.empty()) {
+            reject(options, "opcja --svg wymaga nazwy pliku");
+        }
+        break;
     case ':':
         reject(options, std::string("opcja wymaga wartości: ") + (argument ? argument : "?"));
         break;
@@ -224,8 +251,8 @@ command_options parse_options(int argc, char** argv) {
         first_operand = optind;
     }
     if (!options.usage_error && !options.watch.on && watch_only_given(argc, argv, first_operand)) {
-        reject(options, "opcje --every, --notify, --exec, --clear-after, --cooldown i --mqtt "
-                        "działają tylko z --watch");
+        reject(options, "opcje --every, --notify, --exec, --clear-after, --cooldown, --mqtt i "
+                        "--approaching-only działają tylko z --watch");
     }
     if (!options.usage_error && options.name && !options.near) {
         reject(options, "opcja --name działa tylko z --near");
@@ -233,6 +260,17 @@ command_options parse_options(int argc, char** argv) {
     if (!options.usage_error && options.near && !options.watch.on &&
         options.form == output_form::text) {
         reject(options, "opcja --near działa tylko z --json, --line lub --watch");
+    }
+    if (!options.usage_error && options.danger_km && options.form == output_form::text &&
+        !options.watch.on && !options.history) {
+        reject(options, "opcja --danger-km działa z --watch, --json, --line i --history");
+    }
+    if (!options.usage_error && !options.svg_file.empty() && !options.history) {
+        reject(options, "opcja --svg działa tylko z --history");
+    }
+    if (!options.usage_error && options.history &&
+        (options.watch.on || options.form == output_form::line)) {
+        reject(options, "opcja --history nie łączy się z --watch ani z --line");
     }
     options.operands.push_back(argc > 0 ? argv[0] : "nimbrovator");
     for (int i = first_operand; i < argc; ++i) {
@@ -257,6 +295,7 @@ std::string options_usage(const std::string& program_name) {
            "       " +
            program_name +
            " [--json | --line | --watch ...] --near SZER,DŁUG [--name NAZWA] [promień]\n"
+           " --history [--json] [--svg PLIK] miasto [godziny]\n"
            "  --json     odpowiedź jako dokument JSON\n"
            "  --line     odpowiedź w jednym wierszu (dla paska stanu)\n"
            "  --max-age SEKUNDY      odpowiedzi serwisów młodsze niż tyle sekund są brane z\n"
@@ -270,6 +309,11 @@ std::string options_usage(const std::string& program_name) {
            "  --cooldown MINUTY      najkrótszy odstęp alarmów tego samego rodzaju (15)\n"
            "  --mqtt URL             publikowanie stanu i alarmów na serwerze MQTT\n"
            "                         (mqtt://host[:port] lub mqtts://host[:port])\n"
+           "  --danger-km KM         strefa bezpieczeństwa: alarm blisko, gdy wyładowania są\n"
+           "                         bliżej niż tyle km (10; od 1 do promienia)\n"
+           "  --approaching-only     alarmy burza i bliżej tylko, gdy burza nadciąga do strefy\n"
+           "  --history  obserwacje miejscowości z ostatnich godzin (3) z oceną nadejścia burzy\n"
+           "  --svg PLIK             z --history: wykres i mapa toru burzy w pliku SVG\n"
            "  --config   ustawienia serwisów w użyciu i ich źródła\n"
            "  --check    sprawdza połączenie i klucze obu serwisów (i serwer MQTT)\n"
            "  --towns    nazwy miejscowości zapamiętanych w bazie danych\n"

@@ -17,7 +17,8 @@ struct watch_options {
     std::string command; // --exec
     double clear_after_min = 30;
     double cooldown_min = 15;
-    std::string mqtt_url; // --mqtt; empty: the setting mqtt_url
+    std::string mqtt_url;          // --mqtt; empty: the setting mqtt_url
+    bool approaching_only = false; // --approaching-only
 };
 
 struct command_options {
@@ -32,6 +33,9 @@ struct command_options {
     bool towns = false;                // --towns: the cached town names
     std::optional<place_point> near;   // --near LAT,LON: the place by its coordinates
     std::optional<std::string> name;   // --name NAME: the place's name in the reports
+    std::optional<int> danger_km;      // --danger-km KM: the safety ring
+    bool history = false;              // --history: the place's track
+    std::string svg_file;              // --svg FILE: the history's picture
     bool usage_error = false;          // an unknown option or a bad option value
     std::string error;                 // what was wrong, for the usage message
     std::vector<std::string> operands; // what follows the options, argv[0] first

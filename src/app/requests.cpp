@@ -5,6 +5,9 @@
 #include "text/numbers.h"
 #include "text/text.h"
 
+#include <algorithm>
+#include <cstdio>
+
 namespace {
 
 // A place given by --near: after the options at most a radius, in decimal digits.
@@ -17,17 +20,11 @@ std::optional<report_request> point_request_of(const command_options& options) {
     request.point = options.near;
     request.town = options.name.value_or(place_point_name(*options.near));
     request.radius_km = clamp_radius(operands.size() == 2 ? requested_radius(operands[1]) : 0);
-    request.weather = weather == "1";
-    request.forecast = forecast == "1";
     return request;
 }
 
-} // namespace
-
-std::optional<report_request> report_request_of(const command_options& options) {
-    if (options.near) {
-        return point_request_of(options);
-    }
+// A town (and a radius) after the options.
+std::optional<report_request> town_request_of(const command_options& options) {
     const std::vector<std::string>& operands = options.operands;
     if (operands.size() < 2 || operands.size() > 3 || operands[1].empty()) {
         return std::nullopt;
@@ -35,7 +32,24 @@ std::optional<report_request> report_request_of(const command_options& options) 
     report_request request;
     request.town = operands[1];
     request.radius_km = clamp_radius(operands.size() == 3 ? requested_radius(operands[2]) : 0);
-    request.weather = weather == "1";
-    request.forecast = forecast == "1";
+    return request;
+}
+
+} // namespace
+
+std::optional<report_request> report_request_of(const command_options& options) {
+    std::optional<report_request> request =
+        options.near ? point_request_of(options) : town_request_of(options);
+    if (!request) {
+        return std::nullopt;
+    }
+    request->weather = weather == "1";
+    request->forecast = forecast == "1";
+    if (options.danger_km && *options.danger_km > request->radius_km) {
+        std::fprintf(stderr, "Strefa --danger-km (%d km) musi mieścić się w promieniu (%d km).\n",
+                     *options.danger_km, request->radius_km);
+        return std::nullopt;
+    }
+    request->danger_km = options.danger_km.value_or(std::min(10, request->radius_km));
     return request;
 }

@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include "app/history_command.h"
 #include "app/options.h"
 #include "app/requests.h"
 #include "app/screens.h"
@@ -256,6 +257,9 @@ int run_program(int argc, char** argv) {
     apply_cache_options(options);
     if (options.watch.on) {
         return run_watch_command(options);
+    }
+    if (options.history) {
+        return run_history_command(options);
     }
     if (options.form != output_form::text) {
         return run_machine_form(options);

@@ -4,10 +4,12 @@
 #include "config/settings.h"
 #include "output/machine_run.h"
 #include "store/reply_cache.h"
+#include "text/numbers.h"
 #include "watch/watch_run.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -39,6 +41,14 @@ int run_watch_command(const command_options& options) {
     request.utf8 = user_locale_is_utf8();
     request.rules.clear_after_s = watch.clear_after_min * 60;
     request.rules.cooldown_s = watch.cooldown_min * 60;
+    request.rules.danger_km = report->danger_km;
+    request.rules.approaching_only = watch.approaching_only;
+    // For the simulator's accelerated storms: seconds of the track's clock per real second.
+    const char* rate = std::getenv("NIMBROVATOR_CLOCK_RATE");
+    const std::optional<double> clock_rate = rate ? decimal_value(rate) : std::nullopt;
+    if (clock_rate && *clock_rate > 0 && *clock_rate <= 10000) {
+        request.clock_rate = *clock_rate;
+    }
     request.notify = watch.notify;
     request.command = watch.command;
     std::string problem;

@@ -118,7 +118,7 @@ std::vector<entity> entities_of(const discovery_facts& facts) {
 
     Json::Value events(Json::objectValue);
     events["event_types"] = Json::Value(Json::arrayValue);
-    for (const char* type : {"burza", "blizej", "spokoj"}) {
+    for (const char* type : {"burza", "blizej", "blisko", "spokoj"}) {
         events["event_types"].append(type);
     }
     list.push_back({"event", "alert", "Alarm burzowy", events});

@@ -4,6 +4,7 @@
 #include "text/text.h"
 #include "weather/current_weather.h"
 
+#include <cmath>
 #include <memory>
 #include <sstream>
 
@@ -119,6 +120,21 @@ Json::Value part_value(const std::optional<T>& part, const freshness& age, F&& m
 
 } // namespace
 
+Json::Value approach_value(const std::optional<approach_estimate>& estimate) {
+    if (!estimate) {
+        return Json::Value();
+    }
+    Json::Value value(Json::objectValue);
+    value["radial_kmh"] = std::round(estimate->radial_kmh * 10) / 10;
+    value["eta_min"] =
+        estimate->eta_min ? Json::Value(std::round(*estimate->eta_min * 10) / 10) : Json::Value();
+    value["closest_km"] = std::round(estimate->closest_km * 10) / 10;
+    value["moving_to"] =
+        estimate->moving_to.empty() ? Json::Value() : Json::Value(estimate->moving_to);
+    value["points"] = estimate->points;
+    return value;
+}
+
 std::string iso_local_time(std::time_t time) {
     const std::string stamp = format_local_time(time, "%Y-%m-%dT%H:%M:%S%z");
     if (stamp.size() < 5) {
@@ -150,6 +166,9 @@ Json::Value report_document(const run_report& report) {
         errors.append(entry);
     }
     document["errors"] = errors;
+    if (report.approach_included) {
+        document["approach"] = approach_value(report.approach);
+    }
     return document;
 }
 

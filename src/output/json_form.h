@@ -10,6 +10,8 @@
 
 // The document of a run, as a value (the watch adds members to it).
 Json::Value report_document(const run_report& report);
+// The approach estimate as the member "approach": null without one.
+Json::Value approach_value(const std::optional<approach_estimate>& estimate);
 // The document written on one line, without a line end.
 std::string document_text(const Json::Value& document);
 // Local time as ISO 8601 with the offset: "2026-12-07T23:59:00+01:00".

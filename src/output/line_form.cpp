@@ -121,6 +121,10 @@ std::string report_line(const run_report& report, bool utf8) {
     if (report.weather && report.weather->temperature_c) {
         line += " | " + fixed(*report.weather->temperature_c, 1) + "°C";
     }
+    const std::string approach = approach_text(report.approach, report.danger_km);
+    if (report.approach_included && !approach.empty()) {
+        line += " | " + approach;
+    }
     if (const std::optional<long> age = oldest_stale_age(report)) {
         line += " " + age_text(*age);
     }

@@ -20,7 +20,8 @@ bool user_locale_is_utf8() {
 }
 
 int print_machine_report(output_form form, const report_request& request) {
-    const run_report report = gather_report(request);
+    run_report report = gather_report(request);
+    add_approach(report, request.danger_km);
     const std::string text = form == output_form::json ? document_text(report_document(report))
                                                        : report_line(report, user_locale_is_utf8());
     std::cout << text << '\n' << std::flush;

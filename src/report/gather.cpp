@@ -1,6 +1,8 @@
 #include "report/report.h"
 
+#include "approach/place_track.h"
 #include "service/journal.h"
+#include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
 #include "weather/weather_fetch.h"
@@ -219,4 +221,26 @@ int report_status(const run_report& report) {
         return 1;
     }
     return oldest_stale_age(report) ? 3 : 0;
+}
+
+void add_approach(run_report& report, double danger_km) {
+    report.approach_included = true;
+    report.danger_km = danger_km;
+    const town_record& town = report.town;
+    if (report.town_outcome != town_status::found || !report.lightning || town.name.empty()) {
+        return;
+    }
+    const track_place place{town.name, town.latitude.value_or(0), town.longitude.value_or(0),
+                            report.radius_km};
+    const double now_s = static_cast<double>(report.made_at);
+    std::optional<observation> seen;
+    // Only an answer the service gave now is an observation; a cached one was recorded before.
+    if (report.lightning_age.age_s == 0 && !report.lightning_age.stale) {
+        const lightning_report& lightning = *report.lightning;
+        seen = observation{now_s, lightning.count,
+                           lightning.count > 0 ? lightning.distance_km : std::nullopt,
+                           lightning.count > 0 ? lightning.direction : std::string()};
+        record_observation(db_full_path, place, *seen, "", now_s);
+    }
+    report.approach = estimate_approach(track_until(db_full_path, place, now_s, seen), danger_km);
 }

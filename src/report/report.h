@@ -1,6 +1,7 @@
 // The answer of one run as records: what the machine-readable output forms print.
 #pragma once
 
+#include "approach/approach.h"
 #include "storm/lightning.h"
 #include "storm/town_lookup.h"
 #include "storm/warnings.h"
@@ -42,6 +43,9 @@ struct run_report {
     freshness forecast_age;
     std::vector<report_error> errors;
     std::time_t made_at = 0;
+    bool approach_included = false; // --json and --line: the estimate from the place's track
+    std::optional<approach_estimate> approach;
+    double danger_km = 10;
 };
 
 // What a run asks for.
@@ -51,6 +55,7 @@ struct report_request {
     int radius_km = 25;
     bool weather = false;
     bool forecast = false;
+    double danger_km = 10; // the safety ring of the approach estimate
 };
 
 // Looks the town up (a point needs no lookup), then asks for what the request includes. Prints
@@ -62,6 +67,9 @@ run_report gather_town_report(const report_request& request, const town_record& 
 
 // The town record of a place given by its coordinates: named as the request says, else by them.
 town_record point_town(const report_request& request);
+// Records the lightning answer in the place's track when it came from the service (not from the
+// reply cache) and fills the report's approach estimate from the track.
+void add_approach(run_report& report, double danger_km);
 
 // The exit status of a machine-readable run: 0 when the lightning answer was given, 3 when it
 // was given but some part came from a stale reply, 1 when it was not given.

@@ -56,7 +56,11 @@ std::string clock_time(std::time_t time) {
     return format_local_time(time, "%H:%M:%S");
 }
 
-std::string check_line(const std::string& report_line, watch_trend trend) {
+std::string check_line(const std::string& report_line, watch_trend trend,
+                       const std::string& approach) {
+    if (!approach.empty()) {
+        return report_line + " | " + approach;
+    }
     switch (trend) {
     case watch_trend::approaching:
         return report_line + " | zbliża się";
@@ -78,6 +82,8 @@ std::string event_title(watch_event event) {
         return "Burza bliżej";
     case watch_event::spokoj:
         return "Spokój: burza minęła";
+    case watch_event::blisko:
+        return "Burza blisko: schroń się";
     case watch_event::none:
         break;
     }
@@ -99,10 +105,17 @@ std::string event_line(watch_event event, const event_facts& facts) {
     case watch_event::spokoj:
         text = "SPOKÓJ: od " + wait_text(facts.clear_after_min * 60) + " brak wyładowań" + where;
         break;
+    case watch_event::blisko:
+        text = "BLISKO: burza w promieniu " + std::to_string(std::lround(facts.danger_km)) +
+               " km: schroń się; " + nearest_text(facts.check);
+        break;
     case watch_event::none:
         return "";
     }
-    return "*** " + text + " ***";
+    const std::string approach = event == watch_event::spokoj
+                                     ? std::string()
+                                     : approach_text(facts.approach, facts.danger_km);
+    return "*** " + text + (approach.empty() ? "" : "; " + approach) + " ***";
 }
 
 std::vector<std::string> event_environment(watch_event event, const event_facts& facts) {
@@ -115,6 +128,11 @@ std::vector<std::string> event_environment(watch_event event, const event_facts&
         "NIMBROVATOR_DISTANCE_KM=" +
             (check.strikes > 0 && check.nearest_km ? fixed(*check.nearest_km, 1) : std::string()),
         "NIMBROVATOR_DIRECTION=" + (check.strikes > 0 ? check.direction : std::string()),
+        "NIMBROVATOR_ETA_MIN=" + (facts.approach && facts.approach->eta_min
+                                      ? fixed(*facts.approach->eta_min, 0)
+                                      : std::string()),
+        "NIMBROVATOR_APPROACH_KMH=" +
+            (facts.approach ? fixed(facts.approach->radial_kmh, 0) : std::string()),
     };
 }
 

@@ -1,6 +1,7 @@
 // The watch's lines: one per check, one per event, and the lines about failed services.
 #pragma once
 
+#include "approach/approach.h"
 #include "watch/watch_state.h"
 
 #include <ctime>
@@ -11,8 +12,10 @@
 // "HH:MM:SS" in local time.
 std::string clock_time(std::time_t time);
 
-// The check's line after the time: the one-line report and, while strikes are seen, the trend.
-std::string check_line(const std::string& report_line, watch_trend trend);
+// The check's line after the time: the one-line report and, while strikes are seen, the trend;
+// the approach estimate's text, when there is one, stands in for the trend.
+std::string check_line(const std::string& report_line, watch_trend trend,
+                       const std::string& approach = std::string());
 
 // What an event line says about the check that raised it.
 struct event_facts {
@@ -21,6 +24,8 @@ struct event_facts {
     watch_check check;
     std::optional<double> previous_km; // the nearest at the check before (for blizej)
     double clear_after_min = 0;
+    double danger_km = 10;
+    std::optional<approach_estimate> approach; // at this check
 };
 
 // The event's line after the time, clearly marked: "*** BURZA: ... ***".

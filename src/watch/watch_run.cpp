@@ -1,5 +1,6 @@
 #include "watch/watch_run.h"
 
+#include "approach/place_track.h"
 #include "output/json_form.h"
 #include "output/line_form.h"
 #include "service/journal.h"
@@ -37,10 +38,18 @@ struct watch_loop {
     alert_commands alerts;
     watch_state state;
     watch_clock::time_point started = watch_clock::now();
+    std::time_t started_wall = std::time(nullptr);
     int failures = 0;
     mqtt_link* mqtt = nullptr; // the broker, when publishing
     bool ready = false;        // the service manager has been told that the watch runs
 };
+
+// The time of a check on the track's clock: the wall clock at the start of the watch, then
+// running at the request's rate.
+double track_time(const watch_loop& loop, watch_clock::time_point at) {
+    const double elapsed = std::chrono::duration<double>(at - loop.started).count();
+    return static_cast<double>(loop.started_wall) + elapsed * loop.request.clock_rate;
+}
 
 std::string stamp() {
     return clock_time(std::time(nullptr)) + " ";
@@ -215,24 +224,52 @@ void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     }
 }
 
-void show_check(watch_loop& loop, check_answer& answer) {
+void show_check(watch_loop& loop, check_answer& answer, watch_clock::time_point checked) {
     const watch_request& request = loop.request;
     const watch_check check = check_of(answer.document);
     const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
     const std::optional<double> previous_km = loop.state.last_nearest_km;
-    const watch_step step = next_watch_step(loop.state, check, now_s, request.rules);
+    // The check's observation, the estimate over the place's track with it, then its row.
+    const track_place place{loop.town.name, loop.town.latitude.value_or(0),
+                            loop.town.longitude.value_or(0), request.report.radius_km};
+    const observation seen{track_time(loop, checked), check.strikes,
+                           check.strikes > 0 ? check.nearest_km : std::nullopt,
+                           check.strikes > 0 ? check.direction : std::string()};
+    std::optional<approach_estimate> estimate;
+    if (check.known) {
+        estimate = estimate_approach(track_until(db_full_path, place, seen.time_s, seen),
+                                     request.rules.danger_km);
+    }
+    const watch_step step =
+        next_watch_step(loop.state, check, now_s, request.rules, comes_within_ring(estimate));
     loop.state = step.state;
+    if (check.known) {
+        record_observation(db_full_path, place, seen, event_id(step.event),
+                           static_cast<double>(std::time(nullptr)));
+    }
+    const std::string approach = approach_text(estimate, request.rules.danger_km);
+    const std::string line = check_line(answer.line, step.trend, approach);
+    answer.document["approach"] = approach_value(estimate);
+    if (loop.mqtt != nullptr) {
+        loop.mqtt->publish_state(document_text(answer.document));
+    }
     if (request.json) {
         answer.document["event"] =
             step.event == watch_event::none ? Json::Value() : Json::Value(event_id(step.event));
         print_line(document_text(answer.document), line_priority::info);
     } else {
-        print_line(stamp() + check_line(answer.line, step.trend), line_priority::info);
+        print_line(stamp() + (request.utf8 ? line : ascii_stand_ins(line)), line_priority::info);
     }
-    notify_service("STATUS=" + stamp() + check_line(answer.line, step.trend));
+    notify_service("STATUS=" + stamp() + line);
     if (step.event != watch_event::none) {
-        const event_facts facts{loop.town.name, request.report.radius_km, check, previous_km,
-                                request.rules.clear_after_s / 60};
+        event_facts facts;
+        facts.town = loop.town.name;
+        facts.radius_km = request.report.radius_km;
+        facts.check = check;
+        facts.previous_km = previous_km;
+        facts.clear_after_min = request.rules.clear_after_s / 60;
+        facts.danger_km = request.rules.danger_km;
+        facts.approach = estimate;
         show_event(loop, step.event, facts);
     }
 }
@@ -253,6 +290,7 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed) 
 
 // One check; false when stopped.
 bool check_once(watch_loop& loop) {
+    const watch_clock::time_point checked = watch_clock::now();
     std::string text;
     const child_outcome outcome = run_in_child([&] { return check_text(loop.request, loop.town); },
                                                text, [&] { loop.alerts.collect(); });
@@ -265,10 +303,7 @@ bool check_once(watch_loop& loop) {
         account_failures(loop, answer.failed_sources);
         return true;
     }
-    if (loop.mqtt != nullptr) {
-        loop.mqtt->publish_state(document_text(answer.document));
-    }
-    show_check(loop, answer);
+    show_check(loop, answer, checked);
     account_failures(loop, answer.failed_sources);
     return static_cast<bool>(std::cout);
 }

@@ -18,6 +18,7 @@ struct watch_request {
     bool notify = false;
     std::string command;               // --exec
     std::optional<mqtt_settings> mqtt; // publishing every check to a broker
+    double clock_rate = 1; // seconds of the track's clock per real second (the simulator's)
 };
 
 // Runs the watch; 0 when stopped by a signal, 1 for an unknown town.

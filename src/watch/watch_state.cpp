@@ -21,7 +21,7 @@ bool cooling_down(const watch_state& state, watch_event event, double now_s,
 
 // The event a check with strikes calls for, before the cool-down.
 watch_event strike_event(const watch_state& state, const std::optional<double>& nearest_km) {
-    if (!state.had_strikes) {
+    if (!state.had_strikes || state.burza_held) {
         return watch_event::burza;
     }
     if (!nearest_km) {
@@ -42,15 +42,41 @@ void remember_distance(watch_state& state, double nearest_km) {
     }
 }
 
+// The safety ring: blisko when the nearest strike is within it, once a storm unless the strikes
+// left the ring for longer than the cool-down.
+bool enters_ring(watch_state& state, const std::optional<double>& nearest_km, double now_s,
+                 const watch_rules& rules) {
+    if (!nearest_km || *nearest_km > rules.danger_km) {
+        if (state.ring_raised && !state.left_ring_s) {
+            state.left_ring_s = now_s;
+        }
+        return false;
+    }
+    const bool again =
+        !state.ring_raised || (state.left_ring_s && now_s - *state.left_ring_s > rules.cooldown_s);
+    state.left_ring_s.reset();
+    state.ring_raised = true;
+    return again;
+}
+
 watch_event after_strikes(watch_state& state, const watch_check& check, double now_s,
-                          const watch_rules& rules) {
+                          const watch_rules& rules, bool coming) {
     watch_event event = strike_event(state, check.nearest_km);
+    if (rules.approaching_only && !coming &&
+        (event == watch_event::burza || event == watch_event::blizej)) {
+        state.burza_held = state.burza_held || event == watch_event::burza;
+        event = watch_event::none;
+    }
     const bool exempt = event == watch_event::blizej && *check.nearest_km < never_quiet_below_km;
     if (event != watch_event::none && !exempt && cooling_down(state, event, now_s, rules)) {
         event = watch_event::none;
     }
     if (event == watch_event::burza) {
         state.closest_km.reset();
+        state.burza_held = false;
+    }
+    if (enters_ring(state, check.nearest_km, now_s, rules)) {
+        event = watch_event::blisko;
     }
     state.storm = true;
     state.had_strikes = true;
@@ -63,12 +89,16 @@ watch_event after_strikes(watch_state& state, const watch_check& check, double n
 
 watch_event after_quiet(watch_state& state, double now_s, const watch_rules& rules) {
     state.had_strikes = false;
+    state.burza_held = false;
     state.recent_nearest_km.clear();
+    enters_ring(state, std::nullopt, now_s, rules);
     const bool cleared = state.storm && now_s - state.last_strike_s >= rules.clear_after_s;
     if (!cleared || cooling_down(state, watch_event::spokoj, now_s, rules)) {
         return watch_event::none;
     }
     state.storm = false;
+    state.ring_raised = false;
+    state.left_ring_s.reset();
     return watch_event::spokoj;
 }
 
@@ -88,13 +118,13 @@ watch_trend distance_trend(const std::vector<double>& nearest_km) {
 }
 
 watch_step next_watch_step(const watch_state& state, const watch_check& check, double now_s,
-                           const watch_rules& rules) {
+                           const watch_rules& rules, bool coming) {
     watch_step step;
     step.state = state;
     if (!check.known) {
         return step;
     }
-    step.event = check.strikes > 0 ? after_strikes(step.state, check, now_s, rules)
+    step.event = check.strikes > 0 ? after_strikes(step.state, check, now_s, rules, coming)
                                    : after_quiet(step.state, now_s, rules);
     if (step.event != watch_event::none) {
         step.state.raised_s[slot(step.event)] = now_s;
@@ -111,6 +141,8 @@ const char* event_id(watch_event event) {
         return "blizej";
     case watch_event::spokoj:
         return "spokoj";
+    case watch_event::blisko:
+        return "blisko";
     case watch_event::none:
         break;
     }

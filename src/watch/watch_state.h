@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
-enum class watch_event { none, burza, blizej, spokoj };
+enum class watch_event { none, burza, blizej, spokoj, blisko };
 enum class watch_trend { none, approaching, receding, steady };
 
 // The rules' settings, in seconds.
 struct watch_rules {
     double clear_after_s = 30 * 60;
     double cooldown_s = 15 * 60;
+    double danger_km = 10;         // the safety ring: blisko within it
+    bool approaching_only = false; // burza and blizej only when the storm comes within the ring
 };
 
 // What one check saw of the lightning; `known` false when the lightning answer was not had.
@@ -31,7 +33,10 @@ struct watch_state {
     std::optional<double> last_nearest_km; // at the last check that had strikes
     std::optional<double> closest_km;      // the nearest since the last burza raised
     std::vector<double> recent_nearest_km; // the last three checks' in a row with strikes
-    std::array<std::optional<double>, 4> raised_s; // when each event was last raised
+    std::array<std::optional<double>, 5> raised_s; // when each event was last raised
+    bool ring_raised = false;                      // blisko raised in this storm
+    std::optional<double> left_ring_s;             // when the strikes last left the ring after it
+    bool burza_held = false;                       // burza held back by approaching_only
 };
 
 struct watch_step {
@@ -41,13 +46,14 @@ struct watch_step {
 };
 
 // The state after a check made at `now_s` (seconds on any steady clock), the event it raises
-// and the trend shown with it.
+// and the trend shown with it. `coming` tells whether the approach estimate says the strikes
+// will come within the safety ring (read only with approaching_only).
 watch_step next_watch_step(const watch_state& state, const watch_check& check, double now_s,
-                           const watch_rules& rules);
+                           const watch_rules& rules, bool coming = true);
 
 // The trend of the nearest distances, oldest first: the newest against the oldest of the last
 // three; at least 2 km either way counts.
 watch_trend distance_trend(const std::vector<double>& nearest_km);
 
-// "burza", "blizej", "spokoj"; empty for none.
+// "burza", "blizej", "spokoj", "blisko"; empty for none.
 const char* event_id(watch_event event);

@@ -750,3 +750,58 @@ TEST_F(ReportRunTest, BadPlacesAreUsageErrorsThatAskNothing) {
     EXPECT_TRUE(fake_storm_requests(*storm).empty());
     EXPECT_TRUE(recorded_requests(*weather_service).empty());
 }
+
+// The track: only answers the service gave are recorded; the classic run leaves the table alone;
+// the estimate reaches the document, the line and the history.
+TEST_F(ReplyCacheTest, TrackRecordsServiceAnswersAndGivesTheApproach) {
+    first_run_done();
+    ASSERT_EQ(run({"Kraków", "30"}).exit_code, 0);
+    EXPECT_EQ(sql("SELECT name FROM sqlite_master WHERE name = 'TRACK'"), "");
+
+    const ProgramResult first = run({"--json", "Kraków", "30"});
+    EXPECT_EQ(first.exit_code, 0) << first.err;
+    EXPECT_TRUE(parsed(first.out)["approach"].isNull()) << first.out;
+    EXPECT_EQ(report_schema_violations(first.out), "");
+    EXPECT_EQ(run({"--line", "Kraków", "30"}).exit_code, 0);
+    EXPECT_EQ(sql("SELECT COUNT(*) || ' ' || NEAREST || ' ' || DIRECTION FROM TRACK"), "1 12.3 NE")
+        << "the cached answer of the second run is not recorded again";
+
+    // Three earlier checks coming from the north-east, 6 km closer every 5 minutes.
+    sql("DELETE FROM TRACK");
+    for (const char* row : {"900, 30.3", "600, 24.3", "300, 18.3"}) {
+        const std::string values = row;
+        const std::string ago = values.substr(0, values.find(','));
+        sql("INSERT INTO TRACK VALUES('Kraków', 50.0614, 19.9366, 30, strftime('%s','now') - " +
+            ago + ", 10, " + values.substr(values.find(',') + 2) + ", 'NE', NULL)");
+    }
+    const ProgramResult line =
+        run({"--line", "--max-age", "0", "--danger-km", "5", "Kraków", "30"});
+    EXPECT_EQ(line.exit_code, 0) << line.err;
+    EXPECT_NE(line.out.find("| zbliża się 72 km/h, w strefie 5 km za ~6 min"), std::string::npos)
+        << line.out;
+    const ProgramResult json = run({"--json", "--max-age", "0", "Kraków", "30"});
+    const Json::Value approach = parsed(json.out)["approach"];
+    EXPECT_NEAR(approach["radial_kmh"].asDouble(), 72, 1) << json.out;
+    EXPECT_EQ(approach["moving_to"].asString(), "SW");
+    EXPECT_EQ(report_schema_violations(json.out), "");
+
+    const ProgramResult history = run({"--history", "--json", "Kraków"});
+    EXPECT_EQ(history.exit_code, 0) << history.err;
+    EXPECT_EQ(schema_violations(history.out, HISTORY_SCHEMA_FILE), "") << history.out;
+    // The two runs above: one row, or two when they fell in different seconds.
+    EXPECT_GE(parsed(history.out)["observations"].size(), 4u) << history.out;
+    EXPECT_LE(parsed(history.out)["observations"].size(), 5u) << history.out;
+    EXPECT_EQ(run({"--history", "Gdańsk"}).exit_code, 1);
+
+    // Usage errors: status 2.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--json", "--danger-km", "40", "Kraków", "30"},
+             {"--danger-km", "0", "--json", "Kraków"},
+             {"--danger-km", "5", "Kraków"},
+             {"--svg", "x.svg", "Kraków"},
+             {"--approaching-only", "--json", "Kraków"},
+             {"--history", "Kraków", "0"},
+         }) {
+        EXPECT_EQ(run(args).exit_code, 2) << args[0] << " " << args[1];
+    }
+}

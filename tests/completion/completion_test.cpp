@@ -87,7 +87,8 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"--json", "-"},
          "[--json]\n[--line]\n[--max-age]\n[--stale-limit]\n[--watch]\n[--every]\n[--notify]\n"
          "[--exec]\n[--clear-after]\n[--cooldown]\n[--mqtt]\n[--config]\n[--check]\n[--towns]\n"
-         "[--near]\n[--name]\n[--help]\n[--version]\n"},
+         "[--near]\n[--name]\n[--help]\n[--version]\n[--danger-km]\n[--approaching-only]\n"
+         "[--history]\n[--svg]\n"},
         {{"--watch", "--mqtt", "mqtt://h", "Ł"}, "[Łódź]\n"},
         {{"--near", "50.06,19.94", "--name", ""}, "[]\n"},
         {{"--line", "--near", "50.06,19.94", "--n"}, "[--notify]\n[--near]\n[--name]\n"},

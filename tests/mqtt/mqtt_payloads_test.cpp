@@ -130,9 +130,10 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
         EXPECT_EQ(by_object["storm"]["name"], "Burza w promieniu 30 km");
         const Json::Value& alert = by_object["alert"];
         EXPECT_EQ(alert["state_topic"], "nimbrovator/krakow/event");
-        EXPECT_EQ(alert["event_types"].size(), 3u);
+        EXPECT_EQ(alert["event_types"].size(), 4u);
         EXPECT_EQ(alert["event_types"][0], "burza");
-        EXPECT_EQ(alert["event_types"][2], "spokoj");
+        EXPECT_EQ(alert["event_types"][2], "blisko");
+        EXPECT_EQ(alert["event_types"][3], "spokoj");
     }
     facts.interval_s = 0.1; // a fast test watch: never 0, which would turn expiry off
     EXPECT_EQ(parsed(discovery_messages(facts)[0].payload)["expire_after"], 1);

@@ -3,9 +3,13 @@
 #include "support/run_program.h"
 
 std::string report_schema_violations(const std::string& documents) {
+    return schema_violations(documents, REPORT_SCHEMA_FILE);
+}
+
+std::string schema_violations(const std::string& documents, const std::string& schema_file) {
     ProgramRun run;
     run.program = "/usr/bin/python3";
-    run.args = {VALIDATE_REPORT_SCRIPT, REPORT_SCHEMA_FILE};
+    run.args = {VALIDATE_REPORT_SCRIPT, schema_file};
     run.input = documents;
     const ProgramResult result = run_nimbrovator(run);
     if (result.exit_code == 0) {

@@ -188,7 +188,9 @@ TEST_F(MqttWatchTest, DiscoveryStateAndEventThenTheLastWillAfterKill) {
     Subscriber live;
     ASSERT_TRUE(live.connect(broker.port));
     Watch watch;
-    watch.start({"--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port)}, data.path);
+    // A ring closer than the strikes: the storm's first alert is burza, not blisko.
+    watch.start({"--danger-km", "5", "--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port)},
+                data.path);
 
     ASSERT_TRUE(live.wait_for([](const Messages& heard) {
         return count_on(heard, "nimbrovator/krakow/event") >= 1 && configs(heard) >= 6;

@@ -1,8 +1,10 @@
 // Whole watches: the program started as a child, checking the local simulator's scripted storm
 // or a fake storm service with a script of its own, and stopped with a signal. The program's
 // service hosts are compiled in, so these run only in a build for the test services' ports.
+#include "approach/approach.h"
 #include "fake_storm_service.h"
 #include "simulator.h"
+#include "storm_scenario.h"
 #include "support/run_program.h"
 #include "support/schema_check.h"
 #include "support/temp_dir.h"
@@ -19,8 +21,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -86,7 +90,8 @@ struct Watch {
     TempDir dir;
     pid_t pid = -1;
 
-    void start(const std::vector<std::string>& args, const std::string& data_dir) {
+    void start(const std::vector<std::string>& args, const std::string& data_dir,
+               const std::vector<std::string>& environment = {}) {
         std::vector<std::string> all = {NIMBROVATOR_BINARY};
         all.insert(all.end(), args.begin(), args.end());
         pid = fork();
@@ -98,6 +103,10 @@ struct Watch {
             setenv("NIMBROVATOR_DATA_DIR", data_dir.c_str(), 1);
             setenv("LC_ALL", "C.UTF-8", 1);
             setenv("TZ", "UTC", 1);
+            for (const std::string& entry : environment) {
+                const std::size_t equals = entry.find('=');
+                setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+            }
             std::vector<char*> argv;
             for (std::string& arg : all) {
                 argv.push_back(&arg[0]);
@@ -161,7 +170,7 @@ std::vector<std::string> lines_of(const std::string& text) {
 std::vector<std::string> event_names(const std::string& out) {
     std::vector<std::string> names;
     for (const std::string& line : lines_of(out)) {
-        for (const char* name : {"BURZA", "BLIŻEJ", "SPOKÓJ"}) {
+        for (const char* name : {"BURZA", "BLIŻEJ", "SPOKÓJ", "BLISKO"}) {
             if (line.find(std::string("*** ") + name + ":") != std::string::npos) {
                 names.push_back(name);
             }
@@ -337,8 +346,9 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
     // burza, blizej, held by the cool-down, blizej below 10 km, all-clear, burza held.
     script = {0, 20, 16, 12, 8, 0, 0, 0, 0, 0, 0, 15, 0};
     Watch watch;
+    // The rules of burza and blizej alone: the safety ring at its smallest.
     watch.start({"--watch", "--json", "--notify", "--every", "0.002", "--cooldown", "1",
-                 "--clear-after", "0.005", "Kraków", "30"},
+                 "--clear-after", "0.005", "--danger-km", "1", "Kraków", "30"},
                 data.path);
     ASSERT_TRUE(watch.wait_for([&] { return calls() >= 18; })) << watch.err();
     double seconds = 0;
@@ -397,7 +407,8 @@ TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
 TEST_F(ScriptedWatchTest, SigtermMidRequestEndsWithinASecondLeavingNothingRunning) {
     script = {7, -2}; // a burza starts the command, then the service falls silent
     Watch watch;
-    watch.start({"--watch", "--every", "0.001", "--exec", "sleep 30", "Kraków"}, data.path);
+    watch.start({"--watch", "--every", "0.001", "--exec", "sleep 30", "--danger-km", "1", "Kraków"},
+                data.path);
     ASSERT_TRUE(watch.wait_for([&] { return calls() >= 2; })) << watch.err();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const std::vector<pid_t> children = descendants(watch.pid);
@@ -518,3 +529,130 @@ TEST_F(WatchRunTest, WatchesSharingTheDatabaseLoseNoRowsAndAskOnlyWhatTheCacheLa
 }
 
 } // namespace
+
+// Whole watches of the simulator's scripted storms with the approach estimate: one JSON document
+// per check, each paired with the minute of the storm its lightning answer is for (from the
+// simulator's log). The watch's track clock runs at the simulator's rate.
+class StormEstimateTest : public WatchRunTest {
+  protected:
+    static constexpr int minute_ms = 100; // a check every 5 simulated minutes: 0.5 s
+    std::vector<Json::Value> documents;
+    std::vector<double> minutes;
+    std::string output;
+
+    void watch_storm(const std::string& storm, const std::string& radius, double until_minute,
+                     const std::vector<std::string>& more_options = {}) {
+        TempDir logs;
+        sim_options options = default_sim_options();
+        options.storm_port = storm_port;
+        options.weather_port = weather_port;
+        options.cert_file = TEST_PKI_DIR "/server.pem";
+        options.cert_key_file = TEST_PKI_DIR "/server.key";
+        options.storm = storm;
+        options.minute_ms = minute_ms;
+        options.log_file = logs.path + "/sim.log";
+        std::string error;
+        const simulator_handle sim = start_simulator(options, error);
+        ASSERT_TRUE(sim) << error;
+        std::vector<std::string> args = {"--watch",       "--json", "--every",    "0.008333",
+                                         "--clear-after", "0.05",   "--cooldown", "0.03"};
+        args.insert(args.end(), more_options.begin(), more_options.end());
+        args.insert(args.end(), {"Kraków", radius});
+        Watch watch;
+        watch.start(args, data.path,
+                    {"NIMBROVATOR_CLOCK_RATE=" + std::to_string(60000 / minute_ms)});
+        const auto started = steady::now();
+        const bool ended = watch.wait_for(
+            [&] {
+                return std::chrono::duration<double, std::milli>(steady::now() - started).count() >
+                       until_minute * minute_ms;
+            },
+            30);
+        double seconds = 0;
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+        output = watch.out() + watch.err();
+        for (const std::string& line : lines_of(watch.out())) {
+            Json::Value document;
+            std::istringstream in(line);
+            ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &document, nullptr))
+                << line;
+            documents.push_back(document);
+        }
+        for (const std::string& line : lines_of(read_file(options.log_file))) {
+            const std::size_t at = line.find(" storm szukaj_burzy ");
+            if (at != std::string::npos && line.find(" @") != std::string::npos) {
+                minutes.push_back(std::atof(line.c_str() + line.rfind(" @") + 2));
+            }
+        }
+        ASSERT_GE(minutes.size(), documents.size()) << read_file(options.log_file);
+        ASSERT_GT(documents.size(), 10u) << output;
+    }
+
+    std::vector<std::string> events() const {
+        std::vector<std::string> names;
+        for (const Json::Value& document : documents) {
+            if (document["event"].isString()) {
+                names.push_back(document["event"].asString());
+            }
+        }
+        return names;
+    }
+};
+
+TEST_F(StormEstimateTest, ApproachSpeedAndArrivalFollowTheStormAndBliskoComes) {
+    watch_storm("approach", "50", 90);
+    const storm_scenario truth_of{"approach", 50.0614, 19.9366};
+    int compared = 0;
+    for (std::size_t i = 0; i < documents.size(); ++i) {
+        const Json::Value& approach = documents[i]["approach"];
+        const std::optional<scenario_motion> truth = scenario_truth(truth_of, minutes[i], 10);
+        if (!approach.isObject() || approach["points"].asInt() < 4 || !truth ||
+            !truth->minutes_to_ring || *truth->minutes_to_ring < 10) {
+            continue;
+        }
+        // Within two checks of the ring the scatter of the nearest strike outweighs the time left.
+        ++compared;
+        std::printf("minute %.1f: %.1f km/h (true %.1f), in the ring in %.1f min (true %.1f)\n",
+                    minutes[i], approach["radial_kmh"].asDouble(), truth->radial_kmh,
+                    approach["eta_min"].asDouble(), *truth->minutes_to_ring);
+        EXPECT_NEAR(approach["radial_kmh"].asDouble(), truth->radial_kmh, 0.25 * truth->radial_kmh)
+            << documents[i];
+        ASSERT_TRUE(approach["eta_min"].isNumeric()) << documents[i];
+        EXPECT_NEAR(approach["eta_min"].asDouble(), *truth->minutes_to_ring,
+                    0.25 * *truth->minutes_to_ring)
+            << documents[i] << " at minute " << minutes[i];
+    }
+    EXPECT_GE(compared, 1) << output;
+    const std::vector<std::string> names = events();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "blisko"), 1) << output;
+}
+
+TEST_F(StormEstimateTest, PassingStormRaisesNoBliskoAndApproachingOnlyNoBlizej) {
+    watch_storm("pass", "30", 125, {"--approaching-only"});
+    const std::vector<std::string> names = events();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "blisko"), 0) << output;
+    EXPECT_EQ(std::count(names.begin(), names.end(), "blizej"), 0) << output;
+    int estimates = 0;
+    for (const Json::Value& document : documents) {
+        estimates += document["approach"].isObject();
+        EXPECT_FALSE(document["approach"]["eta_min"].isNumeric()) << document;
+    }
+    EXPECT_GE(estimates, 3) << output;
+}
+
+TEST_F(StormEstimateTest, TwoCellsGiveNoEstimateWhileTheNearestStrikeJumps) {
+    watch_storm("cells", "30", 100);
+    int jumps = 0;
+    std::optional<double> last;
+    for (const Json::Value& document : documents) {
+        const std::optional<double> bearing =
+            compass_bearing(document["lightning"]["direction"].asString());
+        if (last && bearing && std::fabs(std::remainder(*bearing - *last, 360)) > 45) {
+            ++jumps;
+            EXPECT_TRUE(document["approach"].isNull()) << document;
+        }
+        last = bearing;
+    }
+    EXPECT_GE(jumps, 2) << output;
+}

@@ -18,11 +18,18 @@ struct row {
     double nearest_km;
     E event;
     T trend;
+    bool coming = true; // the estimate says the strikes come within the ring
 };
 
-// Rules in minutes: all-clear after 30, cool-down 15.
-void play(const std::vector<row>& rows, double clear_after_min = 30, double cooldown_min = 15) {
-    const watch_rules rules{clear_after_min * 60, cooldown_min * 60};
+// Rules in minutes: all-clear after 30, cool-down 15; the safety ring at its smallest (1 km)
+// unless the table is about it.
+void play(const std::vector<row>& rows, double clear_after_min = 30, double cooldown_min = 15,
+          double danger_km = 1, bool approaching_only = false) {
+    watch_rules rules;
+    rules.clear_after_s = clear_after_min * 60;
+    rules.cooldown_s = cooldown_min * 60;
+    rules.danger_km = danger_km;
+    rules.approaching_only = approaching_only;
     watch_state state;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const row& r = rows[i];
@@ -33,7 +40,7 @@ void play(const std::vector<row>& rows, double clear_after_min = 30, double cool
             check.nearest_km = r.nearest_km;
             check.direction = "SW";
         }
-        const watch_step step = next_watch_step(state, check, r.minute * 60, rules);
+        const watch_step step = next_watch_step(state, check, r.minute * 60, rules, r.coming);
         EXPECT_EQ(event_id(step.event), std::string(event_id(r.event))) << "row " << i;
         EXPECT_EQ(static_cast<int>(step.trend), static_cast<int>(r.trend)) << "row " << i;
         state = step.state;
@@ -81,6 +88,40 @@ TEST(WatchRules, BurzaHeldByTheCooldownKeepsTheStormsClosest) {
     });
 }
 
+TEST(WatchRules, SafetyRingOnceAStormUnlessLeftForLongerThanTheCooldown) {
+    play(
+        {
+            {0, 5, 25, E::burza, T::none},
+            {5, 5, 14, E::blizej, T::approaching},
+            {10, 5, 9.5, E::blisko, T::approaching}, // within 10 km: before blizej
+            {15, 5, 4, E::blizej, T::approaching},   // in the ring still: no second blisko
+            {20, 5, 12, E::none, T::receding},       // left the ring
+            {25, 5, 8, E::none, T::receding},        // back after 5 min: held
+            {30, 5, 15, E::none, T::receding},       // left again at 30
+            {50, 5, 7, E::blisko, T::steady},        // back after 20 min: raised again
+            {55, 0, 0, E::none, T::none},
+            {90, 0, 0, E::spokoj, T::none},
+            {95, 5, 6, E::blisko, T::none}, // a new storm: in the ring at once
+        },
+        30, 15, 10);
+}
+
+TEST(WatchRules, ApproachingOnlyHoldsBurzaAndBlizejUntilTheStormComes) {
+    play(
+        {
+            {0, 5, 28, E::none, T::none, false},          // no estimate yet: held
+            {5, 5, 24, E::none, T::approaching, false},   // passing by: held
+            {10, 5, 20, E::burza, T::approaching, true},  // coming: the held burza
+            {15, 5, 16, E::blizej, T::approaching, true}, //
+            {20, 5, 12, E::none, T::approaching, false},  // passing by after all
+            {25, 5, 9, E::blisko, T::approaching, false}, // the ring is never held back
+            {30, 0, 0, E::none, T::none},                 //
+            {65, 0, 0, E::spokoj, T::none},               //
+            {70, 5, 20, E::none, T::none, false},         // a new storm moving away: held
+        },
+        30, 15, 10, true);
+}
+
 TEST(WatchRules, AllClearWaitsForItsCooldown) {
     play(
         {
@@ -114,7 +155,12 @@ TEST(WatchRules, TrendComparesTheNewestWithTheOldestOfThree) {
 }
 
 TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
-    event_facts facts{"Kraków", 30, {true, 12, 8.24, "SW"}, 12.5, 30};
+    event_facts facts;
+    facts.town = "Kraków";
+    facts.radius_km = 30;
+    facts.check = {true, 12, 8.24, "SW"};
+    facts.previous_km = 12.5;
+    facts.clear_after_min = 30;
     EXPECT_EQ(event_line(E::burza, facts),
               "*** BURZA: wyładowania w promieniu 30 km od miejscowości Kraków, najbliższe 8.2 km "
               "SW ***");
@@ -124,8 +170,26 @@ TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
               "*** SPOKÓJ: od 30 min brak wyładowań w promieniu 30 km od miejscowości Kraków ***");
     const std::vector<std::string> environment = {
         "NIMBROVATOR_EVENT=blizej", "NIMBROVATOR_TOWN=Kraków",     "NIMBROVATOR_RADIUS_KM=30",
-        "NIMBROVATOR_STRIKES=12",   "NIMBROVATOR_DISTANCE_KM=8.2", "NIMBROVATOR_DIRECTION=SW"};
+        "NIMBROVATOR_STRIKES=12",   "NIMBROVATOR_DISTANCE_KM=8.2", "NIMBROVATOR_DIRECTION=SW",
+        "NIMBROVATOR_ETA_MIN=",     "NIMBROVATOR_APPROACH_KMH="};
     EXPECT_EQ(event_environment(E::blizej, facts), environment);
+    // With an estimate: in the texts and the environment.
+    approach_estimate estimate;
+    estimate.radial_kmh = 36.4;
+    estimate.eta_min = 7.6;
+    facts.approach = estimate;
+    facts.danger_km = 5;
+    facts.check.nearest_km = 4.9;
+    EXPECT_EQ(event_line(E::blisko, facts),
+              "*** BLISKO: burza w promieniu 5 km: schroń się; najbliższe 4.9 km SW; zbliża się 36 "
+              "km/h, w strefie 5 km za ~8 min ***");
+    EXPECT_EQ(event_title(E::blisko), "Burza blisko: schroń się");
+    const std::vector<std::string> with_estimate = event_environment(E::blisko, facts);
+    EXPECT_EQ(with_estimate.front(), "NIMBROVATOR_EVENT=blisko");
+    EXPECT_EQ(with_estimate[6], "NIMBROVATOR_ETA_MIN=8");
+    EXPECT_EQ(with_estimate[7], "NIMBROVATOR_APPROACH_KMH=36");
+    EXPECT_EQ(check_line("Kraków: ...", T::approaching, "zbliża się 36 km/h"),
+              "Kraków: ... | zbliża się 36 km/h");
     EXPECT_EQ(wait_text(1.2), "1.2 s");
     EXPECT_EQ(wait_text(40), "40 s");
     EXPECT_EQ(wait_text(150), "2.5 min");

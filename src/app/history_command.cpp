@@ -1,0 +1,54 @@
+#include "app/history_command.h"
+
+#include "approach/place_track.h"
+#include "output/history_form.h"
+#include "state/run_state.h"
+#include "text/numbers.h"
+#include "text/text.h"
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+
+int run_history_command(const command_options& options) {
+    const std::vector<std::string>& operands = options.operands;
+    std::optional<int> hours = 3;
+    if (operands.size() == 3) {
+        hours = count_value(operands[2]);
+    }
+    if (operands.size() < 2 || operands.size() > 3 || operands[1].empty() || !hours || *hours < 1 ||
+        *hours > 7 * 24) {
+        std::fputs(options_usage(operands[0]).c_str(), stderr);
+        return 2;
+    }
+    history_record history;
+    history.town = clean_town_name(operands[1]);
+    history.hours = *hours;
+    history.danger_km = options.danger_km.value_or(10);
+    const std::time_t now = std::time(nullptr);
+    history.rows = read_track(db_full_path, history.town, std::nullopt,
+                              static_cast<double>(now) - *hours * 3600.0);
+    if (history.rows.empty()) {
+        std::cerr << "Brak obserwacji miejscowości " << history.town << " z ostatnich " << *hours
+                  << " godz. (zapisuje je --watch, --json i --line).\n";
+        return 1;
+    }
+    history.estimates = estimates_along(history.rows, history.danger_km);
+    if (options.form == output_form::json) {
+        std::cout << history_document(history, now) << '\n' << std::flush;
+    } else {
+        std::cout << history_table(history) << std::flush;
+    }
+    if (!options.svg_file.empty()) {
+        std::ofstream file(options.svg_file, std::ios::binary | std::ios::trunc);
+        file << history_svg(history);
+        file.close();
+        if (!file) {
+            std::cerr << "Nie udało się zapisać wykresu w pliku " << options.svg_file << ".\n";
+            return 1;
+        }
+        std::cerr << "Wykres zapisany w pliku " << options.svg_file << ".\n";
+    }
+    return std::cout ? 0 : 1;
+}

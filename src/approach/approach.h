@@ -1,0 +1,43 @@
+// Is the storm coming? The motion of the nearest strikes estimated from a place's recent
+// observations: pure functions over plain records, tried over tables of tracks.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// What one check saw: when (seconds on any clock), how many strikes, the nearest strike's
+// distance and the compass code of its direction ("NE"), as the service gave them.
+struct observation {
+    double time_s = 0;
+    int strikes = 0;
+    std::optional<double> nearest_km;
+    std::string direction;
+};
+
+// The estimate at the newest observation of a track.
+struct approach_estimate {
+    double radial_kmh = 0;         // how fast the nearest strikes come closer (< 0: away)
+    std::optional<double> eta_min; // until they are expected within the safety ring
+    double closest_km = 0;         // the predicted closest approach
+    std::string moving_to;         // the compass code the storm moves towards; empty: standing
+    int points = 0;                // the observations the estimate rests on
+};
+
+// The estimate at the newest observation of `track` (oldest first) for a safety ring of
+// `danger_km`; nothing where the data cannot carry one (see approach.cpp for the method).
+std::optional<approach_estimate> estimate_approach(const std::vector<observation>& track,
+                                                   double danger_km);
+
+// The part of a line that tells the estimate: "zbliża się 24 km/h, w strefie 10 km za ~12 min",
+// "oddala się 15 km/h", "minie w odległości ~14 km"; empty without an estimate.
+std::string approach_text(const std::optional<approach_estimate>& estimate, double danger_km);
+
+// The bearing of a compass code in degrees (N 0, E 90); nothing for an unknown code.
+std::optional<double> compass_bearing(const std::string& code);
+// The compass code of a bearing in degrees.
+std::string compass_code(double bearing_deg);
+
+// True when the estimate says the nearest strikes will come within the ring (or are in it):
+// what --approaching-only waits for before the burza and blizej alerts.
+bool comes_within_ring(const std::optional<approach_estimate>& estimate);

@@ -1,0 +1,62 @@
+#include "approach/place_track.h"
+
+namespace {
+
+constexpr double looked_back_s = 30 * 60;
+
+} // namespace
+
+observation observation_of(const track_row& row) {
+    observation seen;
+    seen.time_s = row.time_s;
+    seen.strikes = row.strikes;
+    seen.nearest_km = row.nearest_km;
+    seen.direction = row.direction;
+    return seen;
+}
+
+std::vector<observation> track_until(const std::string& db_path, const track_place& place,
+                                     double until_s, const std::optional<observation>& seen) {
+    std::vector<observation> track;
+    for (const track_row& row :
+         read_track(db_path, place.name, place.radius_km, until_s - looked_back_s)) {
+        if (row.time_s < until_s || (!seen && row.time_s == until_s)) {
+            track.push_back(observation_of(row));
+        }
+    }
+    if (seen) {
+        track.push_back(*seen);
+    }
+    return track;
+}
+
+bool record_observation(const std::string& db_path, const track_place& place,
+                        const observation& seen, const std::string& event, double now_s) {
+    track_row row;
+    row.place = place.name;
+    row.latitude = place.latitude;
+    row.longitude = place.longitude;
+    row.radius_km = place.radius_km;
+    row.time_s = seen.time_s;
+    row.strikes = seen.strikes;
+    row.nearest_km = seen.nearest_km;
+    row.direction = seen.direction;
+    row.event = event;
+    return record_track_row(db_path, row, now_s);
+}
+
+std::vector<std::optional<approach_estimate>> estimates_along(const std::vector<track_row>& rows,
+                                                              double danger_km) {
+    std::vector<std::optional<approach_estimate>> estimates;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        std::vector<observation> track;
+        for (std::size_t j = 0; j <= i; ++j) {
+            if (rows[j].radius_km == rows[i].radius_km &&
+                rows[i].time_s - rows[j].time_s <= looked_back_s) {
+                track.push_back(observation_of(rows[j]));
+            }
+        }
+        estimates.push_back(estimate_approach(track, danger_km));
+    }
+    return estimates;
+}

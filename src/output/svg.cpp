@@ -1,0 +1,92 @@
+#include "output/svg.h"
+
+#include "weather/reply_fields.h"
+
+#include <cmath>
+
+namespace {
+
+std::string number(double value) {
+    return fixed(std::isfinite(value) ? value : 0, 1);
+}
+
+} // namespace
+
+std::string xml_escaped(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        default:
+            // Control characters are not allowed in XML 1.0.
+            if (static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\t') {
+                escaped += c;
+            }
+        }
+    }
+    return escaped;
+}
+
+svg_writer::svg_writer(double width, double height) {
+    body_ = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
+            number(width) + "\" height=\"" + number(height) + "\" viewBox=\"0 0 " + number(width) +
+            " " + number(height) + "\" font-family=\"DejaVu Sans, sans-serif\">\n";
+}
+
+void svg_writer::rect(double x, double y, double width, double height, const std::string& style) {
+    body_ += "<rect x=\"" + number(x) + "\" y=\"" + number(y) + "\" width=\"" +
+             number(std::fabs(width)) + "\" height=\"" + number(std::fabs(height)) + "\" style=\"" +
+             xml_escaped(style) + "\"/>\n";
+}
+
+void svg_writer::line(double x1, double y1, double x2, double y2, const std::string& style) {
+    body_ += "<line x1=\"" + number(x1) + "\" y1=\"" + number(y1) + "\" x2=\"" + number(x2) +
+             "\" y2=\"" + number(y2) + "\" style=\"" + xml_escaped(style) + "\"/>\n";
+}
+
+void svg_writer::circle(double x, double y, double radius, const std::string& style) {
+    body_ += "<circle cx=\"" + number(x) + "\" cy=\"" + number(y) + "\" r=\"" + number(radius) +
+             "\" style=\"" + xml_escaped(style) + "\"/>\n";
+}
+
+void svg_writer::polyline(const std::vector<std::pair<double, double>>& points,
+                          const std::string& style) {
+    if (points.size() < 2) {
+        return;
+    }
+    std::string list;
+    for (const auto& [x, y] : points) {
+        list += (list.empty() ? "" : " ") + number(x) + "," + number(y);
+    }
+    body_ += "<polyline points=\"" + list + "\" style=\"" + xml_escaped(style) + "\"/>\n";
+}
+
+void svg_writer::arrow(double x1, double y1, double x2, double y2, const std::string& style) {
+    line(x1, y1, x2, y2, style);
+    const double angle = std::atan2(y2 - y1, x2 - x1);
+    const double head = 12;
+    for (const double side : {-0.45, 0.45}) {
+        line(x2, y2, x2 - head * std::cos(angle + side), y2 - head * std::sin(angle + side), style);
+    }
+}
+
+void svg_writer::text(double x, double y, const std::string& content, const std::string& style) {
+    body_ += "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\" style=\"" + xml_escaped(style) +
+             "\">" + xml_escaped(content) + "</text>\n";
+}
+
+std::string svg_writer::finish() {
+    return body_ + "</svg>\n";
+}

@@ -1,0 +1,145 @@
+#include "store/track.h"
+
+#include "store/database.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr double kept_s = 7 * 24 * 3600;
+
+const char* const create_table = "CREATE TABLE IF NOT EXISTS TRACK("
+                                 "PLACE TEXT NOT NULL,"
+                                 "LATITUDE REAL,"
+                                 "LONGITUDE REAL,"
+                                 "RADIUS INTEGER NOT NULL,"
+                                 "TIME REAL NOT NULL,"
+                                 "STRIKES INTEGER NOT NULL,"
+                                 "NEAREST REAL,"
+                                 "DIRECTION TEXT,"
+                                 "EVENT TEXT,"
+                                 "PRIMARY KEY(PLACE, RADIUS, TIME));";
+const char* const insert_row =
+    "INSERT OR IGNORE INTO TRACK(PLACE, LATITUDE, LONGITUDE, RADIUS, TIME, STRIKES, NEAREST, "
+    "DIRECTION, EVENT) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?);";
+const char* const prune_rows = "DELETE FROM TRACK WHERE TIME < ?;";
+const char* const select_rows =
+    "SELECT PLACE, LATITUDE, LONGITUDE, RADIUS, TIME, STRIKES, NEAREST, DIRECTION, EVENT "
+    "FROM TRACK WHERE PLACE = ? AND TIME >= ? AND (? IS NULL OR RADIUS = ?) ORDER BY TIME;";
+
+struct connection_closer {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using connection = std::unique_ptr<sqlite3, connection_closer>;
+
+struct statement_finalizer {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using statement = std::unique_ptr<sqlite3_stmt, statement_finalizer>;
+
+connection open_track(const std::string& db_path, int flags) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(db_path.c_str(), &raw, flags, nullptr);
+    connection db(raw);
+    if (rc != SQLITE_OK) {
+        return connection();
+    }
+    // Watches of several places write at once: each waits for the others' lock.
+    wait_for_locks_within_budget(db.get());
+    return db;
+}
+
+statement prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
+    return statement(raw);
+}
+
+void bind_text(sqlite3_stmt* query, int index, const std::string& text) {
+    if (text.empty()) {
+        sqlite3_bind_null(query, index);
+    } else {
+        sqlite3_bind_text(query, index, text.c_str(), static_cast<int>(text.size()),
+                          SQLITE_TRANSIENT);
+    }
+}
+
+std::string column_text(sqlite3_stmt* query, int column) {
+    const unsigned char* text = sqlite3_column_text(query, column);
+    return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
+}
+
+} // namespace
+
+bool record_track_row(const std::string& db_path, const track_row& row, double now_s) {
+    connection db = open_track(db_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    bool done = db && sqlite3_exec(db.get(), create_table, nullptr, nullptr, nullptr) == SQLITE_OK;
+    statement insert = done ? prepare(db.get(), insert_row) : statement();
+    if (insert) {
+        sqlite3_stmt* query = insert.get();
+        bind_text(query, 1, row.place);
+        sqlite3_bind_double(query, 2, row.latitude);
+        sqlite3_bind_double(query, 3, row.longitude);
+        sqlite3_bind_int(query, 4, row.radius_km);
+        sqlite3_bind_double(query, 5, row.time_s);
+        sqlite3_bind_int(query, 6, row.strikes);
+        if (row.nearest_km) {
+            sqlite3_bind_double(query, 7, *row.nearest_km);
+        } else {
+            sqlite3_bind_null(query, 7);
+        }
+        bind_text(query, 8, row.direction);
+        bind_text(query, 9, row.event);
+        done = sqlite3_step(query) == SQLITE_DONE;
+    }
+    statement prune = done ? prepare(db.get(), prune_rows) : statement();
+    if (prune) {
+        sqlite3_bind_double(prune.get(), 1, now_s - kept_s);
+        done = sqlite3_step(prune.get()) == SQLITE_DONE;
+    }
+    if (!done || !insert || !prune) {
+        std::fprintf(stderr, "Nie udało się zapisać obserwacji w bazie danych: %s\n",
+                     db ? sqlite3_errmsg(db.get()) : "brak dostępu do pliku");
+        return false;
+    }
+    return true;
+}
+
+std::vector<track_row> read_track(const std::string& db_path, const std::string& place,
+                                  std::optional<int> radius_km, double since_s) {
+    std::vector<track_row> rows;
+    connection db = open_track(db_path, SQLITE_OPEN_READONLY);
+    statement select = db ? prepare(db.get(), select_rows) : statement();
+    if (!select) {
+        return rows;
+    }
+    sqlite3_stmt* query = select.get();
+    bind_text(query, 1, place);
+    sqlite3_bind_double(query, 2, since_s);
+    for (int index : {3, 4}) {
+        if (radius_km) {
+            sqlite3_bind_int(query, index, *radius_km);
+        } else {
+            sqlite3_bind_null(query, index);
+        }
+    }
+    while (sqlite3_step(query) == SQLITE_ROW) {
+        track_row row;
+        row.place = column_text(query, 0);
+        row.latitude = sqlite3_column_double(query, 1);
+        row.longitude = sqlite3_column_double(query, 2);
+        row.radius_km = sqlite3_column_int(query, 3);
+        row.time_s = sqlite3_column_double(query, 4);
+        row.strikes = sqlite3_column_int(query, 5);
+        if (sqlite3_column_type(query, 6) != SQLITE_NULL) {
+            row.nearest_km = sqlite3_column_double(query, 6);
+        }
+        row.direction = column_text(query, 7);
+        row.event = column_text(query, 8);
+        rows.push_back(row);
+    }
+    return rows;
+}

@@ -1,0 +1,30 @@
+// The track of each watched place: one row per check that asked the service (table TRACK), for
+// the approach estimate and --history. Only the watch, --json, --line and --history use it; the
+// table is created on the first row. Rows older than a week are deleted as new ones come.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct track_row {
+    std::string place; // the town's name as the service gave it
+    double latitude = 0;
+    double longitude = 0;
+    int radius_km = 0;
+    double time_s = 0; // seconds since the epoch
+    int strikes = 0;
+    std::optional<double> nearest_km;
+    std::string direction; // compass code; empty: none
+    std::string event;     // the watch's event at this check ("blisko"); empty: none
+};
+
+// Writes the row (a second row for the same place, radius and time is ignored) and deletes the
+// rows older than a week before `now_s`. False, with a message on standard error, when the
+// database cannot take it.
+bool record_track_row(const std::string& db_path, const track_row& row, double now_s);
+
+// The place's rows from `since_s` on, oldest first; of one radius when given. Opens the file
+// read-only: nothing is created, a missing file or table gives no rows.
+std::vector<track_row> read_track(const std::string& db_path, const std::string& place,
+                                  std::optional<int> radius_km, double since_s);

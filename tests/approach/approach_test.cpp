@@ -1,0 +1,156 @@
+// The approach estimate over tables of tracks: a check every 5 minutes unless the row says.
+#include "approach/approach.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+struct point {
+    double minute;
+    double km; // below 0: no strikes
+    const char* direction;
+};
+
+std::vector<observation> track_of(const std::vector<point>& points) {
+    std::vector<observation> track;
+    for (const point& p : points) {
+        observation seen{p.minute * 60, p.km < 0 ? 0 : 25, std::nullopt, ""};
+        if (p.km >= 0) {
+            seen.nearest_km = p.km;
+            seen.direction = p.direction;
+        }
+        track.push_back(seen);
+    }
+    return track;
+}
+
+TEST(Approach, EstimatesOverTablesOfTracks) {
+    struct row {
+        const char* name;
+        std::vector<point> track;
+        bool estimate;
+        double radial_kmh; // within 10 %
+        double eta_min;    // below 0: none; within 1 minute
+        const char* moving_to;
+        int points;
+    };
+    const row rows[] = {
+        // 2 km closer every 5 minutes: 24 km/h, 20 km from the 10 km ring: 25 min.
+        {"straight approach",
+         {{0, 36, "SW"}, {5, 34, "SW"}, {10, 32, "SW"}, {15, 30, "SW"}},
+         true,
+         24,
+         50,
+         "NE",
+         4},
+        {"inside the ring", {{0, 16, "W"}, {5, 12, "W"}, {10, 8, "W"}}, true, 48, 0, "E", 3},
+        {"receding",
+         {{0, 10, "N"}, {5, 13, "N"}, {10, 16, "NE"}, {15, 19, "NE"}},
+         true,
+         -36,
+         -1,
+         "",
+         4},
+        // Turning from NW through N to NE at 20 km: passing, not coming within 10 km.
+        {"passing by",
+         {{0, 22, "NW"}, {5, 20.5, "N"}, {10, 20, "N"}, {15, 20.4, "NE"}},
+         true,
+         6,
+         -1,
+         "SE",
+         4},
+        {"a jump to the far side",
+         {{0, 30, "S"}, {5, 27, "S"}, {10, 24, "S"}, {15, 22, "N"}},
+         false,
+         0,
+         -1,
+         "",
+         0},
+        {"two cells taking turns",
+         {{0, 20, "N"}, {5, 21, "S"}, {10, 20.5, "N"}, {15, 21.2, "S"}, {20, 20.2, "N"}},
+         false,
+         0,
+         -1,
+         "",
+         0},
+        {"a jump to another cell",
+         {{0, 40, "W"}, {5, 38, "W"}, {10, 36, "W"}, {15, 12, "W"}},
+         false,
+         0,
+         -1,
+         "",
+         0},
+        {"too few points", {{0, 30, "SW"}, {5, 27, "SW"}}, false, 0, -1, "", 0},
+        {"a quiet check breaks the track",
+         {{0, 30, "SW"}, {5, 27, "SW"}, {10, -1, ""}, {15, 20, "SW"}, {20, 17, "SW"}},
+         false,
+         0,
+         -1,
+         "",
+         0},
+        {"older than half an hour",
+         {{0, 30, "SW"}, {5, 28, "SW"}, {40, 20, "SW"}, {45, 18, "SW"}},
+         false,
+         0,
+         -1,
+         "",
+         0},
+        {"scattered",
+         {{0, 30, "SW"}, {5, 22, "SW"}, {10, 31, "SW"}, {15, 23, "SW"}},
+         false,
+         0,
+         -1,
+         "",
+         0},
+        {"unknown direction", {{0, 30, "X"}, {5, 28, "X"}, {10, 26, "X"}}, false, 0, -1, "", 0},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const std::optional<approach_estimate> estimate = estimate_approach(track_of(r.track), 10);
+        ASSERT_EQ(estimate.has_value(), r.estimate);
+        if (!estimate) {
+            EXPECT_EQ(approach_text(estimate, 10), "");
+            continue;
+        }
+        EXPECT_NEAR(estimate->radial_kmh, r.radial_kmh,
+                    std::max(2.0, std::fabs(r.radial_kmh) / 10));
+        EXPECT_EQ(estimate->eta_min.has_value(), r.eta_min >= 0);
+        if (estimate->eta_min) {
+            EXPECT_NEAR(*estimate->eta_min, r.eta_min, 1);
+            EXPECT_LE(estimate->closest_km, 10);
+        } else {
+            EXPECT_GT(estimate->closest_km, 10);
+        }
+        if (*r.moving_to != '\0') {
+            EXPECT_EQ(estimate->moving_to, r.moving_to);
+        }
+        EXPECT_EQ(estimate->points, r.points);
+        EXPECT_EQ(comes_within_ring(estimate), r.eta_min >= 0);
+    }
+}
+
+TEST(Approach, TextsOfEstimates) {
+    approach_estimate coming;
+    coming.radial_kmh = 24.4;
+    coming.eta_min = 12.3;
+    coming.closest_km = 2;
+    approach_estimate inside = coming;
+    inside.eta_min = 0;
+    approach_estimate passing;
+    passing.radial_kmh = 18;
+    passing.closest_km = 14.4;
+    approach_estimate away;
+    away.radial_kmh = -15.2;
+    away.closest_km = 20;
+    approach_estimate standing;
+    standing.radial_kmh = 0.4;
+    EXPECT_EQ(approach_text(coming, 10), "zbliża się 24 km/h, w strefie 10 km za ~12 min");
+    EXPECT_EQ(approach_text(inside, 10), "zbliża się 24 km/h, w strefie 10 km");
+    EXPECT_EQ(approach_text(passing, 10), "zbliża się 18 km/h, minie w odległości ~14 km");
+    EXPECT_EQ(approach_text(away, 5), "oddala się 15 km/h");
+    EXPECT_EQ(approach_text(standing, 10), "stoi w miejscu");
+}
+
+} // namespace

@@ -457,6 +457,37 @@ TEST_F(ReportRunTest, MachineFormsSayWhatFailedAndExitWithOne) {
     EXPECT_EQ(endpoint_hits(*weather_service, current_weather_endpoint), 0);
 }
 
+TEST_F(ReportRunTest, RepliesOverTheLimitAreSaidToBeTooLarge) {
+    const std::string padding(2 * 1024 * 1024, 'a');
+    fake_reply huge;
+    huge.body = "{\"main\":{\"temp\":1},\"pad\":\"" + padding + "\"}";
+    set_fake_reply(*weather_service, current_weather_endpoint, huge);
+    set_fake_storm_handler(*storm, [&](const fake_storm_request& request) {
+        fake_storm_reply reply = answer_storm(request, warnings, false);
+        if (soap_operation(request) == "szukaj_burzy") {
+            reply.body = soap_reply("szukaj_burzy", burza_return(1, "3", padding, 10));
+        }
+        return reply;
+    });
+    const ProgramResult json = run({"--json", "Kraków", "30"});
+    EXPECT_EQ(json.exit_code, 1);
+    EXPECT_EQ(report_schema_violations(json.out), "");
+    const Json::Value document = parsed(json.out);
+    const struct {
+        const char* source;
+        std::string host;
+    } cases[] = {{"lightning", storm_host}, {"weather", weather_host}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        std::string message;
+        for (const Json::Value& error : document["errors"]) {
+            message = error["source"] == c.source ? error["message"].asString() : message;
+        }
+        EXPECT_EQ(message, "Odpowiedź serwera " + c.host + " jest za duża (ponad 1 MiB).");
+        EXPECT_NE(json.err.find(message), std::string::npos) << json.err;
+    }
+}
+
 TEST_F(ReportRunTest, StormServiceDownGivesADocumentWithNullParts) {
     storm.reset();
     const ProgramResult json = run({"--json", "Kraków", "30"});

@@ -488,6 +488,22 @@ TEST_F(ReportRunTest, RepliesOverTheLimitAreSaidToBeTooLarge) {
     }
 }
 
+TEST_F(ReportRunTest, MachineFormsSayWhenTheSettingsCannotBeRead) {
+    first_run_done();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((data.path + "/zagrozenia_pogodowe.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    const ProgramResult line = run({"--line", "Kraków", "30"}, "", {"LC_ALL=C.UTF-8"});
+    sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(line.exit_code, 0) << line.err;
+    EXPECT_NE(line.err.find("Nie mogę odczytać ustawień z bazy danych: pomijam pogodę i "
+                            "prognozę.\n"),
+              std::string::npos)
+        << line.err;
+    EXPECT_EQ(line.out, "Kraków: 3 wyładowania w 30 km, najbliższe 12.3 km NE | bez ostrzeżeń\n");
+}
+
 TEST_F(ReportRunTest, StormServiceDownGivesADocumentWithNullParts) {
     storm.reset();
     const ProgramResult json = run({"--json", "Kraków", "30"});

@@ -255,6 +255,13 @@ int run_program(int argc, char** argv) {
         return 1;
     }
     apply_cache_options(options);
+    if ((options.watch.on || options.form != output_form::text) &&
+        (weather.empty() || forecast.empty())) {
+        // The classic run shows the settings as they read; these forms would drop the weather
+        // parts without a word.
+        std::fprintf(stderr, "Nie mogę odczytać ustawień z bazy danych: pomijam pogodę i "
+                             "prognozę.\n");
+    }
     if (options.watch.on) {
         return run_watch_command(options);
     }

@@ -4,8 +4,11 @@
 #include "config/settings.h"
 #include "output/machine_run.h"
 #include "store/reply_cache.h"
+#include "storm/storm_client.h"
 #include "text/numbers.h"
 #include "watch/watch_run.h"
+
+#include <arpa/inet.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,18 +16,54 @@
 
 namespace {
 
-// Every check goes through the reply cache, with a maximum age below the interval so that a
-// check never shows the reply of the check before. A failed request stays a failure: a stale
-// reply would show old strikes as new ones.
+// A service that is not on this machine is asked each operation at most this often.
+constexpr long shortest_remote_interval_s = 60;
+
+// The host of "host[:port]" or "[address]:port".
+std::string host_part(const std::string& host_port) {
+    if (!host_port.empty() && host_port[0] == '[') {
+        return host_port.substr(1, host_port.find(']') - 1);
+    }
+    return host_port.substr(0, host_port.rfind(':'));
+}
+
+// Every check goes through the reply cache (see watch_max_age_s). A failed request stays a
+// failure: a stale reply would show old strikes as new ones.
 void use_reply_cache(const command_options& options, double every_s) {
     cache_policy& policy = reply_cache_policy();
-    const long below_interval = static_cast<long>(every_s / 2);
+    const bool loopback = is_loopback_host(storm_host());
     policy.enabled = true;
-    policy.max_age_s = std::min(options.max_age_s.value_or(below_interval), below_interval);
+    policy.max_age_s = watch_max_age_s(options.max_age_s, every_s, loopback);
     policy.use_stale = false;
+    if (!loopback && every_s < shortest_remote_interval_s) {
+        std::fprintf(stderr,
+                     "Serwer %s nie jest na tym komputerze: każde zapytanie wysyłam do niego "
+                     "najwyżej raz na minutę, a sprawdzenia pomiędzy korzystają z ostatniej "
+                     "odpowiedzi.\n",
+                     storm_host().c_str());
+    }
 }
 
 } // namespace
+
+long watch_max_age_s(std::optional<long> max_age_s, double every_s, bool loopback) {
+    const long below_interval = static_cast<long>(every_s / 2);
+    const long max_age = std::min(max_age_s.value_or(below_interval), below_interval);
+    return loopback ? max_age : std::max(max_age, shortest_remote_interval_s);
+}
+
+bool is_loopback_host(const std::string& host_port) {
+    const std::string host = host_part(host_port);
+    if (host == "localhost" || (host.size() > 10 && host.rfind(".localhost") == host.size() - 10)) {
+        return true;
+    }
+    in_addr v4{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) {
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    }
+    in6_addr v6{};
+    return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
 
 int run_watch_command(const command_options& options) {
     const std::optional<report_request> report = report_request_of(options);

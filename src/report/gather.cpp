@@ -27,8 +27,15 @@ void add_error(run_report& report, const char* source, const std::string& messag
     report.errors.push_back({source, message});
 }
 
+std::string too_large(const std::string& host) {
+    return "Odpowiedź serwera " + host + " jest za duża (ponad 1 MiB).";
+}
+
 // The message for a weather reply that is not usable.
 std::string weather_failure(const weather_reply& reply, const std::string& host) {
+    if (reply.too_large) {
+        return too_large(host);
+    }
     if (!reply.transferred) {
         return "Brak połączenia z serwerem " + host + ".";
     }
@@ -58,7 +65,10 @@ std::string storm_failure(const char* what) {
     return std::string("Nie udało się pobrać ") + what + " z serwera " + storm_host() + ".";
 }
 
-std::string storm_failure(const std::string& fault, const char* what) {
+std::string storm_failure(const std::string& fault, bool reply_too_large, const char* what) {
+    if (reply_too_large) {
+        return too_large(storm_host());
+    }
     if (is_key_fault(fault)) {
         return "Serwis burzowy " + storm_host() + " odrzucił klucz.";
     }
@@ -120,14 +130,16 @@ void gather_storm(run_report& report) {
     report.warnings = extract_warnings(warnings.text);
     report.warnings_age = freshness{warnings.age_s, warnings.stale};
     if (!report.warnings) {
-        add_error(report, "warnings", storm_failure(warnings.fault, "ostrzeżeń pogodowych"));
+        add_error(report, "warnings",
+                  storm_failure(warnings.fault, warnings.too_large, "ostrzeżeń pogodowych"));
     }
     const storm_result lightning = request_lightning(town.y, town.x, report.radius_km);
     report.lightning = extract_lightning(lightning.text);
     report.lightning_age = freshness{lightning.age_s, lightning.stale};
     if (!report.lightning) {
         add_error(report, "lightning",
-                  storm_failure(lightning.fault, "danych o wyładowaniach atmosferycznych"));
+                  storm_failure(lightning.fault, lightning.too_large,
+                                "danych o wyładowaniach atmosferycznych"));
     }
 }
 
@@ -179,7 +191,8 @@ run_report gather_report(const report_request& request) {
         add_error(report, "town",
                   "Na serwerze " + storm_host() + " brak danych o tej miejscowości.");
     } else if (answer.status == town_status::failed) {
-        add_error(report, "town", storm_failure(answer.fault, "współrzędnych miejscowości"));
+        add_error(report, "town",
+                  storm_failure(answer.fault, answer.too_large, "współrzędnych miejscowości"));
     }
     gather_weather(report, request);
     if (answer.status == town_status::found) {

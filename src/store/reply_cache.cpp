@@ -2,11 +2,19 @@
 
 #include "store/database.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -15,19 +23,30 @@ const char* const create_table = "CREATE TABLE IF NOT EXISTS REPLY_CACHE("
                                  "REQUEST TEXT PRIMARY KEY NOT NULL,"
                                  "REPLY TEXT,"
                                  "FETCHED INTEGER,"
-                                 "CLAIMED_UNTIL INTEGER);";
+                                 "CLAIMED_UNTIL INTEGER,"
+                                 "CLAIM_OWNER TEXT);";
+// Tables made by earlier versions have no owner column.
+const char* const owner_column = "SELECT CLAIM_OWNER FROM REPLY_CACHE LIMIT 0;";
+const char* const add_owner_column = "ALTER TABLE REPLY_CACHE ADD COLUMN CLAIM_OWNER TEXT;";
 const char* const read_row =
-    "SELECT REPLY, FETCHED, CLAIMED_UNTIL FROM REPLY_CACHE WHERE REQUEST = ?;";
+    "SELECT REPLY, FETCHED, CLAIMED_UNTIL, CLAIM_OWNER FROM REPLY_CACHE WHERE REQUEST = ?;";
 const char* const claim_row =
-    "INSERT INTO REPLY_CACHE(REQUEST, CLAIMED_UNTIL) VALUES(?, ?) "
-    "ON CONFLICT(REQUEST) DO UPDATE SET CLAIMED_UNTIL = excluded.CLAIMED_UNTIL;";
+    "INSERT INTO REPLY_CACHE(REQUEST, CLAIM_OWNER, CLAIMED_UNTIL) VALUES(?, ?, ?) "
+    "ON CONFLICT(REQUEST) DO UPDATE SET CLAIMED_UNTIL = excluded.CLAIMED_UNTIL, "
+    "CLAIM_OWNER = excluded.CLAIM_OWNER;";
 const char* const store_row =
-    "INSERT INTO REPLY_CACHE(REQUEST, REPLY, FETCHED, CLAIMED_UNTIL) VALUES(?, ?, ?, NULL) "
+    "INSERT INTO REPLY_CACHE(REQUEST, REPLY, FETCHED, CLAIMED_UNTIL, CLAIM_OWNER) "
+    "VALUES(?, ?, ?, NULL, NULL) "
     "ON CONFLICT(REQUEST) DO UPDATE SET REPLY = excluded.REPLY, FETCHED = excluded.FETCHED, "
-    "CLAIMED_UNTIL = NULL;";
-const char* const release_row = "UPDATE REPLY_CACHE SET CLAIMED_UNTIL = NULL WHERE REQUEST = ?;";
-const char* const prune_rows = "DELETE FROM REPLY_CACHE WHERE (FETCHED IS NULL OR FETCHED < ?) "
-                               "AND (CLAIMED_UNTIL IS NULL OR CLAIMED_UNTIL < ?);";
+    "CLAIMED_UNTIL = NULL, CLAIM_OWNER = NULL;";
+const char* const release_row = "UPDATE REPLY_CACHE SET CLAIMED_UNTIL = NULL, CLAIM_OWNER = NULL "
+                                "WHERE REQUEST = ? AND CLAIM_OWNER = ?;";
+const char* const release_owned_rows =
+    "UPDATE REPLY_CACHE SET CLAIMED_UNTIL = NULL, CLAIM_OWNER = NULL WHERE CLAIM_OWNER = ?;";
+// Rows fetched "in the future" (the clock was set back since) go too.
+const char* const prune_rows =
+    "DELETE FROM REPLY_CACHE WHERE (FETCHED IS NULL OR FETCHED < ? OR FETCHED > ?) "
+    "AND (CLAIMED_UNTIL IS NULL OR CLAIMED_UNTIL < ?);";
 
 constexpr auto wait_step = std::chrono::milliseconds(50);
 
@@ -46,23 +65,57 @@ struct cache_row {
     std::optional<std::string> reply;
     long long fetched = 0;
     long long claimed_until = 0;
+    std::string owner; // the claim's owner process, when the row names one
 };
 
-connection open_cache(const std::string& db_path) {
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open(db_path.c_str(), &raw);
-    connection db(raw);
-    // Runs starting together all create the table: each waits for the others' lock, within the
-    // run's budget for locked databases.
-    wait_for_locks_within_budget(db.get());
-    if (rc != SQLITE_OK ||
-        sqlite3_exec(db.get(), create_table, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        std::fprintf(stderr, "Pamięć podręczna odpowiedzi niedostępna: %s\n",
-                     sqlite3_errmsg(db.get()));
-        return connection();
+// --- who holds a claim ------------------------------------------------------------------------
+
+// The start time of a process (clock ticks since boot, from /proc), or empty when the process
+// is gone, is a zombie or cannot be seen.
+std::string process_start(long pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(file, line) || line.rfind(')') == std::string::npos) {
+        return std::string();
     }
-    return db;
+    // After the command name: the state, then the fields up to the 22nd, the start time.
+    std::istringstream fields(line.substr(line.rfind(')') + 1));
+    std::string state;
+    fields >> state;
+    if (state == "Z" || state == "X" || state == "x") {
+        return std::string();
+    }
+    std::string field;
+    for (int number = 4; number <= 22 && fields >> field; ++number) {
+    }
+    return fields ? field : std::string();
 }
+
+// This process as a claim names it: "PID START". A process that cannot read its own start time
+// names its pid alone.
+std::string this_owner() {
+    const long pid = static_cast<long>(getpid());
+    const std::string start = process_start(pid);
+    return start.empty() ? std::to_string(pid) : std::to_string(pid) + " " + start;
+}
+
+// True while the claim's owner process lives: the same pid with the same start time (a pid
+// used again by another process does not count), or with no start time named, a pid in use.
+bool owner_alive(const std::string& owner) {
+    std::istringstream in(owner);
+    long pid = 0;
+    std::string start;
+    if (!(in >> pid) || pid <= 0) {
+        return false;
+    }
+    in >> start;
+    if (start.empty()) {
+        return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    }
+    return process_start(pid) == start;
+}
+
+// --- the database -------------------------------------------------------------------------------
 
 statement prepare(sqlite3* db, const char* sql) {
     sqlite3_stmt* raw = nullptr;
@@ -72,6 +125,32 @@ statement prepare(sqlite3* db, const char* sql) {
 
 bool execute(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+connection open_cache(const std::string& db_path) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open(db_path.c_str(), &raw);
+    connection db(raw);
+    // Runs starting together all create the table: each waits for the others' lock, within the
+    // run's budget for locked databases.
+    wait_for_locks_within_budget(db.get());
+    bool ready = rc == SQLITE_OK && execute(db.get(), create_table);
+    if (ready && !prepare(db.get(), owner_column)) {
+        // Another run may add the column at the same moment: it is there either way.
+        execute(db.get(), add_owner_column);
+        ready = static_cast<bool>(prepare(db.get(), owner_column));
+    }
+    if (!ready) {
+        std::fprintf(stderr, "Pamięć podręczna odpowiedzi niedostępna: %s\n",
+                     sqlite3_errmsg(db.get()));
+        return connection();
+    }
+    return db;
+}
+
+std::string column_text(sqlite3_stmt* query, int column) {
+    const unsigned char* text = sqlite3_column_text(query, column);
+    return text != nullptr ? reinterpret_cast<const char*>(text) : std::string();
 }
 
 cache_row read(sqlite3* db, const std::string& key) {
@@ -86,16 +165,18 @@ cache_row read(sqlite3* db, const std::string& key) {
     }
     row.exists = true;
     if (sqlite3_column_type(query.get(), 0) != SQLITE_NULL) {
-        row.reply = reinterpret_cast<const char*>(sqlite3_column_text(query.get(), 0));
+        row.reply = column_text(query.get(), 0);
     }
     row.fetched = sqlite3_column_int64(query.get(), 1);
     row.claimed_until = sqlite3_column_int64(query.get(), 2);
+    row.owner = column_text(query.get(), 3);
     return row;
 }
 
-// Runs a writing statement with the key and up to two numbers bound; true when it is done.
+// Runs a writing statement with the key (when not empty), the text (when given) and the numbers
+// bound in that order; true when it is done.
 bool write(sqlite3* db, const char* sql, const std::string& key, const std::string* text,
-           std::optional<long long> first, std::optional<long long> second = std::nullopt) {
+           std::initializer_list<long long> numbers = {}) {
     statement update = prepare(db, sql);
     if (!update) {
         return false;
@@ -109,51 +190,154 @@ bool write(sqlite3* db, const char* sql, const std::string& key, const std::stri
         sqlite3_bind_text(update.get(), index++, text->c_str(), static_cast<int>(text->size()),
                           SQLITE_STATIC);
     }
-    for (const std::optional<long long>& number : {first, second}) {
-        if (number) {
-            sqlite3_bind_int64(update.get(), index++, *number);
-        }
+    for (const long long number : numbers) {
+        sqlite3_bind_int64(update.get(), index++, number);
     }
     return sqlite3_step(update.get()) == SQLITE_DONE;
 }
 
+// --- claims released when the process is ended by a signal --------------------------------------
+
+// The databases in which this process may hold claims, and the pipe on which the signal
+// handler passes the signal's number to the thread that releases them.
+struct claim_registry {
+    std::mutex mutex;
+    std::set<std::string> db_paths;
+    pid_t installed_in = 0;
+    int pipe_fds[2] = {-1, -1};
+};
+
+claim_registry& registry() {
+    static claim_registry* const claims = new claim_registry; // lives until the process ends
+    return *claims;
+}
+
+const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void pass_signal(int number) {
+    const int saved = errno;
+    const unsigned char byte = static_cast<unsigned char>(number);
+    [[maybe_unused]] const ssize_t written = ::write(registry().pipe_fds[1], &byte, 1);
+    errno = saved;
+}
+
+// Releases this process's claims in every database it claimed in, without waiting long for a
+// lock held by another run.
+void release_all_claims() {
+    std::set<std::string> paths;
+    {
+        const std::lock_guard<std::mutex> lock(registry().mutex);
+        paths = registry().db_paths;
+    }
+    const std::string owner = this_owner();
+    for (const std::string& path : paths) {
+        sqlite3* raw = nullptr;
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+        connection db(raw);
+        sqlite3_busy_timeout(db.get(), 1000);
+        write(db.get(), release_owned_rows, std::string(), &owner);
+    }
+}
+
+void release_then_end(int read_fd) {
+    unsigned char number = 0;
+    while (::read(read_fd, &number, 1) < 0 && errno == EINTR) {
+    }
+    release_all_claims();
+    // The signal's own ending, with the status that the one who sent it expects.
+    signal(number, SIG_DFL);
+    raise(number);
+    _exit(128 + number);
+}
+
+// From the first claim on, SIGINT, SIGTERM and SIGHUP release the process's claims before they
+// end it; a signal that the process ignores or handles itself is left alone. A forked child
+// sets this up anew for itself.
+void release_claims_on_signals(const std::string& db_path) {
+    claim_registry& claims = registry();
+    const std::lock_guard<std::mutex> lock(claims.mutex);
+    claims.db_paths.insert(db_path);
+    if (claims.installed_in == getpid()) {
+        return;
+    }
+    claims.installed_in = getpid();
+    if (claims.pipe_fds[0] >= 0) {
+        close(claims.pipe_fds[0]);
+        close(claims.pipe_fds[1]);
+    }
+    if (pipe2(claims.pipe_fds, O_CLOEXEC) != 0) {
+        claims.pipe_fds[0] = claims.pipe_fds[1] = -1;
+        return;
+    }
+    std::thread(release_then_end, claims.pipe_fds[0]).detach();
+    for (const int number : ending_signals) {
+        struct sigaction current {};
+        sigaction(number, nullptr, &current);
+        if (current.sa_handler != SIG_DFL || (current.sa_flags & SA_SIGINFO) != 0) {
+            continue;
+        }
+        struct sigaction action {};
+        action.sa_handler = pass_signal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(number, &action, nullptr);
+    }
+}
+
+// --- claims ------------------------------------------------------------------------------------
+
+// A reply younger than the maximum age; one fetched "in the future" (the clock was set back
+// since) is not fresh.
 bool is_fresh(const cache_row& row, const cache_policy& policy, std::time_t now) {
-    return row.reply && policy.max_age_s > 0 && now - row.fetched < policy.max_age_s;
+    const long long age = now - row.fetched;
+    return row.reply && policy.max_age_s > 0 && age >= 0 && age < policy.max_age_s;
 }
 
 cached_reply from_row(const cache_row& row, std::time_t now, bool stale) {
     return cached_reply{true, *row.reply, static_cast<long>(now - row.fetched), stale};
 }
 
-enum class claim_outcome { claimed, fresh, given_up };
+// A claim counts while its time lasts and its owner lives (rows of earlier versions name none).
+bool claim_held(const cache_row& row, std::time_t now) {
+    return row.claimed_until >= now && (row.owner.empty() || owner_alive(row.owner));
+}
+
+enum class claim_outcome { claimed, fresh, ask_unclaimed };
 
 // Claims the request for this run, or waits while another run holds the claim: until its row
-// is fresh (`row` then holds it) or its claim ends without a reply.
-claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& key,
-                    cache_row& row) {
+// is fresh (`row` then holds it), its owner is gone (the claim is then taken over), or its claim
+// ends without a reply (this run then asks the service too, unclaimed, as it does when the wait
+// lasts too long).
+claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& key, cache_row& row,
+                    const std::string& owner) {
     bool waited = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(claim_seconds);
     while (std::chrono::steady_clock::now() < deadline) {
         if (!execute(db, "BEGIN IMMEDIATE;")) {
-            return claim_outcome::claimed; // no lock to be had: ask the service without one
+            return claim_outcome::ask_unclaimed; // no lock to be had: ask without one
         }
         const std::time_t now = std::time(nullptr);
         row = read(db, key);
-        const bool held = row.claimed_until >= now;
-        if (!is_fresh(row, policy, now) && !held && !waited) {
-            write(db, claim_row, key, nullptr, now + claim_seconds);
+        const bool fresh = is_fresh(row, policy, now);
+        const bool held = claim_held(row, now);
+        // After a wait, a claim that ended without a reply means the service just failed the
+        // other run: this one asks for itself rather than take the claim in turn.
+        const bool ended_without_reply = waited && row.owner.empty();
+        bool claimed = false;
+        if (!fresh && !held && !ended_without_reply) {
+            claimed = write(db, claim_row, key, &owner, {now + claim_seconds});
         }
         execute(db, "COMMIT;");
-        if (is_fresh(row, policy, now)) {
+        if (fresh) {
             return claim_outcome::fresh;
         }
         if (!held) {
-            return waited ? claim_outcome::given_up : claim_outcome::claimed;
+            return claimed ? claim_outcome::claimed : claim_outcome::ask_unclaimed;
         }
         waited = true;
         std::this_thread::sleep_for(wait_step);
     }
-    return claim_outcome::given_up;
+    return claim_outcome::ask_unclaimed;
 }
 
 } // namespace
@@ -175,27 +359,29 @@ cached_reply cached_request(const std::string& db_path, const cache_policy& poli
     if (is_fresh(row, policy, std::time(nullptr))) {
         return from_row(row, std::time(nullptr), false);
     }
+    const std::string owner = this_owner();
     // With no maximum age every run asks for itself: there is nothing to wait for.
-    const claim_outcome outcome =
-        policy.max_age_s > 0 ? claim(db.get(), policy, key, row) : claim_outcome::claimed;
+    claim_outcome outcome = claim_outcome::ask_unclaimed;
+    if (policy.max_age_s > 0) {
+        release_claims_on_signals(db_path);
+        outcome = claim(db.get(), policy, key, row, owner);
+    }
     if (outcome == claim_outcome::fresh) {
         return from_row(row, std::time(nullptr), false);
     }
-    std::optional<std::string> reply;
-    if (outcome == claim_outcome::claimed) {
-        reply = fetch();
-    }
+    const std::optional<std::string> reply = fetch();
     const std::time_t now = std::time(nullptr);
     if (reply) {
-        write(db.get(), store_row, key, &*reply, now);
-        write(db.get(), prune_rows, std::string(), nullptr, now - policy.stale_limit_s, now);
+        write(db.get(), store_row, key, &*reply, {now});
+        write(db.get(), prune_rows, std::string(), nullptr, {now - policy.stale_limit_s, now, now});
         return cached_reply{true, *reply, 0, false};
     }
     if (outcome == claim_outcome::claimed) {
-        write(db.get(), release_row, key, nullptr, std::nullopt);
+        write(db.get(), release_row, key, &owner);
     }
     row = read(db.get(), key);
-    if (policy.use_stale && row.reply && now - row.fetched <= policy.stale_limit_s) {
+    const long long age = now - row.fetched;
+    if (policy.use_stale && row.reply && age >= 0 && age <= policy.stale_limit_s) {
         return from_row(row, now, true);
     }
     return cached_reply{};

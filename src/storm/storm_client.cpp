@@ -58,6 +58,9 @@ std::string ca_file = NIMBROVATOR_STORM_CA_FILE;
 storm_limits limits;
 bool tls_context_ready = false;
 
+// Whether the last call ended on this thread failed on a reply over the length limit.
+thread_local bool last_reply_too_large = false;
+
 // Closes the kept connection and frees the TLS context and the cached TLS session, so that the
 // next request sets up TLS anew.
 void drop_tls_context() {
@@ -332,6 +335,9 @@ int call_apart(const std::function<int()>& call, std::string& fault) {
 }
 
 std::string end_storm_call(int status) {
+    const soap* ctx = proxy().soap;
+    last_reply_too_large =
+        status != 0 && ctx->recv_maxlength > 0 && ctx->count > ctx->recv_maxlength;
     std::string fault;
     if (status != 0) {
         // The fault text comes from the server: no control sequence of its reaches the terminal.
@@ -341,6 +347,10 @@ std::string end_storm_call(int status) {
     }
     release_storm_call();
     return fault;
+}
+
+bool storm_reply_was_too_large() {
+    return last_reply_too_large;
 }
 
 int finish_storm_call(int status) {

@@ -71,3 +71,6 @@ int finish_storm_call(int status);
 // Ends a request without printing: the fault description (control characters removed) when
 // `status` is not 0, else empty; then the release.
 std::string end_storm_call(int status);
+// True when the last call ended on this thread (by end_storm_call, finish_storm_call or
+// call_apart) failed because its reply was longer than the largest accepted.
+bool storm_reply_was_too_large();

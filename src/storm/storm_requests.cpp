@@ -17,6 +17,7 @@ storm_result finish(int status, std::string& text) {
     storm_result reply;
     reply.ok = status == 0;
     reply.fault = end_storm_call(status);
+    reply.too_large = storm_reply_was_too_large();
     reply.text.swap(text);
     return reply;
 }
@@ -30,6 +31,7 @@ storm_result make_call(bool apart, const std::function<int(std::string&)>& call)
     }
     storm_result reply;
     reply.ok = call_apart([&] { return call(text); }, reply.fault) == 0;
+    reply.too_large = storm_reply_was_too_large();
     reply.text.swap(text);
     return reply;
 }

@@ -6,10 +6,11 @@
 
 struct storm_result {
     bool ok = false;
-    std::string text;   // the reply text (inner markup of the result) when ok
-    std::string fault;  // the fault description when not ok
-    long age_s = 0;     // seconds since the reply was fetched (from the reply cache)
-    bool stale = false; // the request failed; this is the last usable reply
+    std::string text;       // the reply text (inner markup of the result) when ok
+    std::string fault;      // the fault description when not ok
+    long age_s = 0;         // seconds since the reply was fetched (from the reply cache)
+    bool stale = false;     // the request failed; this is the last usable reply
+    bool too_large = false; // the request failed on a reply over the length limit
 };
 
 // The warnings and lightning requests go through the reply cache when its policy is on; a

@@ -255,6 +255,7 @@ town_answer look_up_town(const std::string& typed) {
         }
         const storm_result reply = request_town(name);
         answer.fault = reply.fault;
+        answer.too_large = reply.too_large;
         const std::optional<Coordinates> found = extract_coordinates(reply.text);
         if (!found) {
             continue;

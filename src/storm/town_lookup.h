@@ -45,7 +45,8 @@ enum class town_status { found, unknown, failed };
 struct town_answer {
     town_status status = town_status::failed;
     town_record town;
-    std::string fault; // the fault description of the last failed request
+    std::string fault;      // the fault description of the last failed request
+    bool too_large = false; // the last request failed on a reply over the length limit
 };
 
 // The town's coordinates from the town cache or, failing that, from the storm service (at most

@@ -30,10 +30,12 @@ pid_t start_command(const std::vector<std::string>& argv, const std::vector<std:
     if (child == 0) {
         setpgid(0, 0);
         forget_wake_signals_in_child();
-        const int null_fd = open("/dev/null", O_RDONLY);
+        const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (null_fd >= 0) {
             dup2(null_fd, STDIN_FILENO);
         }
+        // The command gets standard input, output and error, nothing else of the watch's.
+        close_range(3, ~0U, 0);
         for (const std::string& entry : env) {
             putenv(const_cast<char*>(entry.c_str()));
         }

@@ -9,11 +9,14 @@
 
 #include <cerrno>
 #include <iostream>
+#include <thread>
 
 namespace {
 
 // Far beyond the longest check the clients' own time-outs allow.
 constexpr auto longest_check = std::chrono::minutes(10);
+// How long a child ended with SIGTERM may take to release its reply-cache claims.
+constexpr auto release_grace = std::chrono::milliseconds(300);
 
 [[noreturn]] void child_main(const std::function<std::string()>& work, int out_fd) {
     forget_wake_signals_in_child();
@@ -39,6 +42,22 @@ int collect(pid_t child) {
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return status;
+}
+
+// Ends the child: SIGTERM first, on which it releases its reply-cache claims, then SIGKILL
+// after a short grace.
+void end_child(pid_t child) {
+    kill(child, SIGTERM);
+    const auto deadline = watch_clock::now() + release_grace;
+    while (watch_clock::now() < deadline) {
+        const pid_t ended = waitpid(child, nullptr, WNOHANG);
+        if (ended == child || (ended < 0 && errno != EINTR)) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(child, SIGKILL);
+    collect(child);
 }
 
 // Reads the child's answer until its end; false when stopped first.
@@ -86,12 +105,10 @@ child_outcome run_in_child(const std::function<std::string()>& work, std::string
     const bool finished = read_answer(fds[0], answer, on_signal);
     close(fds[0]);
     if (!finished) {
-        kill(child, SIGKILL);
-    }
-    const int status = collect(child);
-    if (!finished) {
+        end_child(child);
         return stop_requested() ? child_outcome::stopped : child_outcome::failed;
     }
+    const int status = collect(child);
     const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return clean ? child_outcome::done : child_outcome::failed;
 }

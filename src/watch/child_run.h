@@ -10,7 +10,8 @@
 enum class child_outcome { done, failed, stopped };
 
 // Runs `work` in a child with standard output and error on /dev/null and gives its text.
-// `failed`: the child could not be made or ended without an answer; `stopped`: SIGINT or SIGTERM
-// came first (the child is killed and collected). `on_signal` runs at any other signal.
+// `failed`: the child could not be made or ended without an answer; `stopped`: SIGINT, SIGTERM
+// or SIGHUP came first (the child is ended, SIGTERM then SIGKILL, and collected). `on_signal` runs
+// at any other signal.
 child_outcome run_in_child(const std::function<std::string()>& work, std::string& answer,
                            const std::function<void()>& on_signal);

@@ -14,8 +14,10 @@ namespace {
 
 int wake_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t stop_flag = 0;
-const int watched_signals[] = {SIGINT, SIGTERM, SIGCHLD};
-struct sigaction previous[3];
+// A closed terminal (SIGHUP) ends the watch as SIGINT and SIGTERM do.
+const int watched_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGCHLD};
+constexpr int watched_count = sizeof watched_signals / sizeof watched_signals[0];
+struct sigaction previous[watched_count];
 const wait_chore* chore = nullptr;
 int chore_fd = -1; // the chore's descriptor at the last wait
 watch_clock::time_point chore_due;
@@ -56,7 +58,7 @@ wake_signals::wake_signals() {
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < watched_count; ++i) {
         sigaction(watched_signals[i], &action, &previous[i]);
     }
 }
@@ -65,7 +67,7 @@ wake_signals::~wake_signals() {
     if (wake_pipe[0] < 0) {
         return;
     }
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < watched_count; ++i) {
         sigaction(watched_signals[i], &previous[i], nullptr);
     }
     close(wake_pipe[0]);
@@ -134,7 +136,7 @@ wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
 }
 
 void forget_wake_signals_in_child() {
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < watched_count; ++i) {
         signal(watched_signals[i], SIG_DFL);
     }
     signal(SIGPIPE, SIG_DFL);

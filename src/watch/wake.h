@@ -1,5 +1,5 @@
-// Waiting that a signal cuts short: SIGINT and SIGTERM ask the watch to stop, SIGCHLD wakes it
-// to collect a finished command. The handlers only write a byte to a pipe (the self-pipe), and
+// Waiting that a signal cuts short: SIGINT, SIGTERM and SIGHUP ask the watch to stop, SIGCHLD wakes
+// it to collect a finished command. The handlers only write a byte to a pipe (the self-pipe), and
 // every wait of the watch polls that pipe, so a signal never goes unnoticed between a check
 // and the wait.
 #pragma once
@@ -19,7 +19,7 @@ class wake_signals {
     bool ready() const;
 };
 
-// True once SIGINT or SIGTERM has arrived.
+// True once SIGINT, SIGTERM or SIGHUP has arrived.
 bool stop_requested();
 
 enum class wake_reason { readable, signal, deadline };
@@ -40,7 +40,7 @@ void set_wait_chore(const wait_chore* chore);
 // passes. When the service manager's watchdog wants pings, they go out from here at its period.
 wake_reason wait_for_wake(int fd, watch_clock::time_point deadline);
 
-// Waits until the deadline, stopping early only for SIGINT or SIGTERM; `on_signal` runs at
+// Waits until the deadline, stopping early only for SIGINT, SIGTERM or SIGHUP; `on_signal` runs at
 // every other signal. False when stopped.
 template <typename F> bool sleep_until(watch_clock::time_point deadline, F&& on_signal) {
     while (!stop_requested()) {

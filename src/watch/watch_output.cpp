@@ -3,8 +3,7 @@
 #include "storm/storm_client.h"
 #include "weather/current_weather.h"
 #include "weather/reply_fields.h"
-
-#include "nimbrovator_config.h"
+#include "weather/weather_fetch.h"
 
 #include <cmath>
 
@@ -46,7 +45,7 @@ std::string server_parts(const std::vector<std::string>& sources, bool storm) {
     if (parts.empty()) {
         return "";
     }
-    const std::string host = storm ? storm_host() : std::string(NIMBROVATOR_WEATHER_HOST);
+    const std::string host = storm ? storm_host() : weather_host();
     return "serwer " + host + " (" + parts + ")";
 }
 

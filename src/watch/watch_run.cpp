@@ -39,7 +39,11 @@ struct watch_loop {
     watch_state state;
     watch_clock::time_point started = watch_clock::now();
     std::time_t started_wall = std::time(nullptr);
-    int failures = 0;
+    // Each service backs off on its own: the storm service's failures space the checks out,
+    // the weather service's only its own requests (the lightning never waits for the weather).
+    int storm_failures = 0;
+    int weather_failures = 0;
+    watch_clock::time_point weather_due = watch_clock::now();
     mqtt_link* mqtt = nullptr; // the broker, when publishing
     bool ready = false;        // the service manager has been told that the watch runs
 };
@@ -274,37 +278,65 @@ void show_check(watch_loop& loop, check_answer& answer, watch_clock::time_point 
     }
 }
 
-// Tells of failed services and of their return; keeps count of failed checks in a row.
-void account_failures(watch_loop& loop, const std::vector<std::string>& failed) {
-    if (failed.empty()) {
-        if (loop.failures > 0) {
-            tell(loop.request, "Serwery znów odpowiadają.", line_priority::notice);
-        }
-        loop.failures = 0;
-        return;
-    }
-    ++loop.failures;
-    tell(loop.request, "Sprawdzenie nieudane: " + failed_services(failed) + ". Następne za " +
-                           wait_text(backoff_s(loop.request, loop.failures)) + ".");
+bool from_weather_service(const std::string& source) {
+    return source == "weather" || source == "forecast";
 }
 
-// One check; false when stopped.
+// Tells of failed services and of their return; keeps count, per service, of failed checks in
+// a row. `weather_asked`: the check, started at `check_started`, included the weather parts.
+void account_failures(watch_loop& loop, const std::vector<std::string>& failed, bool weather_asked,
+                      watch_clock::time_point check_started) {
+    const bool failing_before = loop.storm_failures > 0 || loop.weather_failures > 0;
+    const bool weather_failed = std::any_of(failed.begin(), failed.end(), from_weather_service);
+    const bool storm_failed =
+        std::any_of(failed.begin(), failed.end(),
+                    [](const std::string& source) { return !from_weather_service(source); });
+    loop.storm_failures = storm_failed ? loop.storm_failures + 1 : 0;
+    if (weather_asked) {
+        loop.weather_failures = weather_failed ? loop.weather_failures + 1 : 0;
+    }
+    const double weather_wait = backoff_s(loop.request, loop.weather_failures);
+    if (weather_failed) {
+        loop.weather_due = after(check_started, weather_wait);
+    }
+    if (failed.empty()) {
+        if (failing_before && loop.storm_failures == 0 && loop.weather_failures == 0) {
+            tell(loop.request, "Serwery znów odpowiadają.", line_priority::notice);
+        }
+        return;
+    }
+    std::string text = "Sprawdzenie nieudane: " + failed_services(failed) + ". Następne za " +
+                       wait_text(backoff_s(loop.request, loop.storm_failures));
+    if (weather_failed) {
+        text += ", pogoda za " + wait_text(weather_wait);
+    }
+    tell(loop.request, text + ".");
+}
+
+// One check; false when stopped. The weather parts are left out while the weather service
+// backs off.
 bool check_once(watch_loop& loop) {
     const watch_clock::time_point checked = watch_clock::now();
+    watch_request request = loop.request;
+    const bool weather_asked = checked >= loop.weather_due;
+    if (!weather_asked) {
+        request.report.weather = false;
+        request.report.forecast = false;
+    }
     std::string text;
-    const child_outcome outcome = run_in_child([&] { return check_text(loop.request, loop.town); },
-                                               text, [&] { loop.alerts.collect(); });
+    const child_outcome outcome = run_in_child([&] { return check_text(request, loop.town); }, text,
+                                               [&] { loop.alerts.collect(); });
     if (outcome == child_outcome::stopped) {
         return false;
     }
     check_answer answer = parse_check(text);
     if (!answer.usable) {
         answer.failed_sources = {"lightning", "warnings"};
-        account_failures(loop, answer.failed_sources);
+        account_failures(loop, answer.failed_sources, false, checked);
         return true;
     }
     show_check(loop, answer, checked);
-    account_failures(loop, answer.failed_sources);
+    account_failures(loop, answer.failed_sources, weather_asked, checked);
     return static_cast<bool>(std::cout);
 }
 
@@ -351,7 +383,7 @@ int watch_place(watch_loop& loop) {
             return 0;
         }
         tell_ready(loop.ready);
-        if (!sleep_until(after(started, backoff_s(request, loop.failures)), collect)) {
+        if (!sleep_until(after(started, backoff_s(request, loop.storm_failures)), collect)) {
             return 0;
         }
     }

@@ -109,15 +109,15 @@ current_weather extract_current_weather(const Json::Value& document) {
     if (const std::optional<int> time = int_member(document, "dt")) {
         weather.time = *time;
     }
-    weather.temperature_c = number_member(readings, "temp");
-    weather.humidity_pct = int_member(readings, "humidity");
-    weather.pressure_hpa = int_member(readings, "pressure");
-    weather.wind_kmh = in_kmh(number_member(wind, "speed"));
-    weather.gust_kmh = in_kmh(number_member(wind, "gust"));
-    weather.bearing_deg = number_member(wind, "deg");
-    weather.rain_1h_mm = number_member(rain, "1h");
-    weather.rain_3h_mm = number_member(rain, "3h");
-    weather.clouds_pct = int_member(member(document, "clouds"), "all");
+    weather.temperature_c = reading_member(readings, "temp", temperature_c_range);
+    weather.humidity_pct = whole_reading_member(readings, "humidity", percent_range);
+    weather.pressure_hpa = whole_reading_member(readings, "pressure", pressure_hpa_range);
+    weather.wind_kmh = in_kmh(reading_member(wind, "speed", wind_ms_range));
+    weather.gust_kmh = in_kmh(reading_member(wind, "gust", wind_ms_range));
+    weather.bearing_deg = reading_member(wind, "deg", bearing_deg_range);
+    weather.rain_1h_mm = reading_member(rain, "1h", rain_mm_range);
+    weather.rain_3h_mm = reading_member(rain, "3h", rain_mm_range);
+    weather.clouds_pct = whole_reading_member(member(document, "clouds"), "all", percent_range);
     weather.description = weather_description(member(document, "weather"));
     return weather;
 }

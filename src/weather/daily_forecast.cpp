@@ -16,14 +16,14 @@ forecast_entry extract_day(const Json::Value& day) {
     if (const std::optional<int> time = int_member(day, "dt")) {
         result.time = *time;
     }
-    result.min_c = number_member(temp, "min");
-    result.max_c = number_member(temp, "max");
-    result.humidity_pct = int_member(day, "humidity");
-    result.pressure_hpa = int_member(day, "pressure");
-    if (const std::optional<double> speed = number_member(day, "speed")) {
+    result.min_c = reading_member(temp, "min", temperature_c_range);
+    result.max_c = reading_member(temp, "max", temperature_c_range);
+    result.humidity_pct = whole_reading_member(day, "humidity", percent_range);
+    result.pressure_hpa = whole_reading_member(day, "pressure", pressure_hpa_range);
+    if (const std::optional<double> speed = reading_member(day, "speed", wind_ms_range)) {
         result.wind_kmh = *speed * metres_per_second_to_kmh;
     }
-    result.rain_mm = number_member(day, "rain");
+    result.rain_mm = reading_member(day, "rain", rain_mm_range);
     result.description = weather_description(member(day, "weather"));
     return result;
 }

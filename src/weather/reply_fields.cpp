@@ -30,6 +30,24 @@ std::optional<int> int_member(const Json::Value& parent, const char* name) {
     return value.asInt();
 }
 
+std::optional<double> reading_member(const Json::Value& parent, const char* name,
+                                     physical_range range) {
+    const std::optional<double> value = number_member(parent, name);
+    if (!value || !(*value >= range.low && *value <= range.high)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<int> whole_reading_member(const Json::Value& parent, const char* name,
+                                        physical_range range) {
+    const std::optional<double> value = reading_member(parent, name, range);
+    if (!value) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*value);
+}
+
 std::optional<std::string> weather_description(const Json::Value& weather) {
     if (!weather.isArray() || weather.empty()) {
         return std::nullopt;

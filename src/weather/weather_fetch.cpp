@@ -98,6 +98,9 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
     }
     char failure[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, failure);
+    // A body announced longer than the limit is refused before it arrives.
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(max_weather_reply_bytes));
     // Whatever arrived is handed on: for the text report a failed transfer shows up as an
     // empty or malformed body.
     const CURLcode code = curl_easy_perform(curl);
@@ -106,6 +109,8 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
         reply.failure = failure[0] != '\0' ? failure : curl_easy_strerror(code);
         reply.untrusted =
             code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE;
+        // Only the write callback refuses a chunk: the body outgrew the limit.
+        reply.too_large = code == CURLE_FILESIZE_EXCEEDED || code == CURLE_WRITE_ERROR;
     }
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http_status);
     curl_off_t retry_after = 0;

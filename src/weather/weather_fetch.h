@@ -64,6 +64,7 @@ struct weather_reply {
     bool stale = false;      // the request failed; this is the last usable reply
     bool untrusted = false;  // the server's certificate was refused: nothing was sent
     std::string failure;     // why the transfer failed, in the transfer library's words
+    bool too_large = false;  // the body was longer than max_weather_reply_bytes
 };
 // One GET, through the reply cache when its policy is on; only usable replies (HTTP 200 with a
 // JSON object that has "main" or "list") are stored.

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -456,6 +457,53 @@ TEST_F(ReportRunTest, MachineFormsSayWhatFailedAndExitWithOne) {
     EXPECT_EQ(endpoint_hits(*weather_service, current_weather_endpoint), 0);
 }
 
+TEST_F(ReportRunTest, RepliesOverTheLimitAreSaidToBeTooLarge) {
+    const std::string padding(2 * 1024 * 1024, 'a');
+    fake_reply huge;
+    huge.body = "{\"main\":{\"temp\":1},\"pad\":\"" + padding + "\"}";
+    set_fake_reply(*weather_service, current_weather_endpoint, huge);
+    set_fake_storm_handler(*storm, [&](const fake_storm_request& request) {
+        fake_storm_reply reply = answer_storm(request, warnings, false);
+        if (soap_operation(request) == "szukaj_burzy") {
+            reply.body = soap_reply("szukaj_burzy", burza_return(1, "3", padding, 10));
+        }
+        return reply;
+    });
+    const ProgramResult json = run({"--json", "Kraków", "30"});
+    EXPECT_EQ(json.exit_code, 1);
+    EXPECT_EQ(report_schema_violations(json.out), "");
+    const Json::Value document = parsed(json.out);
+    const struct {
+        const char* source;
+        std::string host;
+    } cases[] = {{"lightning", storm_host}, {"weather", weather_host}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        std::string message;
+        for (const Json::Value& error : document["errors"]) {
+            message = error["source"] == c.source ? error["message"].asString() : message;
+        }
+        EXPECT_EQ(message, "Odpowiedź serwera " + c.host + " jest za duża (ponad 1 MiB).");
+        EXPECT_NE(json.err.find(message), std::string::npos) << json.err;
+    }
+}
+
+TEST_F(ReportRunTest, MachineFormsSayWhenTheSettingsCannotBeRead) {
+    first_run_done();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((data.path + "/zagrozenia_pogodowe.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr), SQLITE_OK);
+    const ProgramResult line = run({"--line", "Kraków", "30"}, "", {"LC_ALL=C.UTF-8"});
+    sqlite3_exec(db, "COMMIT;", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    EXPECT_EQ(line.exit_code, 0) << line.err;
+    EXPECT_NE(line.err.find("Nie mogę odczytać ustawień z bazy danych: pomijam pogodę i "
+                            "prognozę.\n"),
+              std::string::npos)
+        << line.err;
+    EXPECT_EQ(line.out, "Kraków: 3 wyładowania w 30 km, najbliższe 12.3 km NE | bez ostrzeżeń\n");
+}
+
 TEST_F(ReportRunTest, StormServiceDownGivesADocumentWithNullParts) {
     storm.reset();
     const ProgramResult json = run({"--json", "Kraków", "30"});
@@ -596,6 +644,109 @@ TEST_F(ReplyCacheTest, TenConcurrentRunsMakeOneRequestPerOperation) {
     }
     EXPECT_EQ(storm_calls("szukaj_burzy"), 2);
     EXPECT_EQ(storm_calls("ostrzezenia_pogodowe"), 2);
+}
+
+// A run ended while it asks for the lightning (its claim on the request still in the table):
+// the next run neither waits for the claim nor fails, it asks the service and answers.
+TEST_F(ReplyCacheTest, AClaimDiesWithItsOwnerAndTheNextRunAsksTheService) {
+    first_run_done();
+    weather_reports_off();
+    ASSERT_EQ(run({"Kraków", "30"}).exit_code, 0);
+    struct Case {
+        int signal_number;
+        bool released; // the run releases its claims on its way out
+    };
+    for (const Case& c : {Case{SIGKILL, false}, Case{SIGTERM, true}}) {
+        SCOPED_TRACE(c.signal_number);
+        sql("DELETE FROM REPLY_CACHE");
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool asked = false;
+        bool let_go = false;
+        set_fake_storm_handler(*storm, [&](const fake_storm_request& request) {
+            if (soap_operation(request) == "szukaj_burzy") {
+                std::unique_lock<std::mutex> lock(mutex);
+                asked = true;
+                changed.notify_all();
+                changed.wait_for(lock, std::chrono::seconds(10), [&] { return let_go; });
+            }
+            return answer_storm(request, warnings, false);
+        });
+        int pid = 0;
+        std::thread held([&] {
+            ProgramRun killed;
+            killed.args = {"--line", "Kraków", "30"};
+            killed.data_dir = data.path;
+            killed.started = [&](int started) { pid = started; };
+            run_nimbrovator(killed);
+        });
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return asked; }));
+        }
+        kill(pid, c.signal_number);
+        held.join();
+        EXPECT_EQ(sql("SELECT COUNT(*) FROM REPLY_CACHE WHERE REQUEST LIKE '%szukaj_burzy%' "
+                      "AND CLAIMED_UNTIL IS NOT NULL"),
+                  c.released ? "0" : "1");
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            let_go = true;
+        }
+        changed.notify_all();
+        set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
+            return answer_storm(request, warnings, false);
+        });
+        const int asked_before = storm_calls("szukaj_burzy");
+        ProgramRun next;
+        next.args = {"--line", "Kraków", "30"};
+        next.data_dir = data.path;
+        next.environment = {"LC_ALL=C.UTF-8"};
+        next.timeout_seconds = 20;
+        const ProgramResult result = run_nimbrovator(next);
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(result.out, "Kraków: 3 wyładowania w 30 km, najbliższe 12.3 km NE | bez "
+                              "ostrzeżeń\n");
+        EXPECT_EQ(storm_calls("szukaj_burzy"), asked_before + 1);
+    }
+}
+
+TEST_F(ReplyCacheTest, ATableOfAnEarlierVersionIsUsedWithItsRows) {
+    first_run_done();
+    sql("CREATE TABLE REPLY_CACHE(REQUEST TEXT PRIMARY KEY NOT NULL, REPLY TEXT, FETCHED INTEGER,"
+        "CLAIMED_UNTIL INTEGER)");
+    sql("INSERT INTO REPLY_CACHE VALUES('earlier', 'reply', 1, NULL)");
+    const ProgramResult result = run({"--json", "Kraków", "30"});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(run({"--json", "Kraków", "30"}).exit_code, 0);
+    EXPECT_EQ(storm_calls("szukaj_burzy"), 1) << "the second run is answered from the cache";
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM REPLY_CACHE WHERE REPLY IS NOT NULL"), "4");
+}
+
+// The clock was set back after the replies were fetched: they are not fresh, they answer no
+// failure, and no age is negative.
+TEST_F(ReplyCacheTest, RepliesFromTheFutureAreExpired) {
+    first_run_done();
+    ASSERT_EQ(run({"--json", "Kraków", "30"}).exit_code, 0);
+    age_replies(-3600);
+    const ProgramResult asked = run({"--json", "Kraków", "30"});
+    EXPECT_EQ(asked.exit_code, 0) << asked.err;
+    EXPECT_EQ(storm_calls("szukaj_burzy"), 2) << "asked again";
+    EXPECT_EQ(weather_hits(), 2) << "asked again";
+    const Json::Value document = parsed(asked.out);
+    for (const char* part : {"lightning", "warnings", "current_weather", "forecast"}) {
+        EXPECT_EQ(document[part]["age_s"], 0) << part;
+        EXPECT_EQ(document[part]["stale"], false) << part;
+    }
+
+    age_replies(-3600);
+    storm.reset();
+    weather_service.reset();
+    const ProgramResult down = run({"--json", "Kraków", "30"});
+    EXPECT_EQ(down.exit_code, 1) << "no stale answer from the future";
+    EXPECT_EQ(report_schema_violations(down.out), "");
+    EXPECT_TRUE(parsed(down.out)["lightning"].isNull()) << down.out;
 }
 
 TEST_F(ReportRunTest, ACraftedWeatherReplyIsMalformedAndTheRunGoesOn) {

@@ -81,6 +81,9 @@ ProgramResult run_nimbrovator(const ProgramRun& run) {
     close(in_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);
+    if (run.started && pid > 0) {
+        run.started(pid);
+    }
     int in_fd = in_pipe[1], out_fd = out_pipe[0], err_fd = err_pipe[0];
     fcntl(in_fd, F_SETFL, O_NONBLOCK);
     signal(SIGPIPE, SIG_IGN);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@ struct ProgramRun {
     std::string argv0; // empty: the program's path
     int timeout_seconds = 30;
     std::string stdout_path; // when set, standard output goes to this file (out stays empty)
+    std::function<void(int pid)> started; // when set, called with the child's pid once it runs
 };
 
 // Runs the program as a child process with TERM=dumb and its data directory (data_dir, else

@@ -404,23 +404,94 @@ TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
     EXPECT_LT(gap(5), 1.8);
 }
 
-TEST_F(ScriptedWatchTest, SigtermMidRequestEndsWithinASecondLeavingNothingRunning) {
-    script = {7, -2}; // a burza starts the command, then the service falls silent
-    Watch watch;
-    watch.start({"--watch", "--every", "0.001", "--exec", "sleep 30", "--danger-km", "1", "Kraków"},
-                data.path);
-    ASSERT_TRUE(watch.wait_for([&] { return calls() >= 2; })) << watch.err();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const std::vector<pid_t> children = descendants(watch.pid);
-    EXPECT_GE(children.size(), 2u); // the check, and the command
-    double seconds = 0;
-    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0) << watch.err();
-    EXPECT_LT(seconds, 1.0);
-    for (pid_t child : children) {
-        EXPECT_FALSE(process_running(child))
-            << read_file("/proc/" + std::to_string(child) + "/stat");
+// SIGTERM, or SIGHUP from a closed terminal, while a check waits for a silent service: the
+// watch ends at once and leaves nothing behind, no process and no reply-cache claim. The
+// command has only standard input, output and error of the watch's descriptors.
+TEST_F(ScriptedWatchTest, EndingSignalsMidRequestLeaveNothingRunningNorClaimed) {
+    for (const int signal_number : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal_number);
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            lightning_calls.clear();
+        }
+        script = {7, -2}; // a burza starts the command, then the service falls silent
+        Watch watch;
+        const std::string descriptors = watch.dir.path + "/descriptors";
+        // Checks 2.4 s apart keep replies for a second: the silent request is claimed.
+        watch.start({"--watch", "--every", "0.04", "--exec",
+                     "ls /proc/$$/fd >" + descriptors + "; sleep 30", "--danger-km", "1", "Kraków"},
+                    data.path);
+        ASSERT_TRUE(watch.wait_for([&] { return calls() >= 2; })) << watch.err();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        const std::vector<pid_t> children = descendants(watch.pid);
+        EXPECT_GE(children.size(), 2u); // the check, and the command
+        double seconds = 0;
+        EXPECT_EQ(watch.stop(signal_number, seconds), 0) << watch.err();
+        EXPECT_LT(seconds, 1.0);
+        // A process killed a moment ago may not have been scheduled to die yet.
+        for (pid_t child : children) {
+            EXPECT_TRUE(watch.wait_for([&] { return !process_running(child); }, 2))
+                << read_file("/proc/" + std::to_string(child) + "/stat");
+        }
+        EXPECT_NE(watch.out().find("*** BURZA:"), std::string::npos);
+        // The shell's own (at 10 and up, where it keeps standard output while redirecting)
+        // aside, the command has standard input, output and error only.
+        const std::vector<std::string> open_fds = lines_of(read_file(descriptors));
+        EXPECT_GE(open_fds.size(), 3u);
+        for (const std::string& fd : open_fds) {
+            EXPECT_TRUE(std::atoi(fd.c_str()) <= 2 || std::atoi(fd.c_str()) >= 10) << fd;
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((data.path + "/zagrozenia_pogodowe.db").c_str(), &db), SQLITE_OK);
+        sqlite3_stmt* query = nullptr;
+        sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM REPLY_CACHE WHERE CLAIMED_UNTIL IS NOT NULL",
+                           -1, &query, nullptr);
+        ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+        EXPECT_EQ(sqlite3_column_int(query, 0), 0) << "the check's claim was released";
+        sqlite3_finalize(query);
+        sqlite3_close(db);
     }
-    EXPECT_NE(watch.out().find("*** BURZA:"), std::string::npos);
+}
+
+// The weather service failing: the lightning checks keep their interval, only the weather
+// backs off, and the host named is the one in force.
+TEST_F(ScriptedWatchTest, WeatherFailuresNeverDelayTheLightning) {
+    ProgramRun settings;
+    settings.data_dir = data.path;
+    settings.args = {"-s"};
+    settings.input = "t\nn\n";
+    ASSERT_EQ(run_nimbrovator(settings).exit_code, 0);
+    Watch watch;
+    watch.start({"--watch", "--every", "0.01", "Kraków", "30"}, data.path,
+                {"NIMBROVATOR_WEATHER_HOST=127.0.0.1:1"});
+    const std::string failed =
+        "Sprawdzenie nieudane: serwer 127.0.0.1:1 (pogoda). Następne za 0.6 s";
+    // Until the weather has backed off as far as it goes.
+    ASSERT_TRUE(watch.wait_for([&] {
+        return watch.err().find(failed + ", pogoda za 2.4 s.") != std::string::npos;
+    })) << watch.err();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+
+    const std::string err = watch.err();
+    EXPECT_NE(err.find(failed + ", pogoda za 0.6 s."), std::string::npos) << err;
+    EXPECT_NE(err.find(failed + ", pogoda za 1.2 s."), std::string::npos) << err;
+    EXPECT_EQ(err.find("Następne za 1.2 s"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Następne za 2.4 s"), std::string::npos) << err;
+    EXPECT_EQ(err.find(NIMBROVATOR_WEATHER_HOST), std::string::npos) << err;
+}
+
+TEST_F(ScriptedWatchTest, AShortIntervalAgainstARemoteServiceIsToldOnce) {
+    Watch watch;
+    watch.start({"--watch", "--every", "0.01", "Kraków"}, data.path,
+                {"NIMBROVATOR_STORM_HOST=192.0.2.1:1"});
+    const std::string told = "Serwer 192.0.2.1:1 nie jest na tym komputerze";
+    EXPECT_TRUE(watch.wait_for([&] { return watch.err().find(told) != std::string::npos; }, 10))
+        << watch.err();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+    const std::string err = watch.err();
+    EXPECT_EQ(err.find(told, err.find(told) + 1), std::string::npos) << err;
 }
 
 TEST_F(ScriptedWatchTest, UnknownTownAndBadOptions) {

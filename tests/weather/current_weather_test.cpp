@@ -94,6 +94,34 @@ TEST(CurrentWeatherReport, EachItemOnItsOwn) {
          "\nCzas pomiaru: B/D\n"
          "Temperatura B/D, wilgotność B/D, ciśnienie atm. B/D, wiatr B/D\n"
          "B/D, zachmurzenie B/D, .\n"},
+        {"readings outside physical ranges read as missing",
+         [](Json::Value& r) {
+             r["main"]["temp"] = 1.7e308;
+             r["main"]["humidity"] = 101;
+             r["main"]["pressure"] = -1012;
+             r["wind"]["speed"] = -3;
+             r["wind"]["gust"] = 1e300;
+             r["wind"]["deg"] = 361;
+             r["rain"]["1h"] = -0.5;
+             r["rain"]["3h"] = 1e9;
+             r["clouds"]["all"] = 400;
+         },
+         "\nCzas pomiaru: 2017.05.06 godz. 14:30\n"
+         "Temperatura B/D, wilgotność B/D, ciśnienie atm. B/D, wiatr B/D\n"
+         "B/D, zachmurzenie B/D, bezchmurnie.\n"},
+        {"readings at the ends of their ranges",
+         [](Json::Value& r) {
+             r["main"]["temp"] = -100;
+             r["main"]["humidity"] = 0;
+             r["main"]["pressure"] = 1200;
+             r["wind"]["speed"] = 150;
+             r["wind"].removeMember("gust");
+             r["wind"]["deg"] = 360;
+             r["clouds"]["all"] = 0;
+         },
+         "\nCzas pomiaru: 2017.05.06 godz. 14:30\n"
+         "Temperatura -100.0°C, wilgotność 0%, ciśnienie atm. 1200 hPa, wiatr 540.00 km/h, \n"
+         "północny, zachmurzenie 0 %, bezchmurnie.\n"},
         {"weather list without a usable first element",
          [](Json::Value& r) { r["weather"][0] = "Clear"; },
          "\nCzas pomiaru: 2017.05.06 godz. 14:30\n"

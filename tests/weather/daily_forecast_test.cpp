@@ -57,6 +57,17 @@ TEST(DailyForecastReport, DayLineVariants) {
          },
          "1970.01.01 0.0-0.0°C, 0%, 0 hPa, 0 mm/3h, \n"
          "2017.05.07 0.0-0.0°C, 0%, 998 hPa, 0 mm/3h, lekkie opady Śniegu\n"},
+        {"readings outside physical ranges read as zero",
+         [](Json::Value& list) {
+             list[1]["temp"]["min"] = -1.7e308;
+             list[1]["temp"]["max"] = 150;
+             list[1]["humidity"] = 1000;
+             list[1]["pressure"] = 1e12;
+             list[1]["speed"] = 1e300;
+             list[1]["rain"] = -2.4;
+         },
+         "2017.05.06 12.3-20.1°C, 55%, 1012 hPa, 9.0 km/h, 0 mm/3h, bezchmurnie\n"
+         "2017.05.07 0.0-0.0°C, 0%, 0 hPa, 0 mm/3h, lekkie opady Śniegu\n"},
         {"elements that are not days are passed over",
          [](Json::Value& list) {
              Json::Value day = list[1];

@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "output/template_form.h"
 #include "text/numbers.h"
 
 #include <getopt.h>
@@ -23,7 +24,10 @@ enum option_id {
     opt_cooldown,
     opt_config,
     opt_check,
-    opt_towns
+    opt_towns,
+    opt_format,
+    opt_waybar,
+    opt_color
 };
 
 const struct option long_options[] = {
@@ -42,6 +46,9 @@ const struct option long_options[] = {
     {"config", no_argument, nullptr, opt_config},
     {"check", no_argument, nullptr, opt_check},
     {"towns", no_argument, nullptr, opt_towns},
+    {"format", required_argument, nullptr, opt_format},
+    {"waybar", no_argument, nullptr, opt_waybar},
+    {"color", required_argument, nullptr, opt_color},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -104,6 +111,14 @@ bool apply_watch(command_options& options, int id) {
     case opt_cooldown:
         set_minutes(options, watch.cooldown_min, "--cooldown", true);
         return true;
+    case opt_color:
+        if (const std::optional<colour_mode> mode = colour_mode_named(optarg ? optarg : "")) {
+            watch.colour = *mode;
+        } else {
+            reject(options, std::string("nieprawidłowa wartość --color (auto, always, never): ") +
+                                (optarg ? optarg : ""));
+        }
+        return true;
     default:
         return false;
     }
@@ -112,7 +127,8 @@ bool apply_watch(command_options& options, int id) {
 // True when an option that only the watch knows is among the leading options.
 bool watch_only_given(int argc, char** argv, int first_operand) {
     for (int i = 1; i < first_operand && i < argc; ++i) {
-        for (const char* name : {"--every", "--notify", "--exec", "--clear-after", "--cooldown"}) {
+        for (const char* name :
+             {"--every", "--notify", "--exec", "--clear-after", "--cooldown", "--color"}) {
             const std::size_t length = std::strlen(name);
             if (std::strncmp(argv[i], name, length) == 0 &&
                 (argv[i][length] == '\0' || argv[i][length] == '=')) {
@@ -155,6 +171,15 @@ void apply(command_options& options, int id, const char* argument) {
     case opt_towns:
         options.towns = true;
         break;
+    case opt_format:
+        options.format = optarg;
+        if (const std::optional<std::string> error = template_error(options.format)) {
+            reject(options, *error);
+        }
+        break;
+    case opt_waybar:
+        options.form = output_form::waybar;
+        break;
     case ':':
         reject(options, std::string("opcja wymaga wartości: ") + (argument ? argument : "?"));
         break;
@@ -184,8 +209,15 @@ command_options parse_options(int argc, char** argv) {
         first_operand = optind;
     }
     if (!options.usage_error && !options.watch.on && watch_only_given(argc, argv, first_operand)) {
-        reject(options, "opcje --every, --notify, --exec, --clear-after i --cooldown działają "
-                        "tylko z --watch");
+        reject(options, "opcje --every, --notify, --exec, --clear-after, --cooldown i --color "
+                        "działają tylko z --watch");
+    }
+    if (!options.usage_error && !options.format.empty()) {
+        if (options.form == output_form::json) {
+            reject(options, "opcja --format nie działa z --json");
+        } else if (options.form == output_form::text) {
+            options.form = output_form::line;
+        }
     }
     options.operands.push_back(argc > 0 ? argv[0] : "nimbrovator");
     for (int i = first_operand; i < argc; ++i) {
@@ -196,10 +228,11 @@ command_options parse_options(int argc, char** argv) {
 
 std::string options_usage(const std::string& program_name) {
     return "Użycie: " + program_name +
-           " [--json | --line] miasto [promień]\n"
+           " [--json | --line | --waybar] [--format SZABLON] miasto [promień]\n"
            "       " +
            program_name +
-           " --watch [--every MINUTY] [--notify] [--exec POLECENIE] [--json] miasto [promień]\n"
+           " --watch [--every MINUTY] [--notify] [--exec POLECENIE] [--color KIEDY]\n"
+           "       [--json | --waybar] [--format SZABLON] miasto [promień]\n"
            "       " +
            program_name +
            " [miasto [promień]] | -s | -h | --help | --version\n"
@@ -208,6 +241,13 @@ std::string options_usage(const std::string& program_name) {
            " --config | --check | --towns\n"
            "  --json     odpowiedź jako dokument JSON\n"
            "  --line     odpowiedź w jednym wierszu (dla paska stanu)\n"
+           "  --format SZABLON       wiersz według szablonu: %t miejscowość, %k promień,\n"
+           "                         %n wyładowania, %d odległość, %D kierunek (NE),\n"
+           "                         %N kierunek po polsku, %w stopień ostrzeżenia, %W "
+           "zagrożenia,\n"
+           "                         %T temperatura, %a wiek danych (min), %e zdarzenie, %% znak "
+           "%\n"
+           "  --waybar   obiekt JSON dla paska Waybar (text, tooltip, class, percentage, alt)\n"
            "  --max-age SEKUNDY      odpowiedzi serwisów młodsze niż tyle sekund są brane z\n"
            "                         pamięci podręcznej (domyślnie 120 w --json i --line)\n"
            "  --stale-limit SEKUNDY  gdy serwis nie odpowiada, odpowiedź nie starsza niż tyle\n"
@@ -217,6 +257,7 @@ std::string options_usage(const std::string& program_name) {
            "  --exec POLECENIE       polecenie powłoki uruchamiane przy każdym alarmie\n"
            "  --clear-after MINUTY   odwołanie alarmu po tylu minutach bez wyładowań (30)\n"
            "  --cooldown MINUTY      najkrótszy odstęp alarmów tego samego rodzaju (15)\n"
+           "  --color KIEDY          kolory alarmów w terminalu: auto, always, never (auto)\n"
            "  --config   ustawienia serwisów w użyciu i ich źródła\n"
            "  --check    sprawdza połączenie i klucze obu serwisów\n"
            "  --towns    nazwy miejscowości zapamiętanych w bazie danych\n";

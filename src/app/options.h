@@ -3,6 +3,7 @@
 #pragma once
 
 #include "output/output_form.h"
+#include "watch/colour.h"
 
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@ struct watch_options {
     std::string command; // --exec
     double clear_after_min = 30;
     double cooldown_min = 15;
+    colour_mode colour = colour_mode::automatic; // --color
 };
 
 struct command_options {
@@ -28,6 +30,7 @@ struct command_options {
     bool show_config = false;          // --config: the settings in force
     bool check = false;                // --check: ask each service once
     bool towns = false;                // --towns: the cached town names
+    std::string format;                // --format TEMPLATE: the line of --line and --waybar
     bool usage_error = false;          // an unknown option or a bad option value
     std::string error;                 // what was wrong, for the usage message
     std::vector<std::string> operands; // what follows the options, argv[0] first

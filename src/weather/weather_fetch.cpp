@@ -12,6 +12,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -61,6 +62,15 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
     const std::string url = endpoint.base_url + path_and_query;
     weather_reply reply;
     std::string& response = reply.body;
+    // libcurl is set up only when a request goes out: a run answered from the reply cache
+    // never loads what it sets up. Its set-up must not run on two threads at once.
+    static std::once_flag curl_set_up;
+    static bool curl_ready = false;
+    std::call_once(curl_set_up,
+                   [] { curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    if (!curl_ready) {
+        return reply;
+    }
     curl_handle handle(curl_easy_init());
     if (!handle) {
         return reply;
@@ -127,11 +137,6 @@ std::map<std::string, std::future<weather_reply>>& started() {
 } // namespace
 
 void start_weather_requests(const std::vector<std::string>& paths) {
-    // libcurl's global set-up is not safe on several threads at once: done here, once.
-    static const bool curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    if (!curl_ready) {
-        return;
-    }
     for (const std::string& path : paths) {
         started()[path] =
             std::async(std::launch::async, [path] { return fetch_through_cache(path); });

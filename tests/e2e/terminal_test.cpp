@@ -273,6 +273,28 @@ TEST_F(TerminalTest, FullRunShowsEveryReportThenTheCacheServes) {
     EXPECT_NE(screen.find("[koniec: 0]"), std::string::npos) << screen;
 }
 
+// The watch in a terminal colours its alerts (tmux shows the colour it was given as its own
+// SGR sequence); NO_COLOR set, it does not.
+TEST_F(TerminalTest, WatchAlertsAreColouredUnlessNoColorIsSet) {
+    const auto alert_line = [&](const std::string& environment) {
+        terminal.start("env " + environment + " NIMBROVATOR_DATA_DIR=" + data.path + " " +
+                       prefix->path + "/bin/nimbrovator --watch --every 10 Kraków 30");
+        terminal.wait_for("*** BURZA");
+        const std::string screen = terminal.tmux("capture-pane -p -e -t run");
+        finish_run();
+        const std::size_t at = screen.find("*** BURZA");
+        return at == std::string::npos
+                   ? "(no alert) " + screen
+                   : screen.substr(screen.rfind('\n', at) + 1, screen.find('\n', at) - at);
+    };
+    const std::string red = "\x1b[31m";
+    const std::string coloured = alert_line("TERM=screen");
+    EXPECT_NE(coloured.find(red + "*** BURZA"), std::string::npos) << coloured;
+    const std::string plain = alert_line("TERM=screen NO_COLOR=1");
+    EXPECT_NE(plain.find("*** BURZA"), std::string::npos) << plain;
+    EXPECT_EQ(plain.find('\x1b'), std::string::npos) << plain;
+}
+
 // The machine-readable forms against the simulator: schema-valid and agreeing with each other.
 TEST(SimulatorMachineForms, JsonIsSchemaValidAndTheLineSaysTheSameCount) {
     if (!configured_for_tests) {

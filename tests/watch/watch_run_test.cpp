@@ -416,6 +416,10 @@ TEST_F(ScriptedWatchTest, AlertsAreColouredFromTerminfoOnlyWhenWanted) {
     script = {20, 8};
     const auto events_of = [&](const std::vector<std::string>& options,
                                const std::vector<std::string>& environment) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            lightning_calls.clear(); // each watch plays the script from its start
+        }
         Watch watch;
         std::vector<std::string> args = {"--watch", "--every", "0.002", "--cooldown", "0"};
         args.insert(args.end(), options.begin(), options.end());

@@ -11,7 +11,8 @@ _nimbrovator()
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             --config | --check | --towns | --help | --version | -s | -h) return ;;
-            --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown)
+            --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | \
+                --format | --color)
                 ((i++)) ;; # its value follows
             --*) ;;
             *) break ;;
@@ -20,12 +21,17 @@ _nimbrovator()
     # Past the town nothing is offered, nor for an option's value.
     ((cword == i)) || return
     case $prev in
-        --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown) return ;;
+        --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --format) return ;;
+        --color)
+            COMPREPLY=($(compgen -W "auto always never" -- "$cur"))
+            return
+            ;;
     esac
 
     if [[ $cur == -* ]]; then
-        local options="--json --line --max-age --stale-limit --watch --every --notify --exec"
-        options+=" --clear-after --cooldown --config --check --towns --help --version"
+        local options="--json --line --waybar --format --max-age --stale-limit --watch --every"
+        options+=" --notify --exec --clear-after --cooldown --color --config --check --towns"
+        options+=" --help --version"
         ((cword == 1)) && options+=" -s -h"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

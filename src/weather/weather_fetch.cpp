@@ -4,6 +4,7 @@
 #include "state/run_state.h"
 #include "store/reply_cache.h"
 #include "text/text.h"
+#include "weather/curl_library.h"
 
 #include <curl/curl.h>
 
@@ -12,12 +13,11 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <mutex>
 
 namespace {
 
 struct curl_handle_deleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+    void operator()(CURL* handle) const { curl_library()->easy_cleanup(handle); }
 };
 using curl_handle = std::unique_ptr<CURL, curl_handle_deleter>;
 
@@ -62,32 +62,28 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
     const std::string url = endpoint.base_url + path_and_query;
     weather_reply reply;
     std::string& response = reply.body;
-    // libcurl is set up only when a request goes out: a run answered from the reply cache
-    // never loads what it sets up. Its set-up must not run on two threads at once.
-    static std::once_flag curl_set_up;
-    static bool curl_ready = false;
-    std::call_once(curl_set_up,
-                   [] { curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
-    if (!curl_ready) {
+    // libcurl is loaded and set up only when a request goes out (curl_library).
+    const curl_functions* lib = curl_library();
+    if (lib == nullptr) {
         return reply;
     }
-    curl_handle handle(curl_easy_init());
+    curl_handle handle(lib->easy_init());
     if (!handle) {
         return reply;
     }
     CURL* curl = handle.get();
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append_to_response);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, endpoint.connect_timeout_ms);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, endpoint.transfer_timeout_ms);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib->easy_setopt(curl, CURLOPT_URL, url.c_str());
+    lib->easy_setopt(curl, CURLOPT_WRITEFUNCTION, append_to_response);
+    lib->easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, endpoint.connect_timeout_ms);
+    lib->easy_setopt(curl, CURLOPT_TIMEOUT_MS, endpoint.transfer_timeout_ms);
+    lib->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     // Whatever arrived is handed on: for the text report a failed transfer shows up as an
     // empty or malformed body.
-    reply.transferred = curl_easy_perform(curl) == CURLE_OK;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http_status);
+    reply.transferred = lib->easy_perform(curl) == CURLE_OK;
+    lib->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http_status);
     curl_off_t retry_after = 0;
-    if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+    if (lib->easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
         retry_after > 0) {
         reply.retry_after_s = static_cast<long>(retry_after);
     }
@@ -183,13 +179,23 @@ weather_endpoint& weather_service_endpoint() {
 }
 
 std::string escape_town(const std::string& town) {
-    // Since libcurl 7.82 the escaping needs no handle.
-    char* escaped = curl_easy_escape(nullptr, town.data(), static_cast<int>(town.size()));
-    if (escaped == nullptr) {
-        return std::string();
+    // As curl_easy_escape does it, without loading libcurl (the path is the reply cache's key
+    // too): the unreserved characters of RFC 3986 stay, every other byte becomes %XX.
+    static const char hex[] = "0123456789ABCDEF";
+    std::string result;
+    for (const char c : town) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                                c == '~';
+        if (unreserved) {
+            result += c;
+        } else {
+            result += '%';
+            result += hex[byte >> 4];
+            result += hex[byte & 0x0F];
+        }
     }
-    std::string result(escaped);
-    curl_free(escaped);
     return result;
 }
 

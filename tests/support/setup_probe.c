@@ -1,6 +1,6 @@
 /* Preloaded into the program under test: writes a line to the file named by
- * NIMBROVATOR_TEST_SETUP_LOG for each TLS context made (SSL_CTX_new) and each libcurl set-up
- * (curl_global_init), then does what was asked. A test tells from it what a run set up. */
+ * NIMBROVATOR_TEST_SETUP_LOG for each TLS context made (SSL_CTX_new), then makes it; at the end
+ * of the process, "libcurl" when libcurl was loaded. A test tells from it what a run set up. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -23,7 +23,6 @@ static void note(const char* name) {
 }
 
 typedef void* (*ssl_ctx_new_fn)(const void* method);
-typedef int (*curl_global_init_fn)(long flags);
 
 void* SSL_CTX_new(const void* method) {
     note("SSL_CTX_new");
@@ -31,8 +30,10 @@ void* SSL_CTX_new(const void* method) {
     return real != NULL ? real(method) : NULL;
 }
 
-int curl_global_init(long flags) {
-    note("curl_global_init");
-    const curl_global_init_fn real = (curl_global_init_fn)dlsym(RTLD_NEXT, "curl_global_init");
-    return real != NULL ? real(flags) : 2 /* CURLE_FAILED_INIT */;
+__attribute__((destructor)) static void note_libcurl(void) {
+    void* libcurl = dlopen("libcurl.so.4", RTLD_LAZY | RTLD_NOLOAD);
+    if (libcurl != NULL) {
+        note("libcurl");
+        dlclose(libcurl);
+    }
 }

@@ -6,6 +6,11 @@ _nimbrovator()
     local cur prev words cword
     _init_completion || return
 
+    if [[ $prev == --color ]]; then
+        COMPREPLY=($(compgen -W "auto always never" -- "$cur"))
+        return
+    fi
+
     # The leading "--" options; the town comes after them.
     local i
     for ((i = 1; i < cword; i++)); do
@@ -22,10 +27,6 @@ _nimbrovator()
     ((cword == i)) || return
     case $prev in
         --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --format) return ;;
-        --color)
-            COMPREPLY=($(compgen -W "auto always never" -- "$cur"))
-            return
-            ;;
     esac
 
     if [[ $cur == -* ]]; then

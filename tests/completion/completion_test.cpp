@@ -59,11 +59,14 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"Ziel"}, "[Zielona Góra]\n[Zielonka]\n"},
         {{"Łó"}, "[Łódź]\n"},
         {{"--line", "Kr"}, "[Kraków]\n"},
-        {{"--co"}, "[--cooldown]\n[--config]\n"},
+        {{"--co"}, "[--cooldown]\n[--color]\n[--config]\n"},
         {{"--json", "-"},
-         "[--json]\n[--line]\n[--max-age]\n[--stale-limit]\n[--watch]\n[--every]\n[--notify]\n"
-         "[--exec]\n[--clear-after]\n[--cooldown]\n[--config]\n[--check]\n[--towns]\n[--help]\n"
-         "[--version]\n"},
+         "[--json]\n[--line]\n[--waybar]\n[--format]\n[--max-age]\n[--stale-limit]\n[--watch]\n"
+         "[--every]\n[--notify]\n[--exec]\n[--clear-after]\n[--cooldown]\n[--color]\n[--config]\n"
+         "[--check]\n[--towns]\n[--help]\n[--version]\n"},
+        {{"--watch", "--color", "a"}, "[auto]\n[always]\n"},
+        {{"--format", "%t %n", "Kr"}, "[Kraków]\n"},
+        {{"--format", ""}, "[]\n"},
         {{"--watch", "--every", "2", "Zielona\\ G"}, "[Zielona Góra]\n"},
         {{"--max-age", "60", "Ł"}, "[Łódź]\n"},
         {{"--max-age", ""}, "[]\n"},

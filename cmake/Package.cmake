@@ -20,6 +20,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://nimbrovator.pl")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libcurl is loaded at run time (dlopen), so the scan of the executable does not find it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.88)")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Debian's rules for the staged files: compressed manual page, changelog and copyright.

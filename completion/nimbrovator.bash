@@ -35,12 +35,18 @@ _nimbrovator()
     local cur prev words cword
     _init_completion || return
 
+    if [[ $prev == --color ]]; then
+        COMPREPLY=($(compgen -W "auto always never" -- "$cur"))
+        return
+    fi
+
     # The leading "--" options; the town comes after them.
     local i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
             --config | --check | --towns | --help | --version | -s | -h) return ;;
-            --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | --near | --name | --danger-km | --svg)
+            --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | \
+                --near | --name | --danger-km | --svg | --format | --color)
                 ((i++)) ;; # its value follows
             --*) ;;
             *) break ;;
@@ -49,7 +55,8 @@ _nimbrovator()
     # Past the town nothing is offered, nor for an option's value.
     ((cword == i)) || return
     case $prev in
-        --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | --near | --name | --danger-km)
+        --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | \
+            --near | --name | --danger-km | --format)
             return ;;
         --svg)
             COMPREPLY=($(compgen -f -- "$cur"))
@@ -58,9 +65,9 @@ _nimbrovator()
     esac
 
     if [[ $cur == -* ]]; then
-        local options="--json --line --max-age --stale-limit --watch --every --notify --exec"
-        options+=" --clear-after --cooldown --mqtt --config --check --towns --near --name --help --version"
-        options+=" --danger-km --approaching-only --history --svg"
+        local options="--json --line --waybar --format --max-age --stale-limit --watch --every"
+        options+=" --notify --exec --clear-after --cooldown --color --mqtt --config --check --towns"
+        options+=" --near --name --help --version --danger-km --approaching-only --history --svg"
         ((cword == 1)) && options+=" -s -h"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include "mqtt/mqtt_payloads.h"
+#include "output/template_form.h"
 #include "text/numbers.h"
 #include "text/text.h"
 
@@ -32,7 +33,10 @@ enum option_id {
     opt_danger_km,
     opt_approaching_only,
     opt_history,
-    opt_svg
+    opt_svg,
+    opt_format,
+    opt_waybar,
+    opt_color
 };
 
 const struct option long_options[] = {
@@ -58,6 +62,9 @@ const struct option long_options[] = {
     {"approaching-only", no_argument, nullptr, opt_approaching_only},
     {"history", no_argument, nullptr, opt_history},
     {"svg", required_argument, nullptr, opt_svg},
+    {"format", required_argument, nullptr, opt_format},
+    {"waybar", no_argument, nullptr, opt_waybar},
+    {"color", required_argument, nullptr, opt_color},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -130,6 +137,14 @@ bool apply_watch(command_options& options, int id) {
     case opt_approaching_only:
         watch.approaching_only = true;
         return true;
+    case opt_color:
+        if (const std::optional<colour_mode> mode = colour_mode_named(optarg ? optarg : "")) {
+            watch.colour = *mode;
+        } else {
+            reject(options, std::string("nieprawidłowa wartość --color (auto, always, never): ") +
+                                (optarg ? optarg : ""));
+        }
+        return true;
     default:
         return false;
     }
@@ -139,7 +154,7 @@ bool apply_watch(command_options& options, int id) {
 bool watch_only_given(int argc, char** argv, int first_operand) {
     for (int i = 1; i < first_operand && i < argc; ++i) {
         for (const char* name : {"--every", "--notify", "--exec", "--clear-after", "--cooldown",
-                                 "--mqtt", "--approaching-only"}) {
+                                 "--mqtt", "--approaching-only", "--color"}) {
             const std::size_t length = std::strlen(name);
             if (std::strncmp(argv[i], name, length) == 0 &&
                 (argv[i][length] == '\0' || argv[i][length] == '=')) {
@@ -222,6 +237,15 @@ void apply(command_options& options, int id, const char* argument) {
             reject(options, "opcja --svg wymaga nazwy pliku");
         }
         break;
+    case opt_format:
+        options.format = optarg;
+        if (const std::optional<std::string> error = template_error(options.format)) {
+            reject(options, *error);
+        }
+        break;
+    case opt_waybar:
+        options.form = output_form::waybar;
+        break;
     case ':':
         reject(options, std::string("opcja wymaga wartości: ") + (argument ? argument : "?"));
         break;
@@ -251,8 +275,15 @@ command_options parse_options(int argc, char** argv) {
         first_operand = optind;
     }
     if (!options.usage_error && !options.watch.on && watch_only_given(argc, argv, first_operand)) {
-        reject(options, "opcje --every, --notify, --exec, --clear-after, --cooldown, --mqtt i "
-                        "--approaching-only działają tylko z --watch");
+        reject(options, "opcje --every, --notify, --exec, --clear-after, --cooldown, --mqtt, "
+                        "--approaching-only i --color działają tylko z --watch");
+    }
+    if (!options.usage_error && !options.format.empty()) {
+        if (options.form == output_form::json) {
+            reject(options, "opcja --format nie działa z --json");
+        } else if (options.form == output_form::text) {
+            options.form = output_form::line;
+        }
     }
     if (!options.usage_error && options.name && !options.near) {
         reject(options, "opcja --name działa tylko z --near");
@@ -269,8 +300,9 @@ command_options parse_options(int argc, char** argv) {
         reject(options, "opcja --svg działa tylko z --history");
     }
     if (!options.usage_error && options.history &&
-        (options.watch.on || options.form == output_form::line)) {
-        reject(options, "opcja --history nie łączy się z --watch ani z --line");
+        (options.watch.on || options.form == output_form::line ||
+         options.form == output_form::waybar)) {
+        reject(options, "opcja --history nie łączy się z --watch, --line, --format ani --waybar");
     }
     options.operands.push_back(argc > 0 ? argv[0] : "nimbrovator");
     for (int i = first_operand; i < argc; ++i) {
@@ -281,11 +313,11 @@ command_options parse_options(int argc, char** argv) {
 
 std::string options_usage(const std::string& program_name) {
     return "Użycie: " + program_name +
-           " [--json | --line] miasto [promień]\n"
+           " [--json | --line | --waybar] [--format SZABLON] miasto [promień]\n"
            "       " +
            program_name +
-           " --watch [--every MINUTY] [--notify] [--exec POLECENIE] [--mqtt URL] [--json]\n"
-           "       miasto [promień]\n"
+           " --watch [--every MINUTY] [--notify] [--exec POLECENIE] [--mqtt URL] [--color KIEDY]\n"
+           "       [--json | --waybar] [--format SZABLON] miasto [promień]\n"
            "       " +
            program_name +
            " [miasto [promień]] | -s | -h | --help | --version\n"
@@ -298,6 +330,13 @@ std::string options_usage(const std::string& program_name) {
            " --history [--json] [--svg PLIK] miasto [godziny]\n"
            "  --json     odpowiedź jako dokument JSON\n"
            "  --line     odpowiedź w jednym wierszu (dla paska stanu)\n"
+           "  --format SZABLON       wiersz według szablonu: %t miejscowość, %k promień,\n"
+           "                         %n wyładowania, %d odległość, %D kierunek (NE),\n"
+           "                         %N kierunek po polsku, %w stopień ostrzeżenia, %W "
+           "zagrożenia,\n"
+           "                         %T temperatura, %a wiek danych (min), %e zdarzenie, %% znak "
+           "%\n"
+           "  --waybar   obiekt JSON dla paska Waybar (text, tooltip, class, percentage, alt)\n"
            "  --max-age SEKUNDY      odpowiedzi serwisów młodsze niż tyle sekund są brane z\n"
            "                         pamięci podręcznej (domyślnie 120 w --json i --line)\n"
            "  --stale-limit SEKUNDY  gdy serwis nie odpowiada, odpowiedź nie starsza niż tyle\n"
@@ -314,6 +353,7 @@ std::string options_usage(const std::string& program_name) {
            "  --approaching-only     alarmy burza i bliżej tylko, gdy burza nadciąga do strefy\n"
            "  --history  obserwacje miejscowości z ostatnich godzin (3) z oceną nadejścia burzy\n"
            "  --svg PLIK             z --history: wykres i mapa toru burzy w pliku SVG\n"
+           "  --color KIEDY          kolory alarmów w terminalu: auto, always, never (auto)\n"
            "  --config   ustawienia serwisów w użyciu i ich źródła\n"
            "  --check    sprawdza połączenie i klucze obu serwisów (i serwer MQTT)\n"
            "  --towns    nazwy miejscowości zapamiętanych w bazie danych\n"

@@ -4,6 +4,7 @@
 
 #include "output/output_form.h"
 #include "text/place_point.h"
+#include "watch/colour.h"
 
 #include <optional>
 #include <string>
@@ -17,8 +18,9 @@ struct watch_options {
     std::string command; // --exec
     double clear_after_min = 30;
     double cooldown_min = 15;
-    std::string mqtt_url;          // --mqtt; empty: the setting mqtt_url
-    bool approaching_only = false; // --approaching-only
+    std::string mqtt_url;                        // --mqtt; empty: the setting mqtt_url
+    bool approaching_only = false;               // --approaching-only
+    colour_mode colour = colour_mode::automatic; // --color
 };
 
 struct command_options {
@@ -36,6 +38,7 @@ struct command_options {
     std::optional<int> danger_km;      // --danger-km KM: the safety ring
     bool history = false;              // --history: the place's track
     std::string svg_file;              // --svg FILE: the history's picture
+    std::string format;                // --format TEMPLATE: the line of --line and --waybar
     bool usage_error = false;          // an unknown option or a bad option value
     std::string error;                 // what was wrong, for the usage message
     std::vector<std::string> operands; // what follows the options, argv[0] first

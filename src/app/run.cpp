@@ -100,7 +100,7 @@ int run_machine_form(const command_options& options) {
         std::fputs(options_usage(options.operands[0]).c_str(), stderr);
         return 2;
     }
-    return print_machine_report(options.form, *request);
+    return print_machine_report(options.form, *request, options.format);
 }
 
 int dispatch(int argc, char** argv) {

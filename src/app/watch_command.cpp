@@ -77,6 +77,9 @@ int run_watch_command(const command_options& options) {
     request.every_s = watch.every_min * 60;
     use_reply_cache(options, request.every_s);
     request.json = options.form == output_form::json;
+    request.waybar = options.form == output_form::waybar;
+    request.format = options.format;
+    request.colour = watch.colour;
     request.utf8 = user_locale_is_utf8();
     request.rules.clear_after_s = watch.clear_after_min * 60;
     request.rules.cooldown_s = watch.cooldown_min * 60;

@@ -17,17 +17,38 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <sstream>
 #include <vector>
 
 namespace {
 
-// The one client object of the process. Replies are read as UTF-8 so that Polish text in
-// them arrives unchanged. The run's requests, one after another, share one connection and so
-// one TLS handshake; one that the service has closed meanwhile is replaced before sending.
-serwerSOAPBindingProxy storm_proxy(SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE,
-                                   SOAP_IO_DEFAULT | SOAP_IO_KEEPALIVE);
+void apply_service(serwerSOAPBindingProxy& made);
+
+// The one client object of the process, made when a request first needs it: making it sets
+// up the TLS library (seeding its random generator), which a run answered from the caches
+// never needs. Replies are read as UTF-8 so that Polish text in them arrives unchanged. The
+// run's requests, one after another, share one connection and so one TLS handshake; one that
+// the service has closed meanwhile is replaced before sending.
+bool proxy_made = false;
+
+serwerSOAPBindingProxy& storm_proxy() {
+    static serwerSOAPBindingProxy made(SOAP_C_UTFSTRING | SOAP_IO_KEEPALIVE,
+                                       SOAP_IO_DEFAULT | SOAP_IO_KEEPALIVE);
+    if (!proxy_made) {
+        proxy_made = true;
+        apply_service(made);
+    }
+    return made;
+}
+
+// Guards the process's client object: set-up on the main thread or on a request's own, and
+// the copies made from it for requests on other threads.
+std::mutex& proxy_mutex() {
+    static std::mutex mutex;
+    return mutex;
+}
 
 // The header record; its klucz points at storm_key.
 KeyAPIstruct key_header;
@@ -37,7 +58,7 @@ KeyAPIstruct key_header;
 thread_local serwerSOAPBindingProxy* apart_proxy = nullptr;
 
 serwerSOAPBindingProxy& proxy() {
-    return apart_proxy != nullptr ? *apart_proxy : storm_proxy;
+    return apart_proxy != nullptr ? *apart_proxy : storm_proxy();
 }
 
 // The service of this run: its host, its endpoint URL and the key (empty: the built-in one).
@@ -64,8 +85,12 @@ thread_local bool last_reply_too_large = false;
 // Closes the kept connection and frees the TLS context and the cached TLS session, so that the
 // next request sets up TLS anew.
 void drop_tls_context() {
+    tls_context_ready = false;
+    if (!proxy_made) {
+        return;
+    }
     close_storm_connection();
-    soap* ctx = storm_proxy.soap;
+    soap* ctx = storm_proxy().soap;
     if (ctx->session != nullptr) {
         SSL_SESSION_free(ctx->session);
         ctx->session = nullptr;
@@ -75,12 +100,11 @@ void drop_tls_context() {
         SSL_CTX_free(ctx->ctx);
         ctx->ctx = nullptr;
     }
-    tls_context_ready = false;
 }
 
 // Runs at exit before the TLS library's own clean-up, which was registered earlier.
 void release_tls_at_exit() {
-    storm_proxy.destroy();
+    storm_proxy().destroy();
     drop_tls_context();
 }
 
@@ -115,7 +139,7 @@ void assemble_key() {
 }
 
 void apply_limits() {
-    soap* ctx = storm_proxy.soap;
+    soap* ctx = storm_proxy().soap;
     ctx->connect_timeout = limits.connect_timeout;
     ctx->send_timeout = limits.send_timeout;
     ctx->recv_timeout = limits.recv_timeout;
@@ -162,9 +186,9 @@ int make_tls_context() {
     const char* dir = std::getenv("SSL_CERT_DIR");
     ca_dir = dir != nullptr && dir[0] != '\0' ? dir : "/etc/ssl/certs";
     const bool own_ca = !ca_file.empty();
-    return soap_ssl_client_context(storm_proxy.soap, SOAP_SSL_DEFAULT | SOAP_SSL_NO_DEFAULT_CA_PATH,
-                                   nullptr, nullptr, own_ca ? ca_file.c_str() : nullptr,
-                                   own_ca ? nullptr : ca_dir.c_str(), nullptr);
+    return soap_ssl_client_context(
+        storm_proxy().soap, SOAP_SSL_DEFAULT | SOAP_SSL_NO_DEFAULT_CA_PATH, nullptr, nullptr,
+        own_ca ? ca_file.c_str() : nullptr, own_ca ? nullptr : ca_dir.c_str(), nullptr);
 }
 
 // The server must prove its identity with a certificate of a trusted CA for the endpoint's
@@ -174,7 +198,7 @@ void set_up_tls_context() {
         return;
     }
     tls_context_ready = make_tls_context() == SOAP_OK;
-    tls_context_ready = tls_context_ready && require_host_name(storm_proxy.soap);
+    tls_context_ready = tls_context_ready && require_host_name(storm_proxy().soap);
     if (!tls_context_ready) {
         drop_tls_context();
     }
@@ -182,7 +206,7 @@ void set_up_tls_context() {
 
 // The generated namespace table with every URI that holds the built-in endpoint rewritten for
 // the service's own, so that the envelope names the service as a build for its host would.
-void install_namespace_table() {
+void install_namespace_table(serwerSOAPBindingProxy& made) {
     namespace_uris.clear();
     namespace_table.clear();
     const Namespace* entry = namespaces;
@@ -201,7 +225,13 @@ void install_namespace_table() {
         namespace_table.push_back(copy);
     }
     namespace_table.push_back(*entry);
-    soap_set_namespaces(storm_proxy.soap, namespace_table.data());
+    soap_set_namespaces(made.soap, namespace_table.data());
+}
+
+// The service of this run on the client object: its namespace table and the tests' endpoint.
+void apply_service(serwerSOAPBindingProxy& made) {
+    install_namespace_table(made);
+    made.soap_endpoint = endpoint_override.empty() ? nullptr : endpoint_override.c_str();
 }
 
 // Where a request goes: the tests' endpoint when they set one, else the service's.
@@ -231,8 +261,9 @@ void use_storm_service(const std::string& host, const std::string& ca_file_path,
     service_key = key;
     ca_file = ca_file_path;
     endpoint_override.clear();
-    storm_proxy.soap_endpoint = nullptr;
-    install_namespace_table();
+    if (proxy_made) {
+        apply_service(storm_proxy());
+    }
     drop_tls_context();
 }
 
@@ -247,26 +278,39 @@ std::string built_in_storm_key() {
 void set_storm_endpoint(const std::string& endpoint_url, const std::string& ca_file_path) {
     endpoint_override = endpoint_url;
     ca_file = ca_file_path;
-    storm_proxy.soap_endpoint = endpoint_override.c_str();
+    if (proxy_made) {
+        apply_service(storm_proxy());
+    }
     drop_tls_context();
 }
 
 void close_storm_connection() {
-    soap_force_closesock(storm_proxy.soap);
+    if (proxy_made) {
+        soap_force_closesock(storm_proxy().soap);
+    }
 }
 
 void set_storm_limits(const storm_limits& new_limits) {
     limits = new_limits;
 }
 
-void prepare_storm_request() {
+namespace {
+
+void prepare_locked() {
     assemble_key();
     // The runtime drops the header after every call, so it is installed each time.
     key_header.klucz = storm_key;
-    storm_proxy.soap_header(&key_header);
+    storm_proxy().soap_header(&key_header);
     init_tls_once();
     apply_limits();
     set_up_tls_context();
+}
+
+} // namespace
+
+void prepare_storm_request() {
+    const std::lock_guard<std::mutex> lock(proxy_mutex());
+    prepare_locked();
 }
 
 int call_key_api(const std::string& klucz, bool& verdict) {
@@ -310,9 +354,14 @@ void release_storm_call() {
 }
 
 int call_apart(const std::function<int()>& call, std::string& fault) {
-    // A context of its own (no connection, no TLS session) sharing the TLS context; the key,
-    // the limits and the TLS context were set up by prepare_storm_request on the main thread.
-    const std::unique_ptr<serwerSOAPBindingProxy> own(storm_proxy.copy());
+    // A context of its own (no connection, no TLS session) sharing the TLS context, set up
+    // here by the first request that goes out.
+    std::unique_ptr<serwerSOAPBindingProxy> own;
+    {
+        const std::lock_guard<std::mutex> lock(proxy_mutex());
+        prepare_locked();
+        own.reset(storm_proxy().copy());
+    }
     if (!own) {
         return SOAP_EOM;
     }
@@ -322,7 +371,7 @@ int call_apart(const std::function<int()>& call, std::string& fault) {
     own->soap->bio = nullptr;
     own->soap->session = nullptr;
     own->soap->session_host[0] = '\0';
-    own->soap_endpoint = storm_proxy.soap_endpoint;
+    own->soap_endpoint = storm_proxy().soap_endpoint;
     KeyAPIstruct header;
     header.klucz = storm_key;
     own->soap_header(&header);

@@ -40,7 +40,8 @@ void close_storm_connection();
 // Tests only: limits for this process's later requests (storm_limits{} restores the defaults).
 void set_storm_limits(const storm_limits& limits);
 
-// Assembles the key into storm_key, installs the SOAP header, initialises TLS (once).
+// Makes the client object (once), assembles the key into storm_key, installs the SOAP header,
+// initialises TLS (once). Nothing of it happens in a run that sends no request.
 void prepare_storm_request();
 
 // The service's operations; each returns 0 on success, else the runtime's error code.
@@ -54,7 +55,8 @@ int call_skrot(const std::string& kierunek, std::string& reply);
 
 // Runs `call` (one call_* operation) on a client context of its own, so that requests can run on
 // several threads at once; gives its status, and the fault description of a failed call in
-// `fault`. prepare_storm_request() must have run on the main thread before.
+// `fault`. It sets up the process's client object first (prepare_storm_request), so the first
+// request that goes out makes the client and its TLS context, on whichever thread it runs.
 int call_apart(const std::function<int()>& call, std::string& fault);
 
 // Prints the runtime's description of the last failed call; nothing after a success.

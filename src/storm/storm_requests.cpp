@@ -117,7 +117,7 @@ storm_result request_town(const std::wstring& name) {
 }
 
 void start_storm_reports(const std::string& y, const std::string& x, int radius) {
-    prepare_storm_request();
+    // Nothing is set up here: a request that goes out sets up the client (call_apart).
     started()[warnings_key(y, x)] =
         std::async(std::launch::async, [y, x] { return fetch_warnings(y, x, true); });
     started()[lightning_key(y, x, radius)] = std::async(

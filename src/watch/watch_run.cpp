@@ -3,6 +3,8 @@
 #include "approach/place_track.h"
 #include "output/json_form.h"
 #include "output/line_form.h"
+#include "output/machine_run.h"
+#include "output/waybar_form.h"
 #include "service/journal.h"
 #include "service/notify.h"
 #include "state/run_state.h"
@@ -28,7 +30,8 @@ constexpr int max_backoff_factor = 4;
 struct check_answer {
     bool usable = false;
     Json::Value document;
-    std::string line;
+    std::vector<std::string> lines; // the check's line for each watch_event (by its value)
+    Json::Value waybar;             // the Waybar object without the event (--waybar)
     std::vector<std::string> failed_sources;
 };
 
@@ -46,7 +49,17 @@ struct watch_loop {
     watch_clock::time_point weather_due = watch_clock::now();
     mqtt_link* mqtt = nullptr; // the broker, when publishing
     bool ready = false;        // the service manager has been told that the watch runs
+    colour_codes colours = {};
 };
+
+const watch_event all_events[] = {watch_event::none, watch_event::burza, watch_event::blizej,
+                                  watch_event::blisko, watch_event::spokoj};
+
+// Standard output carries one document or line a check, nothing else, in the forms that a
+// program reads; the event lines go to standard error then.
+bool output_for_programs(const watch_request& request) {
+    return request.json || request.waybar || !request.format.empty();
+}
 
 // The time of a check on the track's clock: the wall clock at the start of the watch, then
 // running at the request's rate.
@@ -166,22 +179,50 @@ int settle_town(const watch_request& request, alert_commands& alerts, town_recor
 
 // --- one check, in a child ------------------------------------------------------------------
 
+// The document, then the check's line for each event it may raise (the event is known only
+// after the check, to the watch), then the Waybar object: one a line.
 std::string check_text(const watch_request& request, const town_record& town) {
     const run_report report = gather_town_report(request.report, town);
-    return document_text(report_document(report)) + "\n" + report_line(report, request.utf8);
+    std::string text = document_text(report_document(report));
+    // JSON is UTF-8 whatever the locale.
+    const bool utf8 = request.utf8 || request.waybar;
+    for (const watch_event event : all_events) {
+        const std::string id = event == watch_event::none ? "" : event_id(event);
+        text += "\n" + machine_line(report, request.format, id, utf8);
+    }
+    if (request.waybar) {
+        text += "\n" + document_text(waybar_object(report, "", ""));
+    }
+    return text;
 }
 
-check_answer parse_check(const std::string& text) {
-    check_answer answer;
-    const std::size_t end = text.find('\n');
+// The lines of a text, empty ones included.
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+bool parse_object(const std::string& text, Json::Value& object) {
     Json::CharReaderBuilder builder;
     const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    const char* begin = text.data();
-    if (end == std::string::npos || !reader->parse(begin, begin + end, &answer.document, nullptr) ||
-        !answer.document.isObject()) {
+    return reader->parse(text.data(), text.data() + text.size(), &object, nullptr) &&
+           object.isObject();
+}
+
+check_answer parse_check(const std::string& text, bool waybar) {
+    check_answer answer;
+    const std::vector<std::string> lines = lines_of(text);
+    const std::size_t expected = 1 + std::size(all_events) + (waybar ? 1 : 0);
+    if (lines.size() != expected || !parse_object(lines[0], answer.document) ||
+        (waybar && !parse_object(lines.back(), answer.waybar))) {
         return answer;
     }
-    answer.line = text.substr(end + 1);
+    answer.lines.assign(lines.begin() + 1, lines.begin() + 1 + std::size(all_events));
     for (const Json::Value& error : answer.document["errors"]) {
         answer.failed_sources.push_back(error["source"].asString());
     }
@@ -206,16 +247,36 @@ watch_check check_of(const Json::Value& document) {
     return check;
 }
 
+// Red for a storm and for one that came near, yellow for one closer, green for the all-clear.
+const std::string& event_colour(const colour_codes& colours, watch_event event,
+                                const watch_check& check) {
+    switch (event) {
+    case watch_event::burza:
+    case watch_event::blisko:
+        return colours.red;
+    case watch_event::blizej:
+        return check.nearest_km && *check.nearest_km <= near_strike_km ? colours.red
+                                                                       : colours.yellow;
+    case watch_event::spokoj:
+        return colours.green;
+    case watch_event::none:
+        break;
+    }
+    return colours.plain;
+}
+
 void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     const watch_request& request = loop.request;
     const std::string line = event_line(event, facts);
-    const std::string shown = stamp() + (request.utf8 ? line : ascii_stand_ins(line));
-    if (request.json) {
-        tell_error_stream(shown, line_priority::notice);
+    const std::string plain = request.utf8 ? line : ascii_stand_ins(line);
+    if (output_for_programs(request)) {
+        tell_error_stream(stamp() + plain, line_priority::notice);
     } else {
-        print_line(shown, line_priority::notice);
+        print_line(
+            stamp() + coloured(plain, event_colour(loop.colours, event, facts.check), loop.colours),
+            line_priority::notice);
     }
-    notify_service("STATUS=" + shown);
+    notify_service("STATUS=" + stamp() + plain);
     alert event_alert;
     event_alert.title = event_title(event);
     event_alert.message = line;
@@ -252,15 +313,29 @@ void show_check(watch_loop& loop, check_answer& answer, watch_clock::time_point 
                            static_cast<double>(std::time(nullptr)));
     }
     const std::string approach = approach_text(estimate, request.rules.danger_km);
-    const std::string line = check_line(answer.line, step.trend, approach);
+    const std::size_t event_index =
+        std::find(std::begin(all_events), std::end(all_events), step.event) -
+        std::begin(all_events);
+    const std::string& event_line_text = answer.lines[event_index];
+    const std::string line = request.format.empty()
+                                 ? check_line(event_line_text, step.trend, approach)
+                                 : event_line_text;
     answer.document["approach"] = approach_value(estimate);
     if (loop.mqtt != nullptr) {
         loop.mqtt->publish_state(document_text(answer.document));
     }
-    if (request.json) {
+    if (request.waybar) {
+        answer.waybar["text"] = line;
+        if (step.event != watch_event::none) {
+            answer.waybar["alt"] = event_id(step.event);
+        }
+        print_line(document_text(answer.waybar), line_priority::info);
+    } else if (request.json) {
         answer.document["event"] =
             step.event == watch_event::none ? Json::Value() : Json::Value(event_id(step.event));
         print_line(document_text(answer.document), line_priority::info);
+    } else if (!request.format.empty()) {
+        print_line(line, line_priority::info);
     } else {
         print_line(stamp() + (request.utf8 ? line : ascii_stand_ins(line)), line_priority::info);
     }
@@ -329,7 +404,7 @@ bool check_once(watch_loop& loop) {
     if (outcome == child_outcome::stopped) {
         return false;
     }
-    check_answer answer = parse_check(text);
+    check_answer answer = parse_check(text, loop.request.waybar);
     if (!answer.usable) {
         answer.failed_sources = {"lightning", "warnings"};
         account_failures(loop, answer.failed_sources, false, checked);
@@ -398,10 +473,13 @@ int run_watch(const watch_request& request) {
         return 1;
     }
     alert_settings settings;
-    settings.bell = !request.json && isatty(STDOUT_FILENO) == 1;
+    settings.bell = !output_for_programs(request) && isatty(STDOUT_FILENO) == 1;
     settings.notify = request.notify;
     settings.command = request.command;
     watch_loop loop{request, {}, alert_commands(settings), {}};
+    if (!output_for_programs(request)) {
+        loop.colours = terminal_colours(request.colour);
+    }
     notify_service("STATUS=" + stamp() + "Początek czuwania: " + request.report.town);
     const int status = watch_place(loop);
     notify_service("STOPPING=1");

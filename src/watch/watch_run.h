@@ -4,6 +4,7 @@
 
 #include "mqtt/mqtt_link.h"
 #include "report/report.h"
+#include "watch/colour.h"
 #include "watch/watch_state.h"
 
 #include <optional>
@@ -12,7 +13,10 @@
 struct watch_request {
     report_request report; // the town as typed, the radius, the weather parts
     bool json = false;     // NDJSON documents instead of lines
-    bool utf8 = true;      // the user's locale writes UTF-8
+    bool waybar = false;   // a Waybar object a check instead of lines
+    std::string format;    // --format: the check's line from this template, without the time
+    colour_mode colour = colour_mode::automatic;
+    bool utf8 = true; // the user's locale writes UTF-8
     double every_s = 300;
     watch_rules rules;
     bool notify = false;

@@ -4,6 +4,7 @@
 #include "state/run_state.h"
 #include "store/reply_cache.h"
 #include "text/text.h"
+#include "weather/curl_library.h"
 
 #include <curl/curl.h>
 
@@ -17,7 +18,7 @@
 namespace {
 
 struct curl_handle_deleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+    void operator()(CURL* handle) const { curl_library()->easy_cleanup(handle); }
 };
 using curl_handle = std::unique_ptr<CURL, curl_handle_deleter>;
 
@@ -61,18 +62,18 @@ bool parse_json(const std::string& text, Json::Value& document) {
 // a wildcard only as a whole first label, the common name only without alternative names)
 // before the request, and with it the key, is sent. Trusted: exactly the CA file, else the
 // system's hashed CA directory, never the whole bundle (parsing that costs more than a run).
-void trust_for_weather(CURL* curl, const std::string& ca_file) {
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+void trust_for_weather(const curl_functions& lib, CURL* curl, const std::string& ca_file) {
+    lib.easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    lib.easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!ca_file.empty()) {
-        curl_easy_setopt(curl, CURLOPT_CAINFO, ca_file.c_str());
-        curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+        lib.easy_setopt(curl, CURLOPT_CAINFO, ca_file.c_str());
+        lib.easy_setopt(curl, CURLOPT_CAPATH, nullptr);
         return;
     }
     const char* dir = std::getenv("SSL_CERT_DIR");
-    curl_easy_setopt(curl, CURLOPT_CAINFO, nullptr);
-    curl_easy_setopt(curl, CURLOPT_CAPATH,
-                     dir != nullptr && dir[0] != '\0' ? dir : "/etc/ssl/certs");
+    lib.easy_setopt(curl, CURLOPT_CAINFO, nullptr);
+    lib.easy_setopt(curl, CURLOPT_CAPATH,
+                    dir != nullptr && dir[0] != '\0' ? dir : "/etc/ssl/certs");
 }
 
 weather_reply fetch_from_service(const std::string& path_and_query) {
@@ -80,41 +81,46 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
     const std::string url = endpoint.base_url + path_and_query;
     weather_reply reply;
     std::string& response = reply.body;
-    curl_handle handle(curl_easy_init());
+    // libcurl is loaded and set up only when a request goes out (curl_library).
+    const curl_functions* lib = curl_library();
+    if (lib == nullptr) {
+        return reply;
+    }
+    curl_handle handle(lib->easy_init());
     if (!handle) {
         return reply;
     }
     CURL* curl = handle.get();
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, append_to_response);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, endpoint.connect_timeout_ms);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, endpoint.transfer_timeout_ms);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    lib->easy_setopt(curl, CURLOPT_URL, url.c_str());
+    lib->easy_setopt(curl, CURLOPT_WRITEFUNCTION, append_to_response);
+    lib->easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+    lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, endpoint.connect_timeout_ms);
+    lib->easy_setopt(curl, CURLOPT_TIMEOUT_MS, endpoint.transfer_timeout_ms);
+    lib->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     const bool tls = url.rfind("https://", 0) == 0;
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http");
+    lib->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http");
     if (tls) {
-        trust_for_weather(curl, endpoint.ca_file);
+        trust_for_weather(*lib, curl, endpoint.ca_file);
     }
     char failure[CURL_ERROR_SIZE] = "";
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, failure);
+    lib->easy_setopt(curl, CURLOPT_ERRORBUFFER, failure);
     // A body announced longer than the limit is refused before it arrives.
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+    lib->easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
                      static_cast<curl_off_t>(max_weather_reply_bytes));
     // Whatever arrived is handed on: for the text report a failed transfer shows up as an
     // empty or malformed body.
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = lib->easy_perform(curl);
     reply.transferred = code == CURLE_OK;
     if (code != CURLE_OK) {
-        reply.failure = failure[0] != '\0' ? failure : curl_easy_strerror(code);
+        reply.failure = failure[0] != '\0' ? failure : lib->easy_strerror(code);
         reply.untrusted =
             code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE;
         // Only the write callback refuses a chunk: the body outgrew the limit.
         reply.too_large = code == CURLE_FILESIZE_EXCEEDED || code == CURLE_WRITE_ERROR;
     }
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http_status);
+    lib->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http_status);
     curl_off_t retry_after = 0;
-    if (curl_easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+    if (lib->easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
         retry_after > 0) {
         reply.retry_after_s = static_cast<long>(retry_after);
     }
@@ -164,11 +170,6 @@ std::map<std::string, std::future<weather_reply>>& started() {
 } // namespace
 
 void start_weather_requests(const std::vector<std::string>& paths) {
-    // libcurl's global set-up is not safe on several threads at once: done here, once.
-    static const bool curl_ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    if (!curl_ready) {
-        return;
-    }
     for (const std::string& path : paths) {
         started()[path] =
             std::async(std::launch::async, [path] { return fetch_through_cache(path); });
@@ -236,13 +237,23 @@ weather_endpoint& weather_service_endpoint() {
 }
 
 std::string escape_town(const std::string& town) {
-    // Since libcurl 7.82 the escaping needs no handle.
-    char* escaped = curl_easy_escape(nullptr, town.data(), static_cast<int>(town.size()));
-    if (escaped == nullptr) {
-        return std::string();
+    // As curl_easy_escape does it, without loading libcurl (the path is the reply cache's key
+    // too): the unreserved characters of RFC 3986 stay, every other byte becomes %XX.
+    static const char hex[] = "0123456789ABCDEF";
+    std::string result;
+    for (const char c : town) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                                c == '~';
+        if (unreserved) {
+            result += c;
+        } else {
+            result += '%';
+            result += hex[byte >> 4];
+            result += hex[byte & 0x0F];
+        }
     }
-    std::string result(escaped);
-    curl_free(escaped);
     return result;
 }
 

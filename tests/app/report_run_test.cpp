@@ -17,8 +17,10 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -590,6 +592,77 @@ TEST_F(ReplyCacheTest, ServicesDownAnswerFromTheLastUsableReplyWithStatusThree) 
     EXPECT_EQ(line.out.substr(line.out.size() - 17), " (sprzed 12 min)\n") << line.out;
     EXPECT_EQ(run({"--json", "--stale-limit", "600", "Kraków", "30"}).exit_code, 1)
         << "a reply older than the stale limit is not used";
+}
+
+// What a run set up and where it connected, seen from outside: the preloaded probe notes each
+// TLS context made and whether libcurl was loaded, strace each connect() of the program.
+struct OutsideView {
+    std::vector<std::string> set_up;
+    std::string connects; // the connect() calls to an Internet address
+    ProgramResult result;
+};
+
+TEST_F(ReplyCacheTest, ARunAnsweredFromTheCachesSetsUpNothingAndConnectsNowhere) {
+    if (std::system("strace -f -o /dev/null true >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "strace cannot trace here (scripts/install-deps installs it)";
+    }
+    const auto watched = [&](std::vector<std::string> args) {
+        const std::string log = data.path + "/set-up.log";
+        const std::string trace = data.path + "/connect.trace";
+        std::remove(log.c_str());
+        args.insert(args.begin(), {"-f", "-e", "trace=connect", "-o", trace, NIMBROVATOR_BINARY});
+        ProgramRun probed;
+        probed.program = "/usr/bin/strace";
+        probed.args = args;
+        probed.data_dir = data.path;
+        probed.environment = {"TZ=UTC", "LD_PRELOAD=" SETUP_PROBE_LIBRARY,
+                              "NIMBROVATOR_TEST_SETUP_LOG=" + log,
+                              // LeakSanitizer cannot run under strace; other tests look for leaks.
+                              "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"};
+        OutsideView view;
+        view.result = run_nimbrovator(probed);
+        std::istringstream noted(read_file(log));
+        for (std::string line; std::getline(noted, line);) {
+            view.set_up.push_back(line);
+        }
+        std::sort(view.set_up.begin(), view.set_up.end()); // threads note in any order
+        std::istringstream connects(read_file(trace));
+        for (std::string line; std::getline(connects, line);) {
+            if (line.find("AF_INET") != std::string::npos) {
+                view.connects += line + "\n";
+            }
+        }
+        return view;
+    };
+    first_run_done();
+    const OutsideView first = watched({"--line", "Kraków", "30"});
+    ASSERT_EQ(first.result.exit_code, 0) << first.result.err;
+    EXPECT_EQ(first.set_up, (std::vector<std::string>{"SSL_CTX_new", "libcurl"}))
+        << "the requests that went out set up TLS and loaded libcurl";
+    EXPECT_NE(first.connects.find(std::to_string(storm_port)), std::string::npos);
+    const int storm_requests = static_cast<int>(fake_storm_requests(*storm).size());
+
+    const std::vector<std::vector<std::string>> cached_runs = {
+        {"--line", "Kraków", "30"},
+        {"--json", "Kraków", "30"},
+        {"--format", "%t %n/%d km %D", "Kraków", "30"},
+        {"--waybar", "Kraków", "30"},
+        {"-h"},
+        {"--help"},
+        {"--version"},
+        {"--towns"},
+        {"--config"},
+    };
+    for (const std::vector<std::string>& args : cached_runs) {
+        const OutsideView view = watched(args);
+        EXPECT_EQ(view.result.exit_code, 0) << args[0] << view.result.err;
+        EXPECT_EQ(view.set_up, std::vector<std::string>()) << args[0];
+        EXPECT_EQ(view.connects, "") << args[0];
+    }
+    EXPECT_EQ(watched({"--format", "%t %n/%d km %D", "Kraków", "30"}).result.out,
+              "Kraków 3/12.3 km NE\n");
+    EXPECT_EQ(static_cast<int>(fake_storm_requests(*storm).size()), storm_requests);
+    EXPECT_EQ(weather_hits(), 1);
 }
 
 TEST_F(ReplyCacheTest, UnusableRepliesAreNeverStoredAndKeyErrorsAreNamed) {

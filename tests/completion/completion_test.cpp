@@ -83,15 +83,18 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"Ziel"}, "[Zielona Góra]\n[Zielonka]\n"},
         {{"Łó"}, "[Łódź]\n"},
         {{"--line", "Kr"}, "[Kraków]\n"},
-        {{"--co"}, "[--cooldown]\n[--config]\n"},
+        {{"--co"}, "[--cooldown]\n[--color]\n[--config]\n"},
         {{"--json", "-"},
-         "[--json]\n[--line]\n[--max-age]\n[--stale-limit]\n[--watch]\n[--every]\n[--notify]\n"
-         "[--exec]\n[--clear-after]\n[--cooldown]\n[--mqtt]\n[--config]\n[--check]\n[--towns]\n"
-         "[--near]\n[--name]\n[--help]\n[--version]\n[--danger-km]\n[--approaching-only]\n"
-         "[--history]\n[--svg]\n"},
+         "[--json]\n[--line]\n[--waybar]\n[--format]\n[--max-age]\n[--stale-limit]\n[--watch]\n"
+         "[--every]\n[--notify]\n[--exec]\n[--clear-after]\n[--cooldown]\n[--color]\n[--mqtt]\n"
+         "[--config]\n[--check]\n[--towns]\n[--near]\n[--name]\n[--help]\n[--version]\n"
+         "[--danger-km]\n[--approaching-only]\n[--history]\n[--svg]\n"},
         {{"--watch", "--mqtt", "mqtt://h", "Ł"}, "[Łódź]\n"},
         {{"--near", "50.06,19.94", "--name", ""}, "[]\n"},
         {{"--line", "--near", "50.06,19.94", "--n"}, "[--notify]\n[--near]\n[--name]\n"},
+        {{"--watch", "--color", "a"}, "[auto]\n[always]\n"},
+        {{"--format", "%t %n", "Kr"}, "[Kraków]\n"},
+        {{"--format", ""}, "[]\n"},
         {{"--watch", "--every", "2", "Zielona\\ G"}, "[Zielona Góra]\n"},
         {{"--max-age", "60", "Ł"}, "[Łódź]\n"},
         {{"--max-age", ""}, "[]\n"},

@@ -58,16 +58,30 @@ struct Simulator {
     pid_t pid = -1;
     TempDir dir;
 
-    bool start() {
+    // `extra`: further options of the simulator (a scripted storm).
+    bool start(std::vector<std::string> extra = {}) {
         const std::string ready_file = dir.path + "/out";
+        std::vector<std::string> args = {SIMULATOR_BINARY,
+                                         "--storm-port",
+                                         std::to_string(storm_port),
+                                         "--weather-port",
+                                         std::to_string(weather_port),
+                                         "--cert",
+                                         TEST_PKI_DIR "/server.pem",
+                                         "--cert-key",
+                                         TEST_PKI_DIR "/server.key",
+                                         "--log",
+                                         dir.path + "/requests.log"};
+        args.insert(args.end(), extra.begin(), extra.end());
         pid = fork();
         if (pid == 0) {
             std::freopen(ready_file.c_str(), "w", stdout);
-            execl(SIMULATOR_BINARY, SIMULATOR_BINARY, "--storm-port",
-                  std::to_string(storm_port).c_str(), "--weather-port",
-                  std::to_string(weather_port).c_str(), "--cert", TEST_PKI_DIR "/server.pem",
-                  "--cert-key", TEST_PKI_DIR "/server.key", "--log",
-                  (dir.path + "/requests.log").c_str(), static_cast<char*>(nullptr));
+            std::vector<char*> argv;
+            for (std::string& arg : args) {
+                argv.push_back(&arg[0]);
+            }
+            argv.push_back(nullptr);
+            execv(SIMULATOR_BINARY, argv.data());
             _exit(127);
         }
         for (int i = 0; i < 100; ++i) {
@@ -271,6 +285,39 @@ TEST_F(TerminalTest, FullRunShowsEveryReportThenTheCacheServes) {
     EXPECT_NE(screen.find("Miejscowość Kraków jest w bazie danych!"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("Pobieram współrzędne"), std::string::npos) << screen;
     EXPECT_NE(screen.find("[koniec: 0]"), std::string::npos) << screen;
+}
+
+// The watch in a terminal colours its alerts (tmux shows the colour it was given as its own
+// SGR sequence); NO_COLOR set, it does not. The simulator plays a storm that is in range from
+// its start.
+TEST(TerminalColours, WatchAlertsAreColouredUnlessNoColorIsSet) {
+    if (!configured_for_tests) {
+        GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+    }
+    if (shell_output("command -v tmux").empty()) {
+        GTEST_SKIP() << "tmux is not installed";
+    }
+    Simulator simulator;
+    ASSERT_TRUE(simulator.start({"--storm", "approach", "--minute-ms", "40"}));
+    TempDir data;
+    Terminal terminal;
+    const auto alert_line = [&](const std::string& environment) {
+        terminal.start("env " + environment + " NIMBROVATOR_DATA_DIR=" + data.path + " " +
+                       NIMBROVATOR_BINARY " --watch --every 0.0033 Kraków 100");
+        terminal.wait_for("*** BURZA");
+        const std::string screen = terminal.tmux("capture-pane -p -e -t run");
+        terminal.tmux("kill-session -t run");
+        const std::size_t at = screen.find("*** BURZA");
+        return at == std::string::npos
+                   ? "(no alert) " + screen
+                   : screen.substr(screen.rfind('\n', at) + 1, screen.find('\n', at) - at);
+    };
+    const std::string red = "\x1b[31m";
+    const std::string coloured = alert_line("TERM=screen");
+    EXPECT_NE(coloured.find(red + "*** BURZA"), std::string::npos) << coloured;
+    const std::string plain = alert_line("TERM=screen NO_COLOR=1");
+    EXPECT_NE(plain.find("*** BURZA"), std::string::npos) << plain;
+    EXPECT_EQ(plain.find('\x1b'), std::string::npos) << plain;
 }
 
 // The machine-readable forms against the simulator: schema-valid and agreeing with each other.

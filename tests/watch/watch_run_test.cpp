@@ -378,6 +378,110 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
     }
 }
 
+TEST_F(ScriptedWatchTest, WaybarGivesOneObjectACheckAsItHappens) {
+    // calm, burza at 20 km, blisko at 8 km (inside the 10 km ring), then calm until the all-clear.
+    script = {0, 20, 8, 0};
+    Watch watch;
+    watch.start({"--watch", "--waybar", "--format", "%n|%d|%e", "--every", "0.002", "--cooldown",
+                 "0", "--clear-after", "0.005", "Kraków", "30"},
+                data.path);
+    // Each object is on standard output as soon as its check is done, while the watch runs.
+    ASSERT_TRUE(watch.wait_for([&] {
+        return watch.out().find("\"alt\":\"spokoj\"") != std::string::npos;
+    })) << watch.out()
+        << watch.err();
+    const std::size_t checks_seen = calls();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+
+    std::vector<std::string> seen;
+    const std::vector<std::string> lines = lines_of(watch.out());
+    for (const std::string& line : lines) {
+        Json::Value object;
+        ASSERT_TRUE(Json::Reader().parse(line, object)) << line;
+        std::string classes;
+        for (const Json::Value& name : object["class"]) {
+            classes += name.asString() + " ";
+        }
+        seen.push_back(object["alt"].asString() + ": " + object["text"].asString() + " [" +
+                       classes + std::to_string(object["percentage"].asInt()) + "]");
+    }
+    ASSERT_GE(seen.size(), 4u) << watch.out();
+    EXPECT_LE(seen.size(), checks_seen);
+    const std::vector<std::string> first = {
+        "calm: 0|| [calm 0]",
+        "burza: 5|20.0|burza [storm 33]",
+        "blisko: 5|8.0|blisko [storm near 73]",
+        "calm: 0|| [calm 0]",
+    };
+    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 4), first) << watch.out();
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "spokoj: 0||spokoj [calm 0]"), 1) << watch.out();
+    // The event lines go to standard error: standard output stays one object a line.
+    EXPECT_NE(watch.err().find("*** BURZA:"), std::string::npos) << watch.err();
+}
+
+TEST_F(ScriptedWatchTest, AlertsAreColouredFromTerminfoOnlyWhenWanted) {
+    script = {20, 8};
+    const auto events_of = [&](const std::vector<std::string>& options,
+                               const std::vector<std::string>& environment) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            lightning_calls.clear(); // each watch plays the script from its start
+        }
+        Watch watch;
+        // A 5 km ring: the strike at 8 km is blizej, the closest alert but blisko.
+        std::vector<std::string> args = {"--watch", "--every",     "0.002", "--cooldown",
+                                         "0",       "--danger-km", "5"};
+        args.insert(args.end(), options.begin(), options.end());
+        args.insert(args.end(), {"Kraków", "30"});
+        watch.start(args, data.path, environment);
+        const bool both =
+            watch.wait_for([&] { return watch.out().find("*** BLIŻEJ") != std::string::npos; });
+        double seconds = 0;
+        watch.stop(SIGTERM, seconds);
+        std::string events;
+        for (const std::string& line : lines_of(watch.out())) {
+            if (line.find("***") != std::string::npos) {
+                events += line.substr(9) + "\n"; // after the time
+            }
+        }
+        return both ? events : "(no events) " + watch.out() + watch.err();
+    };
+    // The colours of the terminal as its terminfo entry has them.
+    const auto capability = [](const std::string& arguments) {
+        std::string output;
+        FILE* pipe = popen(("tput -T xterm-256color " + arguments).c_str(), "r");
+        if (pipe != nullptr) {
+            for (int c; (c = std::fgetc(pipe)) != EOF;) {
+                output += static_cast<char>(c);
+            }
+            pclose(pipe);
+        }
+        return output;
+    };
+    const std::string red = capability("setaf 1");
+    const std::string plain = capability("sgr0");
+    ASSERT_FALSE(red.empty() || plain.empty()) << "tput knows xterm-256color";
+
+    const std::string coloured = events_of({"--color", "always"}, {"TERM=xterm-256color"});
+    EXPECT_EQ(coloured.rfind(red + "*** BURZA:", 0), 0u) << coloured;
+    EXPECT_NE(coloured.find(red + "*** BLIŻEJ: najbliższe 8.0 km"), std::string::npos)
+        << "a strike within 10 km is red as well";
+    EXPECT_NE(coloured.find("***" + plain + "\n"), std::string::npos) << coloured;
+    // Standard output is a file here, as through a pipe: no colour unless asked for.
+    for (const auto& [options, environment] :
+         std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>>{
+             {{}, {"TERM=xterm-256color"}},
+             {{"--color", "auto"}, {"TERM=xterm-256color", "NO_COLOR=1"}},
+             {{"--color", "never"}, {"TERM=xterm-256color"}},
+             {{"--color", "always"}, {"TERM=dumb"}},
+         }) {
+        const std::string plain_events = events_of(options, environment);
+        EXPECT_EQ(plain_events.rfind("*** BURZA:", 0), 0u) << plain_events;
+        EXPECT_EQ(plain_events.find('\x1b'), std::string::npos) << plain_events;
+    }
+}
+
 TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
     script = {0, 0, -1, -1, -1, 0};
     Watch watch;

@@ -3,6 +3,8 @@
 #include "nimbrovator_config.h"
 #include "text/text.h"
 
+#include <curl/curl.h>
+
 #include <chrono>
 #include <clocale>
 
@@ -34,6 +36,20 @@ TEST(WeatherRequest, TownIsEscapedAndQueryKeepsItsOrder) {
     EXPECT_EQ(daily_forecast_path("Ełk", 16),
               "/data/2.5/forecast/daily?q=E%C5%82k&cnt=16&mode=json&units=metric&lang=pl&APPID=" +
                   key);
+}
+
+// The escaping is the program's own (libcurl is not loaded for it): byte for byte libcurl's.
+TEST(WeatherRequest, TownEscapingIsLibcurlsForEveryByte) {
+    std::string every_byte;
+    for (int byte = 1; byte < 256; ++byte) {
+        every_byte += static_cast<char>(byte);
+    }
+    for (const std::string& town : {every_byte, std::string("Bielsko-Biała ~_."), std::string()}) {
+        char* expected = curl_easy_escape(nullptr, town.data(), static_cast<int>(town.size()));
+        ASSERT_NE(expected, nullptr);
+        EXPECT_EQ(escape_town(town), expected);
+        curl_free(expected);
+    }
 }
 
 using WeatherFetch = fake_service_test;

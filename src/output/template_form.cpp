@@ -1,0 +1,171 @@
+#include "output/template_form.h"
+
+#include "output/line_form.h"
+#include "text/text.h"
+#include "weather/reply_fields.h"
+
+#include <algorithm>
+
+namespace {
+
+using value = std::optional<std::string>;
+
+const char* const hazard_names[hazard_count] = {"mróz", "upał",  "wiatr",
+                                                "opad", "burza", "tornado"};
+
+// The lightning record when it saw strikes.
+const lightning_report* strikes_seen(const run_report& report) {
+    return report.lightning && report.lightning->count > 0 ? &*report.lightning : nullptr;
+}
+
+value town(const template_facts& facts) {
+    const town_record& town = facts.report.town;
+    return town.name.empty() ? town.typed : town.name;
+}
+
+value radius(const template_facts& facts) {
+    return std::to_string(facts.report.radius_km);
+}
+
+value strikes(const template_facts& facts) {
+    const auto& lightning = facts.report.lightning;
+    return lightning ? value(std::to_string(lightning->count)) : std::nullopt;
+}
+
+value nearest(const template_facts& facts) {
+    const lightning_report* seen = strikes_seen(facts.report);
+    return seen && seen->distance_km ? value(fixed(*seen->distance_km, 1)) : std::nullopt;
+}
+
+value direction(const template_facts& facts) {
+    const lightning_report* seen = strikes_seen(facts.report);
+    return seen && !seen->direction.empty() ? value(seen->direction) : std::nullopt;
+}
+
+value direction_name(const template_facts& facts) {
+    const value code = direction(facts);
+    const std::string name = code ? compass_name(*code) : std::string();
+    return name.empty() ? std::nullopt : value(name);
+}
+
+value highest_level(const template_facts& facts) {
+    const auto& warnings = facts.report.warnings;
+    if (!warnings) {
+        return std::nullopt;
+    }
+    int highest = 0;
+    for (const std::string& level : warnings->levels) {
+        highest = std::max(highest, warning_level(level).value_or(0));
+    }
+    return std::to_string(highest);
+}
+
+value hazards(const template_facts& facts) {
+    const auto& warnings = facts.report.warnings;
+    if (!warnings) {
+        return std::nullopt;
+    }
+    std::string names;
+    for (std::size_t i = 0; i < hazard_count; ++i) {
+        if (warning_level(warnings->levels[i]).value_or(0) > 0) {
+            names += (names.empty() ? "" : ",") + std::string(hazard_names[i]);
+        }
+    }
+    return names.empty() ? std::nullopt : value(names);
+}
+
+value temperature(const template_facts& facts) {
+    const auto& weather = facts.report.weather;
+    return weather && weather->temperature_c ? value(fixed(*weather->temperature_c, 1))
+                                             : std::nullopt;
+}
+
+value age(const template_facts& facts) {
+    const run_report& report = facts.report;
+    const std::pair<bool, long> parts[] = {
+        {report.lightning.has_value(), report.lightning_age.age_s},
+        {report.warnings.has_value(), report.warnings_age.age_s},
+        {report.weather.has_value(), report.weather_age.age_s},
+        {report.forecast.has_value(), report.forecast_age.age_s},
+    };
+    std::optional<long> oldest;
+    for (const auto& [given, age_s] : parts) {
+        if (given && (!oldest || age_s > *oldest)) {
+            oldest = age_s;
+        }
+    }
+    return oldest ? value(std::to_string(*oldest / 60)) : std::nullopt;
+}
+
+value event(const template_facts& facts) {
+    return facts.event.empty() ? std::nullopt : value(facts.event);
+}
+
+const template_placeholder* placeholder(char letter) {
+    for (const template_placeholder& entry : template_placeholders()) {
+        if (entry.letter == letter) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+const std::vector<template_placeholder>& template_placeholders() {
+    static const std::vector<template_placeholder> table = {
+        {'t', "miejscowość", town},
+        {'k', "promień w km", radius},
+        {'n', "liczba wyładowań", strikes},
+        {'d', "odległość najbliższego wyładowania w km", nearest},
+        {'D', "kierunek najbliższego wyładowania (NE)", direction},
+        {'N', "kierunek najbliższego wyładowania po polsku", direction_name},
+        {'w', "najwyższy stopień ostrzeżenia (0-3)", highest_level},
+        {'W', "zagrożenia objęte ostrzeżeniami, po przecinku", hazards},
+        {'T', "temperatura w °C", temperature},
+        {'a', "wiek najstarszej części odpowiedzi w minutach", age},
+        {'e', "zdarzenie sprawdzenia w czuwaniu (burza, blizej, spokoj)", event},
+    };
+    return table;
+}
+
+std::optional<std::string> template_error(const std::string& format) {
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%') {
+            continue;
+        }
+        if (i + 1 == format.size()) {
+            return std::string("szablon --format kończy się znakiem %");
+        }
+        const char letter = format[++i];
+        if (letter != '%' && placeholder(letter) == nullptr) {
+            return std::string("nieznane pole szablonu --format: %") + letter;
+        }
+    }
+    return std::nullopt;
+}
+
+std::string template_line(const std::string& format, const template_facts& facts, bool utf8) {
+    std::string line;
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%' || i + 1 == format.size()) {
+            line += format[i];
+            continue;
+        }
+        const char letter = format[++i];
+        const template_placeholder* entry = placeholder(letter);
+        if (letter == '%') {
+            line += '%';
+        } else if (entry != nullptr) {
+            line += entry->value(facts).value_or(std::string());
+        }
+    }
+    return one_safe_line(line, utf8);
+}
+
+std::string one_safe_line(const std::string& text, bool utf8) {
+    std::string line = strip_control_chars(text);
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::replace(line.begin(), line.end(), '\t', ' ');
+    return utf8 ? line : ascii_stand_ins(line);
+}

@@ -1,0 +1,114 @@
+#include "output/waybar_form.h"
+
+#include "output/line_form.h"
+#include "output/template_form.h"
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+namespace {
+
+bool has_strikes(const run_report& report) {
+    return report.lightning && report.lightning->count > 0;
+}
+
+// The lines of a report text that say something, each made one safe line.
+void append_lines(std::string& tooltip, const std::string& text) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        line = one_safe_line(line, true);
+        line.erase(line.find_last_not_of(' ') + 1);
+        if (!line.empty()) {
+            tooltip += (tooltip.empty() ? "" : "\n") + line;
+        }
+    }
+}
+
+std::string town_name(const run_report& report) {
+    return report.town.name.empty() ? report.town.typed : report.town.name;
+}
+
+} // namespace
+
+std::vector<std::string> waybar_classes(const run_report& report) {
+    std::vector<std::string> classes;
+    if (has_strikes(report)) {
+        classes.push_back("storm");
+        const auto& distance = report.lightning->distance_km;
+        if (distance && *distance <= near_strike_km) {
+            classes.push_back("near");
+        }
+    }
+    if (report.warnings) {
+        for (const std::string& level : report.warnings->levels) {
+            if (warning_level(level).value_or(0) >= 2) {
+                classes.push_back("warning");
+                break;
+            }
+        }
+    }
+    if (oldest_stale_age(report)) {
+        classes.push_back("stale");
+    }
+    if (!report.errors.empty() || !report.lightning) {
+        classes.push_back("error");
+    }
+    if (report.lightning && report.lightning->count == 0) {
+        classes.push_back("calm");
+    }
+    return classes;
+}
+
+int closeness_percentage(const run_report& report) {
+    if (!has_strikes(report) || !report.lightning->distance_km || report.radius_km <= 0) {
+        return 0;
+    }
+    const double share = 1 - *report.lightning->distance_km / report.radius_km;
+    return static_cast<int>(std::lround(std::clamp(share, 0.0, 1.0) * 100));
+}
+
+std::string waybar_tooltip(const run_report& report) {
+    std::string tooltip;
+    const std::string town = town_name(report);
+    if (report.lightning) {
+        append_lines(tooltip, lightning_text(*report.lightning, report.radius_km, town));
+    }
+    if (report.warnings) {
+        append_lines(tooltip, warnings_text(*report.warnings, town, report.town.y, report.town.x));
+    }
+    if (report.weather) {
+        append_lines(tooltip, "Pogoda teraz:\n" + current_weather_text(*report.weather));
+    }
+    if (report.forecast) {
+        append_lines(tooltip, "Prognoza:\n" + daily_forecast_text(report.forecast));
+    }
+    for (const report_error& error : report.errors) {
+        append_lines(tooltip, error.message);
+    }
+    if (const std::optional<long> age = oldest_stale_age(report)) {
+        append_lines(tooltip,
+                     "Dane z pamięci podręcznej " + age_text(*age) + ": serwis nie odpowiada.");
+    }
+    return tooltip.empty() ? one_safe_line(town, true) : tooltip;
+}
+
+Json::Value waybar_object(const run_report& report, const std::string& text,
+                          const std::string& event) {
+    Json::Value object(Json::objectValue);
+    object["text"] = text;
+    object["tooltip"] = waybar_tooltip(report);
+    object["class"] = Json::Value(Json::arrayValue);
+    for (const std::string& name : waybar_classes(report)) {
+        object["class"].append(name);
+    }
+    object["percentage"] = closeness_percentage(report);
+    if (!event.empty()) {
+        object["alt"] = event;
+    } else if (!report.lightning) {
+        object["alt"] = "error";
+    } else {
+        object["alt"] = has_strikes(report) ? "storm" : "calm";
+    }
+    return object;
+}

@@ -46,7 +46,7 @@ _nimbrovator()
         case ${words[i]} in
             --config | --check | --towns | --help | --version | -s | -h) return ;;
             --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | \
-                --near | --name | --danger-km | --svg | --format | --color)
+                --near | --name | --danger-km | --svg | --format | --color | --timeout)
                 ((i++)) ;; # its value follows
             --*) ;;
             *) break ;;
@@ -56,7 +56,7 @@ _nimbrovator()
     ((cword == i)) || return
     case $prev in
         --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | \
-            --near | --name | --danger-km | --format)
+            --near | --name | --danger-km | --format | --timeout)
             return ;;
         --svg)
             COMPREPLY=($(compgen -f -- "$cur"))
@@ -68,6 +68,7 @@ _nimbrovator()
         local options="--json --line --waybar --format --max-age --stale-limit --watch --every"
         options+=" --notify --exec --clear-after --cooldown --color --mqtt --config --check --towns"
         options+=" --near --name --help --version --danger-km --approaching-only --history --svg"
+        options+=" --timeout"
         ((cword == 1)) && options+=" -s -h"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

@@ -36,7 +36,8 @@ enum option_id {
     opt_svg,
     opt_format,
     opt_waybar,
-    opt_color
+    opt_color,
+    opt_timeout
 };
 
 const struct option long_options[] = {
@@ -65,6 +66,7 @@ const struct option long_options[] = {
     {"format", required_argument, nullptr, opt_format},
     {"waybar", no_argument, nullptr, opt_waybar},
     {"color", required_argument, nullptr, opt_color},
+    {"timeout", required_argument, nullptr, opt_timeout},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -165,6 +167,9 @@ bool watch_only_given(int argc, char** argv, int first_operand) {
     return false;
 }
 
+// The longest deadline of a run, in seconds: a day.
+constexpr double longest_timeout_s = 24 * 3600;
+
 // The longest name a place may be given, in bytes.
 constexpr std::size_t longest_place_name = 100;
 
@@ -246,6 +251,14 @@ void apply(command_options& options, int id, const char* argument) {
     case opt_waybar:
         options.form = output_form::waybar;
         break;
+    case opt_timeout:
+        options.timeout_s = decimal_value(optarg ? optarg : "");
+        if (!options.timeout_s || !(*options.timeout_s > 0) ||
+            *options.timeout_s > longest_timeout_s) {
+            reject(options, std::string("nieprawidłowa liczba sekund dla --timeout: ") +
+                                strip_control_chars(optarg ? optarg : ""));
+        }
+        break;
     case ':':
         reject(options, std::string("opcja wymaga wartości: ") + (argument ? argument : "?"));
         break;
@@ -296,6 +309,10 @@ command_options parse_options(int argc, char** argv) {
         !options.watch.on && !options.history) {
         reject(options, "opcja --danger-km działa z --watch, --json, --line i --history");
     }
+    if (!options.usage_error && options.timeout_s &&
+        (options.form == output_form::text || options.history) && !options.watch.on) {
+        reject(options, "opcja --timeout działa z --json, --line, --format, --waybar i --watch");
+    }
     if (!options.usage_error && !options.svg_file.empty() && !options.history) {
         reject(options, "opcja --svg działa tylko z --history");
     }
@@ -313,11 +330,12 @@ command_options parse_options(int argc, char** argv) {
 
 std::string options_usage(const std::string& program_name) {
     return "Użycie: " + program_name +
-           " [--json | --line | --waybar] [--format SZABLON] miasto [promień]\n"
+           " [--json | --line | --waybar] [--format SZABLON] [--timeout SEKUNDY]\n"
+           "       miasto [promień]\n"
            "       " +
            program_name +
            " --watch [--every MINUTY] [--notify] [--exec POLECENIE] [--mqtt URL] [--color KIEDY]\n"
-           "       [--json | --waybar] [--format SZABLON] miasto [promień]\n"
+           "       [--json | --waybar] [--format SZABLON] [--timeout SEKUNDY] miasto [promień]\n"
            "       " +
            program_name +
            " [miasto [promień]] | -s | -h | --help | --version\n"
@@ -354,6 +372,8 @@ std::string options_usage(const std::string& program_name) {
            "  --history  obserwacje miejscowości z ostatnich godzin (3) z oceną nadejścia burzy\n"
            "  --svg PLIK             z --history: wykres i mapa toru burzy w pliku SVG\n"
            "  --color KIEDY          kolory alarmów w terminalu: auto, always, never (auto)\n"
+           "  --timeout SEKUNDY      najdłuższy czas odpowiedzi (i każdego sprawdzenia --watch);\n"
+           "                         czego do tej pory nie ma, jest nieudane (domyślnie 30)\n"
            "  --config   ustawienia serwisów w użyciu i ich źródła\n"
            "  --check    sprawdza połączenie i klucze obu serwisów (i serwer MQTT)\n"
            "  --towns    nazwy miejscowości zapamiętanych w bazie danych\n"

@@ -39,6 +39,7 @@ struct command_options {
     bool history = false;              // --history: the place's track
     std::string svg_file;              // --svg FILE: the history's picture
     std::string format;                // --format TEMPLATE: the line of --line and --waybar
+    std::optional<double> timeout_s;   // --timeout SECONDS: the deadline of a run or a check
     bool usage_error = false;          // an unknown option or a bad option value
     std::string error;                 // what was wrong, for the usage message
     std::vector<std::string> operands; // what follows the options, argv[0] first

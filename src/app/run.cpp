@@ -9,6 +9,7 @@
 #include "config/settings.h"
 #include "output/machine_run.h"
 #include "service/journal.h"
+#include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "store/database.h"
 #include "store/reply_cache.h"
@@ -22,7 +23,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -245,8 +248,14 @@ int run_program(int argc, char** argv) {
         std::printf("nimbrovator %s\n", program_version.c_str());
         return 0;
     }
+    if (options.timeout_s) {
+        set_run_time_limit(std::chrono::milliseconds(std::llround(*options.timeout_s * 1000)));
+    }
     if (is_service_command(options)) {
         return run_service_command(options);
+    }
+    if (options.form != output_form::text && !options.watch.on && !options.history) {
+        start_run_deadline(); // the watch gives each check its own
     }
     if (!configure_services(options)) {
         return 2;

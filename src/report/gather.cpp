@@ -2,6 +2,7 @@
 
 #include "approach/place_track.h"
 #include "service/journal.h"
+#include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
@@ -161,6 +162,26 @@ run_report started_report(const report_request& request) {
     return report;
 }
 
+// The run's time limit as a number of seconds: "30", "2.5".
+std::string limit_text() {
+    const long long ms = run_time_limit().count();
+    std::string text = std::to_string(ms / 1000);
+    if (ms % 1000 != 0) {
+        std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+        fraction.erase(fraction.find_last_not_of('0') + 1);
+        text += "," + fraction;
+    }
+    return text;
+}
+
+// A part failed and the run's time ran out: say that the time ran out too.
+void tell_deadline(const run_report& report) {
+    if (!report.errors.empty() && run_deadline_passed()) {
+        tell_once("Minął czas na odpowiedź (" + limit_text() +
+                  " s): czego nie zdążyłem pobrać, podaję jako nieudane.");
+    }
+}
+
 } // namespace
 
 town_record point_town(const report_request& request) {
@@ -198,6 +219,7 @@ run_report gather_report(const report_request& request) {
     if (answer.status == town_status::found) {
         gather_storm(report);
     }
+    tell_deadline(report);
     report.made_at = std::time(nullptr);
     return report;
 }
@@ -209,6 +231,7 @@ run_report gather_town_report(const report_request& request, const town_record& 
     report.town = town;
     gather_weather(report, request);
     gather_storm(report);
+    tell_deadline(report);
     report.made_at = std::time(nullptr);
     return report;
 }

@@ -1,5 +1,6 @@
 #include "store/reply_cache.h"
 
+#include "state/run_deadline.h"
 #include "store/database.h"
 
 #include <fcntl.h>
@@ -311,7 +312,10 @@ enum class claim_outcome { claimed, fresh, ask_unclaimed };
 claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& key, cache_row& row,
                     const std::string& owner) {
     bool waited = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(claim_seconds);
+    // No longer than the run may last: then this run asks (or, out of time, fails) unclaimed.
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        within_run_deadline(std::chrono::milliseconds(std::chrono::seconds(claim_seconds)));
     while (std::chrono::steady_clock::now() < deadline) {
         if (!execute(db, "BEGIN IMMEDIATE;")) {
             return claim_outcome::ask_unclaimed; // no lock to be had: ask without one

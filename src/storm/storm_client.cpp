@@ -2,6 +2,7 @@
 
 #include "nimbrovator_config.h"
 #include "soapserwerSOAPBindingProxy.h"
+#include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "text/text.h"
 
@@ -10,8 +11,11 @@
 
 #include <arpa/inet.h>
 #include <openssl/x509v3.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -19,7 +23,9 @@
 #include <memory>
 #include <mutex>
 #include <ostream>
+#include <set>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -138,12 +144,125 @@ void assemble_key() {
     storm_key[n] = '\0';
 }
 
+// --- the run's deadline -------------------------------------------------------------------------
+
+// A time-out of the runtime (seconds; below 0, microseconds) cut to the time left in the run.
+int within_deadline(int seconds) {
+    const std::optional<std::chrono::milliseconds> left = run_time_left();
+    if (!left) {
+        return seconds;
+    }
+    const long long left_us = std::max<long long>(left->count() * 1000, 1);
+    if (seconds > 0 && seconds * 1000000LL <= left_us) {
+        return seconds;
+    }
+    return -static_cast<int>(std::min<long long>(left_us, 2000000000LL));
+}
+
+// The sockets that a read or a write is waiting on while the run has a deadline. At the deadline
+// a thread of its own shuts them down, which ends the wait at once: the runtime's time-outs
+// count per read, and a reply trickled in, a byte at a time, would outlast them.
+struct deadline_watch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::multiset<int> waiting;
+    pid_t watching_in = 0; // the process whose thread watches (a forked child starts its own)
+};
+
+deadline_watch& watch() {
+    static deadline_watch* const made = new deadline_watch; // lives until the process ends
+    return *made;
+}
+
+void shut_down_waiting(deadline_watch& watched) {
+    for (const int socket : watched.waiting) {
+        shutdown(socket, SHUT_RDWR);
+    }
+}
+
+void watch_deadline() {
+    deadline_watch& watched = watch();
+    std::unique_lock<std::mutex> lock(watched.mutex);
+    for (;;) {
+        const std::optional<run_clock::time_point> deadline = run_deadline();
+        if (!deadline) {
+            watched.changed.wait(lock);
+        } else if (run_clock::now() < *deadline) {
+            watched.changed.wait_until(lock, *deadline);
+        } else {
+            shut_down_waiting(watched);
+            watched.changed.wait(lock);
+        }
+    }
+}
+
+// A read or write on `socket` in progress, watched while the run has a deadline.
+class deadline_guard {
+  public:
+    explicit deadline_guard(int socket) {
+        if (socket < 0 || !run_deadline()) {
+            return;
+        }
+        deadline_watch& watched = watch();
+        const std::lock_guard<std::mutex> lock(watched.mutex);
+        if (watched.watching_in != getpid()) {
+            watched.watching_in = getpid();
+            std::thread(watch_deadline).detach();
+        }
+        socket_ = socket;
+        watched.waiting.insert(socket);
+        watched.changed.notify_all();
+    }
+    ~deadline_guard() {
+        if (socket_ >= 0) {
+            deadline_watch& watched = watch();
+            const std::lock_guard<std::mutex> lock(watched.mutex);
+            watched.waiting.erase(watched.waiting.find(socket_));
+        }
+    }
+    deadline_guard(const deadline_guard&) = delete;
+    deadline_guard& operator=(const deadline_guard&) = delete;
+
+  private:
+    int socket_ = -1;
+};
+
+// The runtime's own read and write, wrapped (copies of the client object keep the wrappers).
+size_t (*runtime_recv)(soap*, char*, size_t) = nullptr;
+int (*runtime_send)(soap*, const char*, size_t) = nullptr;
+
+size_t recv_by_deadline(soap* ctx, char* buffer, size_t length) {
+    if (run_deadline_passed()) {
+        return 0; // read as the end of the reply: the call fails
+    }
+    ctx->recv_timeout = within_deadline(limits.recv_timeout);
+    const deadline_guard guard(static_cast<int>(ctx->socket));
+    return runtime_recv(ctx, buffer, length);
+}
+
+int send_by_deadline(soap* ctx, const char* data, size_t length) {
+    if (run_deadline_passed()) {
+        return SOAP_EOF;
+    }
+    ctx->send_timeout = within_deadline(limits.send_timeout);
+    const deadline_guard guard(static_cast<int>(ctx->socket));
+    return runtime_send(ctx, data, length);
+}
+
 void apply_limits() {
     soap* ctx = storm_proxy().soap;
-    ctx->connect_timeout = limits.connect_timeout;
-    ctx->send_timeout = limits.send_timeout;
-    ctx->recv_timeout = limits.recv_timeout;
-    ctx->transfer_timeout = limits.transfer_timeout;
+    if (ctx->frecv != recv_by_deadline) {
+        runtime_recv = ctx->frecv;
+        ctx->frecv = recv_by_deadline;
+    }
+    if (ctx->fsend != send_by_deadline) {
+        runtime_send = ctx->fsend;
+        ctx->fsend = send_by_deadline;
+    }
+    ctx->connect_timeout = within_deadline(limits.connect_timeout);
+    ctx->send_timeout = within_deadline(limits.send_timeout);
+    ctx->recv_timeout = within_deadline(limits.recv_timeout);
+    ctx->transfer_timeout = within_deadline(limits.transfer_timeout);
     ctx->recv_maxlength = limits.recv_maxlength;
 }
 

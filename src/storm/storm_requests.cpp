@@ -1,6 +1,7 @@
 #include "storm/storm_requests.h"
 
 #include "service/journal.h"
+#include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "store/reply_cache.h"
 #include "storm/lightning.h"
@@ -25,6 +26,9 @@ storm_result finish(int status, std::string& text) {
 // One call, on this thread's client object or (apart) on a context of its own.
 storm_result make_call(bool apart, const std::function<int(std::string&)>& call) {
     std::string text;
+    if (run_deadline_passed()) {
+        return storm_result{}; // the run's time is up: nothing more goes out
+    }
     if (!apart) {
         prepare_storm_request();
         return finish(call(text), text);

@@ -1,5 +1,6 @@
 #include "storm/town_lookup.h"
 
+#include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "store/database.h"
 #include "storm/reply_text.h"
@@ -249,9 +250,10 @@ town_answer look_up_town(const std::string& typed) {
     const std::wstring name = capitalize_town_name(to_wide(town.typed));
     town.name = to_narrow(name);
     town.from_cache = find_city(db_full_path, town.name, town.y, town.x) == 0;
-    for (int calls = 0; !town.from_cache && calls < max_lookup_calls; ++calls) {
+    for (int calls = 0; !town.from_cache && calls < max_lookup_calls && !run_deadline_passed();
+         ++calls) {
         if (calls > 0) {
-            std::this_thread::sleep_for(lookup_retry_pause);
+            std::this_thread::sleep_for(within_run_deadline(lookup_retry_pause));
         }
         const storm_result reply = request_town(name);
         answer.fault = reply.fault;

@@ -7,6 +7,7 @@
 #include "output/waybar_form.h"
 #include "service/journal.h"
 #include "service/notify.h"
+#include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
@@ -99,6 +100,7 @@ void tell_ready(bool& ready) {
 // --- the town, looked up once in a child ------------------------------------------------
 
 std::string town_answer_text(const std::string& typed) {
+    start_run_deadline(); // each lookup (in its own child) gets the whole time
     const town_answer answer = look_up_town(typed);
     std::ostringstream out;
     out << static_cast<int>(answer.status) << '\n'
@@ -182,6 +184,7 @@ int settle_town(const watch_request& request, alert_commands& alerts, town_recor
 // The document, then the check's line for each event it may raise (the event is known only
 // after the check, to the watch), then the Waybar object: one a line.
 std::string check_text(const watch_request& request, const town_record& town) {
+    start_run_deadline(); // each check (in its own child) gets the whole time
     const run_report report = gather_town_report(request.report, town);
     std::string text = document_text(report_document(report));
     // JSON is UTF-8 whatever the locale.

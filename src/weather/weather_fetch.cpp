@@ -1,6 +1,7 @@
 #include "weather/weather_fetch.h"
 
 #include "nimbrovator_config.h"
+#include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "store/reply_cache.h"
 #include "text/text.h"
@@ -8,6 +9,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <future>
@@ -91,11 +94,20 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
         return reply;
     }
     CURL* curl = handle.get();
+    // The run's deadline cuts both limits (a limit of 0 would be none at all).
+    const std::optional<std::chrono::milliseconds> left = run_time_left();
+    if (left && left->count() == 0) {
+        reply.failure = "run deadline passed";
+        return reply;
+    }
+    const auto within_deadline = [&left](long limit_ms) {
+        return left ? std::min<long>(limit_ms, static_cast<long>(left->count())) : limit_ms;
+    };
     lib->easy_setopt(curl, CURLOPT_URL, url.c_str());
     lib->easy_setopt(curl, CURLOPT_WRITEFUNCTION, append_to_response);
     lib->easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-    lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, endpoint.connect_timeout_ms);
-    lib->easy_setopt(curl, CURLOPT_TIMEOUT_MS, endpoint.transfer_timeout_ms);
+    lib->easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, within_deadline(endpoint.connect_timeout_ms));
+    lib->easy_setopt(curl, CURLOPT_TIMEOUT_MS, within_deadline(endpoint.transfer_timeout_ms));
     lib->easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     const bool tls = url.rfind("https://", 0) == 0;
     lib->easy_setopt(curl, CURLOPT_PROTOCOLS_STR, tls ? "https" : "http");

@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -457,6 +458,117 @@ TEST_F(ReportRunTest, MachineFormsSayWhatFailedAndExitWithOne) {
         EXPECT_NE(json.err.find(document["errors"][0]["message"].asString()), std::string::npos);
     }
     EXPECT_EQ(endpoint_hits(*weather_service, current_weather_endpoint), 0);
+}
+
+// A service that trickles its replies a byte at a time (minutes for one reply) holds a run only
+// until its deadline: what was not had by then is reported as failed. The bound below is on a
+// hang, far above the deadline; unbounded, these runs take minutes.
+TEST_F(ReportRunTest, TheDeadlineEndsARunAgainstATricklingService) {
+    const auto trickle_storm = [this] {
+        set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
+            fake_storm_reply reply = answer_storm(request, warnings, false);
+            reply.trickle_interval_ms = 200;
+            return reply;
+        });
+    };
+    const auto trickle_weather = [this] {
+        for (const char* endpoint : {current_weather_endpoint, daily_forecast_endpoint}) {
+            fake_reply reply;
+            reply.body = endpoint == current_weather_endpoint ? json_text(full_current_weather())
+                                                              : forecast_body;
+            reply.trickle_interval_ms = 200;
+            set_fake_reply(*weather_service, endpoint, reply);
+        }
+    };
+    struct Case {
+        const char* name;
+        std::function<void()> set_up;
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> failed; // the sources of the error entries
+    };
+    const Case cases[] = {
+        {"storm trickles, town not cached",
+         [&] {
+             weather_reports_off();
+             trickle_storm();
+         },
+         {"--json", "--timeout", "2", "Kraków"},
+         1,
+         {"town"}},
+        {"storm trickles, town cached",
+         [&] {
+             weather_reports_off();
+             // The classic run caches the town and keeps no replies.
+             ASSERT_EQ(run({"Kraków"}).exit_code, 0);
+             trickle_storm();
+         },
+         {"--json", "--timeout", "1.5", "Kraków"},
+         1,
+         {"warnings", "lightning"}},
+        {"weather trickles",
+         [&] {
+             first_run_done();
+             trickle_weather();
+         },
+         {"--json", "--timeout", "2", "Łódź"},
+         0,
+         {"weather", "forecast"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir fresh; // each case in a database of its own, swapped back at the end
+        data.path.swap(fresh.path);
+        set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
+            return answer_storm(request, warnings, false);
+        });
+        c.set_up();
+        const auto started = std::chrono::steady_clock::now();
+        const ProgramResult json = run(c.args);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+        EXPECT_EQ(json.exit_code, c.status) << json.err;
+        EXPECT_EQ(report_schema_violations(json.out), "");
+        const Json::Value document = parsed(json.out);
+        std::vector<std::string> failed;
+        for (const Json::Value& error : document["errors"]) {
+            failed.push_back(error["source"].asString());
+            EXPECT_NE(json.err.find(error["message"].asString()), std::string::npos);
+        }
+        EXPECT_EQ(failed, c.failed);
+        EXPECT_NE(json.err.find("Minął czas na odpowiedź"), std::string::npos) << json.err;
+        // The same run as a line: the same bound, the same status.
+        std::vector<std::string> line_args = c.args;
+        line_args[0] = "--line";
+        const auto line_started = std::chrono::steady_clock::now();
+        const ProgramResult line = run(line_args, "", {"LC_ALL=C.UTF-8"});
+        EXPECT_LT(std::chrono::steady_clock::now() - line_started, std::chrono::seconds(10));
+        EXPECT_EQ(line.exit_code, c.status) << line.err;
+        EXPECT_EQ(std::count(line.out.begin(), line.out.end(), '\n'), 1) << line.out;
+        data.path.swap(fresh.path);
+    }
+}
+
+TEST_F(ReportRunTest, BadTimeoutsAreUsageErrorsThatAskNothing) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--json", "--timeout", "0", "Kraków"},
+        {"--json", "--timeout", "-1", "Kraków"},
+        {"--line", "--timeout", "pięć", "Kraków"},
+        {"--line", "--timeout", "", "Kraków"},
+        {"--json", "--timeout", "1e3", "Kraków"},
+        {"--json", "--timeout", "86401", "Kraków"},
+        {"--json", "--timeout"},
+        {"--timeout", "5", "Kraków"},
+        {"--history", "--timeout", "5", "Kraków"},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        const ProgramResult result = run(args);
+        EXPECT_EQ(result.exit_code, 2) << args[1] << " " << args.size();
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find("--timeout"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("Użycie:"), std::string::npos) << result.err;
+    }
+    EXPECT_TRUE(fake_storm_requests(*storm).empty());
+    EXPECT_TRUE(recorded_requests(*weather_service).empty());
 }
 
 TEST_F(ReportRunTest, RepliesOverTheLimitAreSaidToBeTooLarge) {

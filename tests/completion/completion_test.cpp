@@ -88,7 +88,7 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
          "[--json]\n[--line]\n[--waybar]\n[--format]\n[--max-age]\n[--stale-limit]\n[--watch]\n"
          "[--every]\n[--notify]\n[--exec]\n[--clear-after]\n[--cooldown]\n[--color]\n[--mqtt]\n"
          "[--config]\n[--check]\n[--towns]\n[--near]\n[--name]\n[--help]\n[--version]\n"
-         "[--danger-km]\n[--approaching-only]\n[--history]\n[--svg]\n"},
+         "[--danger-km]\n[--approaching-only]\n[--history]\n[--svg]\n[--timeout]\n"},
         {{"--watch", "--mqtt", "mqtt://h", "Ł"}, "[Łódź]\n"},
         {{"--near", "50.06,19.94", "--name", ""}, "[]\n"},
         {{"--line", "--near", "50.06,19.94", "--n"}, "[--notify]\n[--near]\n[--name]\n"},
@@ -98,6 +98,8 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"--watch", "--every", "2", "Zielona\\ G"}, "[Zielona Góra]\n"},
         {{"--max-age", "60", "Ł"}, "[Łódź]\n"},
         {{"--max-age", ""}, "[]\n"},
+        {{"--timeout", "2.5", "Ł"}, "[Łódź]\n"},
+        {{"--timeout", ""}, "[]\n"},
         {{"Kraków", ""}, "[]\n"},
         {{"--towns", ""}, "[]\n"},
     };

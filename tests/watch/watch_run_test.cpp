@@ -585,6 +585,34 @@ TEST_F(ScriptedWatchTest, WeatherFailuresNeverDelayTheLightning) {
     EXPECT_EQ(err.find(NIMBROVATOR_WEATHER_HOST), std::string::npos) << err;
 }
 
+// Each check has a deadline of its own: a storm service trickling its lightning replies a byte
+// at a time (a minute and more a reply) fails each check at its deadline, and the next follows.
+TEST_F(ScriptedWatchTest, EachCheckEndsAtItsOwnDeadline) {
+    set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
+        fake_storm_reply reply = answer(request);
+        if (soap_operation(request) == "szukaj_burzy") {
+            reply.trickle_interval_ms = 200;
+        }
+        return reply;
+    });
+    Watch watch;
+    watch.start({"--watch", "--timeout", "1", "--every", "0.01", "Kraków"}, data.path);
+    const auto failed_checks = [&] {
+        const std::string err = watch.err();
+        int count = 0;
+        for (std::size_t at = err.find("Sprawdzenie nieudane"); at != std::string::npos;
+             at = err.find("Sprawdzenie nieudane", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    // Unbounded, the first check alone would take half a minute.
+    EXPECT_TRUE(watch.wait_for([&] { return failed_checks() >= 2; }, 15)) << watch.err();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+    EXPECT_EQ(watch.out(), "") << "no check had the lightning answer";
+}
+
 TEST_F(ScriptedWatchTest, AShortIntervalAgainstARemoteServiceIsToldOnce) {
     Watch watch;
     watch.start({"--watch", "--every", "0.01", "Kraków"}, data.path,

@@ -9,6 +9,7 @@
 #include "service/notify.h"
 #include "state/run_deadline.h"
 #include "state/run_state.h"
+#include "store/database.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
 #include "watch/alerts.h"
@@ -395,6 +396,9 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed, 
 // backs off.
 bool check_once(watch_loop& loop) {
     const watch_clock::time_point checked = watch_clock::now();
+    // Each check is a run of its own, with the whole budget for waiting on locked databases: a
+    // watch that runs for weeks never spends it once and for all.
+    reset_database_busy_wait();
     watch_request request = loop.request;
     const bool weather_asked = checked >= loop.weather_due;
     if (!weather_asked) {

@@ -179,11 +179,67 @@ int settle_town(const watch_request& request, alert_commands& alerts, town_recor
 
 // --- one check, in a child ------------------------------------------------------------------
 
+bool parse_object(const std::string& text, Json::Value& object) {
+    Json::CharReaderBuilder builder;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    return reader->parse(text.data(), text.data() + text.size(), &object, nullptr) &&
+           object.isObject();
+}
+
+watch_check check_of(const Json::Value& document) {
+    watch_check check;
+    const Json::Value& lightning = document["lightning"];
+    if (!lightning.isObject()) {
+        return check;
+    }
+    check.known = true;
+    check.strikes = lightning["strikes"].asInt();
+    if (lightning["nearest_km"].isNumeric()) {
+        check.nearest_km = lightning["nearest_km"].asDouble();
+    }
+    if (lightning["direction"].isString()) {
+        check.direction = lightning["direction"].asString();
+    }
+    return check;
+}
+
+// The place of the watch's track.
+track_place place_of(const watch_loop& loop) {
+    return {loop.town.name, loop.town.latitude.value_or(0), loop.town.longitude.value_or(0),
+            loop.request.report.radius_km};
+}
+
+observation observation_at(const watch_check& check, double time_s) {
+    return {time_s, check.strikes, check.strikes > 0 ? check.nearest_km : std::nullopt,
+            check.strikes > 0 ? check.direction : std::string()};
+}
+
+// The estimate at a check: over the place's track before it and the check's observation. The
+// track is read once, before the check's child starts, and both the child (for the lines) and
+// the watch (for the rules) estimate from it and from the same document: one estimate.
+std::optional<approach_estimate> check_estimate(std::vector<observation> track,
+                                                const watch_check& check, double time_s,
+                                                double danger_km) {
+    if (!check.known) {
+        return std::nullopt;
+    }
+    track.push_back(observation_at(check, time_s));
+    return estimate_approach(track, danger_km);
+}
+
 // The document, then the check's line for each event it may raise (the event is known only
-// after the check, to the watch), then the Waybar object: one a line.
-std::string check_text(const watch_request& request, const town_record& town) {
-    const run_report report = gather_town_report(request.report, town);
+// after the check, to the watch), then the Waybar object: one a line. The lines and the Waybar
+// tooltip carry the approach estimate over `before` (the track before the check, at `time_s`).
+std::string check_text(const watch_request& request, const town_record& town,
+                       const std::vector<observation>& before, double time_s) {
+    run_report report = gather_town_report(request.report, town);
     std::string text = document_text(report_document(report));
+    // The check as the watch reads it from the document. Not approach_included: the watch's own
+    // line adds the estimate's text (check_line).
+    Json::Value document;
+    parse_object(text, document);
+    report.approach = check_estimate(before, check_of(document), time_s, request.rules.danger_km);
+    report.danger_km = request.rules.danger_km;
     // JSON is UTF-8 whatever the locale.
     const bool utf8 = request.utf8 || request.waybar;
     for (const watch_event event : all_events) {
@@ -207,13 +263,6 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-bool parse_object(const std::string& text, Json::Value& object) {
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    return reader->parse(text.data(), text.data() + text.size(), &object, nullptr) &&
-           object.isObject();
-}
-
 check_answer parse_check(const std::string& text, bool waybar) {
     check_answer answer;
     const std::vector<std::string> lines = lines_of(text);
@@ -228,23 +277,6 @@ check_answer parse_check(const std::string& text, bool waybar) {
     }
     answer.usable = true;
     return answer;
-}
-
-watch_check check_of(const Json::Value& document) {
-    watch_check check;
-    const Json::Value& lightning = document["lightning"];
-    if (!lightning.isObject()) {
-        return check;
-    }
-    check.known = true;
-    check.strikes = lightning["strikes"].asInt();
-    if (lightning["nearest_km"].isNumeric()) {
-        check.nearest_km = lightning["nearest_km"].asDouble();
-    }
-    if (lightning["direction"].isString()) {
-        check.direction = lightning["direction"].asString();
-    }
-    return check;
 }
 
 // Red for a storm and for one that came near, yellow for one closer, green for the all-clear.
@@ -289,28 +321,23 @@ void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     }
 }
 
-void show_check(watch_loop& loop, check_answer& answer, watch_clock::time_point checked) {
+// `before`: the place's track before the check, read for its child; `time_s`: the check's time
+// on the track's clock.
+void show_check(watch_loop& loop, check_answer& answer, const std::vector<observation>& before,
+                double time_s) {
     const watch_request& request = loop.request;
     const watch_check check = check_of(answer.document);
     const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
     const std::optional<double> previous_km = loop.state.last_nearest_km;
-    // The check's observation, the estimate over the place's track with it, then its row.
-    const track_place place{loop.town.name, loop.town.latitude.value_or(0),
-                            loop.town.longitude.value_or(0), request.report.radius_km};
-    const observation seen{track_time(loop, checked), check.strikes,
-                           check.strikes > 0 ? check.nearest_km : std::nullopt,
-                           check.strikes > 0 ? check.direction : std::string()};
-    std::optional<approach_estimate> estimate;
-    if (check.known) {
-        estimate = estimate_approach(track_until(db_full_path, place, seen.time_s, seen),
-                                     request.rules.danger_km);
-    }
+    // The estimate the child's lines show, then the check's row.
+    const std::optional<approach_estimate> estimate =
+        check_estimate(before, check, time_s, request.rules.danger_km);
     const watch_step step =
         next_watch_step(loop.state, check, now_s, request.rules, comes_within_ring(estimate));
     loop.state = step.state;
     if (check.known) {
-        record_observation(db_full_path, place, seen, event_id(step.event),
-                           static_cast<double>(std::time(nullptr)));
+        record_observation(db_full_path, place_of(loop), observation_at(check, time_s),
+                           event_id(step.event), static_cast<double>(std::time(nullptr)));
     }
     const std::string approach = approach_text(estimate, request.rules.danger_km);
     const std::size_t event_index =
@@ -398,9 +425,13 @@ bool check_once(watch_loop& loop) {
         request.report.weather = false;
         request.report.forecast = false;
     }
+    // The track before the check, read here so that the child and the watch estimate from it.
+    const double time_s = track_time(loop, checked);
+    const std::vector<observation> before = track_before(db_full_path, place_of(loop), time_s);
     std::string text;
-    const child_outcome outcome = run_in_child([&] { return check_text(request, loop.town); }, text,
-                                               [&] { loop.alerts.collect(); });
+    const child_outcome outcome =
+        run_in_child([&] { return check_text(request, loop.town, before, time_s); }, text,
+                     [&] { loop.alerts.collect(); });
     if (outcome == child_outcome::stopped) {
         return false;
     }
@@ -410,7 +441,7 @@ bool check_once(watch_loop& loop) {
         account_failures(loop, answer.failed_sources, false, checked);
         return true;
     }
-    show_check(loop, answer, checked);
+    show_check(loop, answer, before, time_s);
     account_failures(loop, answer.failed_sources, weather_asked, checked);
     return static_cast<bool>(std::cout);
 }

@@ -30,6 +30,7 @@ constexpr int max_backoff_factor = 4;
 struct check_answer {
     bool usable = false;
     Json::Value document;
+    std::optional<approach_estimate> estimate; // as the child's lines show it
     std::vector<std::string> lines; // the check's line for each watch_event (by its value)
     Json::Value waybar;             // the Waybar object without the event (--waybar)
     std::vector<std::string> failed_sources;
@@ -214,32 +215,67 @@ observation observation_at(const watch_check& check, double time_s) {
             check.strikes > 0 ? check.direction : std::string()};
 }
 
-// The estimate at a check: over the place's track before it and the check's observation. The
-// track is read once, before the check's child starts, and both the child (for the lines) and
-// the watch (for the rules) estimate from it and from the same document: one estimate.
-std::optional<approach_estimate> check_estimate(std::vector<observation> track,
-                                                const watch_check& check, double time_s,
-                                                double danger_km) {
-    if (!check.known) {
-        return std::nullopt;
+// The estimate as the child tells it to the watch: every figure exact (17 digits), "null" for
+// none.
+std::string estimate_text(const std::optional<approach_estimate>& estimate) {
+    if (!estimate) {
+        return "null";
     }
-    track.push_back(observation_at(check, time_s));
-    return estimate_approach(track, danger_km);
+    Json::Value value(Json::objectValue);
+    value["radial_kmh"] = estimate->radial_kmh;
+    value["eta_min"] = estimate->eta_min ? Json::Value(*estimate->eta_min) : Json::Value();
+    value["closest_km"] = estimate->closest_km;
+    value["moving_to"] = estimate->moving_to;
+    value["points"] = estimate->points;
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["precision"] = 17;
+    return Json::writeString(builder, value);
 }
 
-// The document, then the check's line for each event it may raise (the event is known only
-// after the check, to the watch), then the Waybar object: one a line. The lines and the Waybar
-// tooltip carry the approach estimate over `before` (the track before the check, at `time_s`).
+bool parse_estimate(const std::string& text, std::optional<approach_estimate>& estimate) {
+    estimate.reset();
+    if (text == "null") {
+        return true;
+    }
+    Json::Value value;
+    if (!parse_object(text, value) || !value["radial_kmh"].isNumeric() ||
+        !value["closest_km"].isNumeric() || !value["moving_to"].isString() ||
+        !value["points"].isInt() || !(value["eta_min"].isNull() || value["eta_min"].isNumeric())) {
+        return false;
+    }
+    approach_estimate parsed;
+    parsed.radial_kmh = value["radial_kmh"].asDouble();
+    if (value["eta_min"].isNumeric()) {
+        parsed.eta_min = value["eta_min"].asDouble();
+    }
+    parsed.closest_km = value["closest_km"].asDouble();
+    parsed.moving_to = value["moving_to"].asString();
+    parsed.points = value["points"].asInt();
+    estimate = parsed;
+    return true;
+}
+
+// The document; the approach estimate over the place's track before the check (at `time_s` on
+// the track's clock) and the check's observation, as the watch reads it from the document; the
+// check's line for each event it may raise (the event is known only after the check, to the
+// watch); the Waybar object: one a line. The lines, the Waybar tooltip and the watch's alert
+// rules all take this one estimate. The watch records the check's row after the child ends.
 std::string check_text(const watch_request& request, const town_record& town,
-                       const std::vector<observation>& before, double time_s) {
+                       const track_place& place, double time_s) {
     run_report report = gather_town_report(request.report, town);
     std::string text = document_text(report_document(report));
-    // The check as the watch reads it from the document. Not approach_included: the watch's own
-    // line adds the estimate's text (check_line).
     Json::Value document;
     parse_object(text, document);
-    report.approach = check_estimate(before, check_of(document), time_s, request.rules.danger_km);
+    const watch_check check = check_of(document);
+    if (check.known) {
+        std::vector<observation> track = track_before(db_full_path, place, time_s);
+        track.push_back(observation_at(check, time_s));
+        report.approach = estimate_approach(track, request.rules.danger_km);
+    }
+    // Not approach_included: the watch's own line adds the estimate's text (check_line).
     report.danger_km = request.rules.danger_km;
+    text += "\n" + estimate_text(report.approach);
     // JSON is UTF-8 whatever the locale.
     const bool utf8 = request.utf8 || request.waybar;
     for (const watch_event event : all_events) {
@@ -266,12 +302,13 @@ std::vector<std::string> lines_of(const std::string& text) {
 check_answer parse_check(const std::string& text, bool waybar) {
     check_answer answer;
     const std::vector<std::string> lines = lines_of(text);
-    const std::size_t expected = 1 + std::size(all_events) + (waybar ? 1 : 0);
+    const std::size_t expected = 2 + std::size(all_events) + (waybar ? 1 : 0);
     if (lines.size() != expected || !parse_object(lines[0], answer.document) ||
+        !parse_estimate(lines[1], answer.estimate) ||
         (waybar && !parse_object(lines.back(), answer.waybar))) {
         return answer;
     }
-    answer.lines.assign(lines.begin() + 1, lines.begin() + 1 + std::size(all_events));
+    answer.lines.assign(lines.begin() + 2, lines.begin() + 2 + std::size(all_events));
     for (const Json::Value& error : answer.document["errors"]) {
         answer.failed_sources.push_back(error["source"].asString());
     }
@@ -321,17 +358,14 @@ void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     }
 }
 
-// `before`: the place's track before the check, read for its child; `time_s`: the check's time
-// on the track's clock.
-void show_check(watch_loop& loop, check_answer& answer, const std::vector<observation>& before,
-                double time_s) {
+// `time_s`: the check's time on the track's clock.
+void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     const watch_request& request = loop.request;
     const watch_check check = check_of(answer.document);
     const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
     const std::optional<double> previous_km = loop.state.last_nearest_km;
     // The estimate the child's lines show, then the check's row.
-    const std::optional<approach_estimate> estimate =
-        check_estimate(before, check, time_s, request.rules.danger_km);
+    const std::optional<approach_estimate>& estimate = answer.estimate;
     const watch_step step =
         next_watch_step(loop.state, check, now_s, request.rules, comes_within_ring(estimate));
     loop.state = step.state;
@@ -425,12 +459,10 @@ bool check_once(watch_loop& loop) {
         request.report.weather = false;
         request.report.forecast = false;
     }
-    // The track before the check, read here so that the child and the watch estimate from it.
     const double time_s = track_time(loop, checked);
-    const std::vector<observation> before = track_before(db_full_path, place_of(loop), time_s);
     std::string text;
     const child_outcome outcome =
-        run_in_child([&] { return check_text(request, loop.town, before, time_s); }, text,
+        run_in_child([&] { return check_text(request, loop.town, place_of(loop), time_s); }, text,
                      [&] { loop.alerts.collect(); });
     if (outcome == child_outcome::stopped) {
         return false;
@@ -441,7 +473,7 @@ bool check_once(watch_loop& loop) {
         account_failures(loop, answer.failed_sources, false, checked);
         return true;
     }
-    show_check(loop, answer, before, time_s);
+    show_check(loop, answer, time_s);
     account_failures(loop, answer.failed_sources, weather_asked, checked);
     return static_cast<bool>(std::cout);
 }

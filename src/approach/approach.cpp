@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace {
 
@@ -196,11 +197,22 @@ bool comes_within_ring(const std::optional<approach_estimate>& estimate) {
     return estimate && estimate->eta_min;
 }
 
+long approach_kmh(const approach_estimate& estimate) {
+    return std::lround(estimate.radial_kmh); // a whole number: no negative zero
+}
+
+std::optional<long> arrival_min(const approach_estimate& estimate) {
+    if (!estimate.eta_min) {
+        return std::nullopt;
+    }
+    return *estimate.eta_min <= 0 ? 0L : std::max(1L, std::lround(*estimate.eta_min));
+}
+
 std::string approach_text(const std::optional<approach_estimate>& estimate, double danger_km) {
     if (!estimate) {
         return "";
     }
-    const long speed = std::lround(std::fabs(estimate->radial_kmh));
+    const long speed = std::labs(approach_kmh(*estimate));
     if (speed < standing_kmh) {
         return "stoi w miejscu";
     }
@@ -209,12 +221,12 @@ std::string approach_text(const std::optional<approach_estimate>& estimate, doub
     }
     std::string text = "zbliża się " + std::to_string(speed) + " km/h";
     const std::string ring = std::to_string(std::lround(danger_km));
-    if (estimate->eta_min && *estimate->eta_min <= 0) {
+    const std::optional<long> arrival = arrival_min(*estimate);
+    if (arrival && *arrival == 0) {
         return text + ", w strefie " + ring + " km";
     }
-    if (estimate->eta_min) {
-        return text + ", w strefie " + ring + " km za ~" +
-               std::to_string(std::max(1L, std::lround(*estimate->eta_min))) + " min";
+    if (arrival) {
+        return text + ", w strefie " + ring + " km za ~" + std::to_string(*arrival) + " min";
     }
     return text + ", minie w odległości ~" + std::to_string(std::lround(estimate->closest_km)) +
            " km";

@@ -29,6 +29,12 @@ struct approach_estimate {
 std::optional<approach_estimate> estimate_approach(const std::vector<observation>& track,
                                                    double danger_km);
 
+// The approach speed as shown: whole km/h, positive when coming closer (never "-0").
+long approach_kmh(const approach_estimate& estimate);
+// The arrival as shown: whole minutes until the safety ring, 0 when in it, at least 1 before it;
+// nothing when the strikes are not expected within it.
+std::optional<long> arrival_min(const approach_estimate& estimate);
+
 // The part of a line that tells the estimate: "zbliża się 24 km/h, w strefie 10 km za ~12 min",
 // "oddala się 15 km/h", "minie w odległości ~14 km"; empty without an estimate.
 std::string approach_text(const std::optional<approach_estimate>& estimate, double danger_km);

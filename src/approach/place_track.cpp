@@ -15,6 +15,18 @@ observation observation_of(const track_row& row) {
     return seen;
 }
 
+std::vector<observation> track_before(const std::string& db_path, const track_place& place,
+                                      double until_s) {
+    std::vector<observation> track;
+    for (const track_row& row :
+         read_track(db_path, place.name, place.radius_km, until_s - looked_back_s)) {
+        if (row.time_s < until_s) {
+            track.push_back(observation_of(row));
+        }
+    }
+    return track;
+}
+
 std::vector<observation> track_until(const std::string& db_path, const track_place& place,
                                      double until_s, const std::optional<observation>& seen) {
     std::vector<observation> track;

@@ -17,6 +17,9 @@ struct track_place {
 
 observation observation_of(const track_row& row);
 
+// The place's observations of the last half hour before `until_s` (not at it), oldest first.
+std::vector<observation> track_before(const std::string& db_path, const track_place& place,
+                                      double until_s);
 // The place's observations of the last half hour before `until_s`, oldest first, then `seen`
 // when given.
 std::vector<observation> track_until(const std::string& db_path, const track_place& place,

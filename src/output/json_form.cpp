@@ -125,10 +125,11 @@ Json::Value approach_value(const std::optional<approach_estimate>& estimate) {
         return Json::Value();
     }
     Json::Value value(Json::objectValue);
-    value["radial_kmh"] = std::round(estimate->radial_kmh * 10) / 10;
-    value["eta_min"] =
-        estimate->eta_min ? Json::Value(std::round(*estimate->eta_min * 10) / 10) : Json::Value();
-    value["closest_km"] = std::round(estimate->closest_km * 10) / 10;
+    // To a tenth, and never -0.0.
+    const auto tenths = [](double number) { return std::round(number * 10) / 10 + 0.0; };
+    value["radial_kmh"] = tenths(estimate->radial_kmh);
+    value["eta_min"] = estimate->eta_min ? Json::Value(tenths(*estimate->eta_min)) : Json::Value();
+    value["closest_km"] = tenths(estimate->closest_km);
     value["moving_to"] =
         estimate->moving_to.empty() ? Json::Value() : Json::Value(estimate->moving_to);
     value["points"] = estimate->points;

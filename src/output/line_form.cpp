@@ -21,7 +21,7 @@ std::string lightning_part(const run_report& report) {
                        plural_form(lightning.count, "wyładowanie", "wyładowania", "wyładowań") +
                        " w " + radius;
     if (lightning.distance_km) {
-        part += ", najbliższe " + fixed(*lightning.distance_km, 1) + " km";
+        part += ", najbliższe " + fixed_unsigned_zero(*lightning.distance_km, 1) + " km";
         if (!lightning.direction.empty()) {
             part += " " + lightning.direction;
         }
@@ -119,7 +119,7 @@ std::string report_line(const run_report& report, bool utf8) {
     std::string line = report.town.name.empty() ? report.town.typed : report.town.name;
     line += ": " + town_part(report);
     if (report.weather && report.weather->temperature_c) {
-        line += " | " + fixed(*report.weather->temperature_c, 1) + "°C";
+        line += " | " + fixed_unsigned_zero(*report.weather->temperature_c, 1) + "°C";
     }
     const std::string approach = approach_text(report.approach, report.danger_km);
     if (report.approach_included && !approach.empty()) {

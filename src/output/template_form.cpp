@@ -1,5 +1,6 @@
 #include "output/template_form.h"
 
+#include "approach/approach.h"
 #include "output/line_form.h"
 #include "text/text.h"
 #include "weather/reply_fields.h"
@@ -34,7 +35,8 @@ value strikes(const template_facts& facts) {
 
 value nearest(const template_facts& facts) {
     const lightning_report* seen = strikes_seen(facts.report);
-    return seen && seen->distance_km ? value(fixed(*seen->distance_km, 1)) : std::nullopt;
+    return seen && seen->distance_km ? value(fixed_unsigned_zero(*seen->distance_km, 1))
+                                     : std::nullopt;
 }
 
 value direction(const template_facts& facts) {
@@ -76,8 +78,9 @@ value hazards(const template_facts& facts) {
 
 value temperature(const template_facts& facts) {
     const auto& weather = facts.report.weather;
-    return weather && weather->temperature_c ? value(fixed(*weather->temperature_c, 1))
-                                             : std::nullopt;
+    return weather && weather->temperature_c
+               ? value(fixed_unsigned_zero(*weather->temperature_c, 1))
+               : std::nullopt;
 }
 
 value age(const template_facts& facts) {
@@ -95,6 +98,17 @@ value age(const template_facts& facts) {
         }
     }
     return oldest ? value(std::to_string(*oldest / 60)) : std::nullopt;
+}
+
+value approach_speed(const template_facts& facts) {
+    const auto& estimate = facts.report.approach;
+    return estimate ? value(std::to_string(approach_kmh(*estimate))) : std::nullopt;
+}
+
+value arrival(const template_facts& facts) {
+    const auto& estimate = facts.report.approach;
+    const std::optional<long> minutes = estimate ? arrival_min(*estimate) : std::nullopt;
+    return minutes ? value(std::to_string(*minutes)) : std::nullopt;
 }
 
 value event(const template_facts& facts) {
@@ -125,6 +139,8 @@ const std::vector<template_placeholder>& template_placeholders() {
         {'T', "temperatura w °C", temperature},
         {'a', "wiek najstarszej części odpowiedzi w minutach", age},
         {'e', "zdarzenie sprawdzenia w czuwaniu (burza, blizej, spokoj)", event},
+        {'s', "prędkość zbliżania się burzy w km/h (ujemna: oddala się)", approach_speed},
+        {'E', "za ile minut burza będzie w strefie bezpieczeństwa", arrival},
     };
     return table;
 }

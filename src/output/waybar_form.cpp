@@ -13,11 +13,41 @@ bool has_strikes(const run_report& report) {
     return report.lightning && report.lightning->count > 0;
 }
 
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The text with no minus before a number that shows as zero ("-0.0°C" -> "0.0°C").
+std::string without_minus_zero(std::string text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '-' || (i > 0 && (is_digit(text[i - 1]) || text[i - 1] == '.'))) {
+            continue;
+        }
+        std::size_t end = i + 1;
+        while (end < text.size() && text[end] == '0') {
+            ++end;
+        }
+        if (end == i + 1) {
+            continue;
+        }
+        if (end + 1 < text.size() && text[end] == '.' && text[end + 1] == '0') {
+            ++end;
+            while (end < text.size() && text[end] == '0') {
+                ++end;
+            }
+        }
+        if (end == text.size() || (!is_digit(text[end]) && text[end] != '.')) {
+            text.erase(i, 1);
+        }
+    }
+    return text;
+}
+
 // The lines of a report text that say something, each made one safe line.
 void append_lines(std::string& tooltip, const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
-        line = one_safe_line(line, true);
+        line = without_minus_zero(one_safe_line(line, true));
         line.erase(line.find_last_not_of(' ') + 1);
         if (!line.empty()) {
             tooltip += (tooltip.empty() ? "" : "\n") + line;
@@ -73,6 +103,10 @@ std::string waybar_tooltip(const run_report& report) {
     const std::string town = town_name(report);
     if (report.lightning) {
         append_lines(tooltip, lightning_text(*report.lightning, report.radius_km, town));
+    }
+    const std::string approach = approach_text(report.approach, report.danger_km);
+    if (!approach.empty()) {
+        append_lines(tooltip, "Burza " + approach + ".");
     }
     if (report.warnings) {
         append_lines(tooltip, warnings_text(*report.warnings, town, report.town.y, report.town.x));

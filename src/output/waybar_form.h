@@ -24,5 +24,6 @@ Json::Value waybar_object(const run_report& report, const std::string& text,
 std::vector<std::string> waybar_classes(const run_report& report);
 // 100 x (1 - nearest / radius), whole, 0 to 100; 0 without strikes.
 int closeness_percentage(const run_report& report);
-// The whole report in Polish, one part a line, no empty lines.
+// The whole report in Polish, one part a line, no empty lines; the approach estimate, when there
+// is one, after the lightning.
 std::string waybar_tooltip(const run_report& report);

@@ -119,19 +119,20 @@ std::string event_line(watch_event event, const event_facts& facts) {
 
 std::vector<std::string> event_environment(watch_event event, const event_facts& facts) {
     const watch_check& check = facts.check;
+    const std::optional<long> arrival =
+        facts.approach ? arrival_min(*facts.approach) : std::nullopt;
     return {
         std::string("NIMBROVATOR_EVENT=") + event_id(event),
         "NIMBROVATOR_TOWN=" + facts.town,
         "NIMBROVATOR_RADIUS_KM=" + std::to_string(facts.radius_km),
         "NIMBROVATOR_STRIKES=" + std::to_string(check.strikes),
-        "NIMBROVATOR_DISTANCE_KM=" +
-            (check.strikes > 0 && check.nearest_km ? fixed(*check.nearest_km, 1) : std::string()),
+        "NIMBROVATOR_DISTANCE_KM=" + (check.strikes > 0 && check.nearest_km
+                                          ? fixed_unsigned_zero(*check.nearest_km, 1)
+                                          : std::string()),
         "NIMBROVATOR_DIRECTION=" + (check.strikes > 0 ? check.direction : std::string()),
-        "NIMBROVATOR_ETA_MIN=" + (facts.approach && facts.approach->eta_min
-                                      ? fixed(*facts.approach->eta_min, 0)
-                                      : std::string()),
+        "NIMBROVATOR_ETA_MIN=" + (arrival ? std::to_string(*arrival) : std::string()),
         "NIMBROVATOR_APPROACH_KMH=" +
-            (facts.approach ? fixed(facts.approach->radial_kmh, 0) : std::string()),
+            (facts.approach ? std::to_string(approach_kmh(*facts.approach)) : std::string()),
     };
 }
 

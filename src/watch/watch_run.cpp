@@ -32,6 +32,7 @@ constexpr int max_backoff_factor = 4;
 struct check_answer {
     bool usable = false;
     Json::Value document;
+    std::optional<approach_estimate> estimate; // as the child's lines show it
     std::vector<std::string> lines; // the check's line for each watch_event (by its value)
     Json::Value waybar;             // the Waybar object without the event (--waybar)
     std::vector<std::string> failed_sources;
@@ -182,12 +183,103 @@ int settle_town(const watch_request& request, alert_commands& alerts, town_recor
 
 // --- one check, in a child ------------------------------------------------------------------
 
-// The document, then the check's line for each event it may raise (the event is known only
-// after the check, to the watch), then the Waybar object: one a line.
-std::string check_text(const watch_request& request, const town_record& town) {
+bool parse_object(const std::string& text, Json::Value& object) {
+    Json::CharReaderBuilder builder;
+    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    return reader->parse(text.data(), text.data() + text.size(), &object, nullptr) &&
+           object.isObject();
+}
+
+watch_check check_of(const Json::Value& document) {
+    watch_check check;
+    const Json::Value& lightning = document["lightning"];
+    if (!lightning.isObject()) {
+        return check;
+    }
+    check.known = true;
+    check.strikes = lightning["strikes"].asInt();
+    if (lightning["nearest_km"].isNumeric()) {
+        check.nearest_km = lightning["nearest_km"].asDouble();
+    }
+    if (lightning["direction"].isString()) {
+        check.direction = lightning["direction"].asString();
+    }
+    return check;
+}
+
+// The place of the watch's track.
+track_place place_of(const watch_loop& loop) {
+    return {loop.town.name, loop.town.latitude.value_or(0), loop.town.longitude.value_or(0),
+            loop.request.report.radius_km};
+}
+
+observation observation_at(const watch_check& check, double time_s) {
+    return {time_s, check.strikes, check.strikes > 0 ? check.nearest_km : std::nullopt,
+            check.strikes > 0 ? check.direction : std::string()};
+}
+
+// The estimate as the child tells it to the watch: every figure exact (17 digits), "null" for
+// none.
+std::string estimate_text(const std::optional<approach_estimate>& estimate) {
+    if (!estimate) {
+        return "null";
+    }
+    Json::Value value(Json::objectValue);
+    value["radial_kmh"] = estimate->radial_kmh;
+    value["eta_min"] = estimate->eta_min ? Json::Value(*estimate->eta_min) : Json::Value();
+    value["closest_km"] = estimate->closest_km;
+    value["moving_to"] = estimate->moving_to;
+    value["points"] = estimate->points;
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["precision"] = 17;
+    return Json::writeString(builder, value);
+}
+
+bool parse_estimate(const std::string& text, std::optional<approach_estimate>& estimate) {
+    estimate.reset();
+    if (text == "null") {
+        return true;
+    }
+    Json::Value value;
+    if (!parse_object(text, value) || !value["radial_kmh"].isNumeric() ||
+        !value["closest_km"].isNumeric() || !value["moving_to"].isString() ||
+        !value["points"].isInt() || !(value["eta_min"].isNull() || value["eta_min"].isNumeric())) {
+        return false;
+    }
+    approach_estimate parsed;
+    parsed.radial_kmh = value["radial_kmh"].asDouble();
+    if (value["eta_min"].isNumeric()) {
+        parsed.eta_min = value["eta_min"].asDouble();
+    }
+    parsed.closest_km = value["closest_km"].asDouble();
+    parsed.moving_to = value["moving_to"].asString();
+    parsed.points = value["points"].asInt();
+    estimate = parsed;
+    return true;
+}
+
+// The document; the approach estimate over the place's track before the check (at `time_s` on
+// the track's clock) and the check's observation, as the watch reads it from the document; the
+// check's line for each event it may raise (the event is known only after the check, to the
+// watch); the Waybar object: one a line. The lines, the Waybar tooltip and the watch's alert
+// rules all take this one estimate. The watch records the check's row after the child ends.
+std::string check_text(const watch_request& request, const town_record& town,
+                       const track_place& place, double time_s) {
     start_run_deadline(); // each check (in its own child) gets the whole time
-    const run_report report = gather_town_report(request.report, town);
+    run_report report = gather_town_report(request.report, town);
     std::string text = document_text(report_document(report));
+    Json::Value document;
+    parse_object(text, document);
+    const watch_check check = check_of(document);
+    if (check.known) {
+        std::vector<observation> track = track_before(db_full_path, place, time_s);
+        track.push_back(observation_at(check, time_s));
+        report.approach = estimate_approach(track, request.rules.danger_km);
+    }
+    // Not approach_included: the watch's own line adds the estimate's text (check_line).
+    report.danger_km = request.rules.danger_km;
+    text += "\n" + estimate_text(report.approach);
     // JSON is UTF-8 whatever the locale.
     const bool utf8 = request.utf8 || request.waybar;
     for (const watch_event event : all_events) {
@@ -211,44 +303,21 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-bool parse_object(const std::string& text, Json::Value& object) {
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    return reader->parse(text.data(), text.data() + text.size(), &object, nullptr) &&
-           object.isObject();
-}
-
 check_answer parse_check(const std::string& text, bool waybar) {
     check_answer answer;
     const std::vector<std::string> lines = lines_of(text);
-    const std::size_t expected = 1 + std::size(all_events) + (waybar ? 1 : 0);
+    const std::size_t expected = 2 + std::size(all_events) + (waybar ? 1 : 0);
     if (lines.size() != expected || !parse_object(lines[0], answer.document) ||
+        !parse_estimate(lines[1], answer.estimate) ||
         (waybar && !parse_object(lines.back(), answer.waybar))) {
         return answer;
     }
-    answer.lines.assign(lines.begin() + 1, lines.begin() + 1 + std::size(all_events));
+    answer.lines.assign(lines.begin() + 2, lines.begin() + 2 + std::size(all_events));
     for (const Json::Value& error : answer.document["errors"]) {
         answer.failed_sources.push_back(error["source"].asString());
     }
     answer.usable = true;
     return answer;
-}
-
-watch_check check_of(const Json::Value& document) {
-    watch_check check;
-    const Json::Value& lightning = document["lightning"];
-    if (!lightning.isObject()) {
-        return check;
-    }
-    check.known = true;
-    check.strikes = lightning["strikes"].asInt();
-    if (lightning["nearest_km"].isNumeric()) {
-        check.nearest_km = lightning["nearest_km"].asDouble();
-    }
-    if (lightning["direction"].isString()) {
-        check.direction = lightning["direction"].asString();
-    }
-    return check;
 }
 
 // Red for a storm and for one that came near, yellow for one closer, green for the all-clear.
@@ -293,28 +362,20 @@ void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     }
 }
 
-void show_check(watch_loop& loop, check_answer& answer, watch_clock::time_point checked) {
+// `time_s`: the check's time on the track's clock.
+void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     const watch_request& request = loop.request;
     const watch_check check = check_of(answer.document);
     const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
     const std::optional<double> previous_km = loop.state.last_nearest_km;
-    // The check's observation, the estimate over the place's track with it, then its row.
-    const track_place place{loop.town.name, loop.town.latitude.value_or(0),
-                            loop.town.longitude.value_or(0), request.report.radius_km};
-    const observation seen{track_time(loop, checked), check.strikes,
-                           check.strikes > 0 ? check.nearest_km : std::nullopt,
-                           check.strikes > 0 ? check.direction : std::string()};
-    std::optional<approach_estimate> estimate;
-    if (check.known) {
-        estimate = estimate_approach(track_until(db_full_path, place, seen.time_s, seen),
-                                     request.rules.danger_km);
-    }
+    // The estimate the child's lines show, then the check's row.
+    const std::optional<approach_estimate>& estimate = answer.estimate;
     const watch_step step =
         next_watch_step(loop.state, check, now_s, request.rules, comes_within_ring(estimate));
     loop.state = step.state;
     if (check.known) {
-        record_observation(db_full_path, place, seen, event_id(step.event),
-                           static_cast<double>(std::time(nullptr)));
+        record_observation(db_full_path, place_of(loop), observation_at(check, time_s),
+                           event_id(step.event), static_cast<double>(std::time(nullptr)));
     }
     const std::string approach = approach_text(estimate, request.rules.danger_km);
     const std::size_t event_index =
@@ -405,9 +466,11 @@ bool check_once(watch_loop& loop) {
         request.report.weather = false;
         request.report.forecast = false;
     }
+    const double time_s = track_time(loop, checked);
     std::string text;
-    const child_outcome outcome = run_in_child([&] { return check_text(request, loop.town); }, text,
-                                               [&] { loop.alerts.collect(); });
+    const child_outcome outcome =
+        run_in_child([&] { return check_text(request, loop.town, place_of(loop), time_s); }, text,
+                     [&] { loop.alerts.collect(); });
     if (outcome == child_outcome::stopped) {
         return false;
     }
@@ -417,7 +480,7 @@ bool check_once(watch_loop& loop) {
         account_failures(loop, answer.failed_sources, false, checked);
         return true;
     }
-    show_check(loop, answer, checked);
+    show_check(loop, answer, time_s);
     account_failures(loop, answer.failed_sources, weather_asked, checked);
     return static_cast<bool>(std::cout);
 }

@@ -68,3 +68,11 @@ std::string fixed(double value, int decimals) {
     out << value;
     return out.str();
 }
+
+std::string fixed_unsigned_zero(double value, int decimals) {
+    std::string text = fixed(value, decimals);
+    if (!text.empty() && text[0] == '-' && text.find_first_not_of("0.", 1) == std::string::npos) {
+        text.erase(0, 1);
+    }
+    return text;
+}

@@ -36,3 +36,6 @@ std::optional<int> whole_reading_member(const Json::Value& parent, const char* n
 std::optional<std::string> weather_description(const Json::Value& weather);
 // Fixed-point text with the given number of decimals, always with a decimal point.
 std::string fixed(double value, int decimals);
+// The same without a minus before a value that shows as zero ("0.0", never "-0.0"), for the forms
+// that programs read.
+std::string fixed_unsigned_zero(double value, int decimals);

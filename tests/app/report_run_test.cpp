@@ -1115,6 +1115,20 @@ TEST_F(ReplyCacheTest, TrackRecordsServiceAnswersAndGivesTheApproach) {
     EXPECT_EQ(line.exit_code, 0) << line.err;
     EXPECT_NE(line.out.find("| zbliża się 72 km/h, w strefie 5 km za ~6 min"), std::string::npos)
         << line.out;
+    // The status-bar forms show the same estimate (answered from the cache: nothing recorded).
+    const ProgramResult bar =
+        run({"--waybar", "--format", "%s|%E", "--danger-km", "5", "Kraków", "30"});
+    EXPECT_EQ(bar.exit_code, 0) << bar.err;
+    EXPECT_EQ(parsed(bar.out)["text"], "72|6") << bar.out;
+    EXPECT_NE(parsed(bar.out)["tooltip"].asString().find(
+                  "\nBurza zbliża się 72 km/h, w strefie 5 km za ~6 min.\n"),
+              std::string::npos)
+        << bar.out;
+    const ProgramResult bar_line = run({"--waybar", "--danger-km", "5", "Kraków", "30"});
+    EXPECT_NE(parsed(bar_line.out)["text"].asString().find(
+                  "| zbliża się 72 km/h, w strefie 5 km za ~6 min"),
+              std::string::npos)
+        << bar_line.out;
     const ProgramResult json = run({"--json", "--max-age", "0", "Kraków", "30"});
     const Json::Value approach = parsed(json.out)["approach"];
     EXPECT_NEAR(approach["radial_kmh"].asDouble(), 72, 1) << json.out;

@@ -1,5 +1,6 @@
 // The status-bar forms over one table of records: the --format template and the Waybar object.
 #include "output/json_form.h"
+#include "output/line_form.h"
 #include "output/template_form.h"
 #include "output/waybar_form.h"
 #include "state/run_state.h"
@@ -32,9 +33,18 @@ struct BarCase {
     std::vector<std::string> classes;
     int percentage;
     std::string alt;
+    std::string approach; // the tooltip's line of the estimate; empty: none
 };
 
-const char* const every_placeholder = "%t|%k|%n|%d|%D|%N|%w|%W|%T|%a|%e|%%";
+const char* const every_placeholder = "%t|%k|%n|%d|%D|%N|%w|%W|%T|%a|%e|%s|%E|%%";
+
+run_report with_approach(double radial_kmh, std::optional<double> eta_min, double closest_km) {
+    run_report report = storm_report(12.34);
+    report.approach_included = true;
+    report.approach = approach_estimate{radial_kmh, eta_min, closest_km, "SW", 4};
+    report.weather->temperature_c = -0.04;
+    return report;
+}
 
 std::vector<BarCase> bar_cases() {
     run_report calm = storm_report(0);
@@ -56,46 +66,92 @@ std::vector<BarCase> bar_cases() {
         {"storm with warnings, stale weather",
          storm_report(12.34),
          "",
-         "Kraków|30|7|12.3|NE|północny wschód|2|wiatr,burza|-2.5|25||%",
+         "Kraków|30|7|12.3|NE|północny wschód|2|wiatr,burza|-2.5|25||||%",
          {"storm", "warning", "stale"},
          59,
-         "storm"},
+         "storm",
+         ""},
         {"struck at the town, an event",
          storm_report(0),
          "burza",
-         "Kraków|30|7|0.0|NE|północny wschód|2|wiatr,burza|-2.5|25|burza|%",
+         "Kraków|30|7|0.0|NE|północny wschód|2|wiatr,burza|-2.5|25|burza|||%",
          {"storm", "near", "warning", "stale"},
          100,
-         "burza"},
+         "burza",
+         ""},
         {"near edge: exactly 10 km",
          storm_report(10),
          "blizej",
-         "Kraków|30|7|10.0|NE|północny wschód|2|wiatr,burza|-2.5|25|blizej|%",
+         "Kraków|30|7|10.0|NE|północny wschód|2|wiatr,burza|-2.5|25|blizej|||%",
          {"storm", "near", "warning", "stale"},
          67,
-         "blizej"},
-        {"calm", calm, "spokoj", "Kraków|30|0||||0|||3|spokoj|%", {"calm"}, 0, "spokoj"},
+         "blizej",
+         ""},
+        {"calm", calm, "spokoj", "Kraków|30|0||||0|||3|spokoj|||%", {"calm"}, 0, "spokoj", ""},
         {"beyond the radius, odd levels",
          beyond,
          "",
-         "Kraków|30|7|45.0|NE|północny wschód|3|tornado|-2.5|25||%",
+         "Kraków|30|7|45.0|NE|północny wschód|3|tornado|-2.5|25||||%",
          {"storm", "warning", "stale"},
          0,
-         "storm"},
+         "storm",
+         ""},
         {"no distance, unknown direction",
          no_distance,
          "",
-         "Kraków|30|7||XX||2|wiatr,burza|-2.5|25||%",
+         "Kraków|30|7||XX||2|wiatr,burza|-2.5|25||||%",
          {"storm", "warning", "stale"},
          0,
-         "storm"},
+         "storm",
+         ""},
+        {"coming, in the ring in 12 min; -0.0 degrees",
+         with_approach(23.6, 11.6, 2),
+         "",
+         "Kraków|30|7|12.3|NE|północny wschód|2|wiatr,burza|0.0|25||24|12|%",
+         {"storm", "warning", "stale"},
+         59,
+         "storm",
+         "Burza zbliża się 24 km/h, w strefie 10 km za ~12 min."},
+        {"in the ring already",
+         with_approach(30, 0.0, 0),
+         "blisko",
+         "Kraków|30|7|12.3|NE|północny wschód|2|wiatr,burza|0.0|25|blisko|30|0|%",
+         {"storm", "warning", "stale"},
+         59,
+         "blisko",
+         "Burza zbliża się 30 km/h, w strefie 10 km."},
+        {"coming, passing by: no arrival",
+         with_approach(18.2, std::nullopt, 14.4),
+         "",
+         "Kraków|30|7|12.3|NE|północny wschód|2|wiatr,burza|0.0|25||18||%",
+         {"storm", "warning", "stale"},
+         59,
+         "storm",
+         "Burza zbliża się 18 km/h, minie w odległości ~14 km."},
+        {"moving away",
+         with_approach(-15.4, std::nullopt, 12.3),
+         "",
+         "Kraków|30|7|12.3|NE|północny wschód|2|wiatr,burza|0.0|25||-15||%",
+         {"storm", "warning", "stale"},
+         59,
+         "storm",
+         "Burza oddala się 15 km/h."},
+        {"standing, a hair away: no negative zero",
+         with_approach(-0.4, std::nullopt, 12.3),
+         "",
+         "Kraków|30|7|12.3|NE|północny wschód|2|wiatr,burza|0.0|25||0||%",
+         {"storm", "warning", "stale"},
+         59,
+         "storm",
+         "Burza stoi w miejscu."},
         {"unknown town, controls in the name",
          unknown,
          "",
-         "Atlantyda[2J 31m|25||||||||||%",
+         "Atlantyda[2J 31m|25||||||||||||%",
          {"error"},
          0,
-         "error"},
+         "error",
+         ""},
     };
 }
 
@@ -112,6 +168,14 @@ TEST(StatusBarForms, TemplateShowsEveryPlaceholderAndNothingForMissingValues) {
     const template_facts facts{storm_report(12.34), ""};
     EXPECT_EQ(template_line("%t %n/%d km %D", facts, false), "Krakow 7/12.3 km NE");
     EXPECT_EQ(template_line("100%% %T°C\t%k", facts, true), "100% -2.5°C 30");
+    // The line shows the same estimate, and no negative zero either; nor does the document.
+    const run_report standing = with_approach(-0.4, std::nullopt, 12.3);
+    EXPECT_NE(report_line(standing, true).find("| 0.0°C | stoi w miejscu"), std::string::npos)
+        << report_line(standing, true);
+    const std::string value =
+        document_text(approach_value(approach_estimate{-0.04, std::nullopt, 12.3, "", 3}));
+    EXPECT_NE(value.find("\"radial_kmh\":0"), std::string::npos) << value;
+    EXPECT_EQ(value.find("-0"), std::string::npos) << value;
 }
 
 TEST(StatusBarForms, UnknownPlaceholdersAndATrailingPercentAreRefused) {
@@ -123,7 +187,8 @@ TEST(StatusBarForms, UnknownPlaceholdersAndATrailingPercentAreRefused) {
         {"%", false},
         {"a%", false},
         {"%%%", false},
-        {"%s %E", false},
+        {"%s %E", true},
+        {"%S", false},
         {"%T°C %1", false},
     };
     for (const auto& [format, usable] : cases) {
@@ -155,7 +220,16 @@ TEST(StatusBarForms, WaybarObjectIsOneLineOfJsonWithClassesPercentageAndTooltip)
         EXPECT_EQ(object["percentage"], c.percentage) << c.name;
         EXPECT_EQ(object["alt"], c.alt) << c.name;
         const std::string tooltip = object["tooltip"].asString();
+        if (c.approach.empty()) {
+            EXPECT_EQ(tooltip.find("\nBurza "), std::string::npos) << c.name << ":\n" << tooltip;
+        } else {
+            // After the lightning, before the warnings.
+            EXPECT_NE(tooltip.find("\n" + c.approach + "\nWydano ostrzeżenia"), std::string::npos)
+                << c.name << ":\n"
+                << tooltip;
+        }
         EXPECT_EQ(tooltip.find("\n\n"), std::string::npos) << c.name;
+        EXPECT_EQ(tooltip.find("-0.0"), std::string::npos) << c.name << ":\n" << tooltip;
         EXPECT_EQ(tooltip.find('\x1b'), std::string::npos) << c.name;
     }
     const std::string tooltip = waybar_tooltip(storm_report(12.34));

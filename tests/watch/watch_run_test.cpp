@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -742,6 +743,7 @@ class StormEstimateTest : public WatchRunTest {
     std::vector<Json::Value> documents;
     std::vector<double> minutes;
     std::string output;
+    std::vector<std::string> form = {"--json"}; // one JSON object a check on standard output
 
     void watch_storm(const std::string& storm, const std::string& radius, double until_minute,
                      const std::vector<std::string>& more_options = {}) {
@@ -757,8 +759,9 @@ class StormEstimateTest : public WatchRunTest {
         std::string error;
         const simulator_handle sim = start_simulator(options, error);
         ASSERT_TRUE(sim) << error;
-        std::vector<std::string> args = {"--watch",       "--json", "--every",    "0.008333",
-                                         "--clear-after", "0.05",   "--cooldown", "0.03"};
+        std::vector<std::string> args = {"--watch", "--every",    "0.008333", "--clear-after",
+                                         "0.05",    "--cooldown", "0.03"};
+        args.insert(args.end(), form.begin(), form.end());
         args.insert(args.end(), more_options.begin(), more_options.end());
         args.insert(args.end(), {"Kraków", radius});
         Watch watch;
@@ -858,4 +861,86 @@ TEST_F(StormEstimateTest, TwoCellsGiveNoEstimateWhileTheNearestStrikeJumps) {
         last = bearing;
     }
     EXPECT_GE(jumps, 2) << output;
+}
+
+namespace {
+
+// The words of a line, empty ones included.
+std::vector<std::string> words_of(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string word; std::getline(in, word, ' ');) {
+        words.push_back(word);
+    }
+    if (!line.empty() && line.back() == ' ') {
+        words.emplace_back();
+    }
+    return words;
+}
+
+// The estimate's part of a text: the tooltip's line "Burza <text>." or an event line's
+// "...; <text> ***"; empty without one.
+std::string approach_part(const std::string& text, bool tooltip) {
+    for (const char* start : {"zbliża się ", "oddala się ", "stoi w miejscu", "minie w "}) {
+        const std::string marker = (tooltip ? "\nBurza " : "; ") + std::string(start);
+        const std::size_t at = text.find(marker);
+        if (at != std::string::npos) {
+            const std::size_t from = at + marker.size() - std::strlen(start);
+            const std::size_t end = text.find(tooltip ? ".\n" : " ***", from);
+            return text.substr(from, end == std::string::npos ? end : end - from);
+        }
+    }
+    return "";
+}
+
+} // namespace
+
+TEST_F(StormEstimateTest, TemplateAndWaybarCarryTheEstimateTheAlertsUse) {
+    form = {"--waybar", "--format", "%n %s %E"};
+    watch_storm("approach", "50", 90);
+    int arrivals = 0;
+    std::vector<std::string> tooltip_parts; // of the checks that raised an event
+    for (const Json::Value& object : documents) {
+        const std::vector<std::string> words = words_of(object["text"].asString());
+        ASSERT_EQ(words.size(), 3u) << object;
+        const std::string& speed = words[1];
+        const std::string& arrival = words[2];
+        const std::string tooltip = object["tooltip"].asString();
+        const std::string part = approach_part(tooltip, true);
+        // The template and the tooltip show one estimate.
+        EXPECT_EQ(speed.empty(), part.empty()) << object;
+        if (!arrival.empty()) {
+            ++arrivals;
+            EXPECT_GE(std::stoi(arrival), 0) << object;
+            EXPECT_GT(std::stoi(speed), 0) << object;
+            EXPECT_NE(part.find(std::stoi(arrival) == 0 ? std::string("w strefie 10 km")
+                                                        : "za ~" + arrival + " min"),
+                      std::string::npos)
+                << object;
+        }
+        if (!part.empty() && std::stoi(speed) >= 3) {
+            EXPECT_NE(part.find(" " + std::to_string(std::abs(std::stoi(speed))) + " km/h"),
+                      std::string::npos)
+                << object;
+        }
+        const std::string alt = object["alt"].asString();
+        if (alt != "storm" && alt != "calm" && alt != "error" && alt != "spokoj") {
+            tooltip_parts.push_back(part);
+        }
+    }
+    EXPECT_GE(arrivals, 2) << output;
+    // The alerts (standard error, in order) tell the same estimate as the lines of their checks.
+    std::vector<std::string> event_parts;
+    for (const std::string& line : lines_of(output)) {
+        const std::size_t size = line.size();
+        if (line.find(" *** ") != std::string::npos && size > 4 &&
+            line.compare(size - 4, 4, " ***") == 0 && line.find("SPOKÓJ") == std::string::npos) {
+            event_parts.push_back(approach_part(line, false));
+        }
+    }
+    EXPECT_EQ(event_parts, tooltip_parts) << output;
+    EXPECT_NE(std::find_if(event_parts.begin(), event_parts.end(),
+                           [](const std::string& part) { return !part.empty(); }),
+              event_parts.end())
+        << output;
 }

@@ -188,6 +188,13 @@ TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
     EXPECT_EQ(with_estimate.front(), "NIMBROVATOR_EVENT=blisko");
     EXPECT_EQ(with_estimate[6], "NIMBROVATOR_ETA_MIN=8");
     EXPECT_EQ(with_estimate[7], "NIMBROVATOR_APPROACH_KMH=36");
+    // Whole numbers as the line shows them: no "-0", and an arrival under a minute is ~1 min.
+    facts.approach = approach_estimate{-0.4, 0.3, 4, "", 3};
+    const std::vector<std::string> standing = event_environment(E::blisko, facts);
+    EXPECT_EQ(standing[6], "NIMBROVATOR_ETA_MIN=1");
+    EXPECT_EQ(standing[7], "NIMBROVATOR_APPROACH_KMH=0");
+    facts.approach = approach_estimate{-15.4, std::nullopt, 9, "N", 3};
+    EXPECT_EQ(event_environment(E::blizej, facts)[7], "NIMBROVATOR_APPROACH_KMH=-15");
     EXPECT_EQ(check_line("Kraków: ...", T::approaching, "zbliża się 36 km/h"),
               "Kraków: ... | zbliża się 36 km/h");
     EXPECT_EQ(wait_text(1.2), "1.2 s");

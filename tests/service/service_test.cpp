@@ -5,6 +5,7 @@
 #include "fake_weather_service.h"
 #include "service/journal.h"
 #include "service/notify.h"
+#include "support/background_program.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -97,71 +98,17 @@ struct Services {
 // The program as a child with standard output and error in one file (as under the service
 // manager) or in two; `journal`: $JOURNAL_STREAM names standard error; `own_watchdog`:
 // $WATCHDOG_PID is the child's own.
-struct Child {
-    TempDir dir;
-    pid_t pid = -1;
-
-    void start(const std::vector<std::string>& args, std::vector<std::string> environment,
+struct Child : BackgroundProgram {
+    void start(const std::vector<std::string>& args, const std::vector<std::string>& environment,
                bool one_file, bool journal, bool own_watchdog = false) {
-        std::vector<std::string> all = {NIMBROVATOR_BINARY};
-        all.insert(all.end(), args.begin(), args.end());
-        const std::string out = dir.path + "/out";
-        const std::string err = one_file ? out : dir.path + "/err";
-        environment.push_back("NIMBROVATOR_DATA_DIR=" + dir.path);
-        pid = fork();
-        if (pid == 0) {
-            std::freopen("/dev/null", "r", stdin);
-            std::freopen(out.c_str(), "w", stdout);
-            if (one_file) {
-                dup2(STDOUT_FILENO, STDERR_FILENO);
-            } else {
-                std::freopen(err.c_str(), "w", stderr);
-            }
-            for (const std::string& entry : environment) {
-                putenv(const_cast<char*>(entry.c_str()));
-            }
+        BackgroundProgram::start(args, dir.path, environment, one_file, [journal, own_watchdog] {
             if (journal) {
                 setenv("JOURNAL_STREAM", stream_id(STDERR_FILENO).c_str(), 1);
             }
             if (own_watchdog) {
                 setenv("WATCHDOG_PID", std::to_string(getpid()).c_str(), 1);
             }
-            std::vector<char*> argv;
-            for (std::string& arg : all) {
-                argv.push_back(&arg[0]);
-            }
-            argv.push_back(nullptr);
-            execv(NIMBROVATOR_BINARY, argv.data());
-            _exit(127);
-        }
-    }
-    std::string out() const { return read_file(dir.path + "/out"); }
-    std::string err() const { return read_file(dir.path + "/err"); }
-    // The exit status after the signal (-1 when it did not end within 10 s).
-    int stop(int signal_number) {
-        kill(pid, signal_number);
-        return wait_exit();
-    }
-    int wait_exit() {
-        int status = 0;
-        const auto deadline = steady::now() + std::chrono::seconds(10);
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (steady::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                pid = -1;
-                return -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    ~Child() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
+        });
     }
 };
 

@@ -3,6 +3,7 @@
 // reconnection after the broker was down and restarted, Home Assistant's return, TLS against
 // the test CA and a rejected login.
 #include "fake_storm_service.h"
+#include "support/background_program.h"
 #include "support/broker.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
@@ -56,62 +57,14 @@ std::size_t configs(const Messages& messages) {
     });
 }
 
-// The program running a watch with its output in files.
-struct Watch {
-    TempDir dir;
-    pid_t pid = -1;
-
+// A watch of Kraków, 30 km, checking every 0.3 s, with the options `args`.
+struct Watch : BackgroundProgram {
     void start(const std::vector<std::string>& args, const std::string& data_dir,
                const std::vector<std::string>& environment = {}) {
-        std::vector<std::string> all = {NIMBROVATOR_BINARY, "--watch", "--every", "0.005"};
+        std::vector<std::string> all = {"--watch", "--every", "0.005"};
         all.insert(all.end(), args.begin(), args.end());
         all.insert(all.end(), {"Kraków", "30"});
-        pid = fork();
-        if (pid == 0) {
-            std::freopen("/dev/null", "r", stdin);
-            std::freopen((dir.path + "/out").c_str(), "w", stdout);
-            std::freopen((dir.path + "/err").c_str(), "w", stderr);
-            setenv("NIMBROVATOR_DATA_DIR", data_dir.c_str(), 1);
-            setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
-            setenv("LC_ALL", "C.UTF-8", 1);
-            for (const std::string& entry : environment) {
-                putenv(const_cast<char*>(entry.c_str()));
-            }
-            std::vector<char*> argv;
-            for (std::string& arg : all) {
-                argv.push_back(&arg[0]);
-            }
-            argv.push_back(nullptr);
-            execv(NIMBROVATOR_BINARY, argv.data());
-            _exit(127);
-        }
-    }
-    std::string out() const { return read_file(dir.path + "/out"); }
-    std::string err() const { return read_file(dir.path + "/err"); }
-
-    // Sends the signal and collects the program (at most 5 s); its exit status, -1 when it
-    // did not exit by itself.
-    int stop(int signal_number, double& seconds) {
-        const auto sent = steady::now();
-        kill(pid, signal_number);
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (steady::now() - sent > std::chrono::seconds(5)) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        seconds = std::chrono::duration<double>(steady::now() - sent).count();
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    ~Watch() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
+        BackgroundProgram::start(all, data_dir, environment);
     }
 };
 

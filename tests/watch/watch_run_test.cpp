@@ -5,6 +5,7 @@
 #include "fake_storm_service.h"
 #include "simulator.h"
 #include "storm_scenario.h"
+#include "support/background_program.h"
 #include "support/run_program.h"
 #include "support/schema_check.h"
 #include "support/temp_dir.h"
@@ -87,76 +88,7 @@ bool process_running(pid_t pid) {
 }
 
 // The program running a watch, its output going to files.
-struct Watch {
-    TempDir dir;
-    pid_t pid = -1;
-
-    void start(const std::vector<std::string>& args, const std::string& data_dir,
-               const std::vector<std::string>& environment = {}) {
-        std::vector<std::string> all = {NIMBROVATOR_BINARY};
-        all.insert(all.end(), args.begin(), args.end());
-        pid = fork();
-        if (pid == 0) {
-            std::freopen("/dev/null", "r", stdin);
-            std::freopen((dir.path + "/out").c_str(), "w", stdout);
-            std::freopen((dir.path + "/err").c_str(), "w", stderr);
-            setenv("ASAN_OPTIONS", "detect_leaks=1", 1);
-            setenv("NIMBROVATOR_DATA_DIR", data_dir.c_str(), 1);
-            setenv("LC_ALL", "C.UTF-8", 1);
-            setenv("TZ", "UTC", 1);
-            for (const std::string& entry : environment) {
-                const std::size_t equals = entry.find('=');
-                setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
-            }
-            std::vector<char*> argv;
-            for (std::string& arg : all) {
-                argv.push_back(&arg[0]);
-            }
-            argv.push_back(nullptr);
-            execv(NIMBROVATOR_BINARY, argv.data());
-            _exit(127);
-        }
-    }
-    std::string out() const { return read_file(dir.path + "/out"); }
-    std::string err() const { return read_file(dir.path + "/err"); }
-
-    // Waits (at most `seconds`) until `done` holds.
-    template <typename F> bool wait_for(F&& done, int seconds = 30) const {
-        const auto deadline = steady::now() + std::chrono::seconds(seconds);
-        while (!done()) {
-            if (steady::now() > deadline) {
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
-
-    // Sends the signal and waits (at most 5 s) for the end; the exit status (-1 when it did not
-    // exit by itself) and how long it took.
-    int stop(int signal_number, double& seconds) {
-        const auto sent = steady::now();
-        kill(pid, signal_number);
-        int status = 0;
-        while (waitpid(pid, &status, WNOHANG) == 0) {
-            if (steady::now() - sent > std::chrono::seconds(5)) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        seconds = std::chrono::duration<double>(steady::now() - sent).count();
-        pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    ~Watch() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
+using Watch = BackgroundProgram;
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;

@@ -13,6 +13,7 @@
 #include "state/run_state.h"
 #include "store/database.h"
 #include "store/reply_cache.h"
+#include "store/shared_connection.h"
 #include "storm/storm_reports.h"
 #include "storm/town_lookup.h"
 #include "text/text.h"
@@ -132,14 +133,16 @@ int dispatch(int argc, char** argv) {
     return 2;
 }
 
-// Start-up shared by every form of the run: locale, paths, the database and the settings.
-bool start_up() {
+// Start-up shared by every form of the run: locale, paths, the database and the settings. The
+// store's calls share one connection to the database from here on.
+bool start_up(shared_connection& database) {
     set_polish_locale();
     polish_locale(); // the Polish std::locale is built once, here at start-up
     if (!set_up_paths()) {
         return false;
     }
     mkdir(progdir, 0755);
+    database.open(db_full_path);
     fill_name_tables();
     init_database(db_full_path);
     read_settings_snapshot();
@@ -260,7 +263,8 @@ int run_program(int argc, char** argv) {
     if (!configure_services(options)) {
         return 2;
     }
-    if (!start_up()) {
+    shared_connection database;
+    if (!start_up(database)) {
         return 1;
     }
     apply_cache_options(options);
@@ -272,6 +276,7 @@ int run_program(int argc, char** argv) {
                              "prognozę.\n");
     }
     if (options.watch.on) {
+        database.close(); // each check runs in a child process of its own
         return run_watch_command(options);
     }
     if (options.history) {

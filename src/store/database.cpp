@@ -1,16 +1,14 @@
 #include "store/database.h"
 
+#include "store/shared_connection.h"
+
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -30,26 +28,6 @@ const std::string read_setting_sql = "SELECT PARAM, SETTING FROM SETTINGS WHERE 
 const std::string insert_city_sql = "INSERT INTO CITIES (CITY, Y_COORD, X_COORD) VALUES (?, ?, ?);";
 const std::string find_city_sql = "SELECT CITY, Y_COORD, X_COORD FROM CITIES WHERE CITY = ?;";
 
-using busy_clock = std::chrono::steady_clock;
-
-// The time spent so far in all waits for a locked database, by every thread, in clock ticks.
-std::atomic<busy_clock::rep> busy_waited{0};
-
-// Another run may hold the file locked for a moment: wait for it rather than lose a write, but
-// only while the run's budget lasts; then the database fails as an unusable one does.
-int wait_while_locked(void*, int) {
-    const busy_clock::duration left =
-        database_busy_budget - busy_clock::duration(busy_waited.load());
-    if (left <= busy_clock::duration::zero()) {
-        return 0;
-    }
-    const busy_clock::time_point start = busy_clock::now();
-    std::this_thread::sleep_for(
-        std::min<busy_clock::duration>(left, std::chrono::milliseconds(10)));
-    busy_waited += (busy_clock::now() - start).count();
-    return 1;
-}
-
 struct ConnectionCloser {
     void operator()(sqlite3* db) const { sqlite3_close(db); }
 };
@@ -60,12 +38,24 @@ struct StatementFinalizer {
 };
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-// Opens the file; on failure prints the message and still gives the handle, whose later
-// statements then fail with their own messages.
-Connection open_database(const std::string& db_path) {
+// The connection of one call: the run's shared one when it shares one on this file, else one of
+// the call's own.
+struct CallConnection {
+    borrowed_connection shared;
+    Connection own;
+    sqlite3* get() const { return shared ? shared.get() : own.get(); }
+};
+
+// Takes the shared connection or opens the file; on failure prints the message and still gives
+// the handle, whose later statements then fail with their own messages.
+CallConnection open_database(const std::string& db_path) {
+    CallConnection db{borrow_shared_connection(db_path), Connection()};
+    if (db.shared) {
+        return db;
+    }
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open(db_path.c_str(), &raw);
-    Connection db(raw);
+    db.own.reset(raw);
     if (rc != SQLITE_OK) {
         std::fprintf(stderr, "Nie mogę otworzyć bazy danych: %s\n", sqlite3_errmsg(db.get()));
     } else {
@@ -100,7 +90,7 @@ Statement prepare(sqlite3* db, const std::string& sql, const std::vector<const s
 // constraint refused it and `row_there_is_done`; else 1, with SQLite's message.
 int run_write(const std::string& db_path, const std::string& sql,
               const std::vector<const std::string*>& texts, bool row_there_is_done = false) {
-    Connection db = open_database(db_path);
+    CallConnection db = open_database(db_path);
     Statement statement = prepare(db.get(), sql, texts);
     if (!statement) {
         return 1;
@@ -119,16 +109,6 @@ std::string column_word(sqlite3_stmt* statement, int column) {
 
 } // namespace
 
-std::chrono::milliseconds database_busy_budget(10000);
-
-void reset_database_busy_wait() {
-    busy_waited = 0;
-}
-
-void wait_for_locks_within_budget(sqlite3* db) {
-    sqlite3_busy_handler(db, wait_while_locked, nullptr);
-}
-
 std::string first_word(const char* text) {
     if (text == nullptr) {
         return std::string();
@@ -141,7 +121,7 @@ std::string first_word(const char* text) {
 }
 
 int init_database(const std::string& db_path) {
-    Connection db = open_database(db_path);
+    CallConnection db = open_database(db_path);
     int result = 0;
     if (sqlite3_exec(db.get(), create_cities, nullptr, nullptr, nullptr) != SQLITE_OK) {
         result = 1;
@@ -160,7 +140,7 @@ int init_database(const std::string& db_path) {
 }
 
 std::string read_setting(const std::string& db_path, const std::string& key) {
-    Connection db = open_database(db_path);
+    CallConnection db = open_database(db_path);
     Statement statement = prepare(db.get(), read_setting_sql, {&key});
     if (!statement || sqlite3_step(statement.get()) != SQLITE_ROW) {
         return std::string();
@@ -173,7 +153,7 @@ int update_setting(const std::string& db_path, const std::string& key, const std
 }
 
 int find_city(const std::string& db_path, const std::string& town, std::string& y, std::string& x) {
-    Connection db = open_database(db_path);
+    CallConnection db = open_database(db_path);
     int status = SQLITE_OK;
     Statement statement = prepare(db.get(), find_city_sql, {&town}, &status);
     if (!statement) {

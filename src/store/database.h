@@ -1,20 +1,12 @@
 // The per-user SQLite database: the town cache and the settings. Every operation opens the
-// file, does its work and closes it again.
+// file, does its work and closes it again, or uses the run's shared connection while there is
+// one (store/shared_connection.h).
 #pragma once
 
-#include <chrono>
+#include "store/lock_wait.h"
+
 #include <string>
 #include <vector>
-
-struct sqlite3;
-
-// The time a run may spend, in all, waiting for a database that another process holds locked;
-// once it is spent, a locked database fails at once (tests shorten it).
-extern std::chrono::milliseconds database_busy_budget;
-// A new run (each check of a watch) starts with the whole budget.
-void reset_database_busy_wait();
-// Makes the connection wait for another process's lock while the run's budget lasts.
-void wait_for_locks_within_budget(sqlite3* db);
 
 // Creates both tables and the default settings; 0 when both tables were created by this call,
 // 1 when creating either failed (the normal case once they exist).

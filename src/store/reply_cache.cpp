@@ -2,6 +2,7 @@
 
 #include "state/run_deadline.h"
 #include "store/database.h"
+#include "store/shared_connection.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -354,6 +355,19 @@ cache_policy& reply_cache_policy() {
 cached_reply cached_request(const std::string& db_path, const cache_policy& policy,
                             const std::string& key,
                             const std::function<std::optional<std::string>()>& fetch) {
+    if (policy.enabled) {
+        // A fresh row needs only a read: on the run's shared connection, when it has one. Any
+        // other row (or a table still to be made) takes the way below, on a connection of its
+        // own.
+        const borrowed_connection shared = borrow_shared_connection(db_path);
+        if (shared) {
+            const cache_row row = read(shared.get(), key);
+            const std::time_t now = std::time(nullptr);
+            if (is_fresh(row, policy, now)) {
+                return from_row(row, now, false);
+            }
+        }
+    }
     connection db = policy.enabled ? open_cache(db_path) : connection();
     if (!db) {
         const std::optional<std::string> reply = fetch();

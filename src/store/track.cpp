@@ -1,6 +1,7 @@
 #include "store/track.h"
 
 #include "store/database.h"
+#include "store/shared_connection.h"
 
 #include <sqlite3.h>
 
@@ -111,8 +112,11 @@ bool record_track_row(const std::string& db_path, const track_row& row, double n
 std::vector<track_row> read_track(const std::string& db_path, const std::string& place,
                                   std::optional<int> radius_km, double since_s) {
     std::vector<track_row> rows;
-    connection db = open_track(db_path, SQLITE_OPEN_READONLY);
-    statement select = db ? prepare(db.get(), select_rows) : statement();
+    // The run's shared connection when it has one; else the file opened only to read.
+    const borrowed_connection shared = borrow_shared_connection(db_path);
+    connection own = shared ? connection() : open_track(db_path, SQLITE_OPEN_READONLY);
+    sqlite3* const db = shared ? shared.get() : own.get();
+    statement select = db != nullptr ? prepare(db, select_rows) : statement();
     if (!select) {
         return rows;
     }

@@ -15,8 +15,10 @@ template <typename Function> bool find(void* library, const char* name, Function
 }
 
 const curl_functions* load() {
-    // Never closed: the library stays for the rest of the process.
-    void* library = dlopen(library_name, RTLD_NOW | RTLD_LOCAL);
+    // Never closed: the library stays for the rest of the process. Each library it brings binds
+    // its functions as it was linked to (libcurl itself at once), as when the program was linked
+    // to libcurl: RTLD_NOW would bind every function of some 30 libraries, most never called.
+    void* library = dlopen(library_name, RTLD_LAZY | RTLD_LOCAL);
     if (library == nullptr) {
         return nullptr;
     }

@@ -87,7 +87,12 @@ TEST_F(ConfigRunTest, EnvironmentOverridesTheFileWhichOverridesTheBuild) {
          "weather_host = http://pogoda.example:8080\n",
          {"storm_host = [::1]:8443  # zmienna środowiskowa NIMBROVATOR_STORM_HOST\n",
           "weather_host = https://[::1]:65535  # zmienna środowiskowa NIMBROVATOR_WEATHER_HOST\n"}},
+        {"a password file is any readable file, not a certificate",
+         {},
+         "mqtt_password_file = " + home.path + "/mqtt-password\n",
+         {"mqtt_password_file = " + home.path + "/mqtt-password  # plik " + file_line + "1\n"}},
     };
+    write_file(home.path + "/mqtt-password", "sekret\n");
     for (const precedence_case& c : cases) {
         SCOPED_TRACE(c.name);
         if (!c.file.empty()) {

@@ -147,10 +147,14 @@ TEST(ServiceCheck, NamesACertificateProblemOfTheWeatherService) {
         set_fake_reply(*weather, current_weather_endpoint, reply);
         const std::string host = "localhost:" + std::to_string(fake_service_port(*weather));
         TempDir home;
-        const ProgramResult result = run(home.path, {"--check"},
-                                         {"NIMBROVATOR_WEATHER_HOST=https://" + host,
-                                          "NIMBROVATOR_WEATHER_CA_FILE=" + pki_dir + "/ca.pem",
-                                          "NIMBROVATOR_WEATHER_KEY=" + weather_key});
+        // The storm service is asked too: at a closed port, never at the built-in one, where
+        // any server on the machine may have been given that port.
+        const ProgramResult result =
+            run(home.path, {"--check"},
+                {"NIMBROVATOR_STORM_HOST=localhost:" + std::to_string(closed_port()),
+                 "NIMBROVATOR_WEATHER_HOST=https://" + host,
+                 "NIMBROVATOR_WEATHER_CA_FILE=" + pki_dir + "/ca.pem",
+                 "NIMBROVATOR_WEATHER_KEY=" + weather_key});
         EXPECT_NE(result.out.find("\nSerwis pogodowy (" + host + "): " + says + "\n"),
                   std::string::npos)
             << result.out;

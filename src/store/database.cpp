@@ -1,6 +1,7 @@
 #include "store/database.h"
 
 #include "store/shared_connection.h"
+#include "store/sqlite_handles.h"
 
 #include <sqlite3.h>
 #include <unistd.h>
@@ -28,15 +29,8 @@ const std::string read_setting_sql = "SELECT PARAM, SETTING FROM SETTINGS WHERE 
 const std::string insert_city_sql = "INSERT INTO CITIES (CITY, Y_COORD, X_COORD) VALUES (?, ?, ?);";
 const std::string find_city_sql = "SELECT CITY, Y_COORD, X_COORD FROM CITIES WHERE CITY = ?;";
 
-struct ConnectionCloser {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
-
-struct StatementFinalizer {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+using Connection = sqlite_connection;
+using Statement = sqlite_statement;
 
 // The connection of one call: the run's shared one when it shares one on this file, else one of
 // the call's own.

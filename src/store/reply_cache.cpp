@@ -3,6 +3,7 @@
 #include "state/run_deadline.h"
 #include "store/database.h"
 #include "store/shared_connection.h"
+#include "store/sqlite_handles.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -52,15 +53,8 @@ const char* const prune_rows =
 
 constexpr auto wait_step = std::chrono::milliseconds(50);
 
-struct connection_closer {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using connection = std::unique_ptr<sqlite3, connection_closer>;
-
-struct statement_finalizer {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using statement = std::unique_ptr<sqlite3_stmt, statement_finalizer>;
+using connection = sqlite_connection;
+using statement = sqlite_statement;
 
 struct cache_row {
     bool exists = false;

@@ -2,6 +2,7 @@
 
 #include "store/database.h"
 #include "store/shared_connection.h"
+#include "store/sqlite_handles.h"
 
 #include <sqlite3.h>
 
@@ -31,15 +32,8 @@ const char* const select_rows =
     "SELECT PLACE, LATITUDE, LONGITUDE, RADIUS, TIME, STRIKES, NEAREST, DIRECTION, EVENT "
     "FROM TRACK WHERE PLACE = ? AND TIME >= ? AND (? IS NULL OR RADIUS = ?) ORDER BY TIME;";
 
-struct connection_closer {
-    void operator()(sqlite3* db) const { sqlite3_close(db); }
-};
-using connection = std::unique_ptr<sqlite3, connection_closer>;
-
-struct statement_finalizer {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using statement = std::unique_ptr<sqlite3_stmt, statement_finalizer>;
+using connection = sqlite_connection;
+using statement = sqlite_statement;
 
 connection open_track(const std::string& db_path, int flags) {
     sqlite3* raw = nullptr;

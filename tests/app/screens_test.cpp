@@ -1,20 +1,13 @@
 #include "app/screens.h"
 #include "text/text.h"
 
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 namespace {
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 TEST(Banner, IsABoxOfEightyColumns) {
     const std::string banner = banner_text("0.3");

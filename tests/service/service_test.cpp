@@ -31,15 +31,6 @@ namespace {
 
 using steady = std::chrono::steady_clock;
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 std::string stream_id(int fd) {
     struct stat status {};
     fstat(fd, &status);

@@ -137,3 +137,16 @@ ProgramResult run_nimbrovator(const ProgramRun& run) {
     }
     return result;
 }
+
+bool switch_weather_reports_off(const std::string& data_dir) {
+    ProgramRun run;
+    run.data_dir = data_dir;
+    run.args = {"-h"};
+    run.input = "\n";
+    if (run_nimbrovator(run).exit_code != 0) {
+        return false;
+    }
+    run.args = {"-s"};
+    run.input = "n\nn\n";
+    return run_nimbrovator(run).exit_code == 0;
+}

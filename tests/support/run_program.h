@@ -28,3 +28,7 @@ struct ProgramRun {
 // home through the fake password database; never the real home), feeds it the input and
 // collects its output; a run that outlives the time-out is killed.
 ProgramResult run_nimbrovator(const ProgramRun& run);
+
+// Passes the what's-new screen and switches the current weather and the forecast off in the
+// settings menu, in the database of `data_dir`; false when a run failed.
+bool switch_weather_reports_off(const std::string& data_dir);

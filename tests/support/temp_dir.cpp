@@ -37,3 +37,12 @@ void write_file(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary);
     out << content;
 }
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // A fresh directory under /tmp, removed with everything in it when the object goes.
 struct TempDir {
@@ -13,3 +14,5 @@ struct TempDir {
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
+// The lines of a text, without their line feeds.
+std::vector<std::string> lines_of(const std::string& text);

@@ -88,14 +88,8 @@ class MqttWatchTest : public ::testing::Test {
         set_fake_storm_recording(*storm, false);
         set_fake_storm_handler(
             *storm, [this](const fake_storm_request& request) { return answer(request); });
-        ProgramRun run; // the weather reports off: only the storm service is asked
-        run.data_dir = data.path;
-        run.args = {"-h"};
-        run.input = "\n";
-        ASSERT_EQ(run_nimbrovator(run).exit_code, 0);
-        run.args = {"-s"};
-        run.input = "n\nn\n";
-        ASSERT_EQ(run_nimbrovator(run).exit_code, 0);
+        // The weather reports off: only the storm service is asked.
+        ASSERT_TRUE(switch_weather_reports_off(data.path));
     }
 
     fake_storm_reply answer(const fake_storm_request& request) {

@@ -90,15 +90,6 @@ bool process_running(pid_t pid) {
 // The program running a watch, its output going to files.
 using Watch = BackgroundProgram;
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // The events named by the marked lines, in order.
 std::vector<std::string> event_names(const std::string& out) {
     std::vector<std::string> names;
@@ -120,16 +111,22 @@ class WatchRunTest : public ::testing::Test {
             GTEST_SKIP() << "the program is not built for the test services' loopback ports";
         }
     }
+    // The simulator on the ports the program is built for, playing `storm` in accelerated time.
+    static sim_options simulator_options(const std::string& storm, int minute_ms) {
+        sim_options options = default_sim_options();
+        options.storm_port = storm_port;
+        options.weather_port = weather_port;
+        options.cert_file = TEST_PKI_DIR "/server.pem";
+        options.cert_key_file = TEST_PKI_DIR "/server.key";
+        options.storm = storm;
+        options.minute_ms = minute_ms;
+        return options;
+    }
 };
 
 TEST_F(WatchRunTest, ApproachingStormGivesBurzaCloserAndAllClearWithTheirEnvironment) {
-    sim_options options = default_sim_options();
-    options.storm_port = storm_port;
-    options.weather_port = weather_port;
-    options.cert_file = TEST_PKI_DIR "/server.pem";
-    options.cert_key_file = TEST_PKI_DIR "/server.key";
-    options.storm = "approach";
-    options.minute_ms = 40; // a check every 5 simulated minutes, all-clear after 30
+    // A check every 5 simulated minutes, all-clear after 30.
+    sim_options options = simulator_options("approach", 40);
     std::string error;
     const simulator_handle sim = start_simulator(options, error);
     ASSERT_TRUE(sim) << error;
@@ -214,14 +211,7 @@ class ScriptedWatchTest : public WatchRunTest {
         set_fake_storm_handler(
             *storm, [this](const fake_storm_request& request) { return answer(request); });
         // The weather reports off: only the storm service is asked.
-        ProgramRun run;
-        run.data_dir = data.path;
-        run.args = {"-h"};
-        run.input = "\n";
-        ASSERT_EQ(run_nimbrovator(run).exit_code, 0);
-        run.args = {"-s"};
-        run.input = "n\nn\n";
-        ASSERT_EQ(run_nimbrovator(run).exit_code, 0);
+        ASSERT_TRUE(switch_weather_reports_off(data.path));
     }
 
     fake_storm_reply answer(const fake_storm_request& request) {
@@ -586,13 +576,7 @@ TEST_F(ScriptedWatchTest, UnknownTownAndBadOptions) {
 // Several places in one service are several watches on one database: two of the same town and
 // one of a point, for an hour of the simulator's storm (ten simulated minutes a check).
 TEST_F(WatchRunTest, WatchesSharingTheDatabaseLoseNoRowsAndAskOnlyWhatTheCacheLacks) {
-    sim_options options = default_sim_options();
-    options.storm_port = storm_port;
-    options.weather_port = weather_port;
-    options.cert_file = TEST_PKI_DIR "/server.pem";
-    options.cert_key_file = TEST_PKI_DIR "/server.key";
-    options.storm = "approach";
-    options.minute_ms = 400;
+    sim_options options = simulator_options("approach", 400);
     options.log_file = data.path + "/sim.log";
     std::string error;
     const simulator_handle sim = start_simulator(options, error);
@@ -680,13 +664,7 @@ class StormEstimateTest : public WatchRunTest {
     void watch_storm(const std::string& storm, const std::string& radius, double until_minute,
                      const std::vector<std::string>& more_options = {}) {
         TempDir logs;
-        sim_options options = default_sim_options();
-        options.storm_port = storm_port;
-        options.weather_port = weather_port;
-        options.cert_file = TEST_PKI_DIR "/server.pem";
-        options.cert_key_file = TEST_PKI_DIR "/server.key";
-        options.storm = storm;
-        options.minute_ms = minute_ms;
+        sim_options options = simulator_options(storm, minute_ms);
         options.log_file = logs.path + "/sim.log";
         std::string error;
         const simulator_handle sim = start_simulator(options, error);

@@ -1,5 +1,7 @@
 #include "mqtt/mqtt_payloads.h"
 
+#include "text/json_text.h"
+
 #include <json/json.h>
 
 #include <algorithm>
@@ -44,14 +46,6 @@ char ascii_letter(unsigned code) {
         return latin_extended_letters[code - 0x100];
     }
     return '_';
-}
-
-std::string json_text(const Json::Value& value) {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    builder["emitUTF8"] = true;
-    builder["precision"] = 12;
-    return Json::writeString(builder, value);
 }
 
 // A value of the state document, unknown (HA's "None") when its part is missing.
@@ -234,7 +228,7 @@ std::vector<mqtt_message> discovery_messages(const discovery_facts& facts) {
         config["device"] = device;
         messages.push_back(
             {facts.prefix + "/" + part.component + "/" + node + "/" + part.object + "/config",
-             json_text(config), true});
+             compact_json(config), true});
     }
     return messages;
 }
@@ -250,5 +244,5 @@ std::string event_payload(const event_message& event) {
         seen && event.distance_km ? Json::Value(*event.distance_km) : Json::Value();
     value["direction"] =
         seen && !event.direction.empty() ? Json::Value(event.direction) : Json::Value();
-    return json_text(value);
+    return compact_json(value);
 }

@@ -1,6 +1,7 @@
 #include "output/json_form.h"
 
 #include "state/run_state.h"
+#include "text/json_text.h"
 #include "text/text.h"
 #include "weather/current_weather.h"
 
@@ -174,9 +175,5 @@ Json::Value report_document(const run_report& report) {
 }
 
 std::string document_text(const Json::Value& document) {
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    builder["emitUTF8"] = true;
-    builder["precision"] = 12;
-    return Json::writeString(builder, document);
+    return compact_json(document);
 }

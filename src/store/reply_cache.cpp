@@ -46,10 +46,13 @@ const char* const release_row = "UPDATE REPLY_CACHE SET CLAIMED_UNTIL = NULL, CL
                                 "WHERE REQUEST = ? AND CLAIM_OWNER = ?;";
 const char* const release_owned_rows =
     "UPDATE REPLY_CACHE SET CLAIMED_UNTIL = NULL, CLAIM_OWNER = NULL WHERE CLAIM_OWNER = ?;";
-// Rows fetched "in the future" (the clock was set back since) go too.
+// Rows fetched well "in the future" (the clock was set back since) go too. A row a little ahead
+// of this run's clock reading is a reply that another run (or thread) stored a moment later,
+// while this one waited for the lock: it stays. A row ahead of the clock is never used anyway.
 const char* const prune_rows =
     "DELETE FROM REPLY_CACHE WHERE (FETCHED IS NULL OR FETCHED < ? OR FETCHED > ?) "
     "AND (CLAIMED_UNTIL IS NULL OR CLAIMED_UNTIL < ?);";
+constexpr long clock_set_back_s = 300;
 
 constexpr auto wait_step = std::chrono::milliseconds(50);
 
@@ -385,7 +388,8 @@ cached_reply cached_request(const std::string& db_path, const cache_policy& poli
     const std::time_t now = std::time(nullptr);
     if (reply) {
         write(db.get(), store_row, key, &*reply, {now});
-        write(db.get(), prune_rows, std::string(), nullptr, {now - policy.stale_limit_s, now, now});
+        write(db.get(), prune_rows, std::string(), nullptr,
+              {now - policy.stale_limit_s, now + clock_set_back_s, now});
         return cached_reply{true, *reply, 0, false};
     }
     if (outcome == claim_outcome::claimed) {

@@ -2,7 +2,7 @@
 // port, checking the fake storm service: what a subscriber hears, the last will after kill -9,
 // reconnection after the broker was down and restarted, Home Assistant's return, TLS against
 // the test CA and a rejected login.
-#include "fake_storm_service.h"
+#include "scripted_storm.h"
 #include "support/background_program.h"
 #include "support/broker.h"
 #include "support/run_program.h"
@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -68,64 +67,23 @@ struct Watch : BackgroundProgram {
     }
 };
 
-// The fake storm service: Kraków is known, no warnings, and the lightning of each check from
-// the script (the last one repeated): 0 for no strikes, else five strikes that far to the W.
+// The scripted storm service: no strikes at the first check, then five strikes 7 km to the W.
 class MqttWatchTest : public ::testing::Test {
   protected:
     TempDir data;
+    scripted_storm replies;
     fake_storm_service_handle storm;
-    std::vector<double> script = {0, 7};
-    std::mutex mutex;
-    std::size_t lightning_calls = 0;
 
     void SetUp() override {
         if (storm_port == 0 || std::string(NIMBROVATOR_STORM_CA_FILE) != TEST_PKI_DIR "/ca.pem") {
             GTEST_SKIP() << "the program is not built for the test services' loopback ports";
         }
-        storm = start_fake_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key",
-                                         storm_port);
+        replies.play({0, 7});
+        storm = start_scripted_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key",
+                                             storm_port, replies);
         ASSERT_TRUE(storm) << "port " << storm_port << " is busy";
-        set_fake_storm_recording(*storm, false);
-        set_fake_storm_handler(
-            *storm, [this](const fake_storm_request& request) { return answer(request); });
         // The weather reports off: only the storm service is asked.
         ASSERT_TRUE(switch_weather_reports_off(data.path));
-    }
-
-    fake_storm_reply answer(const fake_storm_request& request) {
-        const std::string operation = soap_operation(request);
-        fake_storm_reply reply;
-        if (operation == "miejscowosc") {
-            reply.body =
-                soap_reply(operation, soap_return("ns2:MyComplexTypeMiejscowosc",
-                                                  "<y xsi:type=\"xsd:float\">50.0614</y>"
-                                                  "<x xsi:type=\"xsd:float\">19.9366</x>"));
-            return reply;
-        }
-        if (operation == "ostrzezenia_pogodowe") {
-            std::string levels;
-            for (const char* name : {"mroz", "upal", "wiatr", "opad", "burza", "traba"}) {
-                levels += "<" + std::string(name) + " xsi:type=\"xsd:int\">0</" + name + ">";
-            }
-            reply.body = soap_reply(operation, soap_return("ns2:MyComplexTypeOstrzezenia", levels));
-            return reply;
-        }
-        std::size_t call = 0;
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            call = lightning_calls++;
-        }
-        const double km = script[std::min(call, script.size() - 1)];
-        std::ostringstream distance;
-        distance << km;
-        reply.body = soap_reply(operation, km > 0 ? burza_return(5, distance.str(), "W", 10)
-                                                  : burza_return(0, "0", "", 10));
-        return reply;
-    }
-
-    std::size_t calls() {
-        const std::lock_guard<std::mutex> lock(mutex);
-        return lightning_calls;
     }
 };
 
@@ -180,7 +138,7 @@ TEST_F(MqttWatchTest, DiscoveryStateAndEventThenTheLastWillAfterKill) {
 }
 
 TEST_F(MqttWatchTest, BrokerDownAtStartThenRestartedAndHomeAssistantBack) {
-    script = {0};
+    replies.play({0});
     TestBroker broker;
     broker.port = free_loopback_port(); // not started yet
     Watch watch;
@@ -193,7 +151,7 @@ TEST_F(MqttWatchTest, BrokerDownAtStartThenRestartedAndHomeAssistantBack) {
         return watch.err().find(text) != std::string::npos;
     };
     ASSERT_TRUE(wait_err("Brak połączenia: serwer MQTT 127.0.0.1")) << watch.err();
-    const std::size_t checks_before = calls();
+    const std::size_t checks_before = replies.lightning_calls();
 
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(broker.start()) << broker.log();
@@ -224,13 +182,13 @@ TEST_F(MqttWatchTest, BrokerDownAtStartThenRestartedAndHomeAssistantBack) {
     }
     EXPECT_NE(watch.err().find("Znów połączono: serwer MQTT"), std::string::npos);
     // The checks went on while the broker was away.
-    EXPECT_GT(calls(), checks_before + 2);
+    EXPECT_GT(replies.lightning_calls(), checks_before + 2);
     EXPECT_EQ(watch.err().find("Brak połączenia"), watch.err().rfind("Brak połączenia"))
         << "told more than once: " << watch.err();
 }
 
 TEST_F(MqttWatchTest, TlsAgainstTheTestCaAndARejectedLogin) {
-    script = {0};
+    replies.play({0});
     TestBroker broker;
     const std::string passwords = broker.dir.path + "/passwords";
     ASSERT_EQ(std::system(("mosquitto_passwd -c -b " + passwords + " burze sekret").c_str()), 0);

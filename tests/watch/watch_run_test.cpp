@@ -3,6 +3,7 @@
 // service hosts are compiled in, so these run only in a build for the test services' ports.
 #include "approach/approach.h"
 #include "fake_storm_service.h"
+#include "scripted_storm.h"
 #include "simulator.h"
 #include "storm_scenario.h"
 #include "support/background_program.h"
@@ -30,7 +31,6 @@
 #include <cstring>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -190,90 +190,34 @@ TEST_F(WatchRunTest, ApproachingStormGivesBurzaCloserAndAllClearWithTheirEnviron
     }
 }
 
-// The fake storm service with a script: the lightning answer of each check in turn (the last
-// one repeated), a fault where the distance is below 0, a silent service where it is -2.
+// The scripted storm service (see scripted_storm.h): each test plays its own script.
 class ScriptedWatchTest : public WatchRunTest {
   protected:
+    scripted_storm replies;
     fake_storm_service_handle storm;
-    std::vector<double> script;
-    std::mutex mutex;
-    std::vector<steady::time_point> lightning_calls;
 
     void SetUp() override {
         WatchRunTest::SetUp();
         if (IsSkipped()) {
             return;
         }
-        storm = start_fake_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key",
-                                         storm_port);
+        storm = start_scripted_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key",
+                                             storm_port, replies);
         ASSERT_TRUE(storm) << "port " << storm_port << " is busy";
-        set_fake_storm_recording(*storm, false);
-        set_fake_storm_handler(
-            *storm, [this](const fake_storm_request& request) { return answer(request); });
         // The weather reports off: only the storm service is asked.
         ASSERT_TRUE(switch_weather_reports_off(data.path));
-    }
-
-    fake_storm_reply answer(const fake_storm_request& request) {
-        const std::string operation = soap_operation(request);
-        fake_storm_reply reply;
-        if (operation == "miejscowosc") {
-            const bool known = request.body.find(">Kraków<") != std::string::npos;
-            reply.body =
-                soap_reply(operation, soap_return("ns2:MyComplexTypeMiejscowosc",
-                                                  "<y xsi:type=\"xsd:float\">" +
-                                                      std::string(known ? "50.0614" : "0") +
-                                                      "</y><x xsi:type=\"xsd:float\">" +
-                                                      (known ? "19.9366" : "0") + "</x>"));
-            return reply;
-        }
-        if (operation == "ostrzezenia_pogodowe") {
-            std::string levels;
-            for (const char* name : {"mroz", "upal", "wiatr", "opad", "burza", "traba"}) {
-                levels += "<" + std::string(name) + " xsi:type=\"xsd:int\">0</" + name + ">";
-            }
-            reply.body = soap_reply(operation, soap_return("ns2:MyComplexTypeOstrzezenia", levels));
-            return reply;
-        }
-        std::size_t call = 0;
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            call = lightning_calls.size();
-            lightning_calls.push_back(steady::now());
-        }
-        const double km = script.empty() ? 0 : script[std::min(call, script.size() - 1)];
-        if (km < 0) {
-            reply = soap_fault_reply("SOAP-ENV:Server", "Usługa chwilowo niedostępna");
-            reply.delay_ms = km < -1 ? 20000 : 0;
-            return reply;
-        }
-        std::ostringstream distance;
-        distance << km;
-        reply.body = soap_reply(operation, km > 0 ? burza_return(5, distance.str(), "W", 10)
-                                                  : burza_return(0, "0", "", 10));
-        return reply;
-    }
-
-    std::size_t calls() {
-        const std::lock_guard<std::mutex> lock(mutex);
-        return lightning_calls.size();
-    }
-    double gap(std::size_t from) {
-        const std::lock_guard<std::mutex> lock(mutex);
-        return std::chrono::duration<double>(lightning_calls[from + 1] - lightning_calls[from])
-            .count();
     }
 };
 
 TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
     // burza, blizej, held by the cool-down, blizej below 10 km, all-clear, burza held.
-    script = {0, 20, 16, 12, 8, 0, 0, 0, 0, 0, 0, 15, 0};
+    replies.play({0, 20, 16, 12, 8, 0, 0, 0, 0, 0, 0, 15, 0});
     Watch watch;
     // The rules of burza and blizej alone: the safety ring at its smallest.
     watch.start({"--watch", "--json", "--notify", "--every", "0.002", "--cooldown", "1",
                  "--clear-after", "0.005", "--danger-km", "1", "Kraków", "30"},
                 data.path);
-    ASSERT_TRUE(watch.wait_for([&] { return calls() >= 18; })) << watch.err();
+    ASSERT_TRUE(watch.wait_for([&] { return replies.lightning_calls() >= 18; })) << watch.err();
     double seconds = 0;
     EXPECT_EQ(watch.stop(SIGINT, seconds), 0);
 
@@ -303,7 +247,7 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
 
 TEST_F(ScriptedWatchTest, WaybarGivesOneObjectACheckAsItHappens) {
     // calm, burza at 20 km, blisko at 8 km (inside the 10 km ring), then calm until the all-clear.
-    script = {0, 20, 8, 0};
+    replies.play({0, 20, 8, 0});
     Watch watch;
     watch.start({"--watch", "--waybar", "--format", "%n|%d|%e", "--every", "0.002", "--cooldown",
                  "0", "--clear-after", "0.005", "Kraków", "30"},
@@ -313,7 +257,7 @@ TEST_F(ScriptedWatchTest, WaybarGivesOneObjectACheckAsItHappens) {
         return watch.out().find("\"alt\":\"spokoj\"") != std::string::npos;
     })) << watch.out()
         << watch.err();
-    const std::size_t checks_seen = calls();
+    const std::size_t checks_seen = replies.lightning_calls();
     double seconds = 0;
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
 
@@ -344,13 +288,9 @@ TEST_F(ScriptedWatchTest, WaybarGivesOneObjectACheckAsItHappens) {
 }
 
 TEST_F(ScriptedWatchTest, AlertsAreColouredFromTerminfoOnlyWhenWanted) {
-    script = {20, 8};
     const auto events_of = [&](const std::vector<std::string>& options,
                                const std::vector<std::string>& environment) {
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            lightning_calls.clear(); // each watch plays the script from its start
-        }
+        replies.play({20, 8}); // each watch plays the script from its start
         Watch watch;
         // A 5 km ring: the strike at 8 km is blizej, the closest alert but blisko.
         std::vector<std::string> args = {"--watch", "--every",     "0.002", "--cooldown",
@@ -406,10 +346,10 @@ TEST_F(ScriptedWatchTest, AlertsAreColouredFromTerminfoOnlyWhenWanted) {
 }
 
 TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
-    script = {0, 0, -1, -1, -1, 0};
+    replies.play({0, 0, -1, -1, -1, 0});
     Watch watch;
     watch.start({"--watch", "--every", "0.01", "Kraków", "30"}, data.path);
-    ASSERT_TRUE(watch.wait_for([&] { return calls() >= 8; })) << watch.err();
+    ASSERT_TRUE(watch.wait_for([&] { return replies.lightning_calls() >= 8; })) << watch.err();
     double seconds = 0;
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
 
@@ -425,10 +365,10 @@ TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
               std::string::npos);
     // Checks 2, 3 and 4 failed: the waits after them double, up to four intervals (0.6 s);
     // the margins allow for checks slowed by a busy machine.
-    EXPECT_LT(gap(2), 0.9);
-    EXPECT_GT(gap(3), 0.9);
-    EXPECT_GT(gap(4), 1.8);
-    EXPECT_LT(gap(5), 1.8);
+    EXPECT_LT(replies.gap_s(2), 0.9);
+    EXPECT_GT(replies.gap_s(3), 0.9);
+    EXPECT_GT(replies.gap_s(4), 1.8);
+    EXPECT_LT(replies.gap_s(5), 1.8);
 }
 
 // SIGTERM, or SIGHUP from a closed terminal, while a check waits for a silent service: the
@@ -437,18 +377,14 @@ TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
 TEST_F(ScriptedWatchTest, EndingSignalsMidRequestLeaveNothingRunningNorClaimed) {
     for (const int signal_number : {SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal_number);
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            lightning_calls.clear();
-        }
-        script = {7, -2}; // a burza starts the command, then the service falls silent
+        replies.play({7, -2}); // a burza starts the command, then the service falls silent
         Watch watch;
         const std::string descriptors = watch.dir.path + "/descriptors";
         // Checks 2.4 s apart keep replies for a second: the silent request is claimed.
         watch.start({"--watch", "--every", "0.04", "--exec",
                      "ls /proc/$$/fd >" + descriptors + "; sleep 30", "--danger-km", "1", "Kraków"},
                     data.path);
-        ASSERT_TRUE(watch.wait_for([&] { return calls() >= 2; })) << watch.err();
+        ASSERT_TRUE(watch.wait_for([&] { return replies.lightning_calls() >= 2; })) << watch.err();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         const std::vector<pid_t> children = descendants(watch.pid);
         EXPECT_GE(children.size(), 2u); // the check, and the command
@@ -512,7 +448,7 @@ TEST_F(ScriptedWatchTest, WeatherFailuresNeverDelayTheLightning) {
 // at a time (a minute and more a reply) fails each check at its deadline, and the next follows.
 TEST_F(ScriptedWatchTest, EachCheckEndsAtItsOwnDeadline) {
     set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
-        fake_storm_reply reply = answer(request);
+        fake_storm_reply reply = replies.answer(request);
         if (soap_operation(request) == "szukaj_burzy") {
             reply.trickle_interval_ms = 200;
         }

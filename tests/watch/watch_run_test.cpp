@@ -469,7 +469,11 @@ TEST_F(ScriptedWatchTest, EachCheckEndsAtItsOwnDeadline) {
     EXPECT_TRUE(watch.wait_for([&] { return failed_checks() >= 2; }, 15)) << watch.err();
     double seconds = 0;
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
-    EXPECT_EQ(watch.out(), "") << "no check had the lightning answer";
+    // No check had the lightning answer. A check whose warnings came back before the deadline
+    // still shows its line, without the lightning.
+    for (const std::string& line : lines_of(watch.out())) {
+        EXPECT_NE(line.find("brak danych o wyładowaniach"), std::string::npos) << watch.out();
+    }
 }
 
 TEST_F(ScriptedWatchTest, AShortIntervalAgainstARemoteServiceIsToldOnce) {

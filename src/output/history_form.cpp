@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
-
 std::string padded(const std::string& text, std::size_t width) {
     std::size_t letters = 0; // UTF-8: count the characters, not the bytes
     for (const char byte : text) {

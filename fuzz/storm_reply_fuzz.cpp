@@ -14,11 +14,9 @@
 namespace {
 
 void check_lightning(const std::string& reply) {
-    std::string text;
-    if (format_lightning_report(reply, 30, "Kraków", text) == 0) {
-        fuzz_require(terminal_safe(text), "the lightning report is terminal-safe");
-    } else {
-        fuzz_require(text.empty(), "no lightning report without a strike count");
+    if (const auto report = extract_lightning(reply)) {
+        fuzz_require(terminal_safe(lightning_text(*report, 30, "Kraków")),
+                     "the lightning report is terminal-safe");
     }
     const std::string phrase = strike_phrase(reply);
     fuzz_require(phrase.empty() || reply.find_first_not_of("0123456789") == std::string::npos,

@@ -37,7 +37,8 @@ enum option_id {
     opt_format,
     opt_waybar,
     opt_color,
-    opt_timeout
+    opt_timeout,
+    opt_alerts_to_stderr
 };
 
 const struct option long_options[] = {
@@ -67,6 +68,7 @@ const struct option long_options[] = {
     {"waybar", no_argument, nullptr, opt_waybar},
     {"color", required_argument, nullptr, opt_color},
     {"timeout", required_argument, nullptr, opt_timeout},
+    {"alerts-to-stderr", no_argument, nullptr, opt_alerts_to_stderr},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -139,6 +141,9 @@ bool apply_watch(command_options& options, int id) {
     case opt_approaching_only:
         watch.approaching_only = true;
         return true;
+    case opt_alerts_to_stderr:
+        watch.alerts_to_stderr = true;
+        return true;
     case opt_color:
         if (const std::optional<colour_mode> mode = colour_mode_named(optarg ? optarg : "")) {
             watch.colour = *mode;
@@ -156,7 +161,7 @@ bool apply_watch(command_options& options, int id) {
 bool watch_only_given(int argc, char** argv, int first_operand) {
     for (int i = 1; i < first_operand && i < argc; ++i) {
         for (const char* name : {"--every", "--notify", "--exec", "--clear-after", "--cooldown",
-                                 "--mqtt", "--approaching-only", "--color"}) {
+                                 "--mqtt", "--approaching-only", "--color", "--alerts-to-stderr"}) {
             const std::size_t length = std::strlen(name);
             if (std::strncmp(argv[i], name, length) == 0 &&
                 (argv[i][length] == '\0' || argv[i][length] == '=')) {
@@ -288,8 +293,9 @@ command_options parse_options(int argc, char** argv) {
         first_operand = optind;
     }
     if (!options.usage_error && !options.watch.on && watch_only_given(argc, argv, first_operand)) {
-        reject(options, "opcje --every, --notify, --exec, --clear-after, --cooldown, --mqtt, "
-                        "--approaching-only i --color działają tylko z --watch");
+        reject(options,
+               "opcje --every, --notify, --exec, --clear-after, --cooldown, --mqtt, "
+               "--approaching-only, --color i --alerts-to-stderr działają tylko z --watch");
     }
     if (!options.usage_error && !options.format.empty()) {
         if (options.form == output_form::json) {
@@ -373,6 +379,8 @@ std::string options_usage(const std::string& program_name) {
            "  --history  obserwacje miejscowości z ostatnich godzin (3) z oceną nadejścia burzy\n"
            "  --svg PLIK             z --history: wykres i mapa toru burzy w pliku SVG\n"
            "  --color KIEDY          kolory alarmów w terminalu: auto, always, never (auto)\n"
+           "  --alerts-to-stderr     alarmy na standardowym wyjściu błędów także w formach\n"
+           "                         dla paska stanu (--waybar, --format)\n"
            "  --timeout SEKUNDY      najdłuższy czas odpowiedzi (i każdego sprawdzenia --watch);\n"
            "                         czego do tej pory nie ma, jest nieudane (domyślnie 30)\n"
            "  --config   ustawienia serwisów w użyciu i ich źródła\n"

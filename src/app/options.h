@@ -21,6 +21,7 @@ struct watch_options {
     std::string mqtt_url;                        // --mqtt; empty: the setting mqtt_url
     bool approaching_only = false;               // --approaching-only
     colour_mode colour = colour_mode::automatic; // --color
+    bool alerts_to_stderr = false;               // --alerts-to-stderr
 };
 
 struct command_options {

@@ -93,6 +93,7 @@ int run_watch_command(const command_options& options) {
     }
     request.notify = watch.notify;
     request.command = watch.command;
+    request.alerts_to_stderr = watch.alerts_to_stderr;
     std::string problem;
     if (!mqtt_settings_of(settings_in_use(), watch.mqtt_url, request.mqtt, problem)) {
         std::fprintf(stderr, "%s\n", problem.c_str());

@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
 constexpr double window_s = 30 * 60;
 constexpr double speed_window_s = 15 * 60; // a curving track: the speed from its newest part
 constexpr std::size_t min_points = 3;

@@ -39,6 +39,8 @@ std::optional<long> arrival_min(const approach_estimate& estimate);
 // "oddala się 15 km/h", "minie w odległości ~14 km"; empty without an estimate.
 std::string approach_text(const std::optional<approach_estimate>& estimate, double danger_km);
 
+constexpr double pi = 3.14159265358979323846;
+
 // The bearing of a compass code in degrees (N 0, E 90); nothing for an unknown code.
 std::optional<double> compass_bearing(const std::string& code);
 // The compass code of a bearing in degrees.

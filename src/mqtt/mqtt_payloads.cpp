@@ -1,5 +1,6 @@
 #include "mqtt/mqtt_payloads.h"
 
+#include "approach/watch_events.h"
 #include "text/json_text.h"
 
 #include <json/json.h>
@@ -112,8 +113,8 @@ std::vector<entity> entities_of(const discovery_facts& facts) {
 
     Json::Value events(Json::objectValue);
     events["event_types"] = Json::Value(Json::arrayValue);
-    for (const char* type : {"burza", "blizej", "blisko", "spokoj"}) {
-        events["event_types"].append(type);
+    for (const watch_event_kind& kind : watch_events) {
+        events["event_types"].append(kind.id);
     }
     list.push_back({"event", "alert", "Alarm burzowy", events});
     return list;

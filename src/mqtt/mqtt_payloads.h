@@ -54,7 +54,7 @@ std::string discovery_status_topic(const std::string& prefix);
 
 // An alert as published: the same facts as the environment of the --exec command.
 struct event_message {
-    std::string type; // "burza", "blizej", "spokoj"
+    std::string type; // the event's id (watch_events)
     std::string town;
     int radius_km = 0;
     int strikes = 0;

@@ -1,5 +1,6 @@
 #include "output/history_form.h"
 
+#include "approach/watch_events.h"
 #include "output/json_form.h"
 #include "output/svg.h"
 #include "text/text.h"
@@ -11,8 +12,6 @@
 #include <cstdio>
 
 namespace {
-
-constexpr double pi = 3.14159265358979323846;
 
 std::string padded(const std::string& text, std::size_t width) {
     std::size_t letters = 0; // UTF-8: count the characters, not the bytes
@@ -132,7 +131,8 @@ std::string history_svg(const history_record& history) {
     for (const track_row& row : history.rows) {
         if (!row.event.empty()) {
             ++marked;
-            const bool urgent = row.event == "blisko" || row.event == "burza";
+            const bool urgent = row.event == event_id(watch_event::within_ring) ||
+                                row.event == event_id(watch_event::storm);
             svg.line(x_of(row.time_s), top, x_of(row.time_s), bottom,
                      urgent ? "stroke:#d00000;stroke-width:1.5" : "stroke:#e08000;stroke-width:1");
             svg.text(x_of(row.time_s) + 3, top + 12 + 13 * (marked % 3), row.event,

@@ -56,7 +56,7 @@ Json::Value warnings_value(const warnings_report& warnings) {
     Json::Value hazards(Json::arrayValue);
     for (std::size_t i = 0; i < hazard_count; ++i) {
         Json::Value hazard(Json::objectValue);
-        hazard["hazard"] = hazard_ids[i];
+        hazard["hazard"] = warning_hazards[i].id;
         const std::optional<int> level = warning_level(warnings.levels[i]);
         hazard["level"] = optional_value(level);
         const std::string line = hazard_line(i, warnings.levels[i]);

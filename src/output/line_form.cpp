@@ -33,8 +33,6 @@ std::string warnings_part(const run_report& report) {
     if (!report.warnings) {
         return "ostrzeżenia: brak danych";
     }
-    static const char* const names[hazard_count] = {"mróz", "upał",  "wiatr",
-                                                    "opad", "burza", "tornado"};
     std::string part;
     for (std::size_t i = 0; i < hazard_count; ++i) {
         const std::string& level = report.warnings->levels[i];
@@ -42,7 +40,7 @@ std::string warnings_part(const run_report& report) {
             continue;
         }
         const std::optional<int> value = warning_level(level);
-        part += (part.empty() ? "" : ", ") + std::string(names[i]) + " " +
+        part += (part.empty() ? "" : ", ") + std::string(warning_hazards[i].name) + " " +
                 (value ? std::to_string(*value) : std::string("?"));
     }
     return part.empty() ? "bez ostrzeżeń" : part;

@@ -11,9 +11,6 @@ namespace {
 
 using value = std::optional<std::string>;
 
-const char* const hazard_names[hazard_count] = {"mróz", "upał",  "wiatr",
-                                                "opad", "burza", "tornado"};
-
 // The lightning record when it saw strikes.
 const lightning_report* strikes_seen(const run_report& report) {
     return report.lightning && report.lightning->count > 0 ? &*report.lightning : nullptr;
@@ -70,7 +67,7 @@ value hazards(const template_facts& facts) {
     std::string names;
     for (std::size_t i = 0; i < hazard_count; ++i) {
         if (warning_level(warnings->levels[i]).value_or(0) > 0) {
-            names += (names.empty() ? "" : ",") + std::string(hazard_names[i]);
+            names += (names.empty() ? "" : ",") + std::string(warning_hazards[i].name);
         }
     }
     return names.empty() ? std::nullopt : value(names);

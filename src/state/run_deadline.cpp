@@ -26,10 +26,6 @@ void start_run_deadline() {
     deadline_ticks = std::max<long long>(deadline.time_since_epoch().count(), 1);
 }
 
-void clear_run_deadline() {
-    deadline_ticks = 0;
-}
-
 std::optional<run_clock::time_point> run_deadline() {
     const long long ticks = deadline_ticks.load();
     if (ticks == 0) {

@@ -14,8 +14,6 @@ std::chrono::milliseconds run_time_limit();
 
 // From now on the run ends within its time limit.
 void start_run_deadline();
-// No deadline (the classic run has none).
-void clear_run_deadline();
 
 std::optional<run_clock::time_point> run_deadline();
 // The time left before the deadline, never below zero; none without a deadline.

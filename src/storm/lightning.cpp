@@ -87,13 +87,6 @@ std::string lightning_text(const lightning_report& report, int radius, const std
            compass_name(report.direction) + ".\n";
 }
 
-int format_lightning_report(const std::string& reply, int radius, const std::string& city,
-                            std::string& text) {
-    const std::optional<lightning_report> report = extract_lightning(reply);
-    text = report ? lightning_text(*report, radius, city) : std::string();
-    return report ? 0 : 1;
-}
-
 std::string lightning_failure_message(const std::string& host) {
     return "\nNie udało się pobrać danych o wyładowaniach atmosferycznych z serwera " + host +
            ".\n";

@@ -30,11 +30,5 @@ std::string compass_name(const std::string& code);
 // text for a count that no rule covers (for example "00").
 std::string strike_phrase(const std::string& bolt_count);
 
-// Fills `text` with the report for the reply text of szukaj_burzy and returns 0. Returns 1 and
-// leaves `text` empty when the reply has no usable strike count (none, not a run of decimal
-// digits, or beyond the range of int).
-int format_lightning_report(const std::string& reply, int radius, const std::string& city,
-                            std::string& text);
-
 // The line printed instead of the report when the strikes could not be fetched.
 std::string lightning_failure_message(const std::string& host);

@@ -9,66 +9,68 @@
 #include <memory>
 #include <type_traits>
 
-const std::array<std::array<const char*, 3>, 6> warning_descriptions = {{
-    {"(od -20 do -25°C)", "(od -26 do -30°C)", "(poniżej -30°C)"},
-    {"(od 30 do 34°C)", "(od 35 do 38°C)", "(powyżej 38°C)"},
-    {"(w porywach od 70 do 90 km/h)", "(w porywach od 91 do 110 km/h)",
-     "(w porywach powyżej 110 km/h)"},
-    {"(deszcz od 25 do 40 mm w ciągu 24 godzin, śnieg od 10 do 15 cm w ciągu 24 godzin)",
-     "(deszcz od 41 do 70 mm w ciągu 24 godzin, śnieg od 16 do 30 cm w ciągu 24 godzin, śnieg od "
-     "10 do 15 cm w ciągu 12 godzin)",
-     "(deszcz powyżej 70 mm w ciągu 24 godzin, śnieg powyżej 30 cm w ciągu 24 godzin, śnieg "
-     "powyżej 15 cm w ciągu 12 godzin)"},
-    {"(deszcz od 15 do 40 mm, wiatr w porywach od 60 do 90 km/h, grad poniżej 2 cm)",
-     "(deszcz od 41 do 70 mm, wiatr w porywach od 91 do 110 km/h, grad od 2 do 5 cm)",
-     "(deszcz powyżej 70 mm, wiatr w porywach powyżej 110 km/h, grad powyżej 5 cm)"},
-    {"(ryzyko niewielkie)", "(ryzyko umiarkowane)", "(ryzyko wysokie)"},
+const std::array<hazard_kind, hazard_count> warning_hazards = {{
+    {"mroz",
+     "mroz",
+     "mróz",
+     "MRÓZ: ",
+     {"(od -20 do -25°C)", "(od -26 do -30°C)", "(poniżej -30°C)"}},
+    {"upal", "upal", "upał", "UPAŁ: ", {"(od 30 do 34°C)", "(od 35 do 38°C)", "(powyżej 38°C)"}},
+    {"wiatr",
+     "wiatr",
+     "wiatr",
+     "WIATR: ",
+     {"(w porywach od 70 do 90 km/h)", "(w porywach od 91 do 110 km/h)",
+      "(w porywach powyżej 110 km/h)"}},
+    {"opad",
+     "opad",
+     "opad",
+     "OPAD: ",
+     {"(deszcz od 25 do 40 mm w ciągu 24 godzin, śnieg od 10 do 15 cm w ciągu 24 godzin)",
+      "(deszcz od 41 do 70 mm w ciągu 24 godzin, śnieg od 16 do 30 cm w ciągu 24 godzin, śnieg "
+      "od 10 do 15 cm w ciągu 12 godzin)",
+      "(deszcz powyżej 70 mm w ciągu 24 godzin, śnieg powyżej 30 cm w ciągu 24 godzin, śnieg "
+      "powyżej 15 cm w ciągu 12 godzin)"}},
+    {"burza",
+     "burza",
+     "burza",
+     "BURZA: ",
+     {"(deszcz od 15 do 40 mm, wiatr w porywach od 60 do 90 km/h, grad poniżej 2 cm)",
+      "(deszcz od 41 do 70 mm, wiatr w porywach od 91 do 110 km/h, grad od 2 do 5 cm)",
+      "(deszcz powyżej 70 mm, wiatr w porywach powyżej 110 km/h, grad powyżej 5 cm)"}},
+    {"traba",
+     "tornado",
+     "tornado",
+     "TORNADO: ",
+     {"(ryzyko niewielkie)", "(ryzyko umiarkowane)", "(ryzyko wysokie)"}},
 }};
 
 namespace {
 
-struct Hazard {
-    const char* element; // the reply element that carries the level
-    const char* label;   // the start of the printed line
-};
-
-// In the order of the printed lines and of warning_descriptions.
-const std::array<Hazard, 6> hazards = {{
-    {"mroz", "MRÓZ: "},
-    {"upal", "UPAŁ: "},
-    {"wiatr", "WIATR: "},
-    {"opad", "OPAD: "},
-    {"burza", "BURZA: "},
-    {"traba", "TORNADO: "},
-}};
-
 const std::size_t frost = 0;
 const std::size_t tornado = 5;
 
-std::string open_tag(const Hazard& hazard) {
+std::string open_tag(const hazard_kind& hazard) {
     return std::string("<") + hazard.element + " xsi:type=\"xsd:int\">";
 }
 
-std::string close_tag(const Hazard& hazard) {
+std::string close_tag(const hazard_kind& hazard) {
     return std::string("</") + hazard.element + ">";
 }
 
 } // namespace
 
-const std::array<const char*, hazard_count> hazard_ids = {"mroz", "upal",  "wiatr",
-                                                          "opad", "burza", "tornado"};
-
 std::string hazard_line(std::size_t hazard, const std::string& level) {
     if (level != "1" && level != "2" && level != "3") {
         return "";
     }
-    const char* description = warning_descriptions[hazard][level[0] - '1'];
+    const char* description = warning_hazards[hazard].levels[level[0] - '1'];
     if (hazard == tornado) {
-        return std::string(hazards[hazard].label) + description + "\n";
+        return std::string(warning_hazards[hazard].label) + description + "\n";
     }
     const char* middle =
         (hazard == frost && level == "2") ? " stopie zagrożenia " : " stopień zagrożenia ";
-    return hazards[hazard].label + level + middle + description + "\n";
+    return warning_hazards[hazard].label + level + middle + description + "\n";
 }
 
 namespace {
@@ -92,14 +94,15 @@ float coordinate_value(const std::string& text) {
 }
 
 std::optional<warnings_report> extract_warnings(const std::string& reply) {
-    if (reply.find(open_tag(hazards[frost])) == std::string::npos) {
+    if (reply.find(open_tag(warning_hazards[frost])) == std::string::npos) {
         return std::nullopt;
     }
     warnings_report report;
-    for (std::size_t i = 0; i < hazards.size(); ++i) {
+    for (std::size_t i = 0; i < warning_hazards.size(); ++i) {
         // A reply that lacks a hazard's element has no warning for it.
         report.levels[i] =
-            tag_value(reply, open_tag(hazards[i]), close_tag(hazards[i])).value_or("0");
+            tag_value(reply, open_tag(warning_hazards[i]), close_tag(warning_hazards[i]))
+                .value_or("0");
     }
     return report;
 }
@@ -124,7 +127,7 @@ std::string warnings_text(const warnings_report& report, const std::string& city
     std::string text = warnings_count == 1 ? "\nWydano ostrzeżenie dla punktu "
                                            : "\nWydano ostrzeżenia dla punktu ";
     text += point + ":\n\n";
-    for (std::size_t i = 0; i < hazards.size(); ++i) {
+    for (std::size_t i = 0; i < warning_hazards.size(); ++i) {
         text += hazard_line(i, report.levels[i]);
     }
     return text;

@@ -5,15 +5,18 @@
 #include <optional>
 #include <string>
 
-// The meaning of each warning level 1 to 3, per hazard in the order frost, heat, wind,
+// A hazard of the warnings, in the order of the printed lines: frost, heat, wind,
 // precipitation, thunderstorm, tornado.
-extern const std::array<std::array<const char*, 3>, 6> warning_descriptions;
+struct hazard_kind {
+    const char* element; // the reply element that carries the level ("traba")
+    const char* id;      // a short stable ASCII name ("tornado"): --json
+    const char* name;    // the Polish name in the one-line and template forms ("mróz")
+    const char* label;   // the start of the report's line ("MRÓZ: ")
+    std::array<const char*, 3> levels; // the meaning of each warning level 1 to 3
+};
 
-// The hazards in the order of the printed lines: frost, heat, wind, precipitation,
-// thunderstorm, tornado.
 constexpr std::size_t hazard_count = 6;
-// A short stable name of each hazard ("mroz", "upal", "wiatr", "opad", "burza", "tornado").
-extern const std::array<const char*, hazard_count> hazard_ids;
+extern const std::array<hazard_kind, hazard_count> warning_hazards;
 
 // The warning levels of an ostrzezenia_pogodowe reply, as the service wrote them; "0" for a
 // hazard whose element is missing.

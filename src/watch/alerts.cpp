@@ -1,6 +1,6 @@
 #include "watch/alerts.h"
 
-#include "service/journal.h"
+#include "config/settings.h"
 #include "watch/wake.h"
 
 #include <fcntl.h>
@@ -8,23 +8,42 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <thread>
+
+extern char** environ;
 
 namespace {
 
 constexpr auto grace = std::chrono::milliseconds(400);
 
-// Starts `argv` in a process group of its own with standard input from /dev/null and the
-// environment entries added; -1 when it cannot be started.
-pid_t start_command(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
+bool holds_secret(const char* entry) {
+    for (const setting_rule& rule : setting_rules()) {
+        const std::size_t length = std::strlen(rule.variable);
+        if (rule.is_key && std::strncmp(entry, rule.variable, length) == 0 &&
+            entry[length] == '=') {
+            return true;
+        }
     }
-    args.push_back(nullptr);
+    return false;
+}
+
+std::vector<char*> pointers(const std::vector<std::string>& texts) {
+    std::vector<char*> list;
+    for (const std::string& text : texts) {
+        list.push_back(const_cast<char*>(text.c_str()));
+    }
+    list.push_back(nullptr);
+    return list;
+}
+
+// Starts `argv` in a process group of its own with standard input from /dev/null and the
+// environment `env`; -1 when it cannot be started.
+pid_t start_process(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    const std::vector<char*> args = pointers(argv);
+    const std::vector<char*> envp = pointers(env);
     std::cout.flush();
     const pid_t child = fork();
     if (child == 0) {
@@ -36,10 +55,7 @@ pid_t start_command(const std::vector<std::string>& argv, const std::vector<std:
         }
         // The command gets standard input, output and error, nothing else of the watch's.
         close_range(3, ~0U, 0);
-        for (const std::string& entry : env) {
-            putenv(const_cast<char*>(entry.c_str()));
-        }
-        execvp(args[0], args.data());
+        execvpe(args[0], args.data(), envp.data());
         _exit(127);
     }
     if (child > 0) {
@@ -48,13 +64,12 @@ pid_t start_command(const std::vector<std::string>& argv, const std::vector<std:
     return child;
 }
 
-// The exit status of a finished command, or -1 while it runs.
 bool finished(pid_t pid, int& status) {
     return pid > 0 && waitpid(pid, &status, WNOHANG) == pid;
 }
 
 // Ends a command's process group: SIGTERM, then SIGKILL after a short grace.
-void end_command(pid_t pid) {
+void end_process(pid_t pid) {
     if (pid <= 0) {
         return;
     }
@@ -72,19 +87,19 @@ void end_command(pid_t pid) {
     kill(-pid, SIGKILL); // whatever the command left in its group
 }
 
-void report_status(int status) {
-    if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
-        tell_error_stream("Polecenie --exec zakończyło się kodem " +
-                              std::to_string(WEXITSTATUS(status)) + ".",
-                          line_priority::warning);
-    } else if (WIFSIGNALED(status)) {
-        tell_error_stream("Polecenie --exec przerwał sygnał " + std::to_string(WTERMSIG(status)) +
-                              ".",
-                          line_priority::warning);
-    }
-}
-
 } // namespace
+
+std::vector<std::string> command_environment(const char* const* current,
+                                             const std::vector<std::string>& added) {
+    std::vector<std::string> env;
+    for (const char* const* entry = current; entry != nullptr && *entry != nullptr; ++entry) {
+        if (!holds_secret(*entry)) {
+            env.emplace_back(*entry);
+        }
+    }
+    env.insert(env.end(), added.begin(), added.end());
+    return env;
+}
 
 bool program_in_path(const std::string& program) {
     const char* path = std::getenv("PATH");
@@ -103,49 +118,27 @@ bool program_in_path(const std::string& program) {
     return false;
 }
 
-alert_commands::alert_commands(alert_settings settings) : settings_(std::move(settings)) {}
-
-alert_commands::~alert_commands() {
-    end_command(command_pid_);
-    end_command(notify_pid_);
+alert_command::~alert_command() {
+    end_process(pid_);
 }
 
-void alert_commands::raise(const alert& event) {
-    if (settings_.bell) {
-        std::cout << '\a' << std::flush;
+result<void> alert_command::start(const std::vector<std::string>& argv,
+                                  const std::vector<std::string>& added) {
+    if (running()) {
+        return failure("Poprzednie polecenie jeszcze działa.");
     }
-    collect();
-    if (settings_.notify && notify_pid_ < 0) {
-        if (program_in_path("notify-send")) {
-            notify_pid_ = start_command({"notify-send", event.title, event.message}, {});
-        } else if (!notify_missing_reported_) {
-            notify_missing_reported_ = true;
-            tell_error_stream("Brak programu notify-send: powiadomienia na pulpicie są wyłączone.",
-                              line_priority::warning);
-        }
+    pid_ = start_process(argv, command_environment(environ, added));
+    if (pid_ < 0) {
+        return failure("Nie udało się uruchomić polecenia.");
     }
-    if (settings_.command.empty()) {
-        return;
-    }
-    if (command_pid_ > 0) {
-        tell_error_stream("Poprzednie polecenie --exec jeszcze działa; tego zdarzenia nie "
-                          "przekazuję.",
-                          line_priority::warning);
-        return;
-    }
-    command_pid_ = start_command({"/bin/sh", "-c", settings_.command}, event.environment);
-    if (command_pid_ < 0) {
-        tell_error_stream("Nie udało się uruchomić polecenia --exec.", line_priority::error);
-    }
+    return {};
 }
 
-void alert_commands::collect() {
+std::optional<int> alert_command::collect() {
     int status = 0;
-    if (finished(command_pid_, status)) {
-        command_pid_ = -1;
-        report_status(status);
+    if (!finished(pid_, status)) {
+        return std::nullopt;
     }
-    if (finished(notify_pid_, status)) {
-        notify_pid_ = -1;
-    }
+    pid_ = -1;
+    return status;
 }

@@ -1,41 +1,40 @@
-// What an event does besides its line: the terminal bell, a desktop notification and the
-// user's command. The commands run in process groups of their own, at most one of each kind
-// at a time; the watch collects them as they end and ends those still running when it ends.
+// The commands that alerts start (notify-send, --exec): each in a process group of its own,
+// with standard input from /dev/null and without the program's secrets in its environment. A
+// handle holds at most one running command; the watch collects it when it ends, and ends it when
+// the handle goes.
 #pragma once
 
+#include "base/result.h"
+
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
 #include <vector>
 
-struct alert_settings {
-    bool bell = false;   // standard output is a terminal
-    bool notify = false; // --notify
-    std::string command; // --exec; empty: none
-};
-
-// An event as the commands see it: NAME=VALUE entries (NIMBROVATOR_EVENT, ...).
-struct alert {
-    std::string title;   // for the notification
-    std::string message; // for the notification
-    std::vector<std::string> environment;
-};
-
-class alert_commands {
+class alert_command {
   public:
-    explicit alert_commands(alert_settings settings);
-    ~alert_commands();
-    alert_commands(const alert_commands&) = delete;
-    alert_commands& operator=(const alert_commands&) = delete;
+    alert_command() = default;
+    ~alert_command();
+    alert_command(const alert_command&) = delete;
+    alert_command& operator=(const alert_command&) = delete;
 
-    void raise(const alert& event);
-    // Collects the commands that have ended; reports a command's status other than 0.
-    void collect();
+    // Starts `argv` with `added` (NAME=VALUE) in its environment; fails while the last one runs
+    // (collect first).
+    result<void> start(const std::vector<std::string>& argv, const std::vector<std::string>& added);
+    // The wait status of the command once it has ended (once); nothing while it runs or when
+    // none was started.
+    std::optional<int> collect();
+    bool running() const { return pid_ > 0; }
 
   private:
-    alert_settings settings_;
-    int command_pid_ = -1;
-    int notify_pid_ = -1;
-    bool notify_missing_reported_ = false;
+    pid_t pid_ = -1;
 };
+
+// The environment of a command: `current` (NAME=VALUE entries) without the variables that hold
+// secrets (the keys among the settings), then `added`.
+std::vector<std::string> command_environment(const char* const* current,
+                                             const std::vector<std::string>& added);
 
 // True when `program` names an executable file in one of the directories of $PATH.
 bool program_in_path(const std::string& program);

@@ -5,7 +5,10 @@
 #include "weather/reply_fields.h"
 #include "weather/weather_fetch.h"
 
+#include <unistd.h>
+
 #include <cmath>
+#include <iostream>
 
 namespace {
 
@@ -55,6 +58,11 @@ std::string clock_time(std::time_t time) {
     return format_local_time(time, "%H:%M:%S");
 }
 
+void print_line(const std::string& line, line_priority priority) {
+    static const bool journal = is_journal_stream(STDOUT_FILENO);
+    std::cout << with_priority(line, priority, journal) << '\n' << std::flush;
+}
+
 std::string check_line(const std::string& report_line, watch_trend trend,
                        const std::string& approach) {
     if (!approach.empty()) {
@@ -73,45 +81,29 @@ std::string check_line(const std::string& report_line, watch_trend trend,
     return report_line;
 }
 
-std::string event_title(watch_event event) {
-    switch (event) {
-    case watch_event::burza:
-        return "Burza w pobliżu";
-    case watch_event::blizej:
-        return "Burza bliżej";
-    case watch_event::spokoj:
-        return "Spokój: burza minęła";
-    case watch_event::blisko:
-        return "Burza blisko: schroń się";
-    case watch_event::none:
-        break;
-    }
-    return "";
-}
-
 std::string event_line(watch_event event, const event_facts& facts) {
     const std::string where =
         " w promieniu " + std::to_string(facts.radius_km) + " km od miejscowości " + facts.town;
     std::string text;
     switch (event) {
-    case watch_event::burza:
+    case watch_event::storm:
         text = "BURZA: wyładowania" + where + ", " + nearest_text(facts.check);
         break;
-    case watch_event::blizej:
+    case watch_event::closer:
         text = "BLIŻEJ: " + nearest_text(facts.check) + " (wcześniej " +
                distance_text(facts.previous_km) + ")";
         break;
-    case watch_event::spokoj:
+    case watch_event::all_clear:
         text = "SPOKÓJ: od " + wait_text(facts.clear_after_min * 60) + " brak wyładowań" + where;
         break;
-    case watch_event::blisko:
+    case watch_event::within_ring:
         text = "BLISKO: burza w promieniu " + std::to_string(std::lround(facts.danger_km)) +
                " km: schroń się; " + nearest_text(facts.check);
         break;
     case watch_event::none:
         return "";
     }
-    const std::string approach = event == watch_event::spokoj
+    const std::string approach = event == watch_event::all_clear
                                      ? std::string()
                                      : approach_text(facts.approach, facts.danger_km);
     return "*** " + text + (approach.empty() ? "" : "; " + approach) + " ***";

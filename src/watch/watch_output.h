@@ -2,6 +2,7 @@
 #pragma once
 
 #include "approach/approach.h"
+#include "service/journal.h"
 #include "watch/watch_state.h"
 
 #include <ctime>
@@ -11,6 +12,9 @@
 
 // "HH:MM:SS" in local time.
 std::string clock_time(std::time_t time);
+
+// Writes a line on standard output, with its priority when that is the journal; flushed.
+void print_line(const std::string& line, line_priority priority);
 
 // The check's line after the time: the one-line report and, while strikes are seen, the trend;
 // the approach estimate's text, when there is one, stands in for the trend.
@@ -30,8 +34,6 @@ struct event_facts {
 
 // The event's line after the time, clearly marked: "*** BURZA: ... ***".
 std::string event_line(watch_event event, const event_facts& facts);
-// The same in short, for a desktop notification.
-std::string event_title(watch_event event);
 
 // The NIMBROVATOR_* entries of an event for --exec.
 std::vector<std::string> event_environment(watch_event event, const event_facts& facts);

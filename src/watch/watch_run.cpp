@@ -12,7 +12,7 @@
 #include "store/database.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
-#include "watch/alerts.h"
+#include "watch/channels.h"
 #include "watch/child_run.h"
 #include "watch/wake.h"
 #include "watch/watch_output.h"
@@ -41,7 +41,7 @@ struct check_answer {
 struct watch_loop {
     const watch_request& request;
     town_record town;
-    alert_commands alerts;
+    std::vector<open_channel> channels; // opened once the place is settled
     watch_state state;
     watch_clock::time_point started = watch_clock::now();
     std::time_t started_wall = std::time(nullptr);
@@ -52,16 +52,45 @@ struct watch_loop {
     watch_clock::time_point weather_due = watch_clock::now();
     mqtt_link* mqtt = nullptr; // the broker, when publishing
     bool ready = false;        // the service manager has been told that the watch runs
-    colour_codes colours = {};
 };
 
-const watch_event all_events[] = {watch_event::none, watch_event::burza, watch_event::blizej,
-                                  watch_event::blisko, watch_event::spokoj};
+// The events a check's child writes a line for: none, then those of the table.
+const std::vector<watch_event>& line_events() {
+    static const std::vector<watch_event> events = [] {
+        std::vector<watch_event> list = {watch_event::none};
+        for (const watch_event_kind& kind : watch_events) {
+            list.push_back(kind.event);
+        }
+        return list;
+    }();
+    return events;
+}
 
 // Standard output carries one document or line a check, nothing else, in the forms that a
-// program reads; the event lines go to standard error then.
+// program reads.
 bool output_for_programs(const watch_request& request) {
     return request.json || request.waybar || !request.format.empty();
+}
+
+// The forms a status bar reads: the watch's alerts stay out of both its streams (a bar may show
+// standard error as well) unless --alerts-to-stderr.
+bool status_bar_form(const watch_request& request) {
+    return request.waybar || !request.format.empty();
+}
+
+channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt) {
+    channel_setup setup;
+    setup.terminal = terminal_lines_for(status_bar_form(request), output_for_programs(request),
+                                        request.alerts_to_stderr);
+    if (setup.terminal == terminal_lines::standard_output) {
+        setup.bell = isatty(STDOUT_FILENO) == 1;
+        setup.colours = terminal_colours(request.colour);
+    }
+    setup.utf8 = request.utf8;
+    setup.notify = request.notify;
+    setup.command = request.command;
+    setup.mqtt = mqtt;
+    return setup;
 }
 
 // The time of a check on the track's clock: the wall clock at the start of the watch, then
@@ -82,12 +111,6 @@ void tell(const watch_request& request, const std::string& text,
     const std::string line = stamp() + (request.utf8 ? text : ascii_stand_ins(text));
     tell_error_stream(line, priority);
     notify_service("STATUS=" + line);
-}
-
-// Standard output, with the line's priority when it is the journal.
-void print_line(const std::string& line, line_priority priority) {
-    static const bool journal = is_journal_stream(STDOUT_FILENO);
-    std::cout << with_priority(line, priority, journal) << '\n' << std::flush;
 }
 
 // The service manager learns once that the watch runs: when the first check is shown, or when
@@ -145,14 +168,13 @@ watch_clock::time_point after(watch_clock::time_point from, double seconds) {
 }
 
 // 0 with `town` settled, 1 for an unknown town, -1 when stopped.
-int settle_town(const watch_request& request, alert_commands& alerts, town_record& town,
-                bool& ready) {
+int settle_town(const watch_request& request, town_record& town, bool& ready) {
     if (request.report.point) {
         town = point_town(request.report);
         return 0;
     }
     const std::string& typed = request.report.town;
-    const auto collect = [&] { alerts.collect(); };
+    const auto collect = [] {}; // no alert has been raised yet
     for (int failures = 1;; ++failures) {
         const auto started = watch_clock::now();
         std::string text;
@@ -282,7 +304,7 @@ std::string check_text(const watch_request& request, const town_record& town,
     text += "\n" + estimate_text(report.approach);
     // JSON is UTF-8 whatever the locale.
     const bool utf8 = request.utf8 || request.waybar;
-    for (const watch_event event : all_events) {
+    for (const watch_event event : line_events()) {
         const std::string id = event == watch_event::none ? "" : event_id(event);
         text += "\n" + machine_line(report, request.format, id, utf8);
     }
@@ -306,13 +328,13 @@ std::vector<std::string> lines_of(const std::string& text) {
 check_answer parse_check(const std::string& text, bool waybar) {
     check_answer answer;
     const std::vector<std::string> lines = lines_of(text);
-    const std::size_t expected = 2 + std::size(all_events) + (waybar ? 1 : 0);
+    const std::size_t expected = 2 + line_events().size() + (waybar ? 1 : 0);
     if (lines.size() != expected || !parse_object(lines[0], answer.document) ||
         !parse_estimate(lines[1], answer.estimate) ||
         (waybar && !parse_object(lines.back(), answer.waybar))) {
         return answer;
     }
-    answer.lines.assign(lines.begin() + 2, lines.begin() + 2 + std::size(all_events));
+    answer.lines.assign(lines.begin() + 2, lines.begin() + 2 + line_events().size());
     for (const Json::Value& error : answer.document["errors"]) {
         answer.failed_sources.push_back(error["source"].asString());
     }
@@ -320,46 +342,10 @@ check_answer parse_check(const std::string& text, bool waybar) {
     return answer;
 }
 
-// Red for a storm and for one that came near, yellow for one closer, green for the all-clear.
-const std::string& event_colour(const colour_codes& colours, watch_event event,
-                                const watch_check& check) {
-    switch (event) {
-    case watch_event::burza:
-    case watch_event::blisko:
-        return colours.red;
-    case watch_event::blizej:
-        return check.nearest_km && *check.nearest_km <= near_strike_km ? colours.red
-                                                                       : colours.yellow;
-    case watch_event::spokoj:
-        return colours.green;
-    case watch_event::none:
-        break;
-    }
-    return colours.plain;
-}
-
 void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
-    const watch_request& request = loop.request;
     const std::string line = event_line(event, facts);
-    const std::string plain = request.utf8 ? line : ascii_stand_ins(line);
-    if (output_for_programs(request)) {
-        tell_error_stream(stamp() + plain, line_priority::notice);
-    } else {
-        print_line(
-            stamp() + coloured(plain, event_colour(loop.colours, event, facts.check), loop.colours),
-            line_priority::notice);
-    }
-    notify_service("STATUS=" + stamp() + plain);
-    alert event_alert;
-    event_alert.title = event_title(event);
-    event_alert.message = line;
-    event_alert.environment = event_environment(event, facts);
-    loop.alerts.raise(event_alert);
-    if (loop.mqtt != nullptr) {
-        const watch_check& check = facts.check;
-        loop.mqtt->publish_event({event_id(event), facts.town, facts.radius_km, check.strikes,
-                                  check.nearest_km, check.direction});
-    }
+    notify_service("STATUS=" + stamp() + (loop.request.utf8 ? line : ascii_stand_ins(line)));
+    deliver_to_all(loop.channels, {event, facts, line});
 }
 
 // `time_s`: the check's time on the track's clock.
@@ -379,8 +365,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     }
     const std::string approach = approach_text(estimate, request.rules.danger_km);
     const std::size_t event_index =
-        std::find(std::begin(all_events), std::end(all_events), step.event) -
-        std::begin(all_events);
+        std::find(line_events().begin(), line_events().end(), step.event) - line_events().begin();
     const std::string& event_line_text = answer.lines[event_index];
     const std::string line = request.format.empty()
                                  ? check_line(event_line_text, step.trend, approach)
@@ -393,6 +378,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
         answer.waybar["text"] = line;
         if (step.event != watch_event::none) {
             answer.waybar["alt"] = event_id(step.event);
+            answer.waybar["class"].append(event_id(step.event));
         }
         print_line(document_text(answer.waybar), line_priority::info);
     } else if (request.json) {
@@ -470,7 +456,7 @@ bool check_once(watch_loop& loop) {
     std::string text;
     const child_outcome outcome =
         run_in_child([&] { return check_text(request, loop.town, place_of(loop), time_s); }, text,
-                     [&] { loop.alerts.collect(); });
+                     [&] { collect_all(loop.channels); });
     if (outcome == child_outcome::stopped) {
         return false;
     }
@@ -505,7 +491,7 @@ std::unique_ptr<mqtt_link> start_publishing(const watch_request& request, const 
 // The watch itself, from its place settled to its end.
 int watch_place(watch_loop& loop) {
     const watch_request& request = loop.request;
-    const int settled = settle_town(request, loop.alerts, loop.town, loop.ready);
+    const int settled = settle_town(request, loop.town, loop.ready);
     if (settled != 0) {
         return settled > 0 ? 1 : 0;
     }
@@ -521,7 +507,8 @@ int watch_place(watch_loop& loop) {
     const std::unique_ptr<const wait_chore, void (*)(const wait_chore*)> chore_in_use(
         link ? &chore : nullptr, [](const wait_chore*) { set_wait_chore(nullptr); });
     set_wait_chore(chore_in_use.get());
-    const auto collect = [&] { loop.alerts.collect(); };
+    loop.channels = open_channels(channel_setup_of(request, loop.mqtt));
+    const auto collect = [&] { collect_all(loop.channels); };
     for (;;) {
         const auto started = watch_clock::now();
         if (!check_once(loop)) {
@@ -542,14 +529,7 @@ int run_watch(const watch_request& request) {
         tell_error_stream("Nie udało się przygotować obsługi sygnałów.", line_priority::error);
         return 1;
     }
-    alert_settings settings;
-    settings.bell = !output_for_programs(request) && isatty(STDOUT_FILENO) == 1;
-    settings.notify = request.notify;
-    settings.command = request.command;
-    watch_loop loop{request, {}, alert_commands(settings), {}};
-    if (!output_for_programs(request)) {
-        loop.colours = terminal_colours(request.colour);
-    }
+    watch_loop loop{request, {}, {}, {}};
     notify_service("STATUS=" + stamp() + "Początek czuwania: " + request.report.town);
     const int status = watch_place(loop);
     notify_service("STOPPING=1");

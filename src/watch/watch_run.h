@@ -21,6 +21,7 @@ struct watch_request {
     watch_rules rules;
     bool notify = false;
     std::string command;               // --exec
+    bool alerts_to_stderr = false;     // alert lines on standard error in every form
     std::optional<mqtt_settings> mqtt; // publishing every check to a broker
     double clock_rate = 1; // seconds of the track's clock per real second (the simulator's)
 };

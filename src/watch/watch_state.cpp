@@ -21,8 +21,8 @@ bool cooling_down(const watch_state& state, watch_event event, double now_s,
 
 // The event a check with strikes calls for, before the cool-down.
 watch_event strike_event(const watch_state& state, const std::optional<double>& nearest_km) {
-    if (!state.had_strikes || state.burza_held) {
-        return watch_event::burza;
+    if (!state.had_strikes || state.storm_held) {
+        return watch_event::storm;
     }
     if (!nearest_km) {
         return watch_event::none;
@@ -30,7 +30,7 @@ watch_event strike_event(const watch_state& state, const std::optional<double>& 
     const bool closer_than_last =
         state.last_nearest_km && *nearest_km <= *state.last_nearest_km - closer_step_km;
     const bool closest_yet = !state.closest_km || *nearest_km < *state.closest_km;
-    return closer_than_last && closest_yet ? watch_event::blizej : watch_event::none;
+    return closer_than_last && closest_yet ? watch_event::closer : watch_event::none;
 }
 
 void remember_distance(watch_state& state, double nearest_km) {
@@ -63,20 +63,20 @@ watch_event after_strikes(watch_state& state, const watch_check& check, double n
                           const watch_rules& rules, bool coming) {
     watch_event event = strike_event(state, check.nearest_km);
     if (rules.approaching_only && !coming &&
-        (event == watch_event::burza || event == watch_event::blizej)) {
-        state.burza_held = state.burza_held || event == watch_event::burza;
+        (event == watch_event::storm || event == watch_event::closer)) {
+        state.storm_held = state.storm_held || event == watch_event::storm;
         event = watch_event::none;
     }
-    const bool exempt = event == watch_event::blizej && *check.nearest_km < never_quiet_below_km;
+    const bool exempt = event == watch_event::closer && *check.nearest_km < never_quiet_below_km;
     if (event != watch_event::none && !exempt && cooling_down(state, event, now_s, rules)) {
         event = watch_event::none;
     }
-    if (event == watch_event::burza) {
+    if (event == watch_event::storm) {
         state.closest_km.reset();
-        state.burza_held = false;
+        state.storm_held = false;
     }
     if (enters_ring(state, check.nearest_km, now_s, rules)) {
-        event = watch_event::blisko;
+        event = watch_event::within_ring;
     }
     state.storm = true;
     state.had_strikes = true;
@@ -89,17 +89,17 @@ watch_event after_strikes(watch_state& state, const watch_check& check, double n
 
 watch_event after_quiet(watch_state& state, double now_s, const watch_rules& rules) {
     state.had_strikes = false;
-    state.burza_held = false;
+    state.storm_held = false;
     state.recent_nearest_km.clear();
     enters_ring(state, std::nullopt, now_s, rules);
     const bool cleared = state.storm && now_s - state.last_strike_s >= rules.clear_after_s;
-    if (!cleared || cooling_down(state, watch_event::spokoj, now_s, rules)) {
+    if (!cleared || cooling_down(state, watch_event::all_clear, now_s, rules)) {
         return watch_event::none;
     }
     state.storm = false;
     state.ring_raised = false;
     state.left_ring_s.reset();
-    return watch_event::spokoj;
+    return watch_event::all_clear;
 }
 
 } // namespace
@@ -131,20 +131,4 @@ watch_step next_watch_step(const watch_state& state, const watch_check& check, d
     }
     step.trend = distance_trend(step.state.recent_nearest_km);
     return step;
-}
-
-const char* event_id(watch_event event) {
-    switch (event) {
-    case watch_event::burza:
-        return "burza";
-    case watch_event::blizej:
-        return "blizej";
-    case watch_event::spokoj:
-        return "spokoj";
-    case watch_event::blisko:
-        return "blisko";
-    case watch_event::none:
-        break;
-    }
-    return "";
 }

@@ -2,12 +2,13 @@
 // data, so that every rule can be tried with a table of checks.
 #pragma once
 
+#include "approach/watch_events.h"
+
 #include <array>
 #include <optional>
 #include <string>
 #include <vector>
 
-enum class watch_event { none, burza, blizej, spokoj, blisko };
 enum class watch_trend { none, approaching, receding, steady };
 
 // The rules' settings, in seconds.
@@ -36,7 +37,7 @@ struct watch_state {
     std::array<std::optional<double>, 5> raised_s; // when each event was last raised
     bool ring_raised = false;                      // blisko raised in this storm
     std::optional<double> left_ring_s;             // when the strikes last left the ring after it
-    bool burza_held = false;                       // burza held back by approaching_only
+    bool storm_held = false;                       // burza held back by approaching_only
 };
 
 struct watch_step {
@@ -54,6 +55,3 @@ watch_step next_watch_step(const watch_state& state, const watch_check& check, d
 // The trend of the nearest distances, oldest first: the newest against the oldest of the last
 // three; at least 2 km either way counts.
 watch_trend distance_trend(const std::vector<double>& nearest_km);
-
-// "burza", "blizej", "spokoj", "blisko"; empty for none.
-const char* event_id(watch_event event);

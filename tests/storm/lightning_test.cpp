@@ -103,9 +103,9 @@ TEST(LightningReport, PrintsTheSentences) {
              "\n\nNajbliższe wyładowanie w odległości  12,3  km na zachód.\n"},
     };
     for (const ReportCase& c : cases) {
-        std::string text = "stale";
-        EXPECT_EQ(format_lightning_report(c.reply, c.radius, "Kraków", text), 0) << c.name;
-        EXPECT_EQ(text, c.expected) << c.name;
+        const std::optional<lightning_report> report = extract_lightning(c.reply);
+        ASSERT_TRUE(report) << c.name;
+        EXPECT_EQ(lightning_text(*report, c.radius, "Kraków"), c.expected) << c.name;
     }
 }
 
@@ -123,11 +123,8 @@ TEST(LightningReport, RejectsAReplyWithoutAUsableCount) {
                                   "5",
                                   "0x10"};
     for (const char* count : counts) {
-        std::string text = "stale";
-        EXPECT_EQ(
-            format_lightning_report(storm_reply(count, "12.3", "NE", "15"), 25, "Kraków", text), 1)
+        EXPECT_FALSE(extract_lightning(storm_reply(count, "12.3", "NE", "15")))
             << "count \"" << count << "\"";
-        EXPECT_EQ(text, "") << "count \"" << count << "\"";
     }
     const char* const replies[] = {
         "",
@@ -135,9 +132,7 @@ TEST(LightningReport, RejectsAReplyWithoutAUsableCount) {
         "<liczba xsi:type=\"xsd:string\">5</liczba><okres xsi:type=\"xsd:int\">15</okres>",
     };
     for (const char* reply : replies) {
-        std::string text;
-        EXPECT_EQ(format_lightning_report(reply, 25, "Kraków", text), 1) << reply;
-        EXPECT_EQ(text, "") << reply;
+        EXPECT_FALSE(extract_lightning(reply)) << reply;
     }
 }
 

@@ -246,45 +246,55 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
 }
 
 TEST_F(ScriptedWatchTest, WaybarGivesOneObjectACheckAsItHappens) {
-    // calm, burza at 20 km, blisko at 8 km (inside the 10 km ring), then calm until the all-clear.
-    replies.play({0, 20, 8, 0});
-    Watch watch;
-    watch.start({"--watch", "--waybar", "--format", "%n|%d|%e", "--every", "0.002", "--cooldown",
-                 "0", "--clear-after", "0.005", "Kraków", "30"},
-                data.path);
-    // Each object is on standard output as soon as its check is done, while the watch runs.
-    ASSERT_TRUE(watch.wait_for([&] {
-        return watch.out().find("\"alt\":\"spokoj\"") != std::string::npos;
-    })) << watch.out()
-        << watch.err();
-    const std::size_t checks_seen = replies.lightning_calls();
-    double seconds = 0;
-    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
-
-    std::vector<std::string> seen;
-    const std::vector<std::string> lines = lines_of(watch.out());
-    for (const std::string& line : lines) {
-        Json::Value object;
-        ASSERT_TRUE(Json::Reader().parse(line, object)) << line;
-        std::string classes;
-        for (const Json::Value& name : object["class"]) {
-            classes += name.asString() + " ";
+    // A status bar shows standard error too: the alerts are in the objects only, unless asked.
+    for (const bool alerts_to_stderr : {false, true}) {
+        // calm, burza at 20 km, blisko at 8 km (inside the 10 km ring), then calm until the
+        // all-clear.
+        replies.play({0, 20, 8, 0});
+        Watch watch;
+        std::vector<std::string> args = {"--watch",       "--waybar", "--format",   "%n|%d|%e",
+                                         "--every",       "0.002",    "--cooldown", "0",
+                                         "--clear-after", "0.005"};
+        if (alerts_to_stderr) {
+            args.push_back("--alerts-to-stderr");
         }
-        seen.push_back(object["alt"].asString() + ": " + object["text"].asString() + " [" +
-                       classes + std::to_string(object["percentage"].asInt()) + "]");
+        args.insert(args.end(), {"Kraków", "30"});
+        watch.start(args, data.path);
+        // Each object is on standard output as soon as its check is done, while the watch runs.
+        ASSERT_TRUE(watch.wait_for([&] {
+            return watch.out().find("\"alt\":\"spokoj\"") != std::string::npos;
+        })) << watch.out()
+            << watch.err();
+        const std::size_t checks_seen = replies.lightning_calls();
+        double seconds = 0;
+        EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+
+        std::vector<std::string> seen;
+        const std::vector<std::string> lines = lines_of(watch.out());
+        for (const std::string& line : lines) {
+            Json::Value object;
+            ASSERT_TRUE(Json::Reader().parse(line, object)) << line;
+            std::string classes;
+            for (const Json::Value& name : object["class"]) {
+                classes += name.asString() + " ";
+            }
+            seen.push_back(object["alt"].asString() + ": " + object["text"].asString() + " [" +
+                           classes + std::to_string(object["percentage"].asInt()) + "]");
+        }
+        ASSERT_GE(seen.size(), 4u) << watch.out();
+        EXPECT_LE(seen.size(), checks_seen);
+        const std::vector<std::string> first = {
+            "calm: 0|| [calm 0]",
+            "burza: 5|20.0|burza [storm burza 33]",
+            "blisko: 5|8.0|blisko [storm near blisko 73]",
+            "calm: 0|| [calm 0]",
+        };
+        EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 4), first) << watch.out();
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), "spokoj: 0||spokoj [calm spokoj 0]"), 1)
+            << watch.out();
+        EXPECT_EQ(watch.err().find("*** BURZA:") != std::string::npos, alerts_to_stderr)
+            << watch.err();
     }
-    ASSERT_GE(seen.size(), 4u) << watch.out();
-    EXPECT_LE(seen.size(), checks_seen);
-    const std::vector<std::string> first = {
-        "calm: 0|| [calm 0]",
-        "burza: 5|20.0|burza [storm 33]",
-        "blisko: 5|8.0|blisko [storm near 73]",
-        "calm: 0|| [calm 0]",
-    };
-    EXPECT_EQ(std::vector<std::string>(seen.begin(), seen.begin() + 4), first) << watch.out();
-    EXPECT_EQ(std::count(seen.begin(), seen.end(), "spokoj: 0||spokoj [calm 0]"), 1) << watch.out();
-    // The event lines go to standard error: standard output stays one object a line.
-    EXPECT_NE(watch.err().find("*** BURZA:"), std::string::npos) << watch.err();
 }
 
 TEST_F(ScriptedWatchTest, AlertsAreColouredFromTerminfoOnlyWhenWanted) {
@@ -746,7 +756,7 @@ std::string approach_part(const std::string& text, bool tooltip) {
 } // namespace
 
 TEST_F(StormEstimateTest, TemplateAndWaybarCarryTheEstimateTheAlertsUse) {
-    form = {"--waybar", "--format", "%n %s %E"};
+    form = {"--waybar", "--format", "%n %s %E", "--alerts-to-stderr"};
     watch_storm("approach", "50", 90);
     int arrivals = 0;
     std::vector<std::string> tooltip_parts; // of the checks that raised an event
@@ -779,7 +789,8 @@ TEST_F(StormEstimateTest, TemplateAndWaybarCarryTheEstimateTheAlertsUse) {
         }
     }
     EXPECT_GE(arrivals, 2) << output;
-    // The alerts (standard error, in order) tell the same estimate as the lines of their checks.
+    // The alerts (standard error when asked for, in order) tell the same estimate as the lines of
+    // their checks.
     std::vector<std::string> event_parts;
     for (const std::string& line : lines_of(output)) {
         const std::size_t size = line.size();

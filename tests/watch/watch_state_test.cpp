@@ -50,58 +50,58 @@ void play(const std::vector<row>& rows, double clear_after_min = 30, double cool
 TEST(WatchRules, StormThenCloserThenAllClear) {
     play({
         {0, 0, 0, E::none, T::none},
-        {5, 4, 40, E::burza, T::none},
+        {5, 4, 40, E::storm, T::none},
         {10, 6, 37.5, E::none, T::approaching},   // 2.5 km closer: not enough
-        {15, 9, 34.5, E::blizej, T::approaching}, // 3 km closer than the last check
+        {15, 9, 34.5, E::closer, T::approaching}, // 3 km closer than the last check
         {35, 9, 40, E::none, T::receding},
         {40, 9, 36.5, E::none, T::receding}, // 3.5 km closer, but 34.5 was closer
         {45, 0, 0, E::none, T::none},
         {69, 0, 0, E::none, T::none},  // 29 min after the last strikes
         {70, -1, 0, E::none, T::none}, // no answer: nothing changes
-        {71, 0, 0, E::spokoj, T::none},
+        {71, 0, 0, E::all_clear, T::none},
         {80, 0, 0, E::none, T::none}, // no second all-clear
     });
 }
 
 TEST(WatchRules, CooldownHoldsRepeatsExceptCloserBelowTenKilometres) {
     play({
-        {0, 5, 30, E::burza, T::none},
-        {5, 5, 26, E::blizej, T::approaching},
+        {0, 5, 30, E::storm, T::none},
+        {5, 5, 26, E::closer, T::approaching},
         {10, 5, 22, E::none, T::approaching}, // held: 5 min after the last blizej
         {15, 5, 18, E::none, T::approaching},
-        {20, 5, 14, E::blizej, T::approaching},  // 15 min after: raised again
-        {22, 5, 9.5, E::blizej, T::approaching}, // below 10 km: never held
-        {24, 5, 6, E::blizej, T::approaching},
+        {20, 5, 14, E::closer, T::approaching},  // 15 min after: raised again
+        {22, 5, 9.5, E::closer, T::approaching}, // below 10 km: never held
+        {24, 5, 6, E::closer, T::approaching},
         {26, 0, 0, E::none, T::none},
-        {28, 5, 20, E::burza, T::none}, // 28 min after the last burza
+        {28, 5, 20, E::storm, T::none}, // 28 min after the last burza
     });
 }
 
 TEST(WatchRules, BurzaHeldByTheCooldownKeepsTheStormsClosest) {
     play({
-        {0, 3, 10, E::burza, T::none},
+        {0, 3, 10, E::storm, T::none},
         {5, 0, 0, E::none, T::none},
         {10, 3, 25, E::none, T::none}, // held: 10 min after the last burza
         {15, 0, 0, E::none, T::none},
-        {20, 3, 24, E::burza, T::none},
-        {25, 3, 20, E::blizej, T::approaching}, // the closest since this burza, not since 0
+        {20, 3, 24, E::storm, T::none},
+        {25, 3, 20, E::closer, T::approaching}, // the closest since this burza, not since 0
     });
 }
 
 TEST(WatchRules, SafetyRingOnceAStormUnlessLeftForLongerThanTheCooldown) {
     play(
         {
-            {0, 5, 25, E::burza, T::none},
-            {5, 5, 14, E::blizej, T::approaching},
-            {10, 5, 9.5, E::blisko, T::approaching}, // within 10 km: before blizej
-            {15, 5, 4, E::blizej, T::approaching},   // in the ring still: no second blisko
-            {20, 5, 12, E::none, T::receding},       // left the ring
-            {25, 5, 8, E::none, T::receding},        // back after 5 min: held
-            {30, 5, 15, E::none, T::receding},       // left again at 30
-            {50, 5, 7, E::blisko, T::steady},        // back after 20 min: raised again
+            {0, 5, 25, E::storm, T::none},
+            {5, 5, 14, E::closer, T::approaching},
+            {10, 5, 9.5, E::within_ring, T::approaching}, // within 10 km: before blizej
+            {15, 5, 4, E::closer, T::approaching},        // in the ring still: no second blisko
+            {20, 5, 12, E::none, T::receding},            // left the ring
+            {25, 5, 8, E::none, T::receding},             // back after 5 min: held
+            {30, 5, 15, E::none, T::receding},            // left again at 30
+            {50, 5, 7, E::within_ring, T::steady},        // back after 20 min: raised again
             {55, 0, 0, E::none, T::none},
-            {90, 0, 0, E::spokoj, T::none},
-            {95, 5, 6, E::blisko, T::none}, // a new storm: in the ring at once
+            {90, 0, 0, E::all_clear, T::none},
+            {95, 5, 6, E::within_ring, T::none}, // a new storm: in the ring at once
         },
         30, 15, 10);
 }
@@ -109,15 +109,15 @@ TEST(WatchRules, SafetyRingOnceAStormUnlessLeftForLongerThanTheCooldown) {
 TEST(WatchRules, ApproachingOnlyHoldsBurzaAndBlizejUntilTheStormComes) {
     play(
         {
-            {0, 5, 28, E::none, T::none, false},          // no estimate yet: held
-            {5, 5, 24, E::none, T::approaching, false},   // passing by: held
-            {10, 5, 20, E::burza, T::approaching, true},  // coming: the held burza
-            {15, 5, 16, E::blizej, T::approaching, true}, //
-            {20, 5, 12, E::none, T::approaching, false},  // passing by after all
-            {25, 5, 9, E::blisko, T::approaching, false}, // the ring is never held back
-            {30, 0, 0, E::none, T::none},                 //
-            {65, 0, 0, E::spokoj, T::none},               //
-            {70, 5, 20, E::none, T::none, false},         // a new storm moving away: held
+            {0, 5, 28, E::none, T::none, false},               // no estimate yet: held
+            {5, 5, 24, E::none, T::approaching, false},        // passing by: held
+            {10, 5, 20, E::storm, T::approaching, true},       // coming: the held burza
+            {15, 5, 16, E::closer, T::approaching, true},      //
+            {20, 5, 12, E::none, T::approaching, false},       // passing by after all
+            {25, 5, 9, E::within_ring, T::approaching, false}, // the ring is never held back
+            {30, 0, 0, E::none, T::none},                      //
+            {65, 0, 0, E::all_clear, T::none},                 //
+            {70, 5, 20, E::none, T::none, false},              // a new storm moving away: held
         },
         30, 15, 10, true);
 }
@@ -125,15 +125,15 @@ TEST(WatchRules, ApproachingOnlyHoldsBurzaAndBlizejUntilTheStormComes) {
 TEST(WatchRules, AllClearWaitsForItsCooldown) {
     play(
         {
-            {0, 3, 12, E::burza, T::none},
+            {0, 3, 12, E::storm, T::none},
             {1, 0, 0, E::none, T::none},
-            {3, 0, 0, E::spokoj, T::none}, // clear after 2 min
-            {4, 3, 30, E::none, T::none},  // burza held: cool-down 5 min
+            {3, 0, 0, E::all_clear, T::none}, // clear after 2 min
+            {4, 3, 30, E::none, T::none},     // burza held: cool-down 5 min
             {5, 0, 0, E::none, T::none},
             {7, 0, 0, E::none, T::none}, // all-clear held: 4 min after the last
-            {8, 0, 0, E::spokoj, T::none},
-            {9, 3, 30, E::burza, T::none},
-            {10, 3, 26, E::blizej, T::approaching},
+            {8, 0, 0, E::all_clear, T::none},
+            {9, 3, 30, E::storm, T::none},
+            {10, 3, 26, E::closer, T::approaching},
         },
         2, 5);
 }
@@ -161,18 +161,18 @@ TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
     facts.check = {true, 12, 8.24, "SW"};
     facts.previous_km = 12.5;
     facts.clear_after_min = 30;
-    EXPECT_EQ(event_line(E::burza, facts),
+    EXPECT_EQ(event_line(E::storm, facts),
               "*** BURZA: wyładowania w promieniu 30 km od miejscowości Kraków, najbliższe 8.2 km "
               "SW ***");
-    EXPECT_EQ(event_line(E::blizej, facts),
+    EXPECT_EQ(event_line(E::closer, facts),
               "*** BLIŻEJ: najbliższe 8.2 km SW (wcześniej 12.5 km) ***");
-    EXPECT_EQ(event_line(E::spokoj, facts),
+    EXPECT_EQ(event_line(E::all_clear, facts),
               "*** SPOKÓJ: od 30 min brak wyładowań w promieniu 30 km od miejscowości Kraków ***");
     const std::vector<std::string> environment = {
         "NIMBROVATOR_EVENT=blizej", "NIMBROVATOR_TOWN=Kraków",     "NIMBROVATOR_RADIUS_KM=30",
         "NIMBROVATOR_STRIKES=12",   "NIMBROVATOR_DISTANCE_KM=8.2", "NIMBROVATOR_DIRECTION=SW",
         "NIMBROVATOR_ETA_MIN=",     "NIMBROVATOR_APPROACH_KMH="};
-    EXPECT_EQ(event_environment(E::blizej, facts), environment);
+    EXPECT_EQ(event_environment(E::closer, facts), environment);
     // With an estimate: in the texts and the environment.
     approach_estimate estimate;
     estimate.radial_kmh = 36.4;
@@ -180,21 +180,21 @@ TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
     facts.approach = estimate;
     facts.danger_km = 5;
     facts.check.nearest_km = 4.9;
-    EXPECT_EQ(event_line(E::blisko, facts),
+    EXPECT_EQ(event_line(E::within_ring, facts),
               "*** BLISKO: burza w promieniu 5 km: schroń się; najbliższe 4.9 km SW; zbliża się 36 "
               "km/h, w strefie 5 km za ~8 min ***");
-    EXPECT_EQ(event_title(E::blisko), "Burza blisko: schroń się");
-    const std::vector<std::string> with_estimate = event_environment(E::blisko, facts);
+    EXPECT_EQ(event_title(E::within_ring), "Burza blisko: schroń się");
+    const std::vector<std::string> with_estimate = event_environment(E::within_ring, facts);
     EXPECT_EQ(with_estimate.front(), "NIMBROVATOR_EVENT=blisko");
     EXPECT_EQ(with_estimate[6], "NIMBROVATOR_ETA_MIN=8");
     EXPECT_EQ(with_estimate[7], "NIMBROVATOR_APPROACH_KMH=36");
     // Whole numbers as the line shows them: no "-0", and an arrival under a minute is ~1 min.
     facts.approach = approach_estimate{-0.4, 0.3, 4, "", 3};
-    const std::vector<std::string> standing = event_environment(E::blisko, facts);
+    const std::vector<std::string> standing = event_environment(E::within_ring, facts);
     EXPECT_EQ(standing[6], "NIMBROVATOR_ETA_MIN=1");
     EXPECT_EQ(standing[7], "NIMBROVATOR_APPROACH_KMH=0");
     facts.approach = approach_estimate{-15.4, std::nullopt, 9, "N", 3};
-    EXPECT_EQ(event_environment(E::blizej, facts)[7], "NIMBROVATOR_APPROACH_KMH=-15");
+    EXPECT_EQ(event_environment(E::closer, facts)[7], "NIMBROVATOR_APPROACH_KMH=-15");
     EXPECT_EQ(check_line("Kraków: ...", T::approaching, "zbliża się 36 km/h"),
               "Kraków: ... | zbliża się 36 km/h");
     EXPECT_EQ(wait_text(1.2), "1.2 s");

@@ -1,0 +1,31 @@
+#include "approach/watch_events.h"
+
+const std::array<watch_event_kind, 4> watch_events = {{
+    {watch_event::storm, "burza", "Burza w pobliżu"},
+    {watch_event::closer, "blizej", "Burza bliżej"},
+    {watch_event::within_ring, "blisko", "Burza blisko: schroń się"},
+    {watch_event::all_clear, "spokoj", "Spokój: burza minęła"},
+}};
+
+namespace {
+
+const watch_event_kind* kind_of(watch_event event) {
+    for (const watch_event_kind& kind : watch_events) {
+        if (kind.event == event) {
+            return &kind;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+const char* event_id(watch_event event) {
+    const watch_event_kind* kind = kind_of(event);
+    return kind != nullptr ? kind->id : "";
+}
+
+const char* event_title(watch_event event) {
+    const watch_event_kind* kind = kind_of(event);
+    return kind != nullptr ? kind->title : "";
+}

@@ -1,0 +1,20 @@
+// The events the watch raises, in the order a storm brings them: one table, read by the rules,
+// the alert channels, the status-bar forms, the track and the MQTT discovery.
+#pragma once
+
+#include <array>
+
+enum class watch_event { none, storm, closer, within_ring, all_clear };
+
+struct watch_event_kind {
+    watch_event event;
+    const char* id;    // the name users and programs see ("burza"): --exec, MQTT, %e, the track
+    const char* title; // the desktop notification's title
+};
+
+extern const std::array<watch_event_kind, 4> watch_events;
+
+// The event's id; empty for none.
+const char* event_id(watch_event event);
+// The notification's title; empty for none.
+const char* event_title(watch_event event);

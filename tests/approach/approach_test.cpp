@@ -106,51 +106,17 @@ TEST(Approach, EstimatesOverTablesOfTracks) {
          "",
          0},
         {"unknown direction", {{0, 30, "X"}, {5, 28, "X"}, {10, 26, "X"}}, false, 0, -1, "", 0},
-        // Polls of one service period are one observation; the first poll dates it.
-        {"each reading polled thrice",
-         {{0, 36, "SW"},
-          {1, 36, "SW"},
-          {2, 36, "SW"},
-          {5, 34, "SW"},
-          {6, 34, "SW"},
-          {7, 34, "SW"},
-          {10, 32, "SW"},
-          {11, 32, "SW"},
-          {12, 32, "SW"}},
+        // Polls of one service reading count once, dated by the first; too short or too fast.
+        {"readings polled twice",
+         {{0, 36, "SW"}, {1, 36, "SW"}, {5, 34, "SW"}, {6, 34, "SW"}, {10, 32, "SW"}},
          true,
          24,
          55,
          "NE",
          3},
-        {"two readings polled often",
-         {{0, 30, "SW"}, {1, 30, "SW"}, {2, 30, "SW"}, {10, 28, "SW"}, {11, 28, "SW"}},
-         false,
-         0,
-         -1,
-         "",
-         0},
-        {"rows a second apart",
-         {{0, 30, "SW"}, {1.0 / 60, 29.9, "SW"}, {2.0 / 60, 29.8, "SW"}, {3.0 / 60, 29.7, "SW"}},
-         false,
-         0,
-         -1,
-         "",
-         0},
-        {"three polls seconds apart",
-         {{0, 10, "N"}, {4.0 / 60, 12.2, "N"}, {8.0 / 60, 14.4, "N"}},
-         false,
-         0,
-         -1,
-         "",
-         0},
-        // 5 km a minute: each step within the jump limit, the whole faster than any storm.
-        {"a smooth track at 300 km/h",
-         {{0, 60, "SW"}, {1, 55, "SW"}, {2, 50, "SW"}, {3, 45, "SW"}, {4, 40, "SW"}, {5, 35, "SW"}},
-         false,
-         0,
-         -1,
-         "",
-         0},
+        {"2 readings", {{0, 30, "SW"}, {1, 30, "SW"}, {6, 28, "SW"}}, false, 0, -1, "", 0},
+        {"2 minutes", {{0, 30, "SW"}, {1, 29, "SW"}, {2, 28, "SW"}}, false, 0, -1, "", 0},
+        {"160 km/h", {{0, 40, "SW"}, {2.5, 33.3, "SW"}, {5, 26.6, "SW"}}, false, 0, -1, "", 0},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -201,36 +167,23 @@ TEST(Approach, TextsOfEstimates) {
 
 // The estimates along a history, made in one pass, equal those made from each row's own track.
 TEST(Approach, EstimatesAlongEqualEachRowsOwn) {
-    struct history {
-        const char* name;
-        double poll_s;          // a row this often
+    const struct {
+        double poll_s;          // a row this often, for each radius
         double reading_s;       // the service's reading changes this often
-        std::vector<int> radii; // each poll, one row per radius
-        double kmh;             // the storm's speed towards the town
-    } const histories[] = {
-        {"two radii every two minutes", 120, 120, {25, 50}, 30},
-        {"polls every 20 s, readings every 5 min", 20, 300, {30}, 24},
-        {"too fast for a storm", 60, 60, {30}, 400},
-    };
-    for (const history& h : histories) {
-        SCOPED_TRACE(h.name);
+        std::vector<int> radii; // the storm comes closer at 30 km/h, pausing at 40 minutes
+    } histories[] = {{120, 120, {25, 50}}, {20, 300, {30}}};
+    for (const auto& h : histories) {
         std::vector<track_row> rows;
         for (double t = 0; t < 80 * 60; t += h.poll_s) {
-            const double reading_t = std::floor(t / h.reading_s) * h.reading_s;
+            const double km = 45 - 30 * std::floor(t / h.reading_s) * h.reading_s / 3600;
             for (const int radius : h.radii) {
-                track_row row;
-                row.radius_km = radius;
-                row.time_s = 1.78e9 + t;
-                const double km = 45 - h.kmh * reading_t / 3600;
-                const bool quiet = km < 0 || (t > 40 * 60 && t < 42 * 60); // a gap in the storm
-                row.strikes = quiet ? 0 : 40;
-                row.nearest_km = quiet ? std::nullopt : std::optional<double>(km);
-                row.direction = quiet ? "" : t < 20 * 60 ? "W" : "SW";
-                rows.push_back(row);
+                const bool quiet = t > 40 * 60 && t < 42 * 60;
+                rows.push_back({"", 0, 0, radius, 1.78e9 + t, quiet ? 0 : 40,
+                                quiet ? std::nullopt : std::optional<double>(km),
+                                t < 20 * 60 ? "W" : "SW", ""});
             }
         }
         const auto along = estimates_along(rows, 10);
-        ASSERT_EQ(along.size(), rows.size());
         int estimated = 0;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             std::vector<observation> own;
@@ -241,15 +194,14 @@ TEST(Approach, EstimatesAlongEqualEachRowsOwn) {
                 }
             }
             const auto expected = estimate_approach(own, 10);
-            ASSERT_EQ(along[i].has_value(), expected.has_value()) << i;
-            if (expected) {
-                ++estimated;
-                EXPECT_EQ(along[i]->radial_kmh, expected->radial_kmh);
-                EXPECT_EQ(along[i]->eta_min, expected->eta_min);
-                EXPECT_EQ(along[i]->points, expected->points);
-            }
+            ASSERT_EQ(along.at(i).has_value(), expected.has_value()) << i;
+            estimated += expected.has_value();
+            EXPECT_TRUE(!expected || (along[i]->radial_kmh == expected->radial_kmh &&
+                                      along[i]->eta_min == expected->eta_min &&
+                                      along[i]->points == expected->points))
+                << i;
         }
-        EXPECT_EQ(estimated > 0, h.kmh < 150); // the table tries estimates, not only their absence
+        EXPECT_GT(estimated, 10); // the tracks give estimates, not only their absence
     }
 }
 

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,20 +13,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 
 namespace {
-
-int entries_in(const std::string& directory) {
-    int count = 0;
-    DIR* dir = opendir(directory.c_str());
-    for (dirent* entry; dir != nullptr && (entry = readdir(dir)) != nullptr;) {
-        count += entry->d_name[0] != '.';
-    }
-    if (dir != nullptr) {
-        closedir(dir);
-    }
-    return count;
-}
 
 // write_file_whole in a child whose files may grow to `limit` bytes: 0 when it wrote, 1 when
 // it failed with a message naming the file and the reason, 2 for any other message.
@@ -76,7 +65,8 @@ TEST(WholeFile, NewTextOrTheOldFileUntouched) {
         }
         EXPECT_EQ(write_in_child(path, r.text, r.limit), r.status);
         EXPECT_EQ(read_file(path), r.status == 0 ? r.text : r.old_text);
-        EXPECT_EQ(entries_in(dir.path), 1); // no temporary file left
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1)
+            << "a temporary file left";
         struct stat written {};
         ASSERT_EQ(stat(path.c_str(), &written), 0);
         if (r.old_text != nullptr) {

@@ -116,12 +116,15 @@ std::vector<std::optional<int>> stagger_labels(const std::vector<label_span>& la
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return labels[a].x < labels[b].x; });
     for (const std::size_t i : order) {
-        for (std::size_t lane = 0; lane < lane_end.size(); ++lane) {
-            if (lane_end[lane] + gap <= labels[i].x) {
-                lane_end[lane] = labels[i].x + labels[i].width;
-                placed[i] = static_cast<int>(lane);
-                break;
-            }
+        // The first lane free at x with every lane below it free too: the label's line runs
+        // down through them.
+        std::size_t lane = lane_end.size();
+        while (lane > 0 && lane_end[lane - 1] + gap <= labels[i].x) {
+            --lane;
+        }
+        if (lane < lane_end.size()) {
+            lane_end[lane] = labels[i].x + labels[i].width;
+            placed[i] = static_cast<int>(lane);
         }
     }
     return placed;
@@ -215,9 +218,9 @@ void legend_dot(svg_writer& svg, double x, double y, const std::string& style,
 void history_chart(svg_writer& svg, const history_record& history, const picture_facts& facts) {
     const double left = 80;
     const double right = 600;
-    const double lanes_top = 64;
-    const double lane_height = 14;
-    const int lanes = 3;
+    const double lanes_top = 60;
+    const double lane_height = 13;
+    const int lanes = 4;
     const double top = lanes_top + lanes * lane_height + 6;
     const double bottom = 420;
     const double radius = facts.radius_km;

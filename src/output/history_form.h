@@ -42,7 +42,8 @@ struct label_span {
     double x = 0;
     double width = 0;
 };
-// The lane (0 the first) of each label such that no two labels in a lane come closer than
-// `gap`; nothing for a label no lane has room for (it is left out).
+// The lane (0 the top one) of each label such that no two labels in a lane come closer than
+// `gap` and no label's line, from its lane down to the last, crosses another label; nothing
+// for a label no lane has room for (it is left out).
 std::vector<std::optional<int>> stagger_labels(const std::vector<label_span>& labels, int lanes,
                                                double gap);

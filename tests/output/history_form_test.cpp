@@ -124,6 +124,7 @@ TEST(HistoryForm, StaggeredLabelsNeverOverlap) {
         {"close together", {0, 10, 20}, {0, 1, 2}},
         {"more than the lanes hold", {0, 5, 10, 15, 60}, {0, 1, 2, -1, 0}},
         {"given out of order", {100, 0, 10, 41}, {0, 0, 1, 2}},
+        {"a line would cross a lower label", {0, 30, 60}, {0, 1, 2}},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -138,6 +139,14 @@ TEST(HistoryForm, StaggeredLabelsNeverOverlap) {
             for (std::size_t j = 0; j < i; ++j) {
                 if (lanes[i] && lanes[i] == lanes[j]) {
                     EXPECT_GE(std::fabs(labels[i].x - labels[j].x), 42) << i << " " << j;
+                }
+                // The line of the higher label passes the lower one's box.
+                const std::size_t high = lanes[i] < lanes[j] ? i : j;
+                const std::size_t low = high == i ? j : i;
+                if (lanes[high] && lanes[low] && lanes[high] != lanes[low]) {
+                    EXPECT_FALSE(labels[low].x <= labels[high].x &&
+                                 labels[high].x < labels[low].x + 42)
+                        << high << " " << low;
                 }
             }
         }

@@ -1,14 +1,15 @@
 #include "app/history_command.h"
 
 #include "approach/place_track.h"
+#include "files/whole_file.h"
 #include "output/history_form.h"
+#include "service/journal.h"
 #include "state/run_state.h"
+#include "storm/town_lookup.h"
 #include "text/numbers.h"
-#include "text/text.h"
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <iostream>
 
 int run_history_command(const command_options& options) {
@@ -23,17 +24,20 @@ int run_history_command(const command_options& options) {
         return 2;
     }
     history_record history;
-    history.town = clean_town_name(operands[1]);
+    history.town = normalised_town_name(operands[1]); // as --line and --watch record it
     history.hours = *hours;
     history.danger_km = options.danger_km.value_or(10);
     const std::time_t now = std::time(nullptr);
     history.rows = read_track(db_full_path, history.town, std::nullopt,
                               static_cast<double>(now) - *hours * 3600.0);
     if (history.rows.empty()) {
-        std::cerr << "Brak obserwacji miejscowości " << history.town << " z ostatnich " << *hours
-                  << " godz. (zapisuje je --watch, --json i --line).\n";
+        tell_error_stream("Brak obserwacji miejscowości " + history.town + " z ostatnich " +
+                              std::to_string(*hours) +
+                              " godz. (zapisuje je --watch, --json i --line).",
+                          line_priority::error);
         return 1;
     }
+    history.until_s = static_cast<double>(now);
     history.estimates = estimates_along(history.rows, history.danger_km);
     if (options.form == output_form::json) {
         std::cout << history_document(history, now) << '\n' << std::flush;
@@ -41,14 +45,12 @@ int run_history_command(const command_options& options) {
         std::cout << history_table(history) << std::flush;
     }
     if (!options.svg_file.empty()) {
-        std::ofstream file(options.svg_file, std::ios::binary | std::ios::trunc);
-        file << history_svg(history);
-        file.close();
-        if (!file) {
-            std::cerr << "Nie udało się zapisać wykresu w pliku " << options.svg_file << ".\n";
+        const result<void> written = write_file_whole(options.svg_file, history_svg(history));
+        if (!written) {
+            tell_error_stream(written.error(), line_priority::error);
             return 1;
         }
-        std::cerr << "Wykres zapisany w pliku " << options.svg_file << ".\n";
+        tell_error_stream("Wykres zapisany w pliku " + options.svg_file + ".", line_priority::info);
     }
     return std::cout ? 0 : 1;
 }

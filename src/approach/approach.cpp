@@ -2,8 +2,9 @@
 // (known only to within 22.5 degrees either way). The track is the newest run of observations
 // with strikes, at most 30 minutes old, each in the same or a neighbouring direction as the next
 // and no farther from it than a storm could move; a jump (to the far side, to another cell)
-// starts it anew, and its directions span at most a quarter of the compass. On at least three
-// points:
+// starts it anew, and its directions span at most a quarter of the compass. Several polls of
+// one service period give the same reading (strikes, distance, direction): they count once, at
+// the first poll that saw it. On at least three such observations spanning five minutes:
 //   - the radial speed is the least-squares slope of the distance over time in the newest
 //     15 minutes (the distances are the precise part); a track scattered about its line gives no
 //     estimate;
@@ -11,24 +12,27 @@
 //     (while the code stays in one sector it is zero: the storm is taken to come straight on, the
 //     safe side);
 //   - with both, the motion is a straight line: the closest approach and the time at which it
-//     enters the safety ring follow from it, and the compass code of its heading.
+//     enters the safety ring follow from it, and the compass code of its heading;
+//   - a motion faster than any storm (150 km/h) is noise, and gives no estimate.
 #include "approach/approach.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
 
 namespace {
 
 constexpr double window_s = 30 * 60;
 constexpr double speed_window_s = 15 * 60; // a curving track: the speed from its newest part
 constexpr std::size_t min_points = 3;
+constexpr double min_span_s = 5 * 60; // observations closer in time tell noise, not motion
 constexpr double max_speed_kmh = 150; // faster than any storm: a jump to another cell
 constexpr double jump_slack_km = 3;   // the spread of a cell's nearest strikes
 constexpr double max_scatter_km = 2;  // the spread about the fitted line the data may have
 constexpr double standing_kmh = 3;    // slower counts as standing
 
-const char* const compass_codes[8] = {"N", "NE", "E", "SE", "S", "SW", "W", "NW"};
+constexpr std::string_view compass_codes[8] = {"N", "NE", "E", "SE", "S", "SW", "W", "NW"};
 
 int sector(const std::string& code) {
     for (int i = 0; i < 8; ++i) {
@@ -45,30 +49,37 @@ int sector_steps(int a, int b) {
     return std::min(steps, 8 - steps);
 }
 
-bool usable(const observation& seen) {
-    return seen.strikes > 0 && seen.nearest_km && std::isfinite(*seen.nearest_km) &&
-           *seen.nearest_km >= 0 && std::isfinite(seen.time_s) && sector(seen.direction) >= 0;
+// The sector of a usable observation: strikes at a known distance and direction; -1 otherwise.
+int usable_sector(const observation& seen) {
+    const bool usable = seen.strikes > 0 && seen.nearest_km && std::isfinite(*seen.nearest_km) &&
+                        *seen.nearest_km >= 0 && std::isfinite(seen.time_s);
+    return usable ? sector(seen.direction) : -1;
 }
 
-// The newest run of observations that belong to one track, oldest first.
-std::vector<observation> recent_track(const std::vector<observation>& track) {
+// The newest run of distinct observations in [first, last) that belong to one track, oldest
+// first.
+std::vector<observation> recent_track(const observation* first, const observation* last) {
     std::vector<observation> run;
-    if (track.empty() || !usable(track.back())) {
+    const int home = first == last ? -1 : usable_sector(*(last - 1));
+    if (home < 0) {
         return run;
     }
-    const observation& newest = track.back();
+    const observation& newest = *(last - 1);
     run.push_back(newest);
     int lowest = 0; // the span of sectors, in steps from the newest one's (signed)
     int highest = 0;
-    const int home = sector(newest.direction);
-    for (auto it = track.rbegin() + 1; it != track.rend(); ++it) {
-        const observation& seen = *it;
+    int from = home; // the sector of the oldest observation taken so far
+    for (const observation* it = last - 1; it != first; --it) {
+        const observation& seen = *(it - 1);
         const observation& next = run.back();
-        if (!usable(seen) || newest.time_s - seen.time_s > window_s || seen.time_s >= next.time_s) {
+        const int to = usable_sector(seen);
+        if (to < 0 || newest.time_s - seen.time_s > window_s || seen.time_s >= next.time_s) {
             break;
         }
-        const int from = sector(next.direction);
-        const int to = sector(seen.direction);
+        if (to == from && seen.strikes == next.strikes && seen.nearest_km == next.nearest_km) {
+            run.back().time_s = seen.time_s; // an earlier poll of the same service observation
+            continue;
+        }
         const double hours = (next.time_s - seen.time_s) / 3600;
         if (sector_steps(from, to) > 1 || std::fabs(*seen.nearest_km - *next.nearest_km) >
                                               jump_slack_km + max_speed_kmh * hours) {
@@ -81,6 +92,7 @@ std::vector<observation> recent_track(const std::vector<observation>& track) {
         }
         lowest = std::min(lowest, offset);
         highest = std::max(highest, offset);
+        from = to;
         run.push_back(seen);
     }
     std::reverse(run.begin(), run.end());
@@ -131,13 +143,18 @@ std::optional<double> compass_bearing(const std::string& code) {
 
 std::string compass_code(double bearing_deg) {
     const double turned = std::fmod(std::fmod(bearing_deg, 360) + 360, 360);
-    return compass_codes[static_cast<int>(std::lround(turned / 45)) % 8];
+    return std::string(compass_codes[static_cast<int>(std::lround(turned / 45)) % 8]);
 }
 
 std::optional<approach_estimate> estimate_approach(const std::vector<observation>& track,
                                                    double danger_km) {
-    const std::vector<observation> run = recent_track(track);
-    if (run.size() < min_points) {
+    return estimate_approach(track.data(), track.data() + track.size(), danger_km);
+}
+
+std::optional<approach_estimate> estimate_approach(const observation* first,
+                                                   const observation* last, double danger_km) {
+    const std::vector<observation> run = recent_track(first, last);
+    if (run.size() < min_points || run.back().time_s - run.front().time_s < min_span_s) {
         return std::nullopt;
     }
     const int home = sector(run.back().direction);
@@ -166,6 +183,9 @@ std::optional<approach_estimate> estimate_approach(const std::vector<observation
     const double closing = -radial->slope;                       // km/min, > 0: closer
     const double lateral = distance * turning->slope * pi / 180; // km/min, clockwise
     const double speed = std::hypot(closing, lateral);
+    if (speed * 60 > max_speed_kmh) {
+        return std::nullopt;
+    }
     approach_estimate estimate;
     estimate.points = static_cast<int>(run.size());
     estimate.radial_kmh = closing * 60;

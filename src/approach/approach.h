@@ -21,13 +21,16 @@ struct approach_estimate {
     std::optional<double> eta_min; // until they are expected within the safety ring
     double closest_km = 0;         // the predicted closest approach
     std::string moving_to;         // the compass code the storm moves towards; empty: standing
-    int points = 0;                // the observations the estimate rests on
+    int points = 0;                // the distinct observations the estimate rests on
 };
 
 // The estimate at the newest observation of `track` (oldest first) for a safety ring of
 // `danger_km`; nothing where the data cannot carry one (see approach.cpp for the method).
 std::optional<approach_estimate> estimate_approach(const std::vector<observation>& track,
                                                    double danger_km);
+// The same over the observations [first, last): a window of a longer track.
+std::optional<approach_estimate> estimate_approach(const observation* first,
+                                                   const observation* last, double danger_km);
 
 // The approach speed as shown: whole km/h, positive when coming closer (never "-0").
 long approach_kmh(const approach_estimate& estimate);

@@ -1,5 +1,8 @@
 #include "approach/place_track.h"
 
+#include <map>
+#include <utility>
+
 namespace {
 
 constexpr double looked_back_s = 30 * 60;
@@ -59,16 +62,25 @@ bool record_observation(const std::string& db_path, const track_place& place,
 
 std::vector<std::optional<approach_estimate>> estimates_along(const std::vector<track_row>& rows,
                                                               double danger_km) {
-    std::vector<std::optional<approach_estimate>> estimates;
+    // Each radius is a track of its own: its observations, and the rows they come from.
+    std::map<int, std::pair<std::vector<observation>, std::vector<std::size_t>>> tracks;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        std::vector<observation> track;
-        for (std::size_t j = 0; j <= i; ++j) {
-            if (rows[j].radius_km == rows[i].radius_km &&
-                rows[i].time_s - rows[j].time_s <= looked_back_s) {
-                track.push_back(observation_of(rows[j]));
+        auto& [track, from_rows] = tracks[rows[i].radius_km];
+        track.push_back(observation_of(rows[i]));
+        from_rows.push_back(i);
+    }
+    // One pass over each track: the window of the last half hour slides along it.
+    std::vector<std::optional<approach_estimate>> estimates(rows.size());
+    for (const auto& [radius, track_rows] : tracks) {
+        const auto& [track, from_rows] = track_rows;
+        std::size_t start = 0;
+        for (std::size_t end = 0; end < track.size(); ++end) {
+            while (track[end].time_s - track[start].time_s > looked_back_s) {
+                ++start;
             }
+            estimates[from_rows[end]] =
+                estimate_approach(track.data() + start, track.data() + end + 1, danger_km);
         }
-        estimates.push_back(estimate_approach(track, danger_km));
     }
     return estimates;
 }

@@ -1,10 +1,12 @@
 #include "approach/watch_events.h"
 
+#include <cstring>
+
 const std::array<watch_event_kind, 4> watch_events = {{
-    {watch_event::storm, "burza", "Burza w pobliżu"},
-    {watch_event::closer, "blizej", "Burza bliżej"},
-    {watch_event::within_ring, "blisko", "Burza blisko: schroń się"},
-    {watch_event::all_clear, "spokoj", "Spokój: burza minęła"},
+    {watch_event::storm, "burza", "Burza w pobliżu", "burza", "#d00000"},
+    {watch_event::closer, "blizej", "Burza bliżej", "bliżej", "#e08000"},
+    {watch_event::within_ring, "blisko", "Burza blisko: schroń się", "blisko", "#d00000"},
+    {watch_event::all_clear, "spokoj", "Spokój: burza minęła", "spokój", "#2e8b3e"},
 }};
 
 namespace {
@@ -28,4 +30,13 @@ const char* event_id(watch_event event) {
 const char* event_title(watch_event event) {
     const watch_event_kind* kind = kind_of(event);
     return kind != nullptr ? kind->title : "";
+}
+
+const watch_event_kind* event_kind_named(const char* id) {
+    for (const watch_event_kind& kind : watch_events) {
+        if (std::strcmp(kind.id, id) == 0) {
+            return &kind;
+        }
+    }
+    return nullptr;
 }

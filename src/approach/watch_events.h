@@ -8,8 +8,10 @@ enum class watch_event { none, storm, closer, within_ring, all_clear };
 
 struct watch_event_kind {
     watch_event event;
-    const char* id;    // the name users and programs see ("burza"): --exec, MQTT, %e, the track
-    const char* title; // the desktop notification's title
+    const char* id;     // the name users and programs see ("burza"): --exec, MQTT, %e, the track
+    const char* title;  // the desktop notification's title
+    const char* label;  // the name shown in Polish ("bliżej"), where the id lacks the letters
+    const char* colour; // the colour that marks it (#RRGGBB), e.g. in the history picture
 };
 
 extern const std::array<watch_event_kind, 4> watch_events;
@@ -18,3 +20,5 @@ extern const std::array<watch_event_kind, 4> watch_events;
 const char* event_id(watch_event event);
 // The notification's title; empty for none.
 const char* event_title(watch_event event);
+// The row whose id is `id`; null for an unknown id.
+const watch_event_kind* event_kind_named(const char* id);

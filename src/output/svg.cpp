@@ -1,5 +1,6 @@
 #include "output/svg.h"
 
+#include "text/text.h"
 #include "weather/reply_fields.h"
 
 #include <cmath>
@@ -13,8 +14,16 @@ std::string number(double value) {
 } // namespace
 
 std::string xml_escaped(const std::string& text) {
+    // Well-formed UTF-8 without control characters; XML forbids U+FFFE and U+FFFF too.
+    const std::string allowed = strip_control_chars(text);
     std::string escaped;
-    for (const char c : text) {
+    for (std::size_t i = 0; i < allowed.size(); ++i) {
+        const char c = allowed[i];
+        if (allowed.compare(i, 2, "\xEF\xBF") == 0 && i + 2 < allowed.size() &&
+            (allowed[i + 2] == '\xBE' || allowed[i + 2] == '\xBF')) {
+            i += 2;
+            continue;
+        }
         switch (c) {
         case '&':
             escaped += "&amp;";
@@ -29,10 +38,7 @@ std::string xml_escaped(const std::string& text) {
             escaped += "&quot;";
             break;
         default:
-            // Control characters are not allowed in XML 1.0.
-            if (static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\t') {
-                escaped += c;
-            }
+            escaped += c;
         }
     }
     return escaped;
@@ -85,6 +91,13 @@ void svg_writer::arrow(double x1, double y1, double x2, double y2, const std::st
 void svg_writer::text(double x, double y, const std::string& content, const std::string& style) {
     body_ += "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\" style=\"" + xml_escaped(style) +
              "\">" + xml_escaped(content) + "</text>\n";
+}
+
+void svg_writer::turned_text(double x, double y, const std::string& content,
+                             const std::string& style) {
+    body_ += "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\" transform=\"rotate(-90 " +
+             number(x) + " " + number(y) + ")\" style=\"" + xml_escaped(style) + "\">" +
+             xml_escaped(content) + "</text>\n";
 }
 
 std::string svg_writer::finish() {

@@ -15,6 +15,8 @@ class svg_writer {
     // A line with a head at its end.
     void arrow(double x1, double y1, double x2, double y2, const std::string& style);
     void text(double x, double y, const std::string& content, const std::string& style);
+    // A text turned a quarter left about (x, y), read upwards: the label of a vertical axis.
+    void turned_text(double x, double y, const std::string& content, const std::string& style);
     // The whole document.
     std::string finish();
 
@@ -22,5 +24,6 @@ class svg_writer {
     std::string body_;
 };
 
-// The text made safe for XML character data and attribute values.
+// The text made safe for XML character data and attribute values: escaped, and without the
+// characters XML does not allow (control characters, U+FFFE, U+FFFF, malformed UTF-8).
 std::string xml_escaped(const std::string& text);

@@ -243,12 +243,16 @@ int get_city(const std::string& town, int radius, bool start_reports) {
     return 0;
 }
 
+std::string normalised_town_name(const std::string& typed) {
+    return to_narrow(capitalize_town_name(to_wide(clean_town_name(typed))));
+}
+
 town_answer look_up_town(const std::string& typed) {
     town_answer answer;
     town_record& town = answer.town;
     town.typed = clean_town_name(typed);
-    const std::wstring name = capitalize_town_name(to_wide(town.typed));
-    town.name = to_narrow(name);
+    const std::wstring name = capitalize_town_name(to_wide(town.typed)); // as the service is asked
+    town.name = normalised_town_name(typed);
     town.from_cache = find_city(db_full_path, town.name, town.y, town.x) == 0;
     for (int calls = 0; !town.from_cache && calls < max_lookup_calls && !run_deadline_passed();
          ++calls) {

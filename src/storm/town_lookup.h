@@ -49,6 +49,10 @@ struct town_answer {
     bool too_large = false; // the last request failed on a reply over the length limit
 };
 
+// The name a town goes by in the caches, the reports and the track: the typed name cleaned
+// (clean_town_name) and capitalised by the town-name rule ("kraków" gives "Kraków").
+std::string normalised_town_name(const std::string& typed);
+
 // The town's coordinates from the town cache or, failing that, from the storm service (at most
 // three requests, lookup_retry_pause apart; a found town is added to the cache). Asks nothing
 // and prints nothing on standard output.

@@ -1,5 +1,6 @@
 // The approach estimate over tables of tracks: a check every 5 minutes unless the row says.
 #include "approach/approach.h"
+#include "approach/place_track.h"
 
 #include <gtest/gtest.h>
 
@@ -105,6 +106,17 @@ TEST(Approach, EstimatesOverTablesOfTracks) {
          "",
          0},
         {"unknown direction", {{0, 30, "X"}, {5, 28, "X"}, {10, 26, "X"}}, false, 0, -1, "", 0},
+        // Polls of one service reading count once, dated by the first; too short or too fast.
+        {"readings polled twice",
+         {{0, 36, "SW"}, {1, 36, "SW"}, {5, 34, "SW"}, {6, 34, "SW"}, {10, 32, "SW"}},
+         true,
+         24,
+         55,
+         "NE",
+         3},
+        {"2 readings", {{0, 30, "SW"}, {1, 30, "SW"}, {6, 28, "SW"}}, false, 0, -1, "", 0},
+        {"2 minutes", {{0, 30, "SW"}, {1, 29, "SW"}, {2, 28, "SW"}}, false, 0, -1, "", 0},
+        {"160 km/h", {{0, 40, "SW"}, {2.5, 33.3, "SW"}, {5, 26.6, "SW"}}, false, 0, -1, "", 0},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -151,6 +163,46 @@ TEST(Approach, TextsOfEstimates) {
     EXPECT_EQ(approach_text(passing, 10), "zbliża się 18 km/h, minie w odległości ~14 km");
     EXPECT_EQ(approach_text(away, 5), "oddala się 15 km/h");
     EXPECT_EQ(approach_text(standing, 10), "stoi w miejscu");
+}
+
+// The estimates along a history, made in one pass, equal those made from each row's own track.
+TEST(Approach, EstimatesAlongEqualEachRowsOwn) {
+    const struct {
+        double poll_s;          // a row this often, for each radius
+        double reading_s;       // the service's reading changes this often
+        std::vector<int> radii; // the storm comes closer at 30 km/h, pausing at 40 minutes
+    } histories[] = {{120, 120, {25, 50}}, {20, 300, {30}}};
+    for (const auto& h : histories) {
+        std::vector<track_row> rows;
+        for (double t = 0; t < 80 * 60; t += h.poll_s) {
+            const double km = 45 - 30 * std::floor(t / h.reading_s) * h.reading_s / 3600;
+            for (const int radius : h.radii) {
+                const bool quiet = t > 40 * 60 && t < 42 * 60;
+                rows.push_back({"", 0, 0, radius, 1.78e9 + t, quiet ? 0 : 40,
+                                quiet ? std::nullopt : std::optional<double>(km),
+                                t < 20 * 60 ? "W" : "SW", ""});
+            }
+        }
+        const auto along = estimates_along(rows, 10);
+        int estimated = 0;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            std::vector<observation> own;
+            for (std::size_t j = 0; j <= i; ++j) {
+                if (rows[j].radius_km == rows[i].radius_km &&
+                    rows[i].time_s - rows[j].time_s <= 30 * 60) {
+                    own.push_back(observation_of(rows[j]));
+                }
+            }
+            const auto expected = estimate_approach(own, 10);
+            ASSERT_EQ(along.at(i).has_value(), expected.has_value()) << i;
+            estimated += expected.has_value();
+            EXPECT_TRUE(!expected || (along[i]->radial_kmh == expected->radial_kmh &&
+                                      along[i]->eta_min == expected->eta_min &&
+                                      along[i]->points == expected->points))
+                << i;
+        }
+        EXPECT_GT(estimated, 10); // the tracks give estimates, not only their absence
+    }
 }
 
 } // namespace

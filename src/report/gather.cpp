@@ -136,7 +136,7 @@ void gather_storm(run_report& report) {
     }
     const storm_result lightning = request_lightning(town.y, town.x, report.radius_km);
     report.lightning = extract_lightning(lightning.text);
-    report.lightning_age = freshness{lightning.age_s, lightning.stale};
+    report.lightning_age = freshness{lightning.age_s, lightning.stale, lightning.asked};
     if (!report.lightning) {
         add_error(report, "lightning",
                   storm_failure(lightning.fault, lightning.too_large,
@@ -270,8 +270,9 @@ void add_approach(run_report& report, double danger_km) {
                             report.radius_km};
     const double now_s = static_cast<double>(report.made_at);
     std::optional<observation> seen;
-    // Only an answer the service gave now is an observation; a cached one was recorded before.
-    if (report.lightning_age.age_s == 0 && !report.lightning_age.stale) {
+    // Only an answer the service gave this run is its observation: the run that asked records
+    // a reply that others shared or found in the cache.
+    if (report.lightning_age.asked) {
         const lightning_report& lightning = *report.lightning;
         seen = observation{now_s, lightning.count,
                            lightning.count > 0 ? lightning.distance_km : std::nullopt,

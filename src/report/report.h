@@ -25,6 +25,7 @@ struct report_error {
 struct freshness {
     long age_s = 0;
     bool stale = false;
+    bool asked = false; // this run asked the service for it (not another run, not the cache)
 };
 
 struct run_report {
@@ -67,8 +68,8 @@ run_report gather_town_report(const report_request& request, const town_record& 
 
 // The town record of a place given by its coordinates: named as the request says, else by them.
 town_record point_town(const report_request& request);
-// Records the lightning answer in the place's track when it came from the service (not from the
-// reply cache) and fills the report's approach estimate from the track.
+// Records the lightning answer in the place's track when this run asked the service for it (not
+// another run, not the reply cache) and fills the report's approach estimate from the track.
 void add_approach(run_report& report, double danger_km);
 
 // The exit status of a machine-readable run: 0 when the lightning answer was given, 3 when it

@@ -3,6 +3,7 @@
 #include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "store/database.h"
+#include "store/reply_cache.h"
 #include "storm/reply_text.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
@@ -177,6 +178,35 @@ Lookup look_up_once(bool interactive, bool early) {
     return look_up_remotely(name, city, early);
 }
 
+// Runs that look the same new town up at the same moment share one request, as they share the
+// other operations: one asks, the others wait for its reply in the reply cache. The row serves
+// only them; the town table keeps the coordinates.
+cache_policy shared_lookup_policy() {
+    cache_policy policy;
+    policy.enabled = true;
+    policy.max_age_s = claim_seconds;
+    policy.stale_limit_s = reply_cache_policy().stale_limit_s;
+    return policy;
+}
+
+// The town request, through the reply cache; `asked`: this run sent it (not another run).
+storm_result shared_town_request(const std::wstring& name, bool& asked) {
+    storm_result result;
+    const cached_reply reply = cached_request(
+        db_full_path, shared_lookup_policy(), storm_host() + " miejscowosc " + to_narrow(name),
+        [&]() -> std::optional<std::string> {
+            asked = true;
+            result = request_town(name);
+            if (!result.ok || !extract_coordinates(result.text)) {
+                return std::nullopt;
+            }
+            return result.text;
+        });
+    result.ok = reply.ok;
+    result.text = reply.text;
+    return result;
+}
+
 } // namespace
 
 std::chrono::milliseconds lookup_retry_pause(1000);
@@ -255,7 +285,8 @@ town_answer look_up_town(const std::string& typed) {
         if (calls > 0) {
             std::this_thread::sleep_for(within_run_deadline(lookup_retry_pause));
         }
-        const storm_result reply = request_town(name);
+        bool asked = false;
+        const storm_result reply = shared_town_request(name, asked);
         answer.fault = reply.fault;
         answer.too_large = reply.too_large;
         const std::optional<Coordinates> found = extract_coordinates(reply.text);
@@ -268,7 +299,8 @@ town_answer look_up_town(const std::string& typed) {
         }
         town.y = found->y;
         town.x = found->x;
-        if (insert_city(db_full_path, town.name, town.y, town.x) != 0) {
+        // The run that asked adds the town; the runs that shared its reply find it added.
+        if (asked && insert_city(db_full_path, town.name, town.y, town.x) != 0) {
             std::cerr << "Wystąpił błąd podczas dodawania miejscowości do bazy danych!\n";
         }
         break;

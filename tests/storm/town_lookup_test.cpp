@@ -7,6 +7,8 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <iostream>
@@ -233,6 +235,33 @@ TEST_F(TownLookupTest, EndOfInputEndsTheLookup) {
     EXPECT_EQ(err, "Koniec danych wejściowych: nie podano nazwy miejscowości.\n"
                    "Koniec danych wejściowych: nie podano promienia.\n");
     EXPECT_TRUE(requests().empty());
+}
+
+// Runs that start together for a town not yet cached (status bars after a change of town) send
+// one lookup between them; each gets the coordinates and the town is added once.
+TEST_F(TownLookupTest, SimultaneousLookupsOfANewTownShareOneRequest) {
+    fake_storm_reply reply = town_reply("51.7592", "19.4560");
+    reply.delay_ms = 500; // long enough for every run to be under way before the reply
+    set_fake_storm_reply(*service, reply);
+    std::vector<pid_t> runs;
+    for (int i = 0; i < 30; ++i) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const town_answer answer = look_up_town("łódź");
+            _exit(answer.status == town_status::found && answer.town.y == "51.7592" ? 0 : 1);
+        }
+        runs.push_back(pid);
+    }
+    int found = 0;
+    for (const pid_t pid : runs) {
+        int status = 0;
+        found += waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    EXPECT_EQ(found, 30);
+    EXPECT_EQ(requests().size(), 1u);
+    std::string y, x;
+    EXPECT_EQ(find_city(db_full_path, "Łódź", y, x), 0);
 }
 
 TEST(ClampRadius, KeepsFiveToHundred) {

@@ -3,7 +3,6 @@
 #include "approach/place_track.h"
 #include "service/journal.h"
 #include "state/run_deadline.h"
-#include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
 #include "weather/weather_fetch.h"
@@ -197,12 +196,12 @@ town_record point_town(const report_request& request) {
     return town;
 }
 
-run_report gather_report(const report_request& request) {
+run_report gather_report(const std::string& db_path, const report_request& request) {
     if (request.point) {
         return gather_town_report(request, point_town(request));
     }
     run_report report = started_report(request);
-    const town_answer answer = look_up_town(request.town);
+    const town_answer answer = look_up_town(db_path, request.town);
     if (answer.status == town_status::found) {
         start_storm_reports(answer.town.y, answer.town.x, request.radius_km);
     }
@@ -259,7 +258,7 @@ int report_status(const run_report& report) {
     return oldest_stale_age(report) ? 3 : 0;
 }
 
-void add_approach(run_report& report, double danger_km) {
+void add_approach(const std::string& db_path, run_report& report, double danger_km) {
     report.approach_included = true;
     report.danger_km = danger_km;
     const town_record& town = report.town;
@@ -277,7 +276,7 @@ void add_approach(run_report& report, double danger_km) {
         seen = observation{now_s, lightning.count,
                            lightning.count > 0 ? lightning.distance_km : std::nullopt,
                            lightning.count > 0 ? lightning.direction : std::string()};
-        record_observation(db_full_path, place, *seen, "", now_s);
+        record_observation(db_path, place, *seen, "", now_s);
     }
-    report.approach = estimate_approach(track_until(db_full_path, place, now_s, seen), danger_km);
+    report.approach = estimate_approach(track_until(db_path, place, now_s, seen), danger_km);
 }

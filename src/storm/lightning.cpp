@@ -74,9 +74,9 @@ std::string compass_name(const std::string& code) {
     return named == compass_names.end() ? "" : named->second;
 }
 
-std::string lightning_text(const lightning_report& report, int radius, const std::string& city) {
+std::string lightning_text(const lightning_report& report, int radius, const std::string& town) {
     const std::string where =
-        " minut w promieniu " + std::to_string(radius) + " km od miejscowości " + city + ".";
+        " minut w promieniu " + std::to_string(radius) + " km od miejscowości " + town + ".";
     if (report.count_text == "0") {
         return "\nNie zarejestrowano wyładowań atmosferycznych w ciągu ostatnich " +
                report.period_text + where + "\n";
@@ -87,10 +87,10 @@ std::string lightning_text(const lightning_report& report, int radius, const std
            compass_name(report.direction) + ".\n";
 }
 
-int format_lightning_report(const std::string& reply, int radius, const std::string& city,
+int format_lightning_report(const std::string& reply, int radius, const std::string& town,
                             std::string& text) {
     const std::optional<lightning_report> report = extract_lightning(reply);
-    text = report ? lightning_text(*report, radius, city) : std::string();
+    text = report ? lightning_text(*report, radius, town) : std::string();
     return report ? 0 : 1;
 }
 

@@ -20,8 +20,8 @@ struct lightning_report {
 // decimal digits, or beyond the range of int).
 std::optional<lightning_report> extract_lightning(const std::string& reply);
 
-// The report's text for a record: the strikes within `radius` km of `city`.
-std::string lightning_text(const lightning_report& report, int radius, const std::string& city);
+// The report's text for a record: the strikes within `radius` km of `town`.
+std::string lightning_text(const lightning_report& report, int radius, const std::string& town);
 
 // The Polish name of a compass code ("NE"); empty for an unknown code.
 std::string compass_name(const std::string& code);
@@ -33,7 +33,7 @@ std::string strike_phrase(const std::string& bolt_count);
 // Fills `text` with the report for the reply text of szukaj_burzy and returns 0. Returns 1 and
 // leaves `text` empty when the reply has no usable strike count (none, not a run of decimal
 // digits, or beyond the range of int).
-int format_lightning_report(const std::string& reply, int radius, const std::string& city,
+int format_lightning_report(const std::string& reply, int radius, const std::string& town,
                             std::string& text);
 
 // The line printed instead of the report when the strikes could not be fetched.

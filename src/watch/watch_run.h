@@ -23,6 +23,7 @@ struct watch_request {
     std::string command;               // --exec
     std::optional<mqtt_settings> mqtt; // publishing every check to a broker
     double clock_rate = 1; // seconds of the track's clock per real second (the simulator's)
+    std::string db_path;   // the run's database: the town table and the track
 };
 
 // Runs the watch; 0 when stopped by a signal, 1 for an unknown town.

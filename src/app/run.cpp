@@ -291,8 +291,6 @@ int run_program(int argc, char** argv) {
                           line_priority::warning);
     }
     if (options.watch.on) {
-        database.close(); // each check runs in a child process of its own
-        context.database = nullptr;
         return run_watch_command(context, options);
     }
     if (options.history) {

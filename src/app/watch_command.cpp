@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "output/machine_run.h"
 #include "store/reply_cache.h"
+#include "store/shared_connection.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
 #include "watch/watch_run.h"
@@ -75,6 +76,9 @@ int run_watch_command(const run_context& context, const command_options& options
     watch_request request;
     request.report = *report;
     request.db_path = context.paths.database;
+    if (context.database != nullptr) {
+        context.database->close(); // each check runs in a child process of its own
+    }
     request.every_s = watch.every_min * 60;
     use_reply_cache(options, request.every_s);
     request.json = options.form == output_form::json;

@@ -7,7 +7,8 @@
 #include <optional>
 #include <string>
 
-// Runs the watch for the town (and radius) after the options; 2 for a usage error.
+// Runs the watch for the town (and radius) after the options, with the run's database connection
+// closed (each check forks); 2 for a usage error.
 int run_watch_command(const run_context& context, const command_options& options);
 
 // The reply cache's maximum age in the watch: below the interval, so that a check never shows

@@ -45,7 +45,6 @@ void check_town_and_warnings(const std::string& reply) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     set_polish_locale();
     polish_locale();
-    fill_name_tables();
     return 0;
 }
 

@@ -4,7 +4,6 @@
 #include "files/whole_file.h"
 #include "output/history_form.h"
 #include "service/journal.h"
-#include "state/run_state.h"
 #include "storm/town_lookup.h"
 #include "text/numbers.h"
 
@@ -12,7 +11,7 @@
 #include <ctime>
 #include <iostream>
 
-int run_history_command(const command_options& options) {
+int run_history_command(const run_context& context, const command_options& options) {
     const std::vector<std::string>& operands = options.operands;
     std::optional<int> hours = 3;
     if (operands.size() == 3) {
@@ -28,7 +27,7 @@ int run_history_command(const command_options& options) {
     history.hours = *hours;
     history.danger_km = options.danger_km.value_or(10);
     const std::time_t now = std::time(nullptr);
-    history.rows = read_track(db_full_path, history.town, std::nullopt,
+    history.rows = read_track(context.paths.database, history.town, std::nullopt,
                               static_cast<double>(now) - *hours * 3600.0);
     if (history.rows.empty()) {
         tell_error_stream("Brak obserwacji miejscowości " + history.town + " z ostatnich " +

@@ -1,6 +1,5 @@
 #include "app/requests.h"
 
-#include "state/run_state.h"
 #include "storm/town_lookup.h"
 #include "text/numbers.h"
 #include "text/text.h"
@@ -37,14 +36,15 @@ std::optional<report_request> town_request_of(const command_options& options) {
 
 } // namespace
 
-std::optional<report_request> report_request_of(const command_options& options) {
+std::optional<report_request> report_request_of(const command_options& options,
+                                                const settings_snapshot& settings) {
     std::optional<report_request> request =
         options.near ? point_request_of(options) : town_request_of(options);
     if (!request) {
         return std::nullopt;
     }
-    request->weather = weather == "1";
-    request->forecast = forecast == "1";
+    request->weather = settings.weather == "1";
+    request->forecast = settings.forecast == "1";
     if (options.danger_km && *options.danger_km > request->radius_km) {
         std::fprintf(stderr, "Strefa --danger-km (%d km) musi mieścić się w promieniu (%d km).\n",
                      *options.danger_km, request->radius_km);

@@ -3,10 +3,12 @@
 
 #include "app/options.h"
 #include "report/report.h"
+#include "state/run_context.h"
 
 #include <optional>
 
 // The report asked for by a town (and a radius) after the options, or by --near (and a radius),
-// with the weather parts the settings switch on; nothing when the operands do not name one place (a
-// usage error).
-std::optional<report_request> report_request_of(const command_options& options);
+// with the weather parts that the settings snapshot switches on; nothing when the operands do not
+// name one place (a usage error).
+std::optional<report_request> report_request_of(const command_options& options,
+                                                const settings_snapshot& settings);

@@ -6,9 +6,11 @@
 #include "app/screens.h"
 #include "app/service_check.h"
 #include "app/watch_command.h"
+#include "base/result.h"
 #include "config/settings.h"
 #include "output/machine_run.h"
 #include "service/journal.h"
+#include "state/run_context.h"
 #include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "store/database.h"
@@ -50,69 +52,70 @@ const char* find_home_directory() {
     return nullptr;
 }
 
-// Fills progdir and db_full_path for the data directory dir; false (with the message, then
-// shown) when its paths would not fit the buffers.
-bool set_data_paths(const std::string& dir, const char* message, const char* shown) {
-    const std::string db = dir + database_name;
-    if (dir.size() >= sizeof progdir || db.size() >= sizeof db_full_path) {
-        std::fprintf(stderr, "%s%s\n", message, shown);
-        return false;
+// The longest data directory and database path that the program takes: a longer one is refused
+// with a message.
+constexpr std::size_t data_dir_limit = 256;
+constexpr std::size_t database_path_limit = 512;
+
+// The paths of the data directory `dir`; a failure (`message`, then `shown`) when they are longer
+// than the program takes.
+result<run_paths> paths_in(const std::string& home, const std::string& dir, const char* message,
+                           const std::string& shown) {
+    run_paths paths{home, dir, dir + database_name};
+    if (paths.data_dir.size() >= data_dir_limit || paths.database.size() >= database_path_limit) {
+        return failure(message + shown);
     }
-    std::memcpy(progdir, dir.c_str(), dir.size() + 1);
-    std::memcpy(db_full_path, db.c_str(), db.size() + 1);
-    return true;
+    return paths;
 }
 
-// The data directory is $NIMBROVATOR_DATA_DIR when set and not empty, else ~/.nimbrovator
-// (then homedir is filled too); false (with a message) when there is no home directory or the
-// paths would not fit the buffers.
-bool set_up_paths() {
+// The data directory is $NIMBROVATOR_DATA_DIR when set and not empty, else ~/.nimbrovator (the
+// home directory is then named too); a failure when there is no home directory or a path is too
+// long.
+result<run_paths> find_paths() {
     const char* chosen = std::getenv("NIMBROVATOR_DATA_DIR");
     if (chosen != nullptr && chosen[0] != '\0') {
-        return set_data_paths(chosen, "Ścieżka katalogu danych jest zbyt długa: ", chosen);
+        return paths_in(std::string(), chosen, "Ścieżka katalogu danych jest zbyt długa: ", chosen);
     }
     const char* home = find_home_directory();
     if (home == nullptr) {
-        std::fprintf(stderr, "Nie mogę ustalić katalogu domowego użytkownika.\n");
-        return false;
+        return failure("Nie mogę ustalić katalogu domowego użytkownika.");
     }
-    homedir = home;
-    return set_data_paths(homedir + program_dir_name,
-                          "Ścieżka katalogu domowego jest zbyt długa: ", home);
+    return paths_in(home, home + std::string(program_dir_name),
+                    "Ścieżka katalogu domowego jest zbyt długa: ", home);
 }
 
-void read_settings_snapshot() {
-    firstrun = read_setting(db_full_path, "firstrun");
-    weather = read_setting(db_full_path, "weather");
-    forecast = read_setting(db_full_path, "forecast");
+settings_snapshot read_settings_snapshot(const std::string& db_path) {
+    return settings_snapshot{read_setting(db_path, "firstrun"), read_setting(db_path, "weather"),
+                             read_setting(db_path, "forecast")};
 }
 
 // Banner, town lookup (with the weather reports), warnings, lightning.
-int run_reports(const std::string& town, int radius) {
+int run_reports(const settings_snapshot& settings, const std::string& town, int radius) {
     show_banner(program_version);
-    if (get_city(town, radius, true) != 0) {
+    if (get_town(settings, town, radius, true) != 0) {
         return 1;
     }
-    get_warnings(y_coord, x_coord);
-    return get_storm(y_coord, x_coord, search_radius);
+    get_warnings(g_y_coord, g_x_coord);
+    return get_storm(g_y_coord, g_x_coord, g_search_radius);
 }
 
 // A machine-readable form: a town (and a radius) after the options, no prompts, no screens.
-int run_machine_form(const command_options& options) {
-    const std::optional<report_request> request = report_request_of(options);
+int run_machine_form(const run_context& context, const command_options& options) {
+    const std::optional<report_request> request = report_request_of(options, context.settings);
     if (!request) {
         std::fputs(options_usage(options.operands[0]).c_str(), stderr);
         return 2;
     }
-    return print_machine_report(options.form, *request, options.format);
+    return print_machine_report(context, options.form, *request, options.format);
 }
 
-int dispatch(int argc, char** argv) {
+int dispatch(const run_context& context, int argc, char** argv) {
+    const settings_snapshot& settings = context.settings;
     if (argc <= 0) {
         return 0;
     }
     if (argc == 1) {
-        return run_reports(std::string(), 0);
+        return run_reports(settings, std::string(), 0);
     }
     const std::string first = argv[1];
     if (first == "-h" || first == "--help") {
@@ -120,14 +123,15 @@ int dispatch(int argc, char** argv) {
         return 0;
     }
     if (first == "-s") {
-        run_settings_menu(db_full_path, program_version, weather, forecast);
+        run_settings_menu(context.paths.database, program_version, settings.weather,
+                          settings.forecast);
         return 0;
     }
     if (argc == 2) {
-        return run_reports(first, 0);
+        return run_reports(settings, first, 0);
     }
     if (argc == 3) {
-        return run_reports(first, requested_radius(argv[2]));
+        return run_reports(settings, first, requested_radius(argv[2]));
     }
     std::fputs(usage_text(argv[0]).c_str(), stderr);
     return 2;
@@ -135,17 +139,22 @@ int dispatch(int argc, char** argv) {
 
 // Start-up shared by every form of the run: locale, paths, the database and the settings. The
 // store's calls share one connection to the database from here on.
-bool start_up(shared_connection& database) {
+bool start_up(run_context& context, shared_connection& database) {
     set_polish_locale();
     polish_locale(); // the Polish std::locale is built once, here at start-up
-    if (!set_up_paths()) {
+    const result<run_paths> paths = find_paths();
+    if (!paths) {
+        tell_error_stream(paths.error(), line_priority::error);
         return false;
     }
-    mkdir(progdir, 0755);
-    database.open(db_full_path);
-    fill_name_tables();
-    init_database(db_full_path);
-    read_settings_snapshot();
+    context.paths = *paths;
+    g_db_path = context.paths.database;
+    // Usually there already; a directory that cannot be made shows in init_database's message.
+    mkdir(context.paths.data_dir.c_str(), 0755);
+    database.open(g_db_path);
+    context.database = &database;
+    init_database(g_db_path);
+    context.settings = read_settings_snapshot(g_db_path);
     return true;
 }
 
@@ -161,11 +170,11 @@ void apply_cache_options(const command_options& options) {
 }
 
 // The classic run with the arguments that followed the options (argv[0] first).
-int run_classic(std::vector<std::string> operands, bool help) {
-    if (firstrun == "1") {
+int run_classic(const run_context& context, std::vector<std::string> operands, bool help) {
+    if (context.settings.firstrun == "1") {
         show_whats_new();
     }
-    update_setting(db_full_path, "firstrun", "0");
+    update_setting(context.paths.database, "firstrun", "0");
     if (help) {
         show_usage(operands[0]);
         return 0;
@@ -175,19 +184,23 @@ int run_classic(std::vector<std::string> operands, bool help) {
         argv.push_back(&operand[0]);
     }
     argv.push_back(nullptr);
-    return dispatch(static_cast<int>(operands.size()), argv.data());
+    return dispatch(context, static_cast<int>(operands.size()), argv.data());
 }
 
 // The cached town names, one a line, in Polish alphabetical order; nothing is created.
 int print_cached_towns() {
-    if (!set_up_paths()) {
+    const result<run_paths> paths = find_paths();
+    if (!paths) {
+        tell_error_stream(paths.error(), line_priority::error);
         return 1;
     }
     std::vector<std::string> names;
     std::string error;
-    if (!cached_town_names(db_full_path, names, error)) {
-        std::fprintf(stderr, "Nie mogę odczytać miejscowości z bazy danych %s: %s\n",
-                     strip_control_chars(db_full_path).c_str(), strip_control_chars(error).c_str());
+    if (!cached_town_names(paths->database, names, error)) {
+        tell_error_stream("Nie mogę odczytać miejscowości z bazy danych " +
+                              strip_control_chars(paths->database) + ": " +
+                              strip_control_chars(error),
+                          line_priority::error);
         return 1;
     }
     std::sort(names.begin(), names.end(), polish_locale());
@@ -251,9 +264,11 @@ int run_program(int argc, char** argv) {
         std::printf("nimbrovator %s\n", program_version.c_str());
         return 0;
     }
+    run_context context;
     if (options.timeout_s) {
-        set_run_time_limit(std::chrono::milliseconds(std::llround(*options.timeout_s * 1000)));
+        context.time_limit = std::chrono::milliseconds(std::llround(*options.timeout_s * 1000));
     }
+    set_run_time_limit(context.time_limit);
     if (is_service_command(options)) {
         return run_service_command(options);
     }
@@ -264,26 +279,25 @@ int run_program(int argc, char** argv) {
         return 2;
     }
     shared_connection database;
-    if (!start_up(database)) {
+    if (!start_up(context, database)) {
         return 1;
     }
     apply_cache_options(options);
     if ((options.watch.on || options.form != output_form::text) &&
-        (weather.empty() || forecast.empty())) {
+        (context.settings.weather.empty() || context.settings.forecast.empty())) {
         // The classic run shows the settings as they read; these forms would drop the weather
         // parts without a word.
-        std::fprintf(stderr, "Nie mogę odczytać ustawień z bazy danych: pomijam pogodę i "
-                             "prognozę.\n");
+        tell_error_stream("Nie mogę odczytać ustawień z bazy danych: pomijam pogodę i prognozę.",
+                          line_priority::warning);
     }
     if (options.watch.on) {
-        database.close(); // each check runs in a child process of its own
-        return run_watch_command(options);
+        return run_watch_command(context, options);
     }
     if (options.history) {
-        return run_history_command(options);
+        return run_history_command(context, options);
     }
     if (options.form != output_form::text) {
-        return run_machine_form(options);
+        return run_machine_form(context, options);
     }
-    return run_classic(options.operands, options.help);
+    return run_classic(context, options.operands, options.help);
 }

@@ -38,10 +38,16 @@ std::string box_row(const std::string& text, std::size_t column) {
     return "#" + std::string(column - 2, ' ') + shown + std::string(room - chars, ' ') + "#";
 }
 
+// The name of a setting's state; none for a value that is neither "0" nor "1".
+std::string switch_state_name(const std::string& value) {
+    const auto named = switch_state_names.find(value);
+    return named == switch_state_names.end() ? std::string() : named->second;
+}
+
 // One accepted answer ("t", "T", "n", "N") to a menu question, or false at end of input.
 bool ask_switch(const std::string& prompt, const std::string& current, std::string& answer) {
     for (;;) {
-        std::cout << prompt << switch_state_names[current] << "] (t)ak/(n)ie: " << std::flush;
+        std::cout << prompt << switch_state_name(current) << "] (t)ak/(n)ie: " << std::flush;
         const bool got_line = static_cast<bool>(std::getline(std::cin, answer));
         answer = without_line_end_cr(answer);
         const bool at_end = std::cin.eof() && !got_line;
@@ -70,7 +76,7 @@ bool ask_and_store(const std::string& db_path, const std::string& prompt, const 
         return true;
     }
     current = read_setting(db_path, key);
-    std::cout << prompt << switch_state_names[current] << "]";
+    std::cout << prompt << switch_state_name(current) << "]";
     line_end();
     return true;
 }

@@ -4,6 +4,7 @@
 #include "config/settings.h"
 #include "output/machine_run.h"
 #include "store/reply_cache.h"
+#include "store/shared_connection.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
 #include "watch/watch_run.h"
@@ -65,8 +66,8 @@ bool is_loopback_host(const std::string& host_port) {
     return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-int run_watch_command(const command_options& options) {
-    const std::optional<report_request> report = report_request_of(options);
+int run_watch_command(const run_context& context, const command_options& options) {
+    const std::optional<report_request> report = report_request_of(options, context.settings);
     if (!report) {
         std::fputs(options_usage(options.operands[0]).c_str(), stderr);
         return 2;
@@ -74,6 +75,10 @@ int run_watch_command(const command_options& options) {
     const watch_options& watch = options.watch;
     watch_request request;
     request.report = *report;
+    request.db_path = context.paths.database;
+    if (context.database != nullptr) {
+        context.database->close(); // each check runs in a child process of its own
+    }
     request.every_s = watch.every_min * 60;
     use_reply_cache(options, request.every_s);
     request.json = options.form == output_form::json;

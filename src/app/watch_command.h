@@ -2,12 +2,14 @@
 #pragma once
 
 #include "app/options.h"
+#include "state/run_context.h"
 
 #include <optional>
 #include <string>
 
-// Runs the watch for the town (and radius) after the options; 2 for a usage error.
-int run_watch_command(const command_options& options);
+// Runs the watch for the town (and radius) after the options, with the run's database connection
+// closed (each check forks); 2 for a usage error.
+int run_watch_command(const run_context& context, const command_options& options);
 
 // The reply cache's maximum age in the watch: below the interval, so that a check never shows
 // the reply of the check before (no more than --max-age when given); but for a storm service

@@ -27,10 +27,10 @@ std::string machine_line(const run_report& report, const std::string& format,
                           : template_line(format, template_facts{report, event}, utf8);
 }
 
-int print_machine_report(output_form form, const report_request& request,
-                         const std::string& format) {
-    run_report report = gather_report(request);
-    add_approach(report, request.danger_km);
+int print_machine_report(const run_context& context, output_form form,
+                         const report_request& request, const std::string& format) {
+    run_report report = gather_report(context.paths.database, request);
+    add_approach(context.paths.database, report, request.danger_km);
     std::string text;
     if (form == output_form::json) {
         text = document_text(report_document(report));

@@ -3,7 +3,6 @@
 #include "approach/place_track.h"
 #include "service/journal.h"
 #include "state/run_deadline.h"
-#include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
 #include "weather/weather_fetch.h"
@@ -136,7 +135,7 @@ void gather_storm(run_report& report) {
     }
     const storm_result lightning = request_lightning(town.y, town.x, report.radius_km);
     report.lightning = extract_lightning(lightning.text);
-    report.lightning_age = freshness{lightning.age_s, lightning.stale};
+    report.lightning_age = freshness{lightning.age_s, lightning.stale, lightning.asked};
     if (!report.lightning) {
         add_error(report, "lightning",
                   storm_failure(lightning.fault, lightning.too_large,
@@ -197,12 +196,12 @@ town_record point_town(const report_request& request) {
     return town;
 }
 
-run_report gather_report(const report_request& request) {
+run_report gather_report(const std::string& db_path, const report_request& request) {
     if (request.point) {
         return gather_town_report(request, point_town(request));
     }
     run_report report = started_report(request);
-    const town_answer answer = look_up_town(request.town);
+    const town_answer answer = look_up_town(db_path, request.town);
     if (answer.status == town_status::found) {
         start_storm_reports(answer.town.y, answer.town.x, request.radius_km);
     }
@@ -259,7 +258,7 @@ int report_status(const run_report& report) {
     return oldest_stale_age(report) ? 3 : 0;
 }
 
-void add_approach(run_report& report, double danger_km) {
+void add_approach(const std::string& db_path, run_report& report, double danger_km) {
     report.approach_included = true;
     report.danger_km = danger_km;
     const town_record& town = report.town;
@@ -270,13 +269,14 @@ void add_approach(run_report& report, double danger_km) {
                             report.radius_km};
     const double now_s = static_cast<double>(report.made_at);
     std::optional<observation> seen;
-    // Only an answer the service gave now is an observation; a cached one was recorded before.
-    if (report.lightning_age.age_s == 0 && !report.lightning_age.stale) {
+    // Only an answer the service gave this run is its observation: the run that asked records
+    // a reply that others shared or found in the cache.
+    if (report.lightning_age.asked) {
         const lightning_report& lightning = *report.lightning;
         seen = observation{now_s, lightning.count,
                            lightning.count > 0 ? lightning.distance_km : std::nullopt,
                            lightning.count > 0 ? lightning.direction : std::string()};
-        record_observation(db_full_path, place, *seen, "", now_s);
+        record_observation(db_path, place, *seen, "", now_s);
     }
-    report.approach = estimate_approach(track_until(db_full_path, place, now_s, seen), danger_km);
+    report.approach = estimate_approach(track_until(db_path, place, now_s, seen), danger_km);
 }

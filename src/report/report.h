@@ -25,6 +25,7 @@ struct report_error {
 struct freshness {
     long age_s = 0;
     bool stale = false;
+    bool asked = false; // this run asked the service for it (not another run, not the cache)
 };
 
 struct run_report {
@@ -58,18 +59,19 @@ struct report_request {
     double danger_km = 10; // the safety ring of the approach estimate
 };
 
-// Looks the town up (a point needs no lookup), then asks for what the request includes. Prints
-// nothing on standard output; each failed part gets an error entry (also written to standard
-// error).
-run_report gather_report(const report_request& request);
+// Looks the town up in the database `db_path` (a point needs no lookup), then asks for what the
+// request includes. Prints nothing on standard output; each failed part gets an error entry
+// (also written to standard error).
+run_report gather_report(const std::string& db_path, const report_request& request);
 // The same for a town settled before (the watch looks it up once): no town lookup.
 run_report gather_town_report(const report_request& request, const town_record& town);
 
 // The town record of a place given by its coordinates: named as the request says, else by them.
 town_record point_town(const report_request& request);
-// Records the lightning answer in the place's track when it came from the service (not from the
-// reply cache) and fills the report's approach estimate from the track.
-void add_approach(run_report& report, double danger_km);
+// Records the lightning answer in the place's track (in the database `db_path`) when this run asked
+// the service for it (not another run, not the reply cache) and fills the report's approach
+// estimate from the track.
+void add_approach(const std::string& db_path, run_report& report, double danger_km);
 
 // The exit status of a machine-readable run: 0 when the lightning answer was given, 3 when it
 // was given but some part came from a stale reply, 1 when it was not given.

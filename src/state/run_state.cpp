@@ -4,16 +4,16 @@
 
 const std::string program_version = NIMBROVATOR_VERSION;
 
-std::string homedir;
-char progdir[256] = {};
-char db_full_path[512] = {};
+std::string g_db_path;
 
-std::string firstrun;
-std::string weather;
-std::string forecast;
-
-std::map<std::string, std::string> compass_names;
-std::map<std::string, std::string> switch_state_names;
+const std::map<std::string, std::string> compass_names = {
+    {"E", "wschód"}, {"NE", "północny wschód"},   {"N", "północ"},   {"NW", "północny zachód"},
+    {"W", "zachód"}, {"SW", "południowy zachód"}, {"S", "południe"}, {"SE", "południowy wschód"},
+};
+const std::map<std::string, std::string> switch_state_names = {
+    {"0", "WYŁĄCZONA"},
+    {"1", "WŁĄCZONA"},
+};
 
 namespace {
 std::array<std::string, 40> make_key_pieces() {
@@ -29,21 +29,8 @@ std::array<std::string, 40> make_key_pieces() {
 const std::array<std::string, 40> storm_key_pieces = make_key_pieces();
 char storm_key[41] = {};
 
-std::string city;
-std::string town_name;
-std::string y_coord;
-std::string x_coord;
-int search_radius = 0;
-
-void fill_name_tables() {
-    compass_names["E"] = "wschód";
-    compass_names["NE"] = "północny wschód";
-    compass_names["N"] = "północ";
-    compass_names["NW"] = "północny zachód";
-    compass_names["W"] = "zachód";
-    compass_names["SW"] = "południowy zachód";
-    compass_names["S"] = "południe";
-    compass_names["SE"] = "południowy wschód";
-    switch_state_names["0"] = "WYŁĄCZONA";
-    switch_state_names["1"] = "WŁĄCZONA";
-}
+std::string g_town;
+std::string g_typed_town;
+std::string g_y_coord;
+std::string g_x_coord;
+int g_search_radius = 0;

@@ -26,8 +26,8 @@ const char* const create_settings =
 const std::string insert_setting_sql = "INSERT INTO SETTINGS (PARAM, SETTING) VALUES (?, ?);";
 const std::string update_setting_sql = "UPDATE SETTINGS SET SETTING = ? WHERE PARAM = ?;";
 const std::string read_setting_sql = "SELECT PARAM, SETTING FROM SETTINGS WHERE PARAM = ?;";
-const std::string insert_city_sql = "INSERT INTO CITIES (CITY, Y_COORD, X_COORD) VALUES (?, ?, ?);";
-const std::string find_city_sql = "SELECT CITY, Y_COORD, X_COORD FROM CITIES WHERE CITY = ?;";
+const std::string insert_town_sql = "INSERT INTO CITIES (CITY, Y_COORD, X_COORD) VALUES (?, ?, ?);";
+const std::string find_town_sql = "SELECT CITY, Y_COORD, X_COORD FROM CITIES WHERE CITY = ?;";
 
 using Connection = sqlite_connection;
 using Statement = sqlite_statement;
@@ -146,10 +146,11 @@ int update_setting(const std::string& db_path, const std::string& key, const std
     return run_write(db_path, update_setting_sql, {&value, &key});
 }
 
-int find_city(const std::string& db_path, const std::string& town, std::string& y, std::string& x) {
+int find_cached_town(const std::string& db_path, const std::string& town, std::string& y,
+                     std::string& x) {
     CallConnection db = open_database(db_path);
     int status = SQLITE_OK;
-    Statement statement = prepare(db.get(), find_city_sql, {&town}, &status);
+    Statement statement = prepare(db.get(), find_town_sql, {&town}, &status);
     if (!statement) {
         return status;
     }
@@ -161,9 +162,9 @@ int find_city(const std::string& db_path, const std::string& town, std::string& 
     return 0;
 }
 
-int insert_city(const std::string& db_path, const std::string& town, const std::string& y,
-                const std::string& x) {
-    return run_write(db_path, insert_city_sql, {&town, &y, &x}, true);
+int insert_cached_town(const std::string& db_path, const std::string& town, const std::string& y,
+                       const std::string& x) {
+    return run_write(db_path, insert_town_sql, {&town, &y, &x}, true);
 }
 
 bool cached_town_names(const std::string& db_path, std::vector<std::string>& names,

@@ -17,11 +17,12 @@ std::string read_setting(const std::string& db_path, const std::string& key);
 int update_setting(const std::string& db_path, const std::string& key, const std::string& value);
 // 0 when the town has a row (y and x are then set from it), 1 when it has none, or the
 // preparation's error code.
-int find_city(const std::string& db_path, const std::string& town, std::string& y, std::string& x);
+int find_cached_town(const std::string& db_path, const std::string& town, std::string& y,
+                     std::string& x);
 // 0 when the row was written or the town already has one, else 1 (with SQLite's message on
 // standard error).
-int insert_city(const std::string& db_path, const std::string& town, const std::string& y,
-                const std::string& x);
+int insert_cached_town(const std::string& db_path, const std::string& town, const std::string& y,
+                       const std::string& x);
 // The names of the cached towns, in no particular order. Opens the file read-only: a missing
 // file or table gives no names and nothing is created. False, with SQLite's message in `error`,
 // when the file is there but cannot be read (locked past the wait, not a database, damaged).

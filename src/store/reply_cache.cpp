@@ -16,6 +16,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -69,25 +70,40 @@ struct cache_row {
 
 // --- who holds a claim ------------------------------------------------------------------------
 
-// The start time of a process (clock ticks since boot, from /proc), or empty when the process
-// is gone, is a zombie or cannot be seen.
-std::string process_start(long pid) {
+// What /proc tells of a process: its state letter and its start time (clock ticks since boot).
+struct process_facts {
+    std::string state;
+    std::string start;
+};
+
+// The facts of a living process; nothing when it is gone, is a zombie or cannot be seen.
+std::optional<process_facts> read_process(long pid) {
     std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
     std::string line;
     if (!std::getline(file, line) || line.rfind(')') == std::string::npos) {
-        return std::string();
+        return std::nullopt;
     }
     // After the command name: the state, then the fields up to the 22nd, the start time.
     std::istringstream fields(line.substr(line.rfind(')') + 1));
-    std::string state;
-    fields >> state;
-    if (state == "Z" || state == "X" || state == "x") {
-        return std::string();
+    process_facts facts;
+    fields >> facts.state;
+    if (facts.state == "Z" || facts.state == "X" || facts.state == "x") {
+        return std::nullopt;
     }
     std::string field;
     for (int number = 4; number <= 22 && fields >> field; ++number) {
     }
-    return fields ? field : std::string();
+    if (!fields) {
+        return std::nullopt;
+    }
+    facts.start = field;
+    return facts;
+}
+
+// The start time of a living process, or empty.
+std::string process_start(long pid) {
+    const std::optional<process_facts> facts = read_process(pid);
+    return facts ? facts->start : std::string();
 }
 
 // This process as a claim names it: "PID START". A process that cannot read its own start time
@@ -112,6 +128,18 @@ bool owner_alive(const std::string& owner) {
         return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
     }
     return process_start(pid) == start;
+}
+
+// True when the claim's owner is stopped (SIGSTOP, a debugger): it makes no progress until
+// someone lets it go on.
+bool owner_stopped(const std::string& owner) {
+    std::istringstream in(owner);
+    long pid = 0;
+    if (!(in >> pid) || pid <= 0) {
+        return false;
+    }
+    const std::optional<process_facts> facts = read_process(pid);
+    return facts && (facts->state == "T" || facts->state == "t");
 }
 
 // --- the database -------------------------------------------------------------------------------
@@ -303,13 +331,36 @@ bool claim_held(const cache_row& row, std::time_t now) {
 
 enum class claim_outcome { claimed, fresh, ask_unclaimed };
 
+// How long an owner seen stopped all the while keeps its claim; then a waiter takes it over.
+constexpr auto stopped_owner_limit = std::chrono::seconds(stopped_owner_seconds);
+
+// Since when this waiter has seen the claim's owner stopped, without a break.
+struct stopped_watch {
+    std::string owner;
+    std::optional<std::chrono::steady_clock::time_point> since;
+
+    // True once `row`'s owner has been seen stopped for the whole limit.
+    bool stalled(const cache_row& row, std::chrono::steady_clock::time_point now) {
+        if (row.owner.empty() || !owner_stopped(row.owner)) {
+            since.reset();
+            return false;
+        }
+        if (!since || owner != row.owner) {
+            owner = row.owner;
+            since = now;
+        }
+        return now - *since >= stopped_owner_limit;
+    }
+};
+
 // Claims the request for this run, or waits while another run holds the claim: until its row
-// is fresh (`row` then holds it), its owner is gone (the claim is then taken over), or its claim
-// ends without a reply (this run then asks the service too, unclaimed, as it does when the wait
-// lasts too long).
+// is fresh (`row` then holds it), its owner is gone or has been stopped for
+// stopped_owner_seconds (the claim is then taken over), or its claim ends without a reply (this
+// run then asks the service too, unclaimed, as it does when the wait lasts too long).
 claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& key, cache_row& row,
                     const std::string& owner) {
     bool waited = false;
+    stopped_watch stopped;
     // No longer than the run may last: then this run asks (or, out of time, fails) unclaimed.
     const auto deadline =
         std::chrono::steady_clock::now() +
@@ -321,7 +372,8 @@ claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& 
         const std::time_t now = std::time(nullptr);
         row = read(db, key);
         const bool fresh = is_fresh(row, policy, now);
-        const bool held = claim_held(row, now);
+        const bool held =
+            claim_held(row, now) && !stopped.stalled(row, std::chrono::steady_clock::now());
         // After a wait, a claim that ended without a reply means the service just failed the
         // other run: this one asks for itself rather than take the claim in turn.
         const bool ended_without_reply = waited && row.owner.empty();

@@ -28,6 +28,9 @@ struct cached_reply {
 // How long a run may hold the claim on a request while it asks the service: longer than the
 // longest request may take with its time-outs.
 constexpr long claim_seconds = 45;
+// A claim whose owner a waiting run sees stopped (SIGSTOP, a debugger) this long is taken over:
+// the waiting run asks the service itself.
+constexpr long stopped_owner_seconds = 10;
 
 // The reply to the request `key` under the policy. `fetch` asks the service and gives the reply
 // text when it is usable, nothing otherwise; only usable replies are stored. While one run

@@ -5,9 +5,9 @@
 #include <string>
 
 // Asks the storm service for the warnings at the point (y, x) and prints the report for
-// `city`. Returns 0.
+// `g_town`. Returns 0.
 int get_warnings(std::string y, std::string x);
 
 // Asks the storm service for the strikes within `radius` km of the point (y, x) and prints the
-// report for `city`. Returns 0, or 1 when no usable answer came.
+// report for `g_town`. Returns 0, or 1 when no usable answer came.
 int get_storm(std::string y, std::string x, int radius);

@@ -44,14 +44,17 @@ storm_result make_call(bool apart, const std::function<int(std::string&)>& call)
 template <typename Call, typename Usable>
 storm_result through_cache(const std::string& key, Call call, Usable usable) {
     storm_result result;
-    const cached_reply reply = cached_request(db_full_path, reply_cache_policy(), key,
-                                              [&]() -> std::optional<std::string> {
-                                                  result = call();
-                                                  if (!result.ok || !usable(result.text)) {
-                                                      return std::nullopt;
-                                                  }
-                                                  return result.text;
-                                              });
+    bool asked = false;
+    const cached_reply reply =
+        cached_request(g_db_path, reply_cache_policy(), key, [&]() -> std::optional<std::string> {
+            asked = true;
+            result = call();
+            if (!result.ok || !usable(result.text)) {
+                return std::nullopt;
+            }
+            return result.text;
+        });
+    result.asked = asked && reply.ok && !reply.stale;
     result.ok = reply.ok;
     result.text = reply.text;
     result.age_s = reply.age_s;

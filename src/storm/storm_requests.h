@@ -11,6 +11,7 @@ struct storm_result {
     long age_s = 0;         // seconds since the reply was fetched (from the reply cache)
     bool stale = false;     // the request failed; this is the last usable reply
     bool too_large = false; // the request failed on a reply over the length limit
+    bool asked = false;     // this run asked the service for the reply (not another run)
 };
 
 // The warnings and lightning requests go through the reply cache when its policy is on; a

@@ -1,8 +1,10 @@
 #include "storm/town_lookup.h"
 
+#include "state/run_context.h"
 #include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "store/database.h"
+#include "store/reply_cache.h"
 #include "storm/reply_text.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
@@ -46,12 +48,12 @@ void report_end_of_input(const char* what) {
 bool ask_town() {
     do {
         std::cout << "\nPodaj nazwę miejscowości: " << std::flush;
-        if (!read_line(city)) {
+        if (!read_line(g_town)) {
             return false;
         }
-        city = clean_town_name(city);
-        town_name = city;
-    } while (city.empty() || city.size() > max_town_bytes);
+        g_town = clean_town_name(g_town);
+        g_typed_town = g_town;
+    } while (g_town.empty() || g_town.size() > max_town_bytes);
     return true;
 }
 
@@ -80,27 +82,27 @@ bool ask_radius() {
         if (!read_line(line)) {
             return false;
         }
-    } while (!parse_typed_radius(line, search_radius));
+    } while (!parse_typed_radius(line, g_search_radius));
     return true;
 }
 
 // The weather requests of the enabled reports, for the town as the user gave it.
-std::vector<std::string> weather_paths() {
+std::vector<std::string> weather_paths(const settings_snapshot& settings) {
     std::vector<std::string> paths;
-    if (weather == "1") {
-        paths.push_back(current_weather_path(town_name));
+    if (settings.weather == "1") {
+        paths.push_back(current_weather_path(g_typed_town));
     }
-    if (forecast == "1") {
-        paths.push_back(daily_forecast_path(town_name, forecast_days));
+    if (settings.forecast == "1") {
+        paths.push_back(daily_forecast_path(g_typed_town, forecast_days));
     }
     return paths;
 }
 
-void run_weather_reports() {
-    if (weather == "1") {
+void run_weather_reports(const settings_snapshot& settings) {
+    if (settings.weather == "1") {
         show_current_weather();
     }
-    if (forecast == "1") {
+    if (settings.forecast == "1") {
         show_daily_forecast(forecast_days);
     }
 }
@@ -122,39 +124,40 @@ bool means_no_data(const Coordinates& found) {
 enum class Lookup { found, cached, unknown, failed, no_input };
 
 // One remote lookup of the normalised name, with the messages and weather reports it prints.
-Lookup look_up_remotely(const std::wstring& name, const std::string& key, bool early) {
+Lookup look_up_remotely(const settings_snapshot& settings, const std::wstring& name,
+                        const std::string& key, bool early) {
     std::cout << "Brak miejscowości " << key << " w bazie danych!";
     line_end();
     std::cout << "Pobieram współrzędne miejscowości z serwera " << storm_host() << "...";
     line_end();
     if (early) {
-        start_weather_requests(weather_paths());
+        start_weather_requests(weather_paths(settings));
     }
     const std::optional<Coordinates> found = fetch_coordinates(name);
     if (!found) {
         return Lookup::failed;
     }
     if (means_no_data(*found)) {
-        city.clear();
+        g_town.clear();
         std::cout << "Na serwerze " << storm_host() << " brak danych o tej miejscowości.";
         line_end();
-        run_weather_reports();
+        run_weather_reports(settings);
         return Lookup::unknown;
     }
-    y_coord = found->y;
-    x_coord = found->x;
+    g_y_coord = found->y;
+    g_x_coord = found->x;
     if (early) {
-        start_storm_reports(y_coord, x_coord, search_radius);
+        start_storm_reports(g_y_coord, g_x_coord, g_search_radius);
     }
     std::cout << "Pobrałem współrzędne.";
     line_end();
-    run_weather_reports();
+    run_weather_reports(settings);
     return Lookup::found;
 }
 
 // One pass: ask when needed, normalise, then the cache or the service.
-Lookup look_up_once(bool interactive, bool early) {
-    if (city.empty() && !ask_town()) {
+Lookup look_up_once(const settings_snapshot& settings, bool interactive, bool early) {
+    if (g_town.empty() && !ask_town()) {
         report_end_of_input("nazwy miejscowości");
         return Lookup::no_input;
     }
@@ -162,19 +165,49 @@ Lookup look_up_once(bool interactive, bool early) {
         report_end_of_input("promienia");
         return Lookup::no_input;
     }
-    const std::wstring name = capitalize_town_name(to_wide(city));
-    city = to_narrow(name);
-    if (find_city(db_full_path, city, y_coord, x_coord) == 0) {
+    const std::wstring name = capitalize_town_name(to_wide(g_town));
+    g_town = to_narrow(name);
+    if (find_cached_town(g_db_path, g_town, g_y_coord, g_x_coord) == 0) {
         if (early) {
-            start_weather_requests(weather_paths());
-            start_storm_reports(y_coord, x_coord, search_radius);
+            start_weather_requests(weather_paths(settings));
+            start_storm_reports(g_y_coord, g_x_coord, g_search_radius);
         }
-        std::cout << "Miejscowość " << city << " jest w bazie danych!";
+        std::cout << "Miejscowość " << g_town << " jest w bazie danych!";
         line_end();
-        run_weather_reports();
+        run_weather_reports(settings);
         return Lookup::cached;
     }
-    return look_up_remotely(name, city, early);
+    return look_up_remotely(settings, name, g_town, early);
+}
+
+// Runs that look the same new town up at the same moment share one request, as they share the
+// other operations: one asks, the others wait for its reply in the reply cache. The row serves
+// only them; the town table keeps the coordinates.
+cache_policy shared_lookup_policy() {
+    cache_policy policy;
+    policy.enabled = true;
+    policy.max_age_s = claim_seconds;
+    policy.stale_limit_s = reply_cache_policy().stale_limit_s;
+    return policy;
+}
+
+// The town request, through the reply cache; `asked`: this run sent it (not another run).
+storm_result shared_town_request(const std::string& db_path, const std::wstring& name,
+                                 bool& asked) {
+    storm_result result;
+    const cached_reply reply = cached_request(
+        db_path, shared_lookup_policy(), storm_host() + " miejscowosc " + to_narrow(name),
+        [&]() -> std::optional<std::string> {
+            asked = true;
+            result = request_town(name);
+            if (!result.ok || !extract_coordinates(result.text)) {
+                return std::nullopt;
+            }
+            return result.text;
+        });
+    result.ok = reply.ok;
+    result.text = reply.text;
+    return result;
 }
 
 } // namespace
@@ -204,14 +237,15 @@ std::optional<Coordinates> extract_coordinates(const std::string& reply) {
     return Coordinates{*y, *x};
 }
 
-int get_city(const std::string& town, int radius, bool start_reports) {
-    town_name = clean_town_name(town);
-    city = town_name;
-    search_radius = clamp_radius(radius);
+int get_town(const settings_snapshot& settings, const std::string& town, int radius,
+             bool start_reports) {
+    g_typed_town = clean_town_name(town);
+    g_town = g_typed_town;
+    g_search_radius = clamp_radius(radius);
     const bool interactive = town.empty() && radius == 0;
     int failed_calls = 0;
     for (;;) {
-        const Lookup outcome = look_up_once(interactive, start_reports);
+        const Lookup outcome = look_up_once(settings, interactive, start_reports);
         if (outcome == Lookup::cached) {
             return 0;
         }
@@ -234,7 +268,7 @@ int get_city(const std::string& town, int radius, bool start_reports) {
         }
         std::this_thread::sleep_for(lookup_retry_pause);
     }
-    if (insert_city(db_full_path, city, y_coord, x_coord) != 0) {
+    if (insert_cached_town(g_db_path, g_town, g_y_coord, g_x_coord) != 0) {
         std::cout << "Wystąpił błąd podczas dodawania miejscowości do bazy danych!";
     } else {
         std::cout << "Dodałem miejscowość do bazy danych!";
@@ -247,19 +281,20 @@ std::string normalised_town_name(const std::string& typed) {
     return to_narrow(capitalize_town_name(to_wide(clean_town_name(typed))));
 }
 
-town_answer look_up_town(const std::string& typed) {
+town_answer look_up_town(const std::string& db_path, const std::string& typed) {
     town_answer answer;
     town_record& town = answer.town;
     town.typed = clean_town_name(typed);
-    const std::wstring name = capitalize_town_name(to_wide(town.typed)); // as the service is asked
+    const std::wstring name = capitalize_town_name(to_wide(town.typed));
     town.name = normalised_town_name(typed);
-    town.from_cache = find_city(db_full_path, town.name, town.y, town.x) == 0;
+    town.from_cache = find_cached_town(db_path, town.name, town.y, town.x) == 0;
     for (int calls = 0; !town.from_cache && calls < max_lookup_calls && !run_deadline_passed();
          ++calls) {
         if (calls > 0) {
             std::this_thread::sleep_for(within_run_deadline(lookup_retry_pause));
         }
-        const storm_result reply = request_town(name);
+        bool asked = false;
+        const storm_result reply = shared_town_request(db_path, name, asked);
         answer.fault = reply.fault;
         answer.too_large = reply.too_large;
         const std::optional<Coordinates> found = extract_coordinates(reply.text);
@@ -272,7 +307,8 @@ town_answer look_up_town(const std::string& typed) {
         }
         town.y = found->y;
         town.x = found->x;
-        if (insert_city(db_full_path, town.name, town.y, town.x) != 0) {
+        // The run that asked adds the town; the runs that shared its reply find it added.
+        if (asked && insert_cached_town(db_path, town.name, town.y, town.x) != 0) {
             std::cerr << "Wystąpił błąd podczas dodawania miejscowości do bazy danych!\n";
         }
         break;

@@ -5,15 +5,19 @@
 #include <optional>
 #include <string>
 
-// Settles city, town_name, y_coord, x_coord and search_radius, asking for the town (and, in a
-// run without arguments, the radius) when needed; runs the enabled weather reports on the way.
+struct settings_snapshot;
+
+// Settles g_town, g_typed_town, g_y_coord, g_x_coord and g_search_radius, asking for the town
+// (and, in a run without arguments, the radius) when needed; runs the weather reports that the
+// settings switch on along the way.
 // 0 once the coordinates are settled; 1 when no answer can come (end of input, or the storm
 // service gave no usable coordinates after repeated tries). A town name, given or typed, is
 // cleaned first (clean_town_name); a typed line loses the carriage return that ends it.
 // With `start_reports`, the report requests start as soon as what they need is known (the
 // weather requests with the lookup, the warnings and lightning once the coordinates are
 // settled); the reports then take their replies.
-int get_city(const std::string& town, int radius, bool start_reports = false);
+int get_town(const settings_snapshot& settings, const std::string& town, int radius,
+             bool start_reports = false);
 
 // The pause before the storm service is asked again for the same town (tests shorten it).
 extern std::chrono::milliseconds lookup_retry_pause;
@@ -53,7 +57,8 @@ struct town_answer {
 // (clean_town_name) and capitalised by the town-name rule ("kraków" gives "Kraków").
 std::string normalised_town_name(const std::string& typed);
 
-// The town's coordinates from the town cache or, failing that, from the storm service (at most
-// three requests, lookup_retry_pause apart; a found town is added to the cache). Asks nothing
-// and prints nothing on standard output.
-town_answer look_up_town(const std::string& typed);
+// The town's coordinates from the town table of the database or, failing that, from the storm
+// service (at most three requests, lookup_retry_pause apart; a found town is added to the table).
+// Runs looking the same town up at once share each request. Asks nothing and prints nothing on
+// standard output.
+town_answer look_up_town(const std::string& db_path, const std::string& typed);

@@ -114,13 +114,13 @@ std::optional<int> warning_level(const std::string& level) {
     return level[0] - '0';
 }
 
-std::string warnings_text(const warnings_report& report, const std::string& city,
+std::string warnings_text(const warnings_report& report, const std::string& town,
                           const std::string& y, const std::string& x) {
     int warnings_count = 0;
     for (const std::string& level : report.levels) {
         warnings_count += level != "0" ? 1 : 0;
     }
-    const std::string point = city + " o współrzędnych (" + y + " N, " + x + " E)";
+    const std::string point = town + " o współrzędnych (" + y + " N, " + x + " E)";
     if (warnings_count == 0) {
         return "\nBrak ostrzeżeń dla punktu " + point + ".\n";
     }
@@ -133,8 +133,8 @@ std::string warnings_text(const warnings_report& report, const std::string& city
     return text;
 }
 
-std::string format_warnings_report(const std::string& reply, const std::string& city,
+std::string format_warnings_report(const std::string& reply, const std::string& town,
                                    const std::string& y, const std::string& x) {
     const std::optional<warnings_report> report = extract_warnings(reply);
-    return report ? warnings_text(*report, city, y, x) : std::string();
+    return report ? warnings_text(*report, town, y, x) : std::string();
 }

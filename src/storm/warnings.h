@@ -30,15 +30,15 @@ std::optional<warnings_report> extract_warnings(const std::string& reply);
 std::optional<int> warning_level(const std::string& level);
 // The report's line for one hazard at `level`; empty for a level other than "1", "2", "3".
 std::string hazard_line(std::size_t hazard, const std::string& level);
-// The report's text for a record at the point (y, x) of `city`.
-std::string warnings_text(const warnings_report& report, const std::string& city,
+// The report's text for a record at the point (y, x) of `town`.
+std::string warnings_text(const warnings_report& report, const std::string& town,
                           const std::string& y, const std::string& x);
 
 // A coordinate text as a float: leading blanks skipped, the longest leading decimal number
 // with "." as its separator whatever the locale, 0 when the text does not begin with one.
 float coordinate_value(const std::string& text);
 
-// The report for the reply text of ostrzezenia_pogodowe at the point (y, x) of `city`; the
+// The report for the reply text of ostrzezenia_pogodowe at the point (y, x) of `town`; the
 // empty text when the reply has no frost level (nothing is printed then).
-std::string format_warnings_report(const std::string& reply, const std::string& city,
+std::string format_warnings_report(const std::string& reply, const std::string& town,
                                    const std::string& y, const std::string& x);

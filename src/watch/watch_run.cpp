@@ -124,9 +124,9 @@ void tell_ready(bool& ready) {
 
 // --- the town, looked up once in a child ------------------------------------------------
 
-std::string town_answer_text(const std::string& typed) {
+std::string town_answer_text(const std::string& db_path, const std::string& typed) {
     start_run_deadline(); // each lookup (in its own child) gets the whole time
-    const town_answer answer = look_up_town(typed);
+    const town_answer answer = look_up_town(db_path, typed);
     std::ostringstream out;
     out << static_cast<int>(answer.status) << '\n'
         << answer.town.from_cache << '\n'
@@ -179,7 +179,7 @@ int settle_town(const watch_request& request, town_record& town, bool& ready) {
         const auto started = watch_clock::now();
         std::string text;
         const child_outcome outcome =
-            run_in_child([&] { return town_answer_text(typed); }, text, collect);
+            run_in_child([&] { return town_answer_text(request.db_path, typed); }, text, collect);
         if (outcome == child_outcome::stopped) {
             return -1;
         }
@@ -295,7 +295,7 @@ std::string check_text(const watch_request& request, const town_record& town,
     parse_object(text, document);
     const watch_check check = check_of(document);
     if (check.known) {
-        std::vector<observation> track = track_before(db_full_path, place, time_s);
+        std::vector<observation> track = track_before(request.db_path, place, time_s);
         track.push_back(observation_at(check, time_s));
         report.approach = estimate_approach(track, request.rules.danger_km);
     }
@@ -360,7 +360,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
         next_watch_step(loop.state, check, now_s, request.rules, comes_within_ring(estimate));
     loop.state = step.state;
     if (check.known) {
-        record_observation(db_full_path, place_of(loop), observation_at(check, time_s),
+        record_observation(request.db_path, place_of(loop), observation_at(check, time_s),
                            event_id(step.event), static_cast<double>(std::time(nullptr)));
     }
     const std::string approach = approach_text(estimate, request.rules.danger_km);

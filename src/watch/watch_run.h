@@ -24,6 +24,7 @@ struct watch_request {
     bool alerts_to_stderr = false;     // alert lines on standard error in every form
     std::optional<mqtt_settings> mqtt; // publishing every check to a broker
     double clock_rate = 1; // seconds of the track's clock per real second (the simulator's)
+    std::string db_path;   // the run's database: the town table and the track
 };
 
 // Runs the watch; 0 when stopped by a signal, 1 for an unknown town.

@@ -159,7 +159,7 @@ std::string format_current_weather(const Json::Value& document) {
 
 void show_current_weather() {
     std::cout << "Pobieram aktualną pogodę z serwera " << weather_host() << "...\n" << std::flush;
-    const Json::Value document = parse_weather_json(fetch_current_weather(town_name));
+    const Json::Value document = parse_weather_json(fetch_current_weather(g_typed_town));
     check_service_error(document);
     print_lines(format_current_weather(document));
 }

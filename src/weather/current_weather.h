@@ -27,7 +27,7 @@ current_weather extract_current_weather(const Json::Value& document);
 // The report after the service's messages, for a record.
 std::string current_weather_text(const current_weather& weather);
 
-// Fetches the current weather for town_name and prints the report.
+// Fetches the current weather for g_typed_town and prints the report.
 void show_current_weather();
 
 // The report after the service's messages: every item of a current-weather reply, with the

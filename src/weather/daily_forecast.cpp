@@ -86,7 +86,7 @@ std::string format_daily_forecast(const Json::Value& document) {
 void show_daily_forecast(int days) {
     std::cout << "\nPobieram prognozę pogody z serwera " << weather_host() << "...\n" << std::flush;
     const unsigned requested = days < 0 ? 0u : static_cast<unsigned>(days);
-    const Json::Value document = parse_weather_json(fetch_daily_forecast(town_name, requested));
+    const Json::Value document = parse_weather_json(fetch_daily_forecast(g_typed_town, requested));
     check_service_error(document);
     print_lines(format_daily_forecast(document));
 }

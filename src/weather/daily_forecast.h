@@ -25,7 +25,7 @@ std::optional<std::vector<forecast_entry>> extract_daily_forecast(const Json::Va
 // The report after the service's messages, for the days (or their absence).
 std::string daily_forecast_text(const std::optional<std::vector<forecast_entry>>& days);
 
-// Fetches a forecast of the given number of days for town_name and prints the report.
+// Fetches a forecast of the given number of days for g_typed_town and prints the report.
 void show_daily_forecast(int days);
 
 // The report after the service's messages: the placeholder line when the reply has no day

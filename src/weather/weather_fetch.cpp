@@ -158,7 +158,7 @@ std::string cache_key(const std::string& path_and_query) {
 weather_reply fetch_through_cache(const std::string& path_and_query) {
     weather_reply reply;
     const cached_reply cached = cached_request(
-        db_full_path, reply_cache_policy(), cache_key(path_and_query),
+        g_db_path, reply_cache_policy(), cache_key(path_and_query),
         [&]() -> std::optional<std::string> {
             reply = fetch_from_service(path_and_query);
             return is_usable(reply) ? std::optional<std::string>(reply.body) : std::nullopt;

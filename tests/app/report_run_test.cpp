@@ -790,8 +790,8 @@ TEST_F(ReplyCacheTest, UnusableRepliesAreNeverStoredAndKeyErrorsAreNamed) {
     set_fake_reply(*weather_service, daily_forecast_endpoint, limited);
     const ProgramResult result = run({"--json", "Kraków", "30"});
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_EQ(sql("SELECT COUNT(*) FROM REPLY_CACHE WHERE REPLY IS NOT NULL"), "1")
-        << "only the warnings were usable";
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM REPLY_CACHE WHERE REPLY IS NOT NULL"), "2")
+        << "only the town's and the warnings' replies were usable";
     EXPECT_NE(result.err.find("odrzucił klucz serwisu pogodowego (HTTP 401)"), std::string::npos)
         << result.err;
     EXPECT_NE(result.err.find("Wyczerpano limit zapytań"), std::string::npos) << result.err;
@@ -829,6 +829,51 @@ TEST_F(ReplyCacheTest, TenConcurrentRunsMakeOneRequestPerOperation) {
     }
     EXPECT_EQ(storm_calls("szukaj_burzy"), 2);
     EXPECT_EQ(storm_calls("ostrzezenia_pogodowe"), 2);
+}
+
+// A run that waited for another run's lightning reply does not record it in the track again,
+// though it ends seconds later (it also waits for a slow weather service).
+TEST_F(ReplyCacheTest, ARunRecordsOnlyTheRepliesItAskedFor) {
+    first_run_done();
+    weather_reports_off();
+    ASSERT_EQ(run({"Kraków", "30"}).exit_code, 0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool asked = false;
+    bool let_go = false;
+    set_fake_storm_handler(*storm, [&](const fake_storm_request& request) {
+        if (soap_operation(request) == "szukaj_burzy") {
+            std::unique_lock<std::mutex> lock(mutex);
+            asked = true;
+            changed.notify_all();
+            changed.wait_for(lock, std::chrono::seconds(10), [&] { return let_go; });
+        }
+        return answer_storm(request, warnings, false);
+    });
+    std::thread asking([&] { EXPECT_EQ(run({"--line", "Kraków", "30"}).exit_code, 0); });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return asked; }));
+    }
+    sql("UPDATE SETTINGS SET SETTING = 1 WHERE PARAM = 'weather'"); // the second run only
+    fake_reply slow;
+    slow.body = json_text(full_current_weather());
+    slow.delay_ms = 2000;
+    set_fake_reply(*weather_service, current_weather_endpoint, slow);
+    std::thread waiting([&] { EXPECT_EQ(run({"--line", "Kraków", "30"}).exit_code, 0); });
+    for (int i = 0; i < 200 && weather_hits() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // it waits for the claim
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        let_go = true;
+    }
+    changed.notify_all();
+    asking.join();
+    waiting.join();
+    EXPECT_EQ(storm_calls("szukaj_burzy"), 2) << "the classic run's and the first run's";
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM TRACK"), "1");
 }
 
 // A run ended while it asks for the lightning (its claim on the request still in the table):
@@ -906,7 +951,8 @@ TEST_F(ReplyCacheTest, ATableOfAnEarlierVersionIsUsedWithItsRows) {
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(run({"--json", "Kraków", "30"}).exit_code, 0);
     EXPECT_EQ(storm_calls("szukaj_burzy"), 1) << "the second run is answered from the cache";
-    EXPECT_EQ(sql("SELECT COUNT(*) FROM REPLY_CACHE WHERE REPLY IS NOT NULL"), "4");
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM REPLY_CACHE WHERE REPLY IS NOT NULL"), "5")
+        << "the town, the two storm and the two weather replies";
 }
 
 // The clock was set back after the replies were fetched: they are not fresh, they answer no

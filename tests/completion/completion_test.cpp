@@ -20,7 +20,7 @@ class CompletionTest : public ::testing::Test {
         const std::string db = home.path + "/.nimbrovator/zagrozenia_pogodowe.db";
         init_database(db);
         for (const std::string& name : names) {
-            ASSERT_EQ(insert_city(db, name, "50", "20"), 0);
+            ASSERT_EQ(insert_cached_town(db, name, "50", "20"), 0);
         }
     }
 

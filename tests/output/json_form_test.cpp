@@ -31,7 +31,6 @@ run_report full_report() {
 
 TEST(ReportDocument, CarriesTheFactsAsNumbersAndCleanTexts) {
     setenv("TZ", "Europe/Warsaw", 1);
-    fill_name_tables();
     const Json::Value document = report_document(full_report());
     EXPECT_EQ(document["schema"], 1);
     EXPECT_EQ(document["generated_at"], "2017-05-06T16:30:00+02:00");
@@ -52,7 +51,6 @@ TEST(ReportDocument, CarriesTheFactsAsNumbersAndCleanTexts) {
 }
 
 TEST(ReportDocument, EveryShapeOfAnswerMatchesTheSchema) {
-    fill_name_tables();
     run_report quiet = full_report();
     quiet.lightning = lightning_report{"0", 0, "15", 15, "0", 0.0, ""};
     quiet.weather_included = false;

@@ -156,7 +156,6 @@ std::vector<BarCase> bar_cases() {
 }
 
 TEST(StatusBarForms, TemplateShowsEveryPlaceholderAndNothingForMissingValues) {
-    fill_name_tables();
     for (const BarCase& c : bar_cases()) {
         const template_facts facts{c.report, c.event};
         EXPECT_EQ(template_line(every_placeholder, facts, true), c.line) << c.name;
@@ -200,7 +199,6 @@ TEST(StatusBarForms, UnknownPlaceholdersAndATrailingPercentAreRefused) {
 }
 
 TEST(StatusBarForms, WaybarObjectIsOneLineOfJsonWithClassesPercentageAndTooltip) {
-    fill_name_tables();
     for (const BarCase& c : bar_cases()) {
         const std::string text = document_text(waybar_object(c.report, "the line", c.event));
         EXPECT_EQ(text.find('\n'), std::string::npos) << c.name;

@@ -93,32 +93,32 @@ TEST(FirstWord, TakesTheFirstWhitespaceDelimitedWord) {
 TEST_F(DatabaseTest, FindsAndInsertsTowns) {
     init_database(path);
     std::string y = "old y", x = "old x";
-    EXPECT_EQ(find_city(path, "Kraków", y, x), 1);
+    EXPECT_EQ(find_cached_town(path, "Kraków", y, x), 1);
     EXPECT_EQ(y, "old y");
     EXPECT_EQ(x, "old x");
 
-    EXPECT_EQ(insert_city(path, "Kraków", "50.0614", "19.9366"), 0);
-    EXPECT_EQ(find_city(path, "Kraków", y, x), 0);
+    EXPECT_EQ(insert_cached_town(path, "Kraków", "50.0614", "19.9366"), 0);
+    EXPECT_EQ(find_cached_town(path, "Kraków", y, x), 0);
     EXPECT_EQ(y, "50.0614");
     EXPECT_EQ(x, "19.9366");
-    EXPECT_EQ(find_city(path, "kraków", y, x), 1) << "the key is compared exactly";
+    EXPECT_EQ(find_cached_town(path, "kraków", y, x), 1) << "the key is compared exactly";
 
     // A second row for the same town is refused and the first stays.
-    EXPECT_EQ(insert_city(path, "Kraków", "1.5", "2.5"), 0);
-    EXPECT_EQ(find_city(path, "Kraków", y, x), 0);
+    EXPECT_EQ(insert_cached_town(path, "Kraków", "1.5", "2.5"), 0);
+    EXPECT_EQ(find_cached_town(path, "Kraków", y, x), 0);
     EXPECT_EQ(y, "50.0614");
     EXPECT_EQ(query(path, "SELECT COUNT(*) FROM CITIES"), std::vector<std::string>{"1"});
 }
 
 TEST_F(DatabaseTest, CoordinatesKeepTheirTextAndReadBackAsSqliteWritesThem) {
     init_database(path);
-    insert_city(path, "A", "50.10", "-3");
-    insert_city(path, "B", "n/a", "19.94");
+    insert_cached_town(path, "A", "50.10", "-3");
+    insert_cached_town(path, "B", "n/a", "19.94");
     std::string y, x;
-    ASSERT_EQ(find_city(path, "A", y, x), 0);
+    ASSERT_EQ(find_cached_town(path, "A", y, x), 0);
     EXPECT_EQ(y, "50.1");
     EXPECT_EQ(x, "-3.0");
-    ASSERT_EQ(find_city(path, "B", y, x), 0);
+    ASSERT_EQ(find_cached_town(path, "B", y, x), 0);
     EXPECT_EQ(y, "n/a");
     EXPECT_EQ(x, "19.94");
 }
@@ -141,9 +141,9 @@ TEST(DatabaseFailure, UnusableDirectoryPrintsBothMessages) {
 
     testing::internal::CaptureStderr();
     std::string y = "y", x = "x";
-    EXPECT_NE(find_city(path, "Kraków", y, x), 0);
+    EXPECT_NE(find_cached_town(path, "Kraków", y, x), 0);
     EXPECT_EQ(update_setting(path, "weather", "1"), 1);
-    EXPECT_EQ(insert_city(path, "Kraków", "1", "2"), 1);
+    EXPECT_EQ(insert_cached_town(path, "Kraków", "1", "2"), 1);
     err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(y, "y");
     EXPECT_NE(err.find("Błąd SQL: "), std::string::npos);
@@ -159,8 +159,8 @@ TEST_F(DatabaseTest, ALockedDatabaseIsWaitedForOnlyWithinTheRunsBudget) {
     testing::internal::CaptureStderr();
     const auto start = std::chrono::steady_clock::now();
     std::string y, x;
-    EXPECT_NE(find_city(path, "Kraków", y, x), 0);
-    EXPECT_EQ(insert_city(path, "Kraków", "50.0614", "19.9366"), 1);
+    EXPECT_NE(find_cached_town(path, "Kraków", y, x), 0);
+    EXPECT_EQ(insert_cached_town(path, "Kraków", "50.0614", "19.9366"), 1);
     EXPECT_EQ(update_setting(path, "weather", "0"), 1);
     EXPECT_EQ(read_setting(path, "weather"), "");
     const auto waited = std::chrono::steady_clock::now() - start;
@@ -180,7 +180,7 @@ TEST_F(DatabaseTest, ConcurrentWritersLoseNothing) {
     // Two writers at once: the busy time-out makes each wait for the other's lock.
     auto insert_many = [this](const std::string& prefix) {
         for (int i = 0; i < 40; ++i) {
-            insert_city(path, prefix + std::to_string(i), "1.5", "2.5");
+            insert_cached_town(path, prefix + std::to_string(i), "1.5", "2.5");
         }
     };
     std::thread first(insert_many, "A");

@@ -1,9 +1,14 @@
+#include "state/run_deadline.h"
 #include "store/reply_cache.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -65,6 +70,44 @@ TEST(ReplyCache, StoringAReplyKeepsTheRepliesOfRunsAMomentAhead) {
         cached_request(path, policy, "y", [] { return std::optional<std::string>("second"); });
     EXPECT_TRUE(stored.ok);
     EXPECT_EQ(cached_keys(path), expected + "y\nz\n");
+}
+
+// A claim holder stopped while it asks (SIGSTOP) makes no progress: a run waiting for its reply
+// takes the claim over and asks the service itself, well before its own time runs out.
+TEST(ReplyCache, AClaimOfAStoppedOwnerIsTakenOver) {
+    TempDir data;
+    const std::string path = data.path + "/cache.db";
+    cache_policy policy;
+    policy.enabled = true;
+    policy.max_age_s = 120;
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        cached_request(path, policy, "lightning", [] {
+            raise(SIGSTOP); // holds the claim, stopped, until the test ends it
+            return std::optional<std::string>("holder");
+        });
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(holder, &status, WUNTRACED), holder);
+    ASSERT_TRUE(WIFSTOPPED(status));
+    set_run_time_limit(std::chrono::seconds(30));
+    start_run_deadline();
+    const auto started = std::chrono::steady_clock::now();
+    // As the services' clients do: nothing goes out once the run's time is up.
+    const cached_reply reply = cached_request(path, policy, "lightning", [] {
+        return run_deadline_passed() ? std::nullopt : std::optional<std::string>("waiter");
+    });
+    const auto waited = std::chrono::steady_clock::now() - started;
+    set_run_time_limit(std::chrono::hours(24)); // the later tests of this program wait freely
+    start_run_deadline();
+    kill(holder, SIGKILL);
+    waitpid(holder, &status, 0);
+    EXPECT_TRUE(reply.ok);
+    EXPECT_EQ(reply.text, "waiter");
+    EXPECT_GE(waited, std::chrono::seconds(stopped_owner_seconds));
+    EXPECT_LT(waited, std::chrono::seconds(25));
 }
 
 } // namespace

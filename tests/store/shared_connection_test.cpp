@@ -33,7 +33,7 @@ std::string store_calls(const std::string& path) {
         seen += std::string(key) + "=" + read_setting(path, key) + " ";
     }
     std::string y = "-", x = "-";
-    seen += "town " + std::to_string(find_city(path, "Kraków", y, x)) + " " + y + " " + x;
+    seen += "town " + std::to_string(find_cached_town(path, "Kraków", y, x)) + " " + y + " " + x;
     cache_policy policy;
     policy.enabled = true;
     policy.max_age_s = 600;
@@ -59,7 +59,7 @@ TEST(SharedConnection, StoreCallsGiveWhatTheyGaveWithAConnectionEach) {
          [](const std::string& path) {
              init_database(path);
              update_setting(path, "firstrun", "0");
-             insert_city(path, "Kraków", "50.0614", "19.9366");
+             insert_cached_town(path, "Kraków", "50.0614", "19.9366");
              run_sql(path, "CREATE TABLE REPLY_CACHE(REQUEST TEXT PRIMARY KEY NOT NULL, REPLY "
                            "TEXT, FETCHED INTEGER, CLAIMED_UNTIL INTEGER, CLAIM_OWNER TEXT);"
                            "INSERT INTO REPLY_CACHE(REQUEST, REPLY, FETCHED) VALUES('lightning', "

@@ -53,7 +53,6 @@ struct ReportCase {
 };
 
 TEST(LightningReport, PrintsTheSentences) {
-    fill_name_tables();
     const std::string tail = " w ciągu ostatnich 15 minut w promieniu 25 km od miejscowości "
                              "Kraków. \n\nNajbliższe wyładowanie w odległości 12.3 km na ";
     const ReportCase cases[] = {
@@ -110,7 +109,6 @@ TEST(LightningReport, PrintsTheSentences) {
 }
 
 TEST(LightningReport, RejectsAReplyWithoutAUsableCount) {
-    fill_name_tables();
     const char* const counts[] = {"",
                                   "abc",
                                   "99999999999",

@@ -1,5 +1,6 @@
 // Settling the town and its coordinates, against a local fake storm service.
 #include "fake_storm_service.h"
+#include "state/run_context.h"
 #include "state/run_state.h"
 #include "store/database.h"
 #include "storm/storm_client.h"
@@ -7,8 +8,9 @@
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cstring>
 #include <iostream>
 #include <sstream>
 
@@ -44,6 +46,7 @@ class TownLookupTest : public ::testing::Test {
     TempDir dir;
     fake_storm_service_handle service =
         start_fake_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key");
+    settings_snapshot settings{"0", "0", "0"}; // no weather reports
     std::istringstream input;
     std::ostringstream output;
     std::streambuf* saved_in = nullptr;
@@ -54,13 +57,11 @@ class TownLookupTest : public ::testing::Test {
         lookup_retry_pause = std::chrono::milliseconds(10);
         set_storm_endpoint(fake_storm_endpoint(*service), TEST_PKI_DIR "/ca.pem");
         const std::string db = dir.path + "/zagrozenia_pogodowe.db";
-        std::strcpy(db_full_path, db.c_str());
-        init_database(db_full_path);
-        weather = "0";
-        forecast = "0";
-        city.clear();
-        y_coord.clear();
-        x_coord.clear();
+        g_db_path = db;
+        init_database(g_db_path);
+        g_town.clear();
+        g_y_coord.clear();
+        g_x_coord.clear();
         saved_in = std::cin.rdbuf(input.rdbuf());
         saved_out = std::cout.rdbuf(output.rdbuf());
         std::cin.clear();
@@ -87,29 +88,29 @@ class TownLookupTest : public ::testing::Test {
 
 TEST_F(TownLookupTest, NewTownIsFetchedNormalisedAndCached) {
     set_fake_storm_reply(*service, town_reply("50.06", "19.94"));
-    EXPECT_EQ(get_city("zielona góra", 0), 0);
+    EXPECT_EQ(get_town(settings, "zielona góra", 0), 0);
     EXPECT_EQ(output.str(), looking_up("Zielona Góra") +
                                 "Pobrałem współrzędne.\nDodałem miejscowość do bazy danych!\n");
-    EXPECT_EQ(city, "Zielona Góra");
-    EXPECT_EQ(town_name, "zielona góra");
-    EXPECT_EQ(y_coord, "50.06");
-    EXPECT_EQ(x_coord, "19.94");
-    EXPECT_EQ(search_radius, 25);
+    EXPECT_EQ(g_town, "Zielona Góra");
+    EXPECT_EQ(g_typed_town, "zielona góra");
+    EXPECT_EQ(g_y_coord, "50.06");
+    EXPECT_EQ(g_x_coord, "19.94");
+    EXPECT_EQ(g_search_radius, 25);
     ASSERT_EQ(requests().size(), 1u);
     EXPECT_EQ(sent_name(requests()[0]), "Zielona Góra");
 
     std::string y, x;
-    ASSERT_EQ(find_city(db_full_path, "Zielona Góra", y, x), 0);
+    ASSERT_EQ(find_cached_town(g_db_path, "Zielona Góra", y, x), 0);
     EXPECT_EQ(y, "50.06");
     EXPECT_EQ(x, "19.94");
 }
 
 TEST_F(TownLookupTest, CachedTownMakesNoCall) {
-    insert_city(db_full_path, "Kraków", "50.0614", "19.9366");
-    EXPECT_EQ(get_city("KRAKÓW", 30), 0);
+    insert_cached_town(g_db_path, "Kraków", "50.0614", "19.9366");
+    EXPECT_EQ(get_town(settings, "KRAKÓW", 30), 0);
     EXPECT_EQ(output.str(), "Miejscowość Kraków jest w bazie danych!\n");
-    EXPECT_EQ(y_coord, "50.0614");
-    EXPECT_EQ(search_radius, 30);
+    EXPECT_EQ(g_y_coord, "50.0614");
+    EXPECT_EQ(g_search_radius, 30);
     EXPECT_TRUE(requests().empty());
 }
 
@@ -119,14 +120,14 @@ TEST_F(TownLookupTest, UnknownTownAsksForAnotherEvenAfterACommandLineTown) {
                                               : town_reply("0", "0");
     });
     type("kraków\n");
-    EXPECT_EQ(get_city("Atlantyda", 40), 0);
+    EXPECT_EQ(get_town(settings, "Atlantyda", 40), 0);
     EXPECT_EQ(output.str(), looking_up("Atlantyda") + unknown_town() +
                                 "\nPodaj nazwę miejscowości: " + looking_up("Kraków") +
                                 "Pobrałem współrzędne.\nDodałem miejscowość do bazy danych!\n");
-    EXPECT_EQ(search_radius, 40) << "no radius prompt after a command-line town";
-    EXPECT_EQ(town_name, "kraków");
+    EXPECT_EQ(g_search_radius, 40) << "no radius prompt after a command-line town";
+    EXPECT_EQ(g_typed_town, "kraków");
     std::string y, x;
-    EXPECT_EQ(find_city(db_full_path, "Atlantyda", y, x), 1) << "an unknown town is not cached";
+    EXPECT_EQ(find_cached_town(g_db_path, "Atlantyda", y, x), 1) << "an unknown town is not cached";
 }
 
 TEST_F(TownLookupTest, OneZeroCoordinateIsATownWithoutData) {
@@ -135,13 +136,13 @@ TEST_F(TownLookupTest, OneZeroCoordinateIsATownWithoutData) {
                                               : town_reply("52.1", "0");
     });
     type("Kraków\n");
-    EXPECT_EQ(get_city("Gdzieś", 0), 0);
+    EXPECT_EQ(get_town(settings, "Gdzieś", 0), 0);
     EXPECT_EQ(
         output.str().find(looking_up("Gdzieś") + unknown_town() + "\nPodaj nazwę miejscowości: "),
         0u)
         << output.str();
     std::string y, x;
-    EXPECT_EQ(find_city(db_full_path, "Gdzieś", y, x), 1);
+    EXPECT_EQ(find_cached_town(g_db_path, "Gdzieś", y, x), 1);
 }
 
 TEST_F(TownLookupTest, InteractivePromptsRejectBadLines) {
@@ -151,7 +152,7 @@ TEST_F(TownLookupTest, InteractivePromptsRejectBadLines) {
     type("\n" + forty_one + "\n" + twenty_one_polish +
          "\nkraków\n4\n101\n-5\n50 km\nabc\n 50\n"
          "12345678901\n007\n");
-    EXPECT_EQ(get_city("", 0), 0);
+    EXPECT_EQ(get_town(settings, "", 0), 0);
     const std::string town_prompt = "\nPodaj nazwę miejscowości: ";
     const std::string radius_prompt = "Podaj promień (5-100 km, ENTER = 25 km): ";
     std::string expected;
@@ -163,7 +164,7 @@ TEST_F(TownLookupTest, InteractivePromptsRejectBadLines) {
     }
     expected += looking_up("Kraków");
     EXPECT_EQ(output.str().rfind(expected, 0), 0u) << output.str();
-    EXPECT_EQ(search_radius, 7);
+    EXPECT_EQ(g_search_radius, 7);
 }
 
 TEST_F(TownLookupTest, InteractiveRadiusBoundsAndDefault) {
@@ -171,12 +172,12 @@ TEST_F(TownLookupTest, InteractiveRadiusBoundsAndDefault) {
         const char* line;
         int radius;
     } cases[] = {{"", 25}, {"5", 5}, {"100", 100}, {"0050", 50}};
-    insert_city(db_full_path, "Kraków", "50.0614", "19.9366");
+    insert_cached_town(g_db_path, "Kraków", "50.0614", "19.9366");
     for (const auto& c : cases) {
         type(std::string("Kraków\n") + c.line + "\n");
         std::cin.clear();
-        EXPECT_EQ(get_city("", 0), 0);
-        EXPECT_EQ(search_radius, c.radius) << c.line;
+        EXPECT_EQ(get_town(settings, "", 0), 0);
+        EXPECT_EQ(g_search_radius, c.radius) << c.line;
     }
     // Forty bytes exactly are accepted as a name.
     const std::string forty = "żółćżółćżółćżółćżółć"; // 20 letters, 40 bytes
@@ -184,8 +185,8 @@ TEST_F(TownLookupTest, InteractiveRadiusBoundsAndDefault) {
     set_fake_storm_reply(*service, town_reply("1.5", "2.5"));
     type(forty + "\n\n");
     std::cin.clear();
-    EXPECT_EQ(get_city("", 0), 0);
-    EXPECT_EQ(city, "Żółćżółćżółćżółćżółć");
+    EXPECT_EQ(get_town(settings, "", 0), 0);
+    EXPECT_EQ(g_town, "Żółćżółćżółćżółćżółć");
 }
 
 TEST_F(TownLookupTest, ServiceFailureIsRetriedAFewTimesThenGivenUp) {
@@ -193,7 +194,7 @@ TEST_F(TownLookupTest, ServiceFailureIsRetriedAFewTimesThenGivenUp) {
     testing::internal::CaptureStderr();
     lookup_retry_pause = std::chrono::milliseconds(300);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(get_city("Kraków", 0), 1);
+    EXPECT_EQ(get_town(settings, "Kraków", 0), 1);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600))
         << "the calls are spaced by the pause";
     const std::string err = testing::internal::GetCapturedStderr();
@@ -216,23 +217,50 @@ TEST_F(TownLookupTest, RepliesWithoutUsableCoordinatesAreNeverCached) {
         fake_storm_reply reply;
         reply.body = soap_reply("miejscowosc", soap_return("ns2:MyComplexTypeMiejscowosc", body));
         set_fake_storm_reply(*service, reply);
-        EXPECT_EQ(get_city("Kraków", 0), 1) << body;
+        EXPECT_EQ(get_town(settings, "Kraków", 0), 1) << body;
     }
     std::string y, x;
-    EXPECT_EQ(find_city(db_full_path, "Kraków", y, x), 1);
+    EXPECT_EQ(find_cached_town(g_db_path, "Kraków", y, x), 1);
 }
 
 TEST_F(TownLookupTest, EndOfInputEndsTheLookup) {
     testing::internal::CaptureStderr();
     type("");
-    EXPECT_EQ(get_city("", 0), 1);
+    EXPECT_EQ(get_town(settings, "", 0), 1);
     type("Kraków\n");
     std::cin.clear();
-    EXPECT_EQ(get_city("", 0), 1);
+    EXPECT_EQ(get_town(settings, "", 0), 1);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err, "Koniec danych wejściowych: nie podano nazwy miejscowości.\n"
                    "Koniec danych wejściowych: nie podano promienia.\n");
     EXPECT_TRUE(requests().empty());
+}
+
+// Runs that start together for a town not yet cached (status bars after a change of town) send
+// one lookup between them; each gets the coordinates and the town is added once.
+TEST_F(TownLookupTest, SimultaneousLookupsOfANewTownShareOneRequest) {
+    fake_storm_reply reply = town_reply("51.7592", "19.4560");
+    reply.delay_ms = 500; // long enough for every run to be under way before the reply
+    set_fake_storm_reply(*service, reply);
+    std::vector<pid_t> runs;
+    for (int i = 0; i < 30; ++i) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const town_answer answer = look_up_town(g_db_path, "łódź");
+            _exit(answer.status == town_status::found && answer.town.y == "51.7592" ? 0 : 1);
+        }
+        runs.push_back(pid);
+    }
+    int found = 0;
+    for (const pid_t pid : runs) {
+        int status = 0;
+        found += waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    EXPECT_EQ(found, 30);
+    EXPECT_EQ(requests().size(), 1u);
+    std::string y, x;
+    EXPECT_EQ(find_cached_town(g_db_path, "Łódź", y, x), 0);
 }
 
 TEST(ClampRadius, KeepsFiveToHundred) {

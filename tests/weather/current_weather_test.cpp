@@ -204,7 +204,7 @@ using CurrentWeather = fake_service_test;
 
 TEST_F(CurrentWeather, ShowsTheReportForTheTownAsTyped) {
     reply(current_weather_endpoint, json_text(full_current_weather()));
-    town_name = "Nowy Sącz";
+    g_typed_town = "Nowy Sącz";
     captured_output out;
     show_current_weather();
     EXPECT_EQ(out.str(), first_line + full_report);
@@ -229,7 +229,7 @@ TEST_F(CurrentWeather, FailuresKeepTheOrderOfMessages) {
          first_line + "Odebrałem nieprawidłowe dane z serwera, spróbuj ponownie!\n" +
              all_placeholders},
     };
-    town_name = "Kraków";
+    g_typed_town = "Kraków";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         reply(current_weather_endpoint, c.body);

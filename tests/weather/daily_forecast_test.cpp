@@ -120,7 +120,7 @@ using DailyForecast = fake_service_test;
 
 TEST_F(DailyForecast, AsksForTwoDaysAndShowsThem) {
     reply(daily_forecast_endpoint, json_text(two_days()));
-    town_name = "Nowy Sącz";
+    g_typed_town = "Nowy Sącz";
     captured_output out;
     show_daily_forecast(2);
     EXPECT_EQ(out.str(), first_line + header + two_day_lines);
@@ -143,7 +143,7 @@ TEST_F(DailyForecast, FailuresEndWithThePlaceholderLine) {
         {"malformed body", "{\"list\":[",
          first_line + "Odebrałem nieprawidłowe dane z serwera, spróbuj ponownie!\n" + no_list},
     };
-    town_name = "Kraków";
+    g_typed_town = "Kraków";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         reply(daily_forecast_endpoint, c.body);

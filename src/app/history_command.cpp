@@ -2,6 +2,7 @@
 
 #include "approach/place_track.h"
 #include "output/history_form.h"
+#include "service/journal.h"
 #include "state/run_state.h"
 #include "text/numbers.h"
 #include "text/text.h"
@@ -19,8 +20,7 @@ int run_history_command(const command_options& options) {
     }
     if (operands.size() < 2 || operands.size() > 3 || operands[1].empty() || !hours || *hours < 1 ||
         *hours > 7 * 24) {
-        std::fputs(options_usage(operands[0]).c_str(), stderr);
-        return 2;
+        return tell_usage_error("nieprawidłowe argumenty --history");
     }
     history_record history;
     history.town = clean_town_name(operands[1]);
@@ -45,10 +45,13 @@ int run_history_command(const command_options& options) {
         file << history_svg(history);
         file.close();
         if (!file) {
-            std::cerr << "Nie udało się zapisać wykresu w pliku " << options.svg_file << ".\n";
+            tell_error_stream("Nie udało się zapisać wykresu w pliku " +
+                                  strip_control_chars(options.svg_file) + ".",
+                              line_priority::error);
             return 1;
         }
-        std::cerr << "Wykres zapisany w pliku " << options.svg_file << ".\n";
+        tell_error_stream("Wykres zapisany w pliku " + strip_control_chars(options.svg_file) + ".",
+                          line_priority::info);
     }
     return std::cout ? 0 : 1;
 }

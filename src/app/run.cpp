@@ -101,8 +101,7 @@ int run_reports(const std::string& town, int radius) {
 int run_machine_form(const command_options& options) {
     const std::optional<report_request> request = report_request_of(options);
     if (!request) {
-        std::fputs(options_usage(options.operands[0]).c_str(), stderr);
-        return 2;
+        return tell_usage_error("brak miejsca po opcjach");
     }
     return print_machine_report(options.form, *request, options.format);
 }
@@ -223,10 +222,6 @@ bool is_service_command(const command_options& options) {
 }
 
 int run_service_command(const command_options& options) {
-    if (options.operands.size() > 1) {
-        std::fputs(options_usage(options.operands[0]).c_str(), stderr);
-        return 2;
-    }
     if (options.towns) {
         return print_cached_towns();
     }
@@ -241,11 +236,11 @@ int run_service_command(const command_options& options) {
 int run_program(int argc, char** argv) {
     const command_options options = parse_options(argc, argv);
     if (options.usage_error) {
-        std::string usage = options_usage(options.operands[0]);
-        usage.pop_back(); // the line break that tell_error_stream writes
-        tell_error_stream(options.operands[0] + ": " + options.error + "\n" + usage,
-                          line_priority::error);
-        return 2;
+        return tell_usage_error(options.error);
+    }
+    if (options.help_all) {
+        std::fputs(help_all_text(options.operands[0]).c_str(), stdout);
+        return 0;
     }
     if (options.version) {
         std::printf("nimbrovator %s\n", program_version.c_str());

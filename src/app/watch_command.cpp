@@ -68,8 +68,7 @@ bool is_loopback_host(const std::string& host_port) {
 int run_watch_command(const command_options& options) {
     const std::optional<report_request> report = report_request_of(options);
     if (!report) {
-        std::fputs(options_usage(options.operands[0]).c_str(), stderr);
-        return 2;
+        return tell_usage_error("brak miejsca po opcjach");
     }
     const watch_options& watch = options.watch;
     watch_request request;
@@ -92,6 +91,7 @@ int run_watch_command(const command_options& options) {
         request.clock_rate = *clock_rate;
     }
     request.notify = watch.notify;
+    request.checks = watch.checks;
     request.command = watch.command;
     std::string problem;
     if (!mqtt_settings_of(settings_in_use(), watch.mqtt_url, request.mqtt, problem)) {

@@ -22,8 +22,9 @@ struct watch_request {
     bool notify = false;
     std::string command;               // --exec
     std::optional<mqtt_settings> mqtt; // publishing every check to a broker
-    double clock_rate = 1; // seconds of the track's clock per real second (the simulator's)
+    double clock_rate = 1;     // seconds of the track's clock per real second (the simulator's)
+    std::optional<int> checks; // --checks: the watch ends after this many checks
 };
 
-// Runs the watch; 0 when stopped by a signal, 1 for an unknown town.
+// Runs the watch; 0 when stopped by a signal or after its checks, 1 for an unknown town.
 int run_watch(const watch_request& request);

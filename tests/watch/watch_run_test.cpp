@@ -509,7 +509,7 @@ TEST_F(ScriptedWatchTest, UnknownTownAndBadOptions) {
                                                {"--watch"}}) {
         const ProgramResult result = run(args);
         EXPECT_EQ(result.exit_code, 2) << args[1];
-        EXPECT_NE(result.err.find("Użycie:"), std::string::npos) << args[1];
+        EXPECT_NE(result.err.find("Spróbuj: nimbrovator --help-all"), std::string::npos) << args[1];
     }
 }
 

@@ -1144,6 +1144,14 @@ TEST_F(ReplyCacheTest, TrackRecordsServiceAnswersAndGivesTheApproach) {
     EXPECT_GE(parsed(history.out)["observations"].size(), 4u) << history.out;
     EXPECT_LE(parsed(history.out)["observations"].size(), 5u) << history.out;
     EXPECT_EQ(run({"--history", "Gdańsk"}).exit_code, 1);
+    // A picture that cannot be written: its path is named without its control bytes.
+    const ProgramResult picture =
+        run({"--history", "--svg", data.path + "/brak/\x1B]0;x\x07.svg", "Kraków"});
+    EXPECT_EQ(picture.exit_code, 1);
+    EXPECT_NE(
+        picture.err.find("Nie udało się zapisać wykresu w pliku " + data.path + "/brak/]0;x.svg."),
+        std::string::npos)
+        << picture.err;
 
     // Usage errors: status 2.
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

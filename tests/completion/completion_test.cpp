@@ -10,10 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 
 namespace {
 
@@ -159,13 +157,6 @@ std::set<std::string> options_in(std::string text, const std::string& pattern) {
     return found;
 }
 
-std::string file_text(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // Bash, zsh, the manual and --help-all name every option of the table, and no other.
 TEST_F(CompletionTest, EveryPlaceNamesExactlyTheOptionsOfTheTable) {
     std::set<std::string> table;
@@ -177,7 +168,7 @@ TEST_F(CompletionTest, EveryPlaceNamesExactlyTheOptionsOfTheTable) {
     }
     const ProgramResult bash =
         run("/bin/bash", {DRIVE_COMPLETION_SCRIPT, BASH_COMPLETION_FILE, NIMBROVATOR_BINARY, "-"});
-    const std::string manual = file_text(MANUAL_FILE);
+    const std::string manual = read_file(MANUAL_FILE);
     const std::size_t options_at = manual.find("\n.SH OPCJE\n");
     const std::string manual_options =
         manual.substr(options_at, manual.find("\n.SH ", options_at + 1) - options_at);
@@ -188,7 +179,7 @@ TEST_F(CompletionTest, EveryPlaceNamesExactlyTheOptionsOfTheTable) {
         std::vector<std::string> patterns; // each option's name is a first group
     } places[] = {
         {"bash", bash.out, {R"(^\[(-[^\]]+)\]$)"}},
-        {"zsh", file_text(ZSH_COMPLETION_FILE), {R"('(--?[a-z0-9-]+):)"}},
+        {"zsh", read_file(ZSH_COMPLETION_FILE), {R"('(--?[a-z0-9-]+):)"}},
         // Each item of OPCJE: ".BR -h \", \" --help", ".BI --every \" MINUTY\"", ...
         {"manual",
          manual_options,

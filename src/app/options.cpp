@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include "app/option_table.h"
+#include "base/result.h"
 
 #include "mqtt/mqtt_payloads.h"
 #include "output/template_form.h"
@@ -93,7 +94,8 @@ bool apply_watch(command_options& options, int id) {
     case opt_mqtt:
         watch.mqtt_url = optarg != nullptr ? optarg : "";
         if (!parse_broker_url(watch.mqtt_url)) {
-            reject(options, "oczekiwano mqtt://host[:port] lub mqtts://host[:port] dla --mqtt: " +
+            reject(options, "oczekiwano mqtt://host[:port] lub mqtts://host[:port] (adres IPv6 w "
+                            "nawiasach: mqtt://[::1]:1883) dla --mqtt: " +
                                 watch.mqtt_url);
         }
         return true;
@@ -236,20 +238,20 @@ const option_row* option_in(const std::string& word, std::size_t dashes) {
 
 // The culprit when the word getopt is to read next is a single-dash word: no option has a short
 // name there (-s and -h work only as the first argument).
-std::optional<std::string> single_dash_error(const char* word) {
+result<void> check_single_dash(const char* word) {
     if (word == nullptr || word[0] != '-' || word[1] == '-' || word[1] == '\0') {
-        return std::nullopt;
+        return {};
     }
     for (const option_row& row : option_table()) {
         if (row.short_name != '\0' && word[1] == row.short_name && word[2] == '\0') {
-            return "opcja " + std::string(word) + " działa tylko jako pierwszy argument";
+            return failure("opcja " + std::string(word) + " działa tylko jako pierwszy argument");
         }
     }
     if (const option_row* row = option_in(word, 1)) {
-        return std::string("nieznana opcja: ") + word + " (czy chodziło o " + option_text(*row) +
-               "?)";
+        return failure(std::string("nieznana opcja: ") + word + " (czy chodziło o " +
+                       option_text(*row) + "?)");
     }
-    return std::string("nieznana opcja: ") + word;
+    return failure(std::string("nieznana opcja: ") + word);
 }
 
 // The words that name the kinds of run, for "works only with".
@@ -288,7 +290,7 @@ std::pair<run_kind, const option_row*> kind_of(const std::vector<const option_ro
 }
 
 // The first given option that does not go with the kind of run, as a usage error.
-std::optional<std::string> misfit_error(const std::vector<const option_row*>& given) {
+result<void> check_fit(const std::vector<const option_row*>& given) {
     const auto [kind, asker] = kind_of(given);
     for (const option_row* row : given) {
         if (row->allowed & kind) {
@@ -298,92 +300,95 @@ std::optional<std::string> misfit_error(const std::vector<const option_row*>& gi
         // that asked for this run; the rest belong to a run of their own.
         if (asker != nullptr &&
             (row->sets_kind != 0 || (row->allowed & (kind_classic | kind_report)) != 0)) {
-            return "opcja " + option_text(*row) + " nie łączy się z " + option_text(*asker);
+            return failure("opcja " + option_text(*row) + " nie łączy się z " +
+                           option_text(*asker));
         }
-        return "opcja " + option_text(*row) + " działa tylko z " +
-               kinds_text(row->allowed & ~kind_classic);
+        return failure("opcja " + option_text(*row) + " działa tylko z " +
+                       kinds_text(row->allowed & ~kind_classic));
     }
-    return std::nullopt;
+    return {};
 }
 
 // The radius when none is given, as in the classic run.
 constexpr int default_radius_km = 25;
 
 // The radius of the newer forms: a whole number of kilometres from 5 to 100.
-std::optional<std::string> radius_error(const std::string& text) {
+result<void> check_radius(const std::string& text) {
     const std::optional<int> radius = count_value(text);
     if (radius && *radius >= 5 && *radius <= 100) {
-        return std::nullopt;
+        return {};
     }
-    return "nieprawidłowy promień: " + text + " (liczba całkowita km od 5 do 100)";
+    return failure("nieprawidłowy promień: " + text + " (liczba całkowita km od 5 do 100)");
 }
 
 // What follows the options in the newer forms: a town (or nothing after --near) and a radius;
 // a town and hours after --history; nothing after --config, --check and --towns.
-std::optional<std::string> operands_error(const command_options& options, run_kind kind,
-                                          const option_row* asker) {
+result<void> check_operands(const command_options& options, run_kind kind,
+                            const option_row* asker) {
     const std::vector<std::string>& operands = options.operands; // argv[0] first
     const std::size_t count = operands.size() - 1;
     if (kind == kind_service) {
         if (count > 0) {
-            return "opcja " + option_text(*asker) + " nie przyjmuje argumentów: " + operands[1];
+            return failure("opcja " + option_text(*asker) +
+                           " nie przyjmuje argumentów: " + operands[1]);
         }
-        return std::nullopt;
+        return {};
     }
     const bool town = !options.near;
     if (town && count == 0) {
-        return std::string("brak miejscowości po opcjach");
+        return failure("brak miejscowości po opcjach");
     }
     if (town && operands[1].empty()) {
-        return std::string("pusta nazwa miejscowości");
+        return failure("pusta nazwa miejscowości");
     }
     const std::size_t most = town ? 2 : 1;
     if (count > most) {
-        return "nadmiarowy argument: " + operands[most + 1];
+        return failure("nadmiarowy argument: " + operands[most + 1]);
     }
     const std::string given = count == most ? operands[most] : std::string();
     if (kind == kind_history) {
         const std::optional<int> hours = count_value(given);
         if (count == most && (!hours || *hours < 1 || *hours > 7 * 24)) {
-            return "nieprawidłowa liczba godzin dla --history: " + given + " (od 1 do 168)";
+            return failure("nieprawidłowa liczba godzin dla --history: " + given +
+                           " (od 1 do 168)");
         }
-        return std::nullopt;
+        return {};
     }
     if (count == most) {
-        if (std::optional<std::string> error = radius_error(given)) {
-            return error;
+        if (result<void> radius = check_radius(given); !radius) {
+            return radius;
         }
     }
     const int radius = count == most ? *count_value(given) : default_radius_km;
     if (options.danger_km && *options.danger_km > radius) {
-        return "strefa --danger-km (" + std::to_string(*options.danger_km) +
-               " km) musi mieścić się w promieniu (" + std::to_string(radius) + " km)";
+        return failure("strefa --danger-km (" + std::to_string(*options.danger_km) +
+                       " km) musi mieścić się w promieniu (" + std::to_string(radius) + " km)");
     }
-    return std::nullopt;
+    return {};
 }
 
 // The first known option after the town: options come before it.
-std::optional<std::string> late_option_error(const std::vector<std::string>& operands) {
+result<void> check_no_late_option(const std::vector<std::string>& operands) {
     if (operands.size() > 1 && (operands[1] == "-s" || operands[1] == "-h")) {
-        return std::nullopt; // the classic run's own; what follows them is ignored
+        return {}; // the classic run's own; what follows them is ignored
     }
     for (std::size_t i = 2; i < operands.size(); ++i) {
         if (operands[i].rfind("--", 0) == 0 && option_in(operands[i], 2) != nullptr) {
-            return "opcje podaje się przed miejscowością: " + operands[i];
+            return failure("opcje podaje się przed miejscowością: " + operands[i]);
         }
     }
-    return std::nullopt;
+    return {};
 }
 
 // The checks that no single option makes.
-std::optional<std::string> combination_error(const command_options& options) {
+result<void> check_combination(const command_options& options) {
     if (!options.format.empty() && options.form == output_form::json) {
-        return std::string("opcja --format nie łączy się z --json");
+        return failure("opcja --format nie łączy się z --json");
     }
     if (options.name && !options.near) {
-        return std::string("opcja --name działa tylko z --near");
+        return failure("opcja --name działa tylko z --near");
     }
-    return std::nullopt;
+    return {};
 }
 
 // The option and its value as --help-all shows them, e.g. "--every MINUTY".
@@ -462,8 +467,8 @@ command_options parse_options(int argc, char** argv) {
         for (;;) {
             const int next = optind == 0 ? 1 : optind;
             if (next < argc && std::strcmp(argv[next], "--") != 0) {
-                if (std::optional<std::string> error = single_dash_error(argv[next])) {
-                    reject(options, *error);
+                if (const result<void> word = check_single_dash(argv[next]); !word) {
+                    reject(options, word.error());
                     break;
                 }
             }
@@ -497,18 +502,18 @@ command_options parse_options(int argc, char** argv) {
         return options;
     }
     const auto [kind, asker] = kind_of(given);
-    std::optional<std::string> error = late_option_error(options.operands);
-    if (!error) {
-        error = misfit_error(given);
+    result<void> checked = check_no_late_option(options.operands);
+    if (checked) {
+        checked = check_fit(given);
     }
-    if (!error) {
-        error = combination_error(options);
+    if (checked) {
+        checked = check_combination(options);
     }
-    if (!error && kind != kind_classic && !options.help) {
-        error = operands_error(options, kind, asker);
+    if (checked && kind != kind_classic && !options.help) {
+        checked = check_operands(options, kind, asker);
     }
-    if (error) {
-        reject(options, *error);
+    if (!checked) {
+        reject(options, checked.error());
     } else if (!options.format.empty() && options.form == output_form::text) {
         options.form = output_form::line;
     }

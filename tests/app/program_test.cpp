@@ -145,7 +145,7 @@ TEST_F(ProgramTest, ThreeArgumentsOrMoreGiveTheUsageOnStandardErrorAndStatusTwo)
 TEST_F(ProgramTest, LostStandardOutputGivesAMessageAndStatusOne) {
     first_run_done();
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"-h"}, {"--version"}, {"-s"}}) {
+         {std::vector<std::string>{"-h"}, {"--version"}, {"-s"}, {"--help-all"}}) {
         ProgramRun full;
         full.args = args;
         full.input = "n\nn\n";
@@ -355,7 +355,8 @@ TEST_F(ProgramTest, UsageErrorsNameTheCulpritOnOneLine) {
         {{"--watch", "--every", "\x1B[2J", "Kraków"},
          "nieprawidłowa liczba minut dla --every: [2J"},
         {{"--watch", "--mqtt", "mqtt://[::1", "Kraków"},
-         "oczekiwano mqtt://host[:port] lub mqtts://host[:port] dla --mqtt: mqtt://[::1"},
+         "oczekiwano mqtt://host[:port] lub mqtts://host[:port] (adres IPv6 w nawiasach: "
+         "mqtt://[::1]:1883) dla --mqtt: mqtt://[::1"},
     };
     for (const auto& c : cases) {
         const ProgramResult result = run(c.args);

@@ -483,7 +483,11 @@ command_options parse_options(int argc, char** argv) {
                 break;
             }
             if (id == '?') {
-                reject(options, std::string("nieznana opcja: ") + argv[optind - 1]);
+                const char* word = argv[optind - 1];
+                const option_row* named = option_in(word, 2);
+                reject(options, named != nullptr
+                                    ? "opcja " + option_text(*named) + " nie przyjmuje wartości"
+                                    : std::string("nieznana opcja: ") + word);
                 break;
             }
             given.push_back(&option_of(static_cast<option_id>(id)));

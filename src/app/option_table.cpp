@@ -57,7 +57,8 @@ const std::vector<option_row> rows = {
     {opt_exec, "exec", 0, "POLECENIE", group::watch, kind_watch, 0,
      "polecenie powłoki uruchamiane przy każdym alarmie"},
     {opt_alerts_to_stderr, "alerts-to-stderr", 0, "", group::watch, kind_watch, 0,
-     "alarmy na standardowe wyjście błędów"},
+     "alarmy na standardowym wyjściu błędów także w formach dla paska stanu (--waybar, "
+     "--format)"},
     {opt_color, "color", 0, "KIEDY", group::watch, kind_watch, 0,
      "kolory alarmów w terminalu: auto, always, never (auto)"},
     // MQTT

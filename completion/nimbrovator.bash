@@ -44,9 +44,9 @@ _nimbrovator()
     local i
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            --config | --check | --towns | --help | --version | -s | -h) return ;;
+            --config | --check | --towns | --help | --help-all | --version | -s | -h) return ;;
             --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | \
-                --near | --name | --danger-km | --svg | --format | --color | --timeout)
+                --near | --name | --danger-km | --svg | --format | --color | --timeout | --checks)
                 ((i++)) ;; # its value follows
             --*) ;;
             *) break ;;
@@ -56,7 +56,7 @@ _nimbrovator()
     ((cword == i)) || return
     case $prev in
         --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | \
-            --near | --name | --danger-km | --format | --timeout)
+            --near | --name | --danger-km | --format | --timeout | --checks)
             return ;;
         --svg)
             COMPREPLY=($(compgen -f -- "$cur"))
@@ -65,10 +65,10 @@ _nimbrovator()
     esac
 
     if [[ $cur == -* ]]; then
-        local options="--json --line --waybar --format --max-age --stale-limit --watch --every"
-        options+=" --notify --exec --clear-after --cooldown --color --mqtt --config --check --towns"
-        options+=" --near --name --help --version --danger-km --approaching-only --history --svg"
-        options+=" --timeout"
+        local options="--json --line --waybar --i3blocks --format --max-age --stale-limit --watch"
+        options+=" --every --checks --notify --exec --alerts-to-stderr --clear-after --cooldown"
+        options+=" --color --mqtt --config --check --towns --near --name --help --help-all"
+        options+=" --version --danger-km --approaching-only --history --svg --timeout"
         ((cword == 1)) && options+=" -s -h"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

@@ -6,6 +6,7 @@
 #include "service/journal.h"
 #include "storm/town_lookup.h"
 #include "text/numbers.h"
+#include "text/text.h"
 
 #include <cstdio>
 #include <ctime>
@@ -19,8 +20,7 @@ int run_history_command(const run_context& context, const command_options& optio
     }
     if (operands.size() < 2 || operands.size() > 3 || operands[1].empty() || !hours || *hours < 1 ||
         *hours > 7 * 24) {
-        std::fputs(options_usage(operands[0]).c_str(), stderr);
-        return 2;
+        return tell_usage_error("nieprawidłowe argumenty --history");
     }
     history_record history;
     history.town = normalised_town_name(operands[1]); // as --line and --watch record it
@@ -49,7 +49,8 @@ int run_history_command(const run_context& context, const command_options& optio
             tell_error_stream(written.error(), line_priority::error);
             return 1;
         }
-        tell_error_stream("Wykres zapisany w pliku " + options.svg_file + ".", line_priority::info);
+        tell_error_stream("Wykres zapisany w pliku " + strip_control_chars(options.svg_file) + ".",
+                          line_priority::info);
     }
     return std::cout ? 0 : 1;
 }

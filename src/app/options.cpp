@@ -1,7 +1,11 @@
 #include "app/options.h"
 
+#include "app/option_table.h"
+#include "base/result.h"
+
 #include "mqtt/mqtt_payloads.h"
 #include "output/template_form.h"
+#include "service/journal.h"
 #include "text/numbers.h"
 #include "text/text.h"
 
@@ -11,66 +15,22 @@
 
 namespace {
 
-enum option_id {
-    opt_json = 1000,
-    opt_line,
-    opt_help,
-    opt_version,
-    opt_max_age,
-    opt_stale_limit,
-    opt_watch,
-    opt_every,
-    opt_notify,
-    opt_exec,
-    opt_clear_after,
-    opt_cooldown,
-    opt_config,
-    opt_check,
-    opt_towns,
-    opt_mqtt,
-    opt_near,
-    opt_name,
-    opt_danger_km,
-    opt_approaching_only,
-    opt_history,
-    opt_svg,
-    opt_format,
-    opt_waybar,
-    opt_color,
-    opt_timeout,
-    opt_alerts_to_stderr
-};
-
-const struct option long_options[] = {
-    {"json", no_argument, nullptr, opt_json},
-    {"line", no_argument, nullptr, opt_line},
-    {"help", no_argument, nullptr, opt_help},
-    {"version", no_argument, nullptr, opt_version},
-    {"max-age", required_argument, nullptr, opt_max_age},
-    {"stale-limit", required_argument, nullptr, opt_stale_limit},
-    {"watch", no_argument, nullptr, opt_watch},
-    {"every", required_argument, nullptr, opt_every},
-    {"notify", no_argument, nullptr, opt_notify},
-    {"exec", required_argument, nullptr, opt_exec},
-    {"clear-after", required_argument, nullptr, opt_clear_after},
-    {"cooldown", required_argument, nullptr, opt_cooldown},
-    {"config", no_argument, nullptr, opt_config},
-    {"check", no_argument, nullptr, opt_check},
-    {"towns", no_argument, nullptr, opt_towns},
-    {"mqtt", required_argument, nullptr, opt_mqtt},
-    {"near", required_argument, nullptr, opt_near},
-    {"name", required_argument, nullptr, opt_name},
-    {"danger-km", required_argument, nullptr, opt_danger_km},
-    {"approaching-only", no_argument, nullptr, opt_approaching_only},
-    {"history", no_argument, nullptr, opt_history},
-    {"svg", required_argument, nullptr, opt_svg},
-    {"format", required_argument, nullptr, opt_format},
-    {"waybar", no_argument, nullptr, opt_waybar},
-    {"color", required_argument, nullptr, opt_color},
-    {"timeout", required_argument, nullptr, opt_timeout},
-    {"alerts-to-stderr", no_argument, nullptr, opt_alerts_to_stderr},
-    {nullptr, 0, nullptr, 0},
-};
+// The getopt_long table, from the table of options.
+const std::vector<struct option>& long_options() {
+    static const std::vector<struct option> table = [] {
+        std::vector<struct option> built;
+        for (const option_row& row : option_table()) {
+            if (row.long_name[0] != '\0') {
+                built.push_back({row.long_name,
+                                 row.argument[0] != '\0' ? required_argument : no_argument, nullptr,
+                                 row.id});
+            }
+        }
+        built.push_back({nullptr, 0, nullptr, 0});
+        return built;
+    }();
+    return table;
+}
 
 bool begins_with_dashes(const char* argument) {
     return argument != nullptr && std::strncmp(argument, "--", 2) == 0;
@@ -134,7 +94,8 @@ bool apply_watch(command_options& options, int id) {
     case opt_mqtt:
         watch.mqtt_url = optarg != nullptr ? optarg : "";
         if (!parse_broker_url(watch.mqtt_url)) {
-            reject(options, "oczekiwano mqtt://host[:port] lub mqtts://host[:port] dla --mqtt: " +
+            reject(options, "oczekiwano mqtt://host[:port] lub mqtts://host[:port] (adres IPv6 w "
+                            "nawiasach: mqtt://[::1]:1883) dla --mqtt: " +
                                 watch.mqtt_url);
         }
         return true;
@@ -143,6 +104,13 @@ bool apply_watch(command_options& options, int id) {
         return true;
     case opt_alerts_to_stderr:
         watch.alerts_to_stderr = true;
+        return true;
+    case opt_checks:
+        watch.checks = count_value(optarg != nullptr ? optarg : "");
+        if (!watch.checks || *watch.checks < 1) {
+            reject(options, std::string("nieprawidłowa liczba sprawdzeń dla --checks: ") +
+                                (optarg != nullptr ? optarg : "") + " (liczba całkowita od 1)");
+        }
         return true;
     case opt_color:
         if (const std::optional<colour_mode> mode = colour_mode_named(optarg ? optarg : "")) {
@@ -155,21 +123,6 @@ bool apply_watch(command_options& options, int id) {
     default:
         return false;
     }
-}
-
-// True when an option that only the watch knows is among the leading options.
-bool watch_only_given(int argc, char** argv, int first_operand) {
-    for (int i = 1; i < first_operand && i < argc; ++i) {
-        for (const char* name : {"--every", "--notify", "--exec", "--clear-after", "--cooldown",
-                                 "--mqtt", "--approaching-only", "--color", "--alerts-to-stderr"}) {
-            const std::size_t length = std::strlen(name);
-            if (std::strncmp(argv[i], name, length) == 0 &&
-                (argv[i][length] == '\0' || argv[i][length] == '=')) {
-                return true;
-            }
-        }
-    }
-    return false;
 }
 
 // The longest deadline of a run, in seconds: a day.
@@ -199,7 +152,7 @@ bool apply_place(command_options& options, int id) {
     return false;
 }
 
-void apply(command_options& options, int id, const char* argument) {
+void apply(command_options& options, int id) {
     if (apply_watch(options, id) || apply_place(options, id)) {
         return;
     }
@@ -212,6 +165,9 @@ void apply(command_options& options, int id, const char* argument) {
         break;
     case opt_help:
         options.help = true;
+        break;
+    case opt_help_all:
+        options.help_all = true;
         break;
     case opt_version:
         options.version = true;
@@ -244,17 +200,22 @@ void apply(command_options& options, int id, const char* argument) {
     case opt_svg:
         options.svg_file = optarg ? optarg : "";
         if (options.svg_file.empty()) {
-            reject(options, "opcja --svg wymaga nazwy pliku");
+            reject(options, "pusta nazwa pliku dla --svg");
         }
         break;
     case opt_format:
         options.format = optarg;
-        if (const std::optional<std::string> error = template_error(options.format)) {
+        if (options.format.empty()) {
+            reject(options, "pusty szablon dla --format");
+        } else if (const std::optional<std::string> error = template_error(options.format)) {
             reject(options, *error);
         }
         break;
     case opt_waybar:
         options.form = output_form::waybar;
+        break;
+    case opt_i3blocks:
+        options.form = output_form::i3blocks;
         break;
     case opt_timeout:
         options.timeout_s = decimal_value(optarg ? optarg : "");
@@ -264,129 +225,346 @@ void apply(command_options& options, int id, const char* argument) {
                                 strip_control_chars(optarg ? optarg : ""));
         }
         break;
-    case ':':
-        reject(options, std::string("opcja wymaga wartości: ") + (argument ? argument : "?"));
-        break;
     default:
-        reject(options, std::string("nieznana opcja: ") + (argument ? argument : "?"));
         break;
     }
+}
+
+// The long option named by `word` ("--every", "--every=5", "-every"), or null.
+const option_row* option_in(const std::string& word, std::size_t dashes) {
+    const std::string name = word.substr(dashes, word.find('=') - dashes);
+    return option_named(name);
+}
+
+// The culprit when the word getopt is to read next is a single-dash word: no option has a short
+// name there (-s and -h work only as the first argument).
+result<void> check_single_dash(const char* word) {
+    if (word == nullptr || word[0] != '-' || word[1] == '-' || word[1] == '\0') {
+        return {};
+    }
+    for (const option_row& row : option_table()) {
+        if (row.short_name != '\0' && word[1] == row.short_name && word[2] == '\0') {
+            return failure("opcja " + std::string(word) + " działa tylko jako pierwszy argument");
+        }
+    }
+    if (const option_row* row = option_in(word, 1)) {
+        return failure(std::string("nieznana opcja: ") + word + " (czy chodziło o " +
+                       option_text(*row) + "?)");
+    }
+    return failure(std::string("nieznana opcja: ") + word);
+}
+
+// The words that name the kinds of run, for "works only with".
+std::string kinds_text(unsigned kinds) {
+    std::vector<std::string> names;
+    if (kinds & kind_report) {
+        names.push_back("--json, --line, --format, --waybar, --i3blocks");
+    }
+    if (kinds & kind_watch) {
+        names.push_back("--watch");
+    }
+    if (kinds & kind_history) {
+        names.push_back("--history");
+    }
+    if (kinds & kind_service) {
+        names.push_back("--config, --check, --towns");
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " lub " : ", ") + names[i];
+    }
+    return text;
+}
+
+// The kind of run the given options ask for, and the option that asks for it (null for the
+// classic run).
+std::pair<run_kind, const option_row*> kind_of(const std::vector<const option_row*>& given) {
+    for (const run_kind kind : {kind_service, kind_watch, kind_history, kind_report}) {
+        for (const option_row* row : given) {
+            if (row->sets_kind == kind) {
+                return {kind, row};
+            }
+        }
+    }
+    return {kind_classic, nullptr};
+}
+
+// The first given option that does not go with the kind of run, as a usage error.
+result<void> check_fit(const std::vector<const option_row*>& given) {
+    const auto [kind, asker] = kind_of(given);
+    for (const option_row* row : given) {
+        if (row->allowed & kind) {
+            continue;
+        }
+        // An option of most runs, or one asking for a run of its own, clashes with the option
+        // that asked for this run; the rest belong to a run of their own.
+        if (asker != nullptr &&
+            (row->sets_kind != 0 || (row->allowed & (kind_classic | kind_report)) != 0)) {
+            return failure("opcja " + option_text(*row) + " nie łączy się z " +
+                           option_text(*asker));
+        }
+        return failure("opcja " + option_text(*row) + " działa tylko z " +
+                       kinds_text(row->allowed & ~kind_classic));
+    }
+    return {};
+}
+
+// The radius when none is given, as in the classic run.
+constexpr int default_radius_km = 25;
+
+// The radius of the newer forms: a whole number of kilometres from 5 to 100.
+result<void> check_radius(const std::string& text) {
+    const std::optional<int> radius = count_value(text);
+    if (radius && *radius >= 5 && *radius <= 100) {
+        return {};
+    }
+    return failure("nieprawidłowy promień: " + text + " (liczba całkowita km od 5 do 100)");
+}
+
+// What follows the options in the newer forms: a town (or nothing after --near) and a radius;
+// a town and hours after --history; nothing after --config, --check and --towns.
+result<void> check_operands(const command_options& options, run_kind kind,
+                            const option_row* asker) {
+    const std::vector<std::string>& operands = options.operands; // argv[0] first
+    const std::size_t count = operands.size() - 1;
+    if (kind == kind_service) {
+        if (count > 0) {
+            return failure("opcja " + option_text(*asker) +
+                           " nie przyjmuje argumentów: " + operands[1]);
+        }
+        return {};
+    }
+    const bool town = !options.near;
+    if (town && count == 0) {
+        return failure("brak miejscowości po opcjach");
+    }
+    if (town && operands[1].empty()) {
+        return failure("pusta nazwa miejscowości");
+    }
+    const std::size_t most = town ? 2 : 1;
+    if (count > most) {
+        return failure("nadmiarowy argument: " + operands[most + 1]);
+    }
+    const std::string given = count == most ? operands[most] : std::string();
+    if (kind == kind_history) {
+        const std::optional<int> hours = count_value(given);
+        if (count == most && (!hours || *hours < 1 || *hours > 7 * 24)) {
+            return failure("nieprawidłowa liczba godzin dla --history: " + given +
+                           " (od 1 do 168)");
+        }
+        return {};
+    }
+    if (count == most) {
+        if (result<void> radius = check_radius(given); !radius) {
+            return radius;
+        }
+    }
+    const int radius = count == most ? *count_value(given) : default_radius_km;
+    if (options.danger_km && *options.danger_km > radius) {
+        return failure("strefa --danger-km (" + std::to_string(*options.danger_km) +
+                       " km) musi mieścić się w promieniu (" + std::to_string(radius) + " km)");
+    }
+    return {};
+}
+
+// The first known option after the town: options come before it.
+result<void> check_no_late_option(const std::vector<std::string>& operands) {
+    if (operands.size() > 1 && (operands[1] == "-s" || operands[1] == "-h")) {
+        return {}; // the classic run's own; what follows them is ignored
+    }
+    for (std::size_t i = 2; i < operands.size(); ++i) {
+        if (operands[i].rfind("--", 0) == 0 && option_in(operands[i], 2) != nullptr) {
+            return failure("opcje podaje się przed miejscowością: " + operands[i]);
+        }
+    }
+    return {};
+}
+
+// The checks that no single option makes.
+result<void> check_combination(const command_options& options) {
+    if (!options.format.empty() && options.form == output_form::json) {
+        return failure("opcja --format nie łączy się z --json");
+    }
+    if (options.name && !options.near) {
+        return failure("opcja --name działa tylko z --near");
+    }
+    return {};
+}
+
+// The option and its value as --help-all shows them, e.g. "--every MINUTY".
+std::string option_heading(const option_row& row) {
+    std::string heading = option_text(row);
+    if (row.short_name != '\0' && row.long_name[0] != '\0') {
+        heading = std::string("-") + row.short_name + ", " + heading;
+    }
+    return row.argument[0] == '\0' ? heading : heading + " " + row.argument;
+}
+
+// Characters on the screen, not bytes (UTF-8).
+std::size_t shown_width(const std::string& text) {
+    std::size_t width = 0;
+    for (const char c : text) {
+        width += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    }
+    return width;
+}
+
+const char* group_title(option_group group) {
+    switch (group) {
+    case option_group::one_shot:
+        return "Jedna odpowiedź (miejscowość po opcjach):";
+    case option_group::status_bar:
+        return "Paski stanu:";
+    case option_group::watch:
+        return "Czuwanie i alarmy:";
+    case option_group::mqtt:
+        return "MQTT (z --watch):";
+    case option_group::history:
+        return "Historia:";
+    default:
+        return "Ustawienia i sprawdzenia:";
+    }
+}
+
+// The column at which the help of an option starts, and the width of the lines.
+constexpr std::size_t help_column = 26;
+constexpr std::size_t line_width = 80;
+
+// `help` in lines that end before line_width, those after the first indented to help_column;
+// the first goes on from where the line stands (at help_column).
+std::string wrapped(const std::string& help) {
+    std::string text;
+    std::size_t column = help_column;
+    for (std::size_t start = 0; start < help.size();) {
+        std::size_t end = help.find(' ', start);
+        end = end == std::string::npos ? help.size() : end;
+        const std::string word = help.substr(start, end - start);
+        if (column > help_column && column + 1 + shown_width(word) > line_width) {
+            text += "\n" + std::string(help_column, ' ');
+            column = help_column;
+        } else if (column > help_column) {
+            text += ' ';
+            ++column;
+        }
+        text += word;
+        column += shown_width(word);
+        start = end + 1;
+    }
+    return text + "\n";
 }
 
 } // namespace
 
 command_options parse_options(int argc, char** argv) {
     command_options options;
+    std::vector<const option_row*> given;
     int first_operand = 1;
     if (argc >= 2 && begins_with_dashes(argv[1])) {
         opterr = 0;
         optind = 0; // 0 also resets getopt's own state between calls
-        int id = 0;
         // "+": stop at the first argument that is not an option (the town); ":": a missing
         // value is told apart from an unknown option.
-        while ((id = getopt_long(argc, argv, "+:", long_options, nullptr)) != -1) {
-            apply(options, id, argv[optind - 1]);
+        for (;;) {
+            const int next = optind == 0 ? 1 : optind;
+            if (next < argc && std::strcmp(argv[next], "--") != 0) {
+                if (const result<void> word = check_single_dash(argv[next]); !word) {
+                    reject(options, word.error());
+                    break;
+                }
+            }
+            const int id = getopt_long(argc, argv, "+:", long_options().data(), nullptr);
+            if (id == -1) {
+                break;
+            }
+            if (id == ':') {
+                const option_row& row = option_of(static_cast<option_id>(optopt));
+                reject(options,
+                       "opcja " + option_text(row) + " wymaga wartości (" + row.argument + ")");
+                break;
+            }
+            if (id == '?') {
+                const char* word = argv[optind - 1];
+                const option_row* named = option_in(word, 2);
+                reject(options, named != nullptr
+                                    ? "opcja " + option_text(*named) + " nie przyjmuje wartości"
+                                    : std::string("nieznana opcja: ") + word);
+                break;
+            }
+            given.push_back(&option_of(static_cast<option_id>(id)));
+            apply(options, id);
             if (options.usage_error) {
                 break;
             }
         }
         first_operand = optind;
     }
-    if (!options.usage_error && !options.watch.on && watch_only_given(argc, argv, first_operand)) {
-        reject(options,
-               "opcje --every, --notify, --exec, --clear-after, --cooldown, --mqtt, "
-               "--approaching-only, --color i --alerts-to-stderr działają tylko z --watch");
-    }
-    if (!options.usage_error && !options.format.empty()) {
-        if (options.form == output_form::json) {
-            reject(options, "opcja --format nie działa z --json");
-        } else if (options.form == output_form::text) {
-            options.form = output_form::line;
-        }
-    }
-    if (!options.usage_error && options.name && !options.near) {
-        reject(options, "opcja --name działa tylko z --near");
-    }
-    if (!options.usage_error && options.near && !options.watch.on &&
-        options.form == output_form::text) {
-        reject(options, "opcja --near działa tylko z --json, --line lub --watch");
-    }
-    if (!options.usage_error && options.danger_km && options.form == output_form::text &&
-        !options.watch.on && !options.history) {
-        reject(options, "opcja --danger-km działa z --watch, --json, --line i --history");
-    }
-    if (!options.usage_error && options.timeout_s &&
-        (options.form == output_form::text || options.history) && !options.watch.on) {
-        reject(options, "opcja --timeout działa z --json, --line, --format, --waybar i --watch");
-    }
-    if (!options.usage_error && !options.svg_file.empty() && !options.history) {
-        reject(options, "opcja --svg działa tylko z --history");
-    }
-    if (!options.usage_error && options.history &&
-        (options.watch.on || options.form == output_form::line ||
-         options.form == output_form::waybar)) {
-        reject(options, "opcja --history nie łączy się z --watch, --line, --format ani --waybar");
-    }
     options.operands.push_back(argc > 0 ? argv[0] : "nimbrovator");
     for (int i = first_operand; i < argc; ++i) {
         options.operands.push_back(argv[i]);
     }
+    if (options.usage_error || options.help_all || options.version) {
+        return options;
+    }
+    const auto [kind, asker] = kind_of(given);
+    result<void> checked = check_no_late_option(options.operands);
+    if (checked) {
+        checked = check_fit(given);
+    }
+    if (checked) {
+        checked = check_combination(options);
+    }
+    if (checked && kind != kind_classic && !options.help) {
+        checked = check_operands(options, kind, asker);
+    }
+    if (!checked) {
+        reject(options, checked.error());
+    } else if (!options.format.empty() && options.form == output_form::text) {
+        options.form = output_form::line;
+    }
     return options;
 }
 
-std::string options_usage(const std::string& program_name) {
-    return "Użycie: " + program_name +
-           " [--json | --line | --waybar] [--format SZABLON] [--timeout SEKUNDY]\n"
-           "       miasto [promień]\n"
-           "       " +
-           program_name +
-           " --watch [--every MINUTY] [--notify] [--exec POLECENIE] [--mqtt URL] [--color KIEDY]\n"
-           "       [--json | --waybar] [--format SZABLON] [--timeout SEKUNDY] miasto [promień]\n"
-           "       " +
-           program_name +
-           " [miasto [promień]] | -s | -h | --help | --version\n"
-           "       " +
-           program_name +
-           " --config | --check | --towns\n"
-           "       " +
-           program_name +
-           " [--json | --line | --watch ...] --near SZER,DŁUG [--name NAZWA] [promień]\n"
-           " --history [--json] [--svg PLIK] miasto [godziny]\n"
-           "  --json     odpowiedź jako dokument JSON\n"
-           "  --line     odpowiedź w jednym wierszu (dla paska stanu)\n"
-           "  --format SZABLON       wiersz według szablonu: %t miejscowość, %k promień,\n"
-           "                         %n wyładowania, %d odległość, %D kierunek (NE),\n"
-           "                         %N kierunek po polsku, %w stopień ostrzeżenia, %W "
-           "zagrożenia,\n"
-           "                         %T temperatura, %a wiek danych (min), %e zdarzenie,\n"
-           "                         %s zbliżanie się burzy (km/h), %E za ile minut w strefie,\n"
-           "                         %% znak %\n"
-           "  --waybar   obiekt JSON dla paska Waybar (text, tooltip, class, percentage, alt)\n"
-           "  --max-age SEKUNDY      odpowiedzi serwisów młodsze niż tyle sekund są brane z\n"
-           "                         pamięci podręcznej (domyślnie 120 w --json i --line)\n"
-           "  --stale-limit SEKUNDY  gdy serwis nie odpowiada, odpowiedź nie starsza niż tyle\n"
-           "                         sekund zastępuje nową (domyślnie 3600; kod wyjścia 3)\n"
-           "  --watch    czuwanie: sprawdzanie co --every minut (5) i alarm, gdy burza się zbliża\n"
-           "  --notify   alarmy także jako powiadomienia na pulpicie (notify-send)\n"
-           "  --exec POLECENIE       polecenie powłoki uruchamiane przy każdym alarmie\n"
-           "  --clear-after MINUTY   odwołanie alarmu po tylu minutach bez wyładowań (30)\n"
-           "  --cooldown MINUTY      najkrótszy odstęp alarmów tego samego rodzaju (15)\n"
-           "  --mqtt URL             publikowanie stanu i alarmów na serwerze MQTT\n"
-           "                         (mqtt://host[:port] lub mqtts://host[:port])\n"
-           "  --danger-km KM         strefa bezpieczeństwa: alarm blisko, gdy wyładowania są\n"
-           "                         bliżej niż tyle km (10; od 1 do promienia)\n"
-           "  --approaching-only     alarmy burza i bliżej tylko, gdy burza nadciąga do strefy\n"
-           "  --history  obserwacje miejscowości z ostatnich godzin (3) z oceną nadejścia burzy\n"
-           "  --svg PLIK             z --history: wykres i mapa toru burzy w pliku SVG\n"
-           "  --color KIEDY          kolory alarmów w terminalu: auto, always, never (auto)\n"
-           "  --alerts-to-stderr     alarmy na standardowym wyjściu błędów także w formach\n"
-           "                         dla paska stanu (--waybar, --format)\n"
-           "  --timeout SEKUNDY      najdłuższy czas odpowiedzi (i każdego sprawdzenia --watch);\n"
-           "                         czego do tej pory nie ma, jest nieudane (domyślnie 30)\n"
-           "  --config   ustawienia serwisów w użyciu i ich źródła\n"
-           "  --check    sprawdza połączenie i klucze obu serwisów (i serwer MQTT)\n"
-           "  --towns    nazwy miejscowości zapamiętanych w bazie danych\n"
-           "  --near SZER,DŁUG       miejsce podane współrzędnymi (stopnie dziesiętne) zamiast\n"
-           "                         miejscowości, np. --near 50.06,19.94\n"
-           "  --name NAZWA           nazwa miejsca podanego przez --near w odpowiedziach\n";
+std::string usage_error_text(const std::string& error) {
+    return "nimbrovator: " + strip_control_chars(error) + "\nSpróbuj: nimbrovator --help-all";
+}
+
+int tell_usage_error(const std::string& error) {
+    tell_error_stream(usage_error_text(error), line_priority::error);
+    return 2;
+}
+
+std::string help_all_text(const std::string& program_name) {
+    const std::string indent(8, ' '); // under what follows "Użycie: "
+    std::string text = "Użycie: " + program_name + " [OPCJE] miasto [promień]\n" + indent +
+                       program_name + " [OPCJE] --near SZER,DŁUG [--name NAZWA] [promień]\n" +
+                       indent + program_name +
+                       " --history [--json] [--svg PLIK] miasto [godziny]\n" + indent +
+                       program_name + " --config | --check | --towns\n" + indent + program_name +
+                       " [miasto [promień]] | -s | -h | --help | --help-all | --version\n"
+                       "Opcje podaje się przed miejscowością.\n";
+    for (const option_group group :
+         {option_group::one_shot, option_group::status_bar, option_group::watch, option_group::mqtt,
+          option_group::history, option_group::settings}) {
+        text += std::string("\n") + group_title(group) + "\n";
+        for (const option_row& row : option_table()) {
+            if (row.group != group) {
+                continue;
+            }
+            const std::string heading = "  " + option_heading(row);
+            const std::size_t width = shown_width(heading);
+            text += heading;
+            text += width < help_column ? std::string(help_column - width, ' ')
+                                        : "\n" + std::string(help_column, ' ');
+            text += wrapped(row.help);
+        }
+    }
+    return text + "\n"
+                  "Kod wyjścia:\n"
+                  "  0  zrobione, o co poproszono\n"
+                  "  1  brak odpowiedzi (z --check: któryś serwis nie działa)\n"
+                  "  2  błąd użycia: nieznana opcja, zła wartość, opcja nie na swoim miejscu\n"
+                  "  3  część odpowiedzi --json, --line lub paska stanu pochodzi z pamięci\n"
+                  "     podręcznej, bo serwis nie odpowiedział\n"
+                  "\n"
+                  "Więcej: man nimbrovator\n";
 }

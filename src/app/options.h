@@ -22,12 +22,14 @@ struct watch_options {
     bool approaching_only = false;               // --approaching-only
     colour_mode colour = colour_mode::automatic; // --color
     bool alerts_to_stderr = false;               // --alerts-to-stderr
+    std::optional<int> checks;                   // --checks N: the watch ends after N checks
 };
 
 struct command_options {
     output_form form = output_form::text;
     watch_options watch;
     bool help = false;
+    bool help_all = false; // --help-all: every option
     bool version = false;
     std::optional<long> max_age_s;     // --max-age SECONDS
     std::optional<long> stale_limit_s; // --stale-limit SECONDS
@@ -50,5 +52,11 @@ struct command_options {
 // is left whole to the classic dispatch.
 command_options parse_options(int argc, char** argv);
 
-// The short usage of the options, printed on standard error after a usage error.
-std::string options_usage(const std::string& program_name);
+// Every option, grouped, with the exit statuses: the text of --help-all.
+std::string help_all_text(const std::string& program_name);
+
+// The two lines of a usage error: the culprit, then where to look.
+std::string usage_error_text(const std::string& error);
+
+// Writes usage_error_text(error) on standard error; the status of a usage error, 2.
+int tell_usage_error(const std::string& error);

@@ -45,11 +45,6 @@ std::optional<report_request> report_request_of(const command_options& options,
     }
     request->weather = settings.weather == "1";
     request->forecast = settings.forecast == "1";
-    if (options.danger_km && *options.danger_km > request->radius_km) {
-        std::fprintf(stderr, "Strefa --danger-km (%d km) musi mieścić się w promieniu (%d km).\n",
-                     *options.danger_km, request->radius_km);
-        return std::nullopt;
-    }
     request->danger_km = options.danger_km.value_or(std::min(10, request->radius_km));
     return request;
 }

@@ -103,8 +103,7 @@ int run_reports(const settings_snapshot& settings, const std::string& town, int 
 int run_machine_form(const run_context& context, const command_options& options) {
     const std::optional<report_request> request = report_request_of(options, context.settings);
     if (!request) {
-        std::fputs(options_usage(options.operands[0]).c_str(), stderr);
-        return 2;
+        return tell_usage_error("brak miejsca po opcjach");
     }
     return print_machine_report(context, options.form, *request, options.format);
 }
@@ -236,10 +235,6 @@ bool is_service_command(const command_options& options) {
 }
 
 int run_service_command(const command_options& options) {
-    if (options.operands.size() > 1) {
-        std::fputs(options_usage(options.operands[0]).c_str(), stderr);
-        return 2;
-    }
     if (options.towns) {
         return print_cached_towns();
     }
@@ -254,11 +249,11 @@ int run_service_command(const command_options& options) {
 int run_program(int argc, char** argv) {
     const command_options options = parse_options(argc, argv);
     if (options.usage_error) {
-        std::string usage = options_usage(options.operands[0]);
-        usage.pop_back(); // the line break that tell_error_stream writes
-        tell_error_stream(options.operands[0] + ": " + options.error + "\n" + usage,
-                          line_priority::error);
-        return 2;
+        return tell_usage_error(options.error);
+    }
+    if (options.help_all) {
+        std::fputs(help_all_text(options.operands[0]).c_str(), stdout);
+        return 0;
     }
     if (options.version) {
         std::printf("nimbrovator %s\n", program_version.c_str());

@@ -69,8 +69,7 @@ bool is_loopback_host(const std::string& host_port) {
 int run_watch_command(const run_context& context, const command_options& options) {
     const std::optional<report_request> report = report_request_of(options, context.settings);
     if (!report) {
-        std::fputs(options_usage(options.operands[0]).c_str(), stderr);
-        return 2;
+        return tell_usage_error("brak miejsca po opcjach");
     }
     const watch_options& watch = options.watch;
     watch_request request;
@@ -97,6 +96,7 @@ int run_watch_command(const run_context& context, const command_options& options
         request.clock_rate = *clock_rate;
     }
     request.notify = watch.notify;
+    request.checks = watch.checks;
     request.command = watch.command;
     request.alerts_to_stderr = watch.alerts_to_stderr;
     std::string problem;

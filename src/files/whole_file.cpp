@@ -1,5 +1,7 @@
 #include "files/whole_file.h"
 
+#include "text/text.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -83,12 +85,14 @@ result<void> write_file_whole(const std::string& path, const std::string& text) 
     const std::string temporary = path + "." + std::to_string(::getpid()) + ".tmp";
     if (result<void> replaced = replace_with(temporary, path, text); !replaced) {
         ::unlink(temporary.c_str()); // none may be left: its absence is no fault
-        return failure("Nie udało się zapisać pliku " + path + ": " + replaced.error() + ".");
+        return failure("Nie udało się zapisać pliku " + strip_control_chars(path) + ": " +
+                       replaced.error() + ".");
     }
     // The rename is kept once the directory is on the disk too.
     fd_handle directory(::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.get() < 0 || ::fsync(directory.get()) != 0) {
-        return failure("Nie udało się utrwalić pliku " + path + ": " + reason(errno) + ".");
+        return failure("Nie udało się utrwalić pliku " + strip_control_chars(path) + ": " +
+                       reason(errno) + ".");
     }
     return {};
 }

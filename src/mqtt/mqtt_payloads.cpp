@@ -134,14 +134,25 @@ std::optional<broker_address> parse_broker_url(const std::string& url) {
     } else {
         return std::nullopt;
     }
-    const std::size_t colon = rest.find(':');
-    broker.host = rest.substr(0, colon);
-    const char* const host_chars =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-";
-    if (broker.host.empty() || broker.host.find_first_not_of(host_chars) != std::string::npos) {
+    // An IPv6 address in brackets ("[::1]:1883"); the host is the address without them.
+    const bool bracketed = !rest.empty() && rest[0] == '[';
+    const std::size_t host_end = bracketed ? rest.find(']') : rest.find(':');
+    if (bracketed && host_end == std::string::npos) {
         return std::nullopt;
     }
-    if (colon != std::string::npos) {
+    broker.host = bracketed ? rest.substr(1, host_end - 1) : rest.substr(0, host_end);
+    const std::size_t colon = bracketed ? host_end + 1 : host_end;
+    if (bracketed && colon < rest.size() && rest[colon] != ':') {
+        return std::nullopt;
+    }
+    const char* const host_chars =
+        bracketed ? "0123456789abcdefABCDEF:." // an IPv4 tail is allowed ("::ffff:1.2.3.4")
+                  : "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789.-";
+    if (broker.host.empty() || broker.host.find_first_not_of(host_chars) != std::string::npos ||
+        (bracketed && broker.host.find(':') == std::string::npos)) {
+        return std::nullopt;
+    }
+    if (colon < rest.size()) {
         const std::string port = rest.substr(colon + 1);
         if (port.empty() || port.size() > 5 ||
             port.find_first_not_of("0123456789") != std::string::npos) {
@@ -156,7 +167,8 @@ std::optional<broker_address> parse_broker_url(const std::string& url) {
 }
 
 std::string broker_text(const broker_address& broker) {
-    return broker.host + ":" + std::to_string(broker.port);
+    const bool ipv6 = broker.host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + broker.host + "]" : broker.host) + ":" + std::to_string(broker.port);
 }
 
 bool valid_topic_prefix(const std::string& topic) {

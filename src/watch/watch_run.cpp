@@ -509,12 +509,15 @@ int watch_place(watch_loop& loop) {
     set_wait_chore(chore_in_use.get());
     loop.channels = open_channels(channel_setup_of(request, loop.mqtt));
     const auto collect = [&] { collect_all(loop.channels); };
-    for (;;) {
+    for (int done = 1;; ++done) {
         const auto started = watch_clock::now();
         if (!check_once(loop)) {
             return 0;
         }
         tell_ready(loop.ready);
+        if (request.checks && done >= *request.checks) {
+            return 0;
+        }
         if (!sleep_until(after(started, backoff_s(request, loop.storm_failures)), collect)) {
             return 0;
         }

@@ -23,9 +23,10 @@ struct watch_request {
     std::string command;               // --exec
     bool alerts_to_stderr = false;     // alert lines on standard error in every form
     std::optional<mqtt_settings> mqtt; // publishing every check to a broker
-    double clock_rate = 1; // seconds of the track's clock per real second (the simulator's)
-    std::string db_path;   // the run's database: the town table and the track
+    double clock_rate = 1;     // seconds of the track's clock per real second (the simulator's)
+    std::string db_path;       // the run's database: the town table and the track
+    std::optional<int> checks; // --checks: the watch ends after this many checks
 };
 
-// Runs the watch; 0 when stopped by a signal, 1 for an unknown town.
+// Runs the watch; 0 when stopped by a signal or after its checks, 1 for an unknown town.
 int run_watch(const watch_request& request);

@@ -13,7 +13,9 @@ namespace {
 
 // The key as configured, handed to this test by the build, not decoded from the program's
 // pieces.
-std::string configured_storm_key() { return EXPECTED_STORM_KEY; }
+std::string configured_storm_key() {
+    return EXPECTED_STORM_KEY;
+}
 
 // Runs a shell command; its exit status and what it printed on both streams.
 int run_command(const std::string& command, std::string& output) {
@@ -66,15 +68,37 @@ TEST(Build, MalformedKeysStopTheConfigureStep) {
     }
 }
 
-TEST(Build, InstallsTheProgramAndItsManualPage) {
-    TempDir prefix;
+// The user unit goes where the user's service manager looks for a prefix in the home directory.
+TEST(Build, InstallsTheProgramItsManualPageAndTheUserUnit) {
+    TempDir home;
+    const struct {
+        std::string prefix;
+        std::string unit_dir;
+    } cases[] = {
+        {home.path + "/.local", "/share/systemd/user"},
+        {home.path, "/share/systemd/user"},
+        {home.path + "-other/usr", "/lib/systemd/user"},
+    };
+    for (const auto& c : cases) {
+        std::string output;
+        ASSERT_EQ(run_command("HOME=" + home.path +
+                                  "/ cmake --install " PROJECT_BINARY_DIR " --prefix " + c.prefix,
+                              output),
+                  0)
+            << output;
+        EXPECT_GT(read_file(c.prefix + "/bin/nimbrovator").size(), 10000u);
+        EXPECT_NE(read_file(c.prefix + "/share/man/man1/nimbrovator.1").find(".TH NIMBROVATOR 1"),
+                  std::string::npos);
+        EXPECT_NE(read_file(c.prefix + c.unit_dir + "/nimbrovator@.service")
+                      .find("ExecStart=" + c.prefix + "/bin/nimbrovator --watch"),
+                  std::string::npos)
+            << c.prefix;
+        const std::string other =
+            c.unit_dir == "/lib/systemd/user" ? "/share/systemd/user" : "/lib/systemd/user";
+        EXPECT_EQ(read_file(c.prefix + other + "/nimbrovator@.service"), "") << c.prefix;
+    }
     std::string output;
-    ASSERT_EQ(run_command("cmake --install " PROJECT_BINARY_DIR " --prefix " + prefix.path, output),
-              0)
-        << output;
-    EXPECT_GT(read_file(prefix.path + "/bin/nimbrovator").size(), 10000u);
-    EXPECT_NE(read_file(prefix.path + "/share/man/man1/nimbrovator.1").find(".TH NIMBROVATOR 1"),
-              std::string::npos);
+    run_command("rm -rf '" + home.path + "-other'", output);
 }
 
 } // namespace

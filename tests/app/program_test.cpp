@@ -111,12 +111,24 @@ TEST_F(ProgramTest, WhatsNewSurvivesEndOfInput) {
     EXPECT_EQ(first.out, whats_new + usage(NIMBROVATOR_BINARY));
 }
 
-TEST_F(ProgramTest, VersionNeedsNothingElse) {
-    const ProgramResult result = run({"--version"});
-    EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(result.out, "nimbrovator 0.3\n");
-    struct stat info {};
-    EXPECT_NE(stat(data_dir.c_str(), &info), 0);
+// Neither touches the data directory nor shows the what's-new page, whatever else is given.
+TEST_F(ProgramTest, VersionAndHelpAllNeedNothingElse) {
+    const struct {
+        std::vector<std::string> args;
+        std::string begins;
+    } cases[] = {
+        {{"--version"}, "nimbrovator 0.3\n"},
+        {{"--help-all"}, "Użycie: " + std::string(NIMBROVATOR_BINARY) + " [OPCJE] miasto"},
+        {{"--json", "--help-all"}, "Użycie: "},
+    };
+    for (const auto& c : cases) {
+        const ProgramResult result = run(c.args);
+        EXPECT_EQ(result.exit_code, 0) << c.args[0];
+        EXPECT_EQ(result.out.rfind(c.begins, 0), 0u) << result.out;
+        EXPECT_EQ(result.err, "");
+        struct stat info {};
+        EXPECT_NE(stat(data_dir.c_str(), &info), 0) << c.args[0];
+    }
 }
 
 TEST_F(ProgramTest, ThreeArgumentsOrMoreGiveTheUsageOnStandardErrorAndStatusTwo) {
@@ -133,7 +145,7 @@ TEST_F(ProgramTest, ThreeArgumentsOrMoreGiveTheUsageOnStandardErrorAndStatusTwo)
 TEST_F(ProgramTest, LostStandardOutputGivesAMessageAndStatusOne) {
     first_run_done();
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"-h"}, {"--version"}, {"-s"}}) {
+         {std::vector<std::string>{"-h"}, {"--version"}, {"-s"}, {"--help-all"}}) {
         ProgramRun full;
         full.args = args;
         full.input = "n\nn\n";
@@ -297,18 +309,64 @@ TEST_F(ProgramTest, NoUsableHomeStopsWithAMessage) {
     }
 }
 
-TEST_F(ProgramTest, BadOptionsAndMachineFormsWithoutATownAreUsageErrors) {
-    const std::vector<std::string> cases[] = {
-        {"--bogus"},      {"--json"},     {"--line", "--json"}, {"--json", "Kraków", "30", "x"},
-        {"--line", "-s"}, {"--json", ""},
+// A usage error of the newer forms: one line naming the culprit, one pointing to --help-all.
+TEST_F(ProgramTest, UsageErrorsNameTheCulpritOnOneLine) {
+    const struct {
+        std::vector<std::string> args;
+        std::string culprit;
+    } cases[] = {
+        {{"--bogus"}, "nieznana opcja: --bogus"},
+        {{"--json"}, "brak miejscowości po opcjach"},
+        {{"--line", "--json"}, "brak miejscowości po opcjach"},
+        {{"--json", "Kraków", "30", "x"}, "nadmiarowy argument: x"},
+        {{"--line", "-s"}, "opcja -s działa tylko jako pierwszy argument"},
+        {{"--json", ""}, "pusta nazwa miejscowości"},
+        {{"--watch", "--every"}, "opcja --every wymaga wartości (MINUTY)"},
+        {{"--watch", "-every", "5", "Kraków"}, "nieznana opcja: -every (czy chodziło o --every?)"},
+        {{"--json", "-x", "Kraków"}, "nieznana opcja: -x"},
+        {{"--json=tak", "Kraków"}, "opcja --json nie przyjmuje wartości"},
+        {{"Kraków", "30", "--line"}, "opcje podaje się przed miejscowością: --line"},
+        {{"--json", "Kraków", "--max-age=5"}, "opcje podaje się przed miejscowością: --max-age=5"},
+        {{"--every", "5", "Kraków"}, "opcja --every działa tylko z --watch"},
+        {{"--near", "50,19"},
+         "opcja --near działa tylko z --json, --line, --format, --waybar, --i3blocks lub --watch"},
+        {{"--json", "--svg", "a.svg", "Kraków"}, "opcja --svg działa tylko z --history"},
+        {{"--history", "--timeout", "5", "Kraków"}, "opcja --timeout nie łączy się z --history"},
+        {{"--watch", "--history", "Kraków"}, "opcja --history nie łączy się z --watch"},
+        {{"--config", "--json"}, "opcja --json nie łączy się z --config"},
+        {{"--towns", "Kraków"}, "opcja --towns nie przyjmuje argumentów: Kraków"},
+        {{"--json", "--format", "%t", "Kraków"}, "opcja --format nie łączy się z --json"},
+        {{"--format", "", "Kraków"}, "pusty szablon dla --format"},
+        {{"--line", "Kraków", "4"}, "nieprawidłowy promień: 4 (liczba całkowita km od 5 do 100)"},
+        {{"--watch", "Kraków", "101"},
+         "nieprawidłowy promień: 101 (liczba całkowita km od 5 do 100)"},
+        {{"--waybar", "Kraków", ""}, "nieprawidłowy promień:  (liczba całkowita km od 5 do 100)"},
+        {{"--json", "--near", "50,19", "2.5"},
+         "nieprawidłowy promień: 2.5 (liczba całkowita km od 5 do 100)"},
+        {{"--json", "--danger-km", "40", "Kraków"},
+         "strefa --danger-km (40 km) musi mieścić się w promieniu (25 km)"},
+        {{"--history", "Kraków", "169"},
+         "nieprawidłowa liczba godzin dla --history: 169 (od 1 do 168)"},
+        {{"--watch", "--checks", "0", "Kraków"},
+         "nieprawidłowa liczba sprawdzeń dla --checks: 0 (liczba całkowita od 1)"},
+        {{"--checks", "3", "Kraków"}, "opcja --checks działa tylko z --watch"},
+        {{"--alerts-to-stderr", "--json", "Kraków"},
+         "opcja --alerts-to-stderr działa tylko z --watch"},
+        {{"--history", "--i3blocks", "Kraków"}, "opcja --i3blocks nie łączy się z --history"},
+        {{"--watch", "--every", "\x1B[2J", "Kraków"},
+         "nieprawidłowa liczba minut dla --every: [2J"},
+        {{"--watch", "--mqtt", "mqtt://[::1", "Kraków"},
+         "oczekiwano mqtt://host[:port] lub mqtts://host[:port] (adres IPv6 w nawiasach: "
+         "mqtt://[::1]:1883) dla --mqtt: mqtt://[::1"},
     };
-    for (const std::vector<std::string>& args : cases) {
-        const ProgramResult result = run(args);
-        EXPECT_EQ(result.exit_code, 2) << args[0] << " " << args.size();
-        EXPECT_EQ(result.out, "") << args[0] << " " << args.size();
-        EXPECT_NE(result.err.find("--json | --line"), std::string::npos) << result.err;
+    for (const auto& c : cases) {
+        const ProgramResult result = run(c.args);
+        EXPECT_EQ(result.exit_code, 2) << c.culprit;
+        EXPECT_EQ(result.out, "") << c.culprit;
+        EXPECT_EQ(result.err, "nimbrovator: " + c.culprit + "\nSpróbuj: nimbrovator --help-all\n");
     }
-    EXPECT_EQ(setting("firstrun"), "1") << "nothing ran, the first-run screen is still to come";
+    struct stat info {};
+    EXPECT_NE(stat(data_dir.c_str(), &info), 0) << "a usage error touches no data";
 }
 
 // The what's-new screen and the menu each begin by clearing the screen, with the bytes that

@@ -565,7 +565,8 @@ TEST_F(ReportRunTest, BadTimeoutsAreUsageErrorsThatAskNothing) {
         EXPECT_EQ(result.exit_code, 2) << args[1] << " " << args.size();
         EXPECT_EQ(result.out, "");
         EXPECT_NE(result.err.find("--timeout"), std::string::npos) << result.err;
-        EXPECT_NE(result.err.find("Użycie:"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("Spróbuj: nimbrovator --help-all"), std::string::npos)
+            << result.err;
     }
     EXPECT_TRUE(fake_storm_requests(*storm).empty());
     EXPECT_TRUE(recorded_requests(*weather_service).empty());
@@ -1125,7 +1126,8 @@ TEST_F(ReportRunTest, BadPlacesAreUsageErrorsThatAskNothing) {
         const ProgramResult result = run(args);
         EXPECT_EQ(result.exit_code, 2) << args[2];
         EXPECT_EQ(result.out, "");
-        EXPECT_NE(result.err.find("Użycie:"), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("Spróbuj: nimbrovator --help-all"), std::string::npos)
+            << result.err;
     }
     EXPECT_NE(run({"--line", "--near", "50.06,200"}).err.find("nieprawidłowe współrzędne"),
               std::string::npos);
@@ -1189,6 +1191,14 @@ TEST_F(ReplyCacheTest, TrackRecordsServiceAnswersAndGivesTheApproach) {
     EXPECT_GE(parsed(history.out)["observations"].size(), 4u) << history.out;
     EXPECT_LE(parsed(history.out)["observations"].size(), 5u) << history.out;
     EXPECT_EQ(run({"--history", "Gdańsk"}).exit_code, 1);
+    // A picture that cannot be written: its path is named without its control bytes.
+    const ProgramResult picture =
+        run({"--history", "--svg", data.path + "/brak/\x1B]0;x\x07.svg", "Kraków"});
+    EXPECT_EQ(picture.exit_code, 1);
+    EXPECT_NE(
+        picture.err.find("Nie udało się zapisać pliku " + data.path + "/brak/]0;x.svg: "),
+        std::string::npos)
+        << picture.err;
 
     // Usage errors: status 2.
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

@@ -1,4 +1,5 @@
 // --towns and the shell completion built on it, driven as bash drives it.
+#include "app/option_table.h"
 #include "store/database.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
@@ -8,6 +9,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <regex>
+#include <set>
 
 namespace {
 
@@ -84,11 +88,10 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"Łó"}, "[Łódź]\n"},
         {{"--line", "Kr"}, "[Kraków]\n"},
         {{"--co"}, "[--cooldown]\n[--color]\n[--config]\n"},
-        {{"--json", "-"},
-         "[--json]\n[--line]\n[--waybar]\n[--format]\n[--max-age]\n[--stale-limit]\n[--watch]\n"
-         "[--every]\n[--notify]\n[--exec]\n[--clear-after]\n[--cooldown]\n[--color]\n[--mqtt]\n"
-         "[--config]\n[--check]\n[--towns]\n[--near]\n[--name]\n[--help]\n[--version]\n"
-         "[--danger-km]\n[--approaching-only]\n[--history]\n[--svg]\n[--timeout]\n"},
+        {{"--watch", "--a"}, "[--alerts-to-stderr]\n[--approaching-only]\n"},
+        {{"--watch", "--checks", ""}, "[]\n"},
+        {{"--watch", "--checks", "3", "Ł"}, "[Łódź]\n"},
+        {{"--help-all", ""}, "[]\n"},
         {{"--watch", "--mqtt", "mqtt://h", "Ł"}, "[Łódź]\n"},
         {{"--near", "50.06,19.94", "--name", ""}, "[]\n"},
         {{"--line", "--near", "50.06,19.94", "--n"}, "[--notify]\n[--near]\n[--name]\n"},
@@ -138,6 +141,58 @@ TEST_F(CompletionTest, BashNeverRunsWhatIsTyped) {
         EXPECT_EQ(result.out, c.offered);
         EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a typed command ran";
         unlink(marker.c_str());
+    }
+}
+
+// The options of `text`: each match of the regex's first group, "\\-" read as "-".
+std::set<std::string> options_in(std::string text, const std::string& pattern) {
+    for (std::size_t at; (at = text.find("\\-")) != std::string::npos;) {
+        text.replace(at, 2, "-");
+    }
+    std::set<std::string> found;
+    const std::regex option(pattern, std::regex::multiline);
+    for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it) {
+        found.insert((*it)[1]);
+    }
+    return found;
+}
+
+// Bash, zsh, the manual and --help-all name every option of the table, and no other.
+TEST_F(CompletionTest, EveryPlaceNamesExactlyTheOptionsOfTheTable) {
+    std::set<std::string> table;
+    for (const option_row& row : option_table()) {
+        table.insert(option_text(row));
+        if (row.short_name != '\0') {
+            table.insert(std::string("-") + row.short_name);
+        }
+    }
+    const ProgramResult bash =
+        run("/bin/bash", {DRIVE_COMPLETION_SCRIPT, BASH_COMPLETION_FILE, NIMBROVATOR_BINARY, "-"});
+    const std::string manual = read_file(MANUAL_FILE);
+    const std::size_t options_at = manual.find("\n.SH OPCJE\n");
+    const std::string manual_options =
+        manual.substr(options_at, manual.find("\n.SH ", options_at + 1) - options_at);
+    const std::string help_all = run(NIMBROVATOR_BINARY, {"--help-all"}).out;
+    const struct {
+        std::string where;
+        std::string text;
+        std::vector<std::string> patterns; // each option's name is a first group
+    } places[] = {
+        {"bash", bash.out, {R"(^\[(-[^\]]+)\]$)"}},
+        {"zsh", read_file(ZSH_COMPLETION_FILE), {R"('(--?[a-z0-9-]+):)"}},
+        // Each item of OPCJE: ".BR -h \", \" --help", ".BI --every \" MINUTY\"", ...
+        {"manual",
+         manual_options,
+         {R"(^\.TP\n\.B[IR]? (--?[a-z0-9-]+))", R"(^\.TP\n\.BR -[a-z] ", " (--[a-z0-9-]+))"}},
+        {"--help-all", help_all, {R"(^  (?:-[a-z], )?(--?[a-z0-9-]+))", R"(^  (-[a-z]),)"}},
+    };
+    for (const auto& place : places) {
+        std::set<std::string> named;
+        for (const std::string& pattern : place.patterns) {
+            const std::set<std::string> found = options_in(place.text, pattern);
+            named.insert(found.begin(), found.end());
+        }
+        EXPECT_EQ(named, table) << place.where;
     }
 }
 

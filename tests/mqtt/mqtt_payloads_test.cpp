@@ -36,6 +36,14 @@ TEST(MqttPayloads, BrokerUrls) {
         {"mqtt://user@h", false, false, "", 0},
         {"http://h", false, false, "", 0},
         {"localhost:1883", false, false, "", 0},
+        {"mqtt://[::1]:1884", true, false, "::1", 1884},
+        {"mqtts://[fe80::1]", true, true, "fe80::1", 8883},
+        {"mqtt://[::ffff:127.0.0.1]", true, false, "::ffff:127.0.0.1", 1883},
+        {"mqtt://[::1", false, false, "", 0},
+        {"mqtt://[::1]1883", false, false, "", 0},
+        {"mqtt://[]:1883", false, false, "", 0},
+        {"mqtt://[localhost]:1883", false, false, "", 0},
+        {"mqtt://::1:1883", false, false, "", 0},
     };
     for (const row& r : rows) {
         const std::optional<broker_address> broker = parse_broker_url(r.url);
@@ -44,6 +52,9 @@ TEST(MqttPayloads, BrokerUrls) {
             EXPECT_EQ(broker->tls, r.tls) << r.url;
             EXPECT_EQ(broker->host, r.host) << r.url;
             EXPECT_EQ(broker->port, r.port) << r.url;
+            if (r.url.find('[') != std::string::npos) { // shown in brackets again
+                EXPECT_EQ(broker_text(*broker), "[" + r.host + "]:" + std::to_string(r.port));
+            }
         }
     }
 }

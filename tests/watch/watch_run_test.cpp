@@ -245,6 +245,19 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
     }
 }
 
+// --checks: the watch ends by itself, status 0, after that many checks and no more.
+TEST_F(ScriptedWatchTest, TheWatchEndsAfterItsChecks) {
+    replies.play({0, 20, 0, 0, 0});
+    ProgramRun program;
+    program.data_dir = data.path;
+    program.args = {"--watch", "--json", "--every", "0.002", "--checks", "3", "Kraków", "30"};
+    const ProgramResult result = run_nimbrovator(program);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(lines_of(result.out).size(), 3u) << result.out;
+    EXPECT_EQ(replies.lightning_calls(), 3u);
+}
+
 TEST_F(ScriptedWatchTest, WaybarGivesOneObjectACheckAsItHappens) {
     // A status bar shows standard error too: the alerts are in the objects only, unless asked.
     for (const bool alerts_to_stderr : {false, true}) {
@@ -519,7 +532,7 @@ TEST_F(ScriptedWatchTest, UnknownTownAndBadOptions) {
                                                {"--watch"}}) {
         const ProgramResult result = run(args);
         EXPECT_EQ(result.exit_code, 2) << args[1];
-        EXPECT_NE(result.err.find("Użycie:"), std::string::npos) << args[1];
+        EXPECT_NE(result.err.find("Spróbuj: nimbrovator --help-all"), std::string::npos) << args[1];
     }
 }
 

@@ -1,4 +1,4 @@
 // The forms in which a run can print its answer.
 #pragma once
 
-enum class output_form { text, json, line, waybar };
+enum class output_form { text, json, line, waybar, i3blocks };

@@ -16,6 +16,8 @@ std::string clock_time(std::time_t time);
 // the approach estimate's text, when there is one, stands in for the trend.
 std::string check_line(const std::string& report_line, watch_trend trend,
                        const std::string& approach = std::string());
+// The note of check_line after the report's line; empty when there is none.
+std::string check_note(watch_trend trend, const std::string& approach);
 
 // What an event line says about the check that raised it.
 struct event_facts {

@@ -36,6 +36,7 @@ enum option_id {
     opt_svg,
     opt_format,
     opt_waybar,
+    opt_i3blocks,
     opt_color,
     opt_timeout
 };
@@ -65,6 +66,7 @@ const struct option long_options[] = {
     {"svg", required_argument, nullptr, opt_svg},
     {"format", required_argument, nullptr, opt_format},
     {"waybar", no_argument, nullptr, opt_waybar},
+    {"i3blocks", no_argument, nullptr, opt_i3blocks},
     {"color", required_argument, nullptr, opt_color},
     {"timeout", required_argument, nullptr, opt_timeout},
     {nullptr, 0, nullptr, 0},
@@ -251,6 +253,9 @@ void apply(command_options& options, int id, const char* argument) {
     case opt_waybar:
         options.form = output_form::waybar;
         break;
+    case opt_i3blocks:
+        options.form = output_form::i3blocks;
+        break;
     case opt_timeout:
         options.timeout_s = decimal_value(optarg ? optarg : "");
         if (!options.timeout_s || !(*options.timeout_s > 0) ||
@@ -318,7 +323,7 @@ command_options parse_options(int argc, char** argv) {
     }
     if (!options.usage_error && options.history &&
         (options.watch.on || options.form == output_form::line ||
-         options.form == output_form::waybar)) {
+         options.form == output_form::waybar || options.form == output_form::i3blocks)) {
         reject(options, "opcja --history nie łączy się z --watch, --line, --format ani --waybar");
     }
     options.operands.push_back(argc > 0 ? argv[0] : "nimbrovator");

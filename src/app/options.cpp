@@ -359,6 +359,7 @@ std::string options_usage(const std::string& program_name) {
            "zagrożenia,\n"
            "                         %T temperatura, %a wiek danych (min), %e zdarzenie,\n"
            "                         %s zbliżanie się burzy (km/h), %E za ile minut w strefie,\n"
+           "                         %x stan odpowiedzi, %[ ... %] grupa pomijana bez wartości,\n"
            "                         %% znak %\n"
            "  --waybar   obiekt JSON dla paska Waybar (text, tooltip, class, percentage, alt)\n"
            "  --max-age SEKUNDY      odpowiedzi serwisów młodsze niż tyle sekund są brane z\n"

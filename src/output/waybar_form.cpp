@@ -101,7 +101,8 @@ std::string forecast_lines(const std::vector<forecast_entry>& days) {
         text += "\n" + (day.time ? format_forecast_date(*day.time) : std::string("B/D")) + " ";
         text += figure(day.min_c, 1, "") + "-" + figure(day.max_c, 1, "°C") + ", ";
         text += figure(day.humidity_pct, -1, "%") + ", " + figure(day.pressure_hpa, -1, " hPa");
-        text += ", " + figure(day.wind_kmh, 1, " km/h") + ", " + figure(day.rain_mm, 1, " mm/3h");
+        text += ", " + figure(day.wind_kmh, 1, " km/h");
+        text += day.rain_mm ? ", " + fixed(*day.rain_mm, 1) + " mm/3h" : ""; // none: no rain
         text += description.empty() ? "" : ", " + description;
     }
     return text;

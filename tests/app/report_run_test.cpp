@@ -759,6 +759,7 @@ TEST_F(ReplyCacheTest, ARunAnsweredFromTheCachesSetsUpNothingAndConnectsNowhere)
         {"--json", "Kraków", "30"},
         {"--format", "%t %n/%d km %D", "Kraków", "30"},
         {"--waybar", "Kraków", "30"},
+        {"--i3blocks", "Kraków", "30"},
         {"-h"},
         {"--help"},
         {"--version"},

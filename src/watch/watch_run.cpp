@@ -308,22 +308,22 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
                            event_id(step.event), static_cast<double>(std::time(nullptr)));
     }
     const std::string approach = approach_text(estimate, request.rules.danger_km);
-    form_facts facts{answer.report, request.format,       request.utf8,
-                     true,          event_id(step.event), check_note(step.trend, approach)};
+    form_facts shown_facts{answer.report, request.format,       request.utf8,
+                           true,          event_id(step.event), check_note(step.trend, approach)};
     answer.document["approach"] = approach_value(shown_approach(answer.report));
     if (loop.mqtt != nullptr) {
         loop.mqtt->publish_state(document_text(answer.document));
     }
-    const std::string shown = render_form(request.form, facts);
+    const std::string shown = render_form(request.form, shown_facts);
     if (output_for_programs(request)) {
         print_line(shown, line_priority::info);
     } else {
         print_line(stamp() + shown, line_priority::info);
     }
     // The service's status: the check's line, in UTF-8 where the form is.
-    facts.utf8 = request.utf8 || request.form == output_form::waybar ||
-                 request.form == output_form::i3blocks;
-    notify_service("STATUS=" + stamp() + render_form(output_form::line, facts));
+    shown_facts.utf8 = request.utf8 || request.form == output_form::waybar ||
+                       request.form == output_form::i3blocks;
+    notify_service("STATUS=" + stamp() + render_form(output_form::line, shown_facts));
     if (step.event != watch_event::none) {
         event_facts facts;
         facts.town = loop.town.name;

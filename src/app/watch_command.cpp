@@ -80,8 +80,7 @@ int run_watch_command(const run_context& context, const command_options& options
     }
     request.every_s = watch.every_min * 60;
     use_reply_cache(options, request.every_s);
-    request.json = options.form == output_form::json;
-    request.waybar = options.form == output_form::waybar;
+    request.form = options.form;
     request.format = options.format;
     request.colour = watch.colour;
     request.utf8 = user_locale_is_utf8();

@@ -1,5 +1,7 @@
 #include "output/json_form.h"
 
+#include "output/ring.h"
+#include "report/lightning_check.h"
 #include "state/run_state.h"
 #include "text/json_text.h"
 #include "text/text.h"
@@ -46,7 +48,7 @@ Json::Value lightning_value(const lightning_report& lightning) {
     value["period_min"] = optional_value(lightning.period_min);
     const bool seen = lightning.count > 0;
     value["nearest_km"] = seen ? optional_value(lightning.distance_km) : Json::Value();
-    const std::string name = compass_name(lightning.direction);
+    const std::string name = compass_point_name(lightning.direction);
     value["direction"] = seen && !name.empty() ? text_value(lightning.direction) : Json::Value();
     value["direction_name"] = seen && !name.empty() ? Json::Value(name) : Json::Value();
     return value;
@@ -169,7 +171,7 @@ Json::Value report_document(const run_report& report) {
     }
     document["errors"] = errors;
     if (report.approach_included) {
-        document["approach"] = approach_value(report.approach);
+        document["approach"] = approach_value(shown_approach(report));
     }
     return document;
 }

@@ -1,4 +1,5 @@
-// The run of a machine-readable output form: gather the records, print one document or line.
+// The machine-readable output forms, one table of them: each renders a run's records, for one
+// run (print_machine_report) and for each check of the watch alike.
 #pragma once
 
 #include "output/output_form.h"
@@ -7,15 +8,32 @@
 
 #include <string>
 
+// What a form renders: the records of a run and, in the watch, the check's event and the note
+// after its line.
+struct form_facts {
+    const run_report& report;
+    std::string format; // --format: the line from this template; empty: the one-line form
+    bool utf8 = true;   // the user's locale writes UTF-8 (the JSON forms are UTF-8 whatever)
+    bool watch = false; // one answer a check of the watch, streamed
+    std::string event;  // the check's event ("burza", ...); empty when none, and outside
+    std::string note;   // the watch's note after the one-line form: the estimate or the trend
+};
+
+// The answer in the form, without a final line end; several lines for a form that has them.
+std::string render_form(output_form form, const form_facts& facts);
+// The exit status of a run that printed the answer: the line (without a template) and JSON
+// keep report_status for scripts; the status-bar forms exit 0, since a bar hides a module whose
+// command fails, and say the state in their text (i3blocks: 33, urgent, while strikes are
+// inside the safety ring).
+int form_status(output_form form, const form_facts& facts);
+// Whether the form is read by a program: then standard output carries nothing else.
+bool form_for_programs(output_form form, const std::string& format);
+// True when a status bar reads the form (`format`: the --format template, a bar's line).
+bool form_for_bars(output_form form, const std::string& format);
+
 // Gathers the report asked for and prints it in the chosen form on standard output; gives the
-// exit status (see report_status). A `format` template (--format) gives the line of the line and
-// Waybar forms.
+// exit status (form_status).
 int print_machine_report(const run_context& context, output_form form,
                          const report_request& request, const std::string& format = std::string());
-// The text of the line and Waybar forms: the template's line when there is a template, else the
-// one-line form; `event` is the check's in the watch.
-std::string machine_line(const run_report& report, const std::string& format,
-                         const std::string& event, bool utf8);
-
 // True when the user's locale (from the environment) writes UTF-8.
 bool user_locale_is_utf8();

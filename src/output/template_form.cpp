@@ -2,6 +2,8 @@
 
 #include "approach/approach.h"
 #include "output/line_form.h"
+#include "output/ring.h"
+#include "report/lightning_check.h"
 #include "text/text.h"
 #include "weather/reply_fields.h"
 
@@ -43,7 +45,7 @@ value direction(const template_facts& facts) {
 
 value direction_name(const template_facts& facts) {
     const value code = direction(facts);
-    const std::string name = code ? compass_name(*code) : std::string();
+    const std::string name = code ? compass_point_name(*code) : std::string();
     return name.empty() ? std::nullopt : value(name);
 }
 
@@ -103,9 +105,22 @@ value approach_speed(const template_facts& facts) {
 }
 
 value arrival(const template_facts& facts) {
+    if (strikes_in_ring(facts.report)) {
+        return value("0");
+    }
     const auto& estimate = facts.report.approach;
     const std::optional<long> minutes = estimate ? arrival_min(*estimate) : std::nullopt;
     return minutes ? value(std::to_string(*minutes)) : std::nullopt;
+}
+
+value state(const template_facts& facts) {
+    const run_report& report = facts.report;
+    if (!report.lightning) {
+        return value("błąd");
+    }
+    const std::optional<long> stale_s = oldest_stale_age(report);
+    return stale_s ? value("nieaktualne (" + std::to_string(*stale_s / 60) + " min)")
+                   : std::nullopt;
 }
 
 value event(const template_facts& facts) {
@@ -138,11 +153,13 @@ const std::vector<template_placeholder>& template_placeholders() {
         {'e', "zdarzenie sprawdzenia w czuwaniu (burza, blizej, spokoj)", event},
         {'s', "prędkość zbliżania się burzy w km/h (ujemna: oddala się)", approach_speed},
         {'E', "za ile minut burza będzie w strefie bezpieczeństwa", arrival},
+        {'x', "stan odpowiedzi: nieaktualne (N min), błąd albo nic", state},
     };
     return table;
 }
 
 std::optional<std::string> template_error(const std::string& format) {
+    bool in_group = false;
     for (std::size_t i = 0; i < format.size(); ++i) {
         if (format[i] != '%') {
             continue;
@@ -151,29 +168,91 @@ std::optional<std::string> template_error(const std::string& format) {
             return std::string("szablon --format kończy się znakiem %");
         }
         const char letter = format[++i];
-        if (letter != '%' && placeholder(letter) == nullptr) {
+        if (letter == '[' && in_group) {
+            return std::string("grupy %[ %] w szablonie --format nie mogą się zagnieżdżać");
+        }
+        if (letter == ']' && !in_group) {
+            return std::string("w szablonie --format %] nie zamyka grupy %[");
+        }
+        if (letter == '[' || letter == ']') {
+            in_group = letter == '[';
+        } else if (letter != '%' && placeholder(letter) == nullptr) {
             return std::string("nieznane pole szablonu --format: %") + letter;
         }
+    }
+    if (in_group) {
+        return std::string("w szablonie --format grupa %[ nie ma zamknięcia %]");
     }
     return std::nullopt;
 }
 
-std::string template_line(const std::string& format, const template_facts& facts, bool utf8) {
+namespace {
+
+// The line of a template being filled in. An empty placeholder (or group) leaves no doubled
+// space and no trailing one behind it.
+struct template_filler {
     std::string line;
-    for (std::size_t i = 0; i < format.size(); ++i) {
+    bool after_empty = false;
+
+    void literal(char c) {
+        if (c == ' ' && after_empty && (line.empty() || line.back() == ' ')) {
+            return;
+        }
+        line += c;
+        after_empty = after_empty && c == ' ';
+    }
+    void filled(const value& text) {
+        if (text && !text->empty()) {
+            const bool space_before = after_empty && (line.empty() || line.back() == ' ');
+            line += space_before && text->front() == ' ' ? text->substr(1) : *text;
+            after_empty = false;
+        } else {
+            after_empty = true;
+        }
+    }
+    std::string done() {
+        if (after_empty) {
+            line.erase(line.find_last_not_of(' ') + 1);
+        }
+        return line;
+    }
+};
+
+// The text of `format` from `i` to the end of its group ("%]") or of the template; `i` is left
+// after it. Inside a group, nothing when any placeholder is empty.
+value filled_part(const std::string& format, std::size_t& i, const template_facts& facts,
+                  bool group) {
+    template_filler filler;
+    bool complete = true;
+    for (; i < format.size(); ++i) {
         if (format[i] != '%' || i + 1 == format.size()) {
-            line += format[i];
+            filler.literal(format[i]);
             continue;
         }
         const char letter = format[++i];
-        const template_placeholder* entry = placeholder(letter);
+        if (letter == ']' && group) {
+            ++i;
+            break;
+        }
         if (letter == '%') {
-            line += '%';
-        } else if (entry != nullptr) {
-            line += entry->value(facts).value_or(std::string());
+            filler.literal('%');
+        } else if (letter == '[') {
+            filler.filled(filled_part(format, ++i, facts, true));
+            --i;
+        } else if (const template_placeholder* entry = placeholder(letter)) {
+            const value text = entry->value(facts);
+            complete = complete && text && !text->empty();
+            filler.filled(text);
         }
     }
-    return one_safe_line(line, utf8);
+    return group && !complete ? std::nullopt : value(filler.done());
+}
+
+} // namespace
+
+std::string template_line(const std::string& format, const template_facts& facts, bool utf8) {
+    std::size_t i = 0;
+    return one_safe_line(filled_part(format, i, facts, false).value_or(std::string()), utf8);
 }
 
 std::string one_safe_line(const std::string& text, bool utf8) {

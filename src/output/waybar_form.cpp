@@ -2,6 +2,8 @@
 
 #include "output/line_form.h"
 #include "output/template_form.h"
+#include "report/lightning_check.h"
+#include "weather/reply_fields.h"
 
 #include <algorithm>
 #include <cmath>
@@ -59,7 +61,80 @@ std::string town_name(const run_report& report) {
     return report.town.name.empty() ? report.town.typed : report.town.name;
 }
 
+// The lightning report's text, its nearest strike from the checked record: "B/D" for a distance
+// that is not known, no direction for one that is not.
+std::string lightning_lines(const run_report& report, const std::string& town) {
+    const lightning_report& lightning = *report.lightning;
+    std::string text = lightning_text(lightning, report.radius_km, town);
+    const std::size_t nearest = text.find("\nNajbliższe ");
+    if (nearest == std::string::npos) {
+        return text;
+    }
+    text.erase(nearest + 1);
+    text += "Najbliższe wyładowanie w odległości ";
+    text += lightning.distance_km ? fixed_unsigned_zero(*lightning.distance_km, 1) + " km"
+                                  : std::string("B/D");
+    const std::string name = compass_point_name(lightning.direction);
+    return text + (name.empty() ? "" : " na " + name) + ".";
+}
+
+// A figure of the forecast, "B/D" when the reply did not give it.
+template <typename T>
+std::string figure(const std::optional<T>& value, int decimals, const char* unit) {
+    if (!value) {
+        return "B/D";
+    }
+    return (decimals < 0 ? std::to_string(static_cast<long>(*value))
+                         : fixed(static_cast<double>(*value), decimals)) +
+           unit;
+}
+
+// The forecast a day a line; the description carries over from the day before.
+std::string forecast_lines(const std::vector<forecast_entry>& days) {
+    std::string text =
+        "Prognoza:\n(data, temperatura, wilgotność, ciśnienie, wiatr, deszcz, pogoda)";
+    std::string description;
+    for (const forecast_entry& day : days) {
+        if (day.description) {
+            description = *day.description;
+        }
+        text += "\n" + (day.time ? format_forecast_date(*day.time) : std::string("B/D")) + " ";
+        text += figure(day.min_c, 1, "") + "-" + figure(day.max_c, 1, "°C") + ", ";
+        text += figure(day.humidity_pct, -1, "%") + ", " + figure(day.pressure_hpa, -1, " hPa");
+        text += ", " + figure(day.wind_kmh, 1, " km/h");
+        text += day.rain_mm ? ", " + fixed(*day.rain_mm, 1) + " mm/3h" : ""; // none: no rain
+        text += description.empty() ? "" : ", " + description;
+    }
+    return text;
+}
+
 } // namespace
+
+std::string pango_escaped(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '\'':
+            escaped += "&apos;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
 
 std::vector<std::string> waybar_classes(const run_report& report) {
     std::vector<std::string> classes;
@@ -102,7 +177,7 @@ std::string waybar_tooltip(const run_report& report) {
     std::string tooltip;
     const std::string town = town_name(report);
     if (report.lightning) {
-        append_lines(tooltip, lightning_text(*report.lightning, report.radius_km, town));
+        append_lines(tooltip, lightning_lines(report, town));
     }
     const std::string approach = approach_text(report.approach, report.danger_km);
     if (!approach.empty()) {
@@ -115,7 +190,7 @@ std::string waybar_tooltip(const run_report& report) {
         append_lines(tooltip, "Pogoda teraz:\n" + current_weather_text(*report.weather));
     }
     if (report.forecast) {
-        append_lines(tooltip, "Prognoza:\n" + daily_forecast_text(report.forecast));
+        append_lines(tooltip, forecast_lines(*report.forecast));
     }
     for (const report_error& error : report.errors) {
         append_lines(tooltip, error.message);
@@ -130,8 +205,8 @@ std::string waybar_tooltip(const run_report& report) {
 Json::Value waybar_object(const run_report& report, const std::string& text,
                           const std::string& event) {
     Json::Value object(Json::objectValue);
-    object["text"] = text;
-    object["tooltip"] = waybar_tooltip(report);
+    object["text"] = pango_escaped(text);
+    object["tooltip"] = pango_escaped(waybar_tooltip(report));
     object["class"] = Json::Value(Json::arrayValue);
     for (const std::string& name : waybar_classes(report)) {
         object["class"].append(name);
@@ -139,6 +214,7 @@ Json::Value waybar_object(const run_report& report, const std::string& text,
     object["percentage"] = closeness_percentage(report);
     if (!event.empty()) {
         object["alt"] = event;
+        object["class"].append(event);
     } else if (!report.lightning) {
         object["alt"] = "error";
     } else {

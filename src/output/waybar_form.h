@@ -14,9 +14,9 @@
 // Within this distance a strike is near (class "near").
 constexpr double near_strike_km = 10;
 
-// The object of a run: `text` as given (the one-line form or the template's line), the whole
-// report as the tooltip, the classes, how close the nearest strike is, and `alt`: the event
-// of the check (watch) or "storm", "calm", "error" (no lightning answer).
+// The object of a run, its text and tooltip Pango markup: `text` as given (the one-line form or the
+// template's line), the whole report as the tooltip, the classes, how close the nearest strike is,
+// and `alt`: the event of the check (watch) or "storm", "calm", "error" (no lightning answer).
 Json::Value waybar_object(const run_report& report, const std::string& text,
                           const std::string& event);
 
@@ -27,3 +27,5 @@ int closeness_percentage(const run_report& report);
 // The whole report in Polish, one part a line, no empty lines; the approach estimate, when there
 // is one, after the lightning.
 std::string waybar_tooltip(const run_report& report);
+// The text as Pango markup that shows it as it is: "&", "<", ">", "'" and '"' as entities.
+std::string pango_escaped(const std::string& text);

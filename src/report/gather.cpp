@@ -1,6 +1,7 @@
 #include "report/report.h"
 
 #include "approach/place_track.h"
+#include "report/lightning_check.h"
 #include "service/journal.h"
 #include "state/run_deadline.h"
 #include "storm/storm_client.h"
@@ -134,7 +135,7 @@ void gather_storm(run_report& report) {
                   storm_failure(warnings.fault, warnings.too_large, "ostrzeżeń pogodowych"));
     }
     const storm_result lightning = request_lightning(town.y, town.x, report.radius_km);
-    report.lightning = extract_lightning(lightning.text);
+    report.lightning = checked_lightning(extract_lightning(lightning.text), report.radius_km);
     report.lightning_age = freshness{lightning.age_s, lightning.stale, lightning.asked};
     if (!report.lightning) {
         add_error(report, "lightning",

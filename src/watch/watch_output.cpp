@@ -63,22 +63,27 @@ void print_line(const std::string& line, line_priority priority) {
     std::cout << with_priority(line, priority, journal) << '\n' << std::flush;
 }
 
-std::string check_line(const std::string& report_line, watch_trend trend,
-                       const std::string& approach) {
+std::string check_note(watch_trend trend, const std::string& approach) {
     if (!approach.empty()) {
-        return report_line + " | " + approach;
+        return approach;
     }
     switch (trend) {
     case watch_trend::approaching:
-        return report_line + " | zbliża się";
+        return "zbliża się";
     case watch_trend::receding:
-        return report_line + " | oddala się";
+        return "oddala się";
     case watch_trend::steady:
-        return report_line + " | bez zmian";
+        return "bez zmian";
     case watch_trend::none:
         break;
     }
-    return report_line;
+    return "";
+}
+
+std::string check_line(const std::string& report_line, watch_trend trend,
+                       const std::string& approach) {
+    const std::string note = check_note(trend, approach);
+    return note.empty() ? report_line : report_line + " | " + note;
 }
 
 std::string event_line(watch_event event, const event_facts& facts) {

@@ -20,6 +20,8 @@ void print_line(const std::string& line, line_priority priority);
 // the approach estimate's text, when there is one, stands in for the trend.
 std::string check_line(const std::string& report_line, watch_trend trend,
                        const std::string& approach = std::string());
+// The note of check_line after the report's line; empty when there is none.
+std::string check_note(watch_trend trend, const std::string& approach);
 
 // What an event line says about the check that raised it.
 struct event_facts {

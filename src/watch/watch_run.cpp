@@ -4,6 +4,7 @@
 #include "output/json_form.h"
 #include "output/line_form.h"
 #include "output/machine_run.h"
+#include "output/ring.h"
 #include "output/waybar_form.h"
 #include "service/journal.h"
 #include "service/notify.h"
@@ -14,6 +15,7 @@
 #include "text/numbers.h"
 #include "watch/channels.h"
 #include "watch/child_run.h"
+#include "watch/report_wire.h"
 #include "watch/wake.h"
 #include "watch/watch_output.h"
 
@@ -31,10 +33,8 @@ constexpr int max_backoff_factor = 4;
 // What came back from a check's child.
 struct check_answer {
     bool usable = false;
+    run_report report; // with the estimate that the lines and the alert rules take
     Json::Value document;
-    std::optional<approach_estimate> estimate; // as the child's lines show it
-    std::vector<std::string> lines; // the check's line for each watch_event (by its value)
-    Json::Value waybar;             // the Waybar object without the event (--waybar)
     std::vector<std::string> failed_sources;
 };
 
@@ -54,28 +54,16 @@ struct watch_loop {
     bool ready = false;        // the service manager has been told that the watch runs
 };
 
-// The events a check's child writes a line for: none, then those of the table.
-const std::vector<watch_event>& line_events() {
-    static const std::vector<watch_event> events = [] {
-        std::vector<watch_event> list = {watch_event::none};
-        for (const watch_event_kind& kind : watch_events) {
-            list.push_back(kind.event);
-        }
-        return list;
-    }();
-    return events;
-}
-
 // Standard output carries one document or line a check, nothing else, in the forms that a
 // program reads.
 bool output_for_programs(const watch_request& request) {
-    return request.json || request.waybar || !request.format.empty();
+    return form_for_programs(request.form, request.format);
 }
 
 // The forms a status bar reads: the watch's alerts stay out of both its streams (a bar may show
 // standard error as well) unless --alerts-to-stderr.
 bool status_bar_form(const watch_request& request) {
-    return request.waybar || !request.format.empty();
+    return form_for_bars(request.form, request.format);
 }
 
 channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt) {
@@ -240,103 +228,36 @@ observation observation_at(const watch_check& check, double time_s) {
             check.strikes > 0 ? check.direction : std::string()};
 }
 
-// The estimate as the child tells it to the watch: every figure exact (17 digits), "null" for
-// none.
-std::string estimate_text(const std::optional<approach_estimate>& estimate) {
-    if (!estimate) {
-        return "null";
-    }
-    Json::Value value(Json::objectValue);
-    value["radial_kmh"] = estimate->radial_kmh;
-    value["eta_min"] = estimate->eta_min ? Json::Value(*estimate->eta_min) : Json::Value();
-    value["closest_km"] = estimate->closest_km;
-    value["moving_to"] = estimate->moving_to;
-    value["points"] = estimate->points;
-    Json::StreamWriterBuilder builder;
-    builder["indentation"] = "";
-    builder["precision"] = 17;
-    return Json::writeString(builder, value);
-}
-
-bool parse_estimate(const std::string& text, std::optional<approach_estimate>& estimate) {
-    estimate.reset();
-    if (text == "null") {
-        return true;
-    }
-    Json::Value value;
-    if (!parse_object(text, value) || !value["radial_kmh"].isNumeric() ||
-        !value["closest_km"].isNumeric() || !value["moving_to"].isString() ||
-        !value["points"].isInt() || !(value["eta_min"].isNull() || value["eta_min"].isNumeric())) {
-        return false;
-    }
-    approach_estimate parsed;
-    parsed.radial_kmh = value["radial_kmh"].asDouble();
-    if (value["eta_min"].isNumeric()) {
-        parsed.eta_min = value["eta_min"].asDouble();
-    }
-    parsed.closest_km = value["closest_km"].asDouble();
-    parsed.moving_to = value["moving_to"].asString();
-    parsed.points = value["points"].asInt();
-    estimate = parsed;
-    return true;
-}
-
-// The document; the approach estimate over the place's track before the check (at `time_s` on
-// the track's clock) and the check's observation, as the watch reads it from the document; the
-// check's line for each event it may raise (the event is known only after the check, to the
-// watch); the Waybar object: one a line. The lines, the Waybar tooltip and the watch's alert
-// rules all take this one estimate. The watch records the check's row after the child ends.
+// The records of the check, with the approach estimate over the place's track before the check
+// (at `time_s` on the track's clock) and the check's observation, as the watch reads it from the
+// document: the watch renders them in its form once the check's event is known. The lines, the
+// Waybar tooltip and the watch's alert rules all take this one estimate. The watch records the
+// check's row after the child ends.
 std::string check_text(const watch_request& request, const town_record& town,
                        const track_place& place, double time_s) {
     start_run_deadline(); // each check (in its own child) gets the whole time
     run_report report = gather_town_report(request.report, town);
-    std::string text = document_text(report_document(report));
     Json::Value document;
-    parse_object(text, document);
+    parse_object(document_text(report_document(report)), document);
     const watch_check check = check_of(document);
     if (check.known) {
         std::vector<observation> track = track_before(request.db_path, place, time_s);
         track.push_back(observation_at(check, time_s));
         report.approach = estimate_approach(track, request.rules.danger_km);
     }
-    // Not approach_included: the watch's own line adds the estimate's text (check_line).
+    // Not approach_included: the watch's own line adds the estimate's text (check_note).
     report.danger_km = request.rules.danger_km;
-    text += "\n" + estimate_text(report.approach);
-    // JSON is UTF-8 whatever the locale.
-    const bool utf8 = request.utf8 || request.waybar;
-    for (const watch_event event : line_events()) {
-        const std::string id = event == watch_event::none ? "" : event_id(event);
-        text += "\n" + machine_line(report, request.format, id, utf8);
-    }
-    if (request.waybar) {
-        text += "\n" + document_text(waybar_object(report, "", ""));
-    }
-    return text;
+    return report_wire(report);
 }
 
-// The lines of a text, empty ones included.
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    lines.push_back(text.substr(start));
-    return lines;
-}
-
-check_answer parse_check(const std::string& text, bool waybar) {
+check_answer parse_check(const std::string& text) {
     check_answer answer;
-    const std::vector<std::string> lines = lines_of(text);
-    const std::size_t expected = 2 + line_events().size() + (waybar ? 1 : 0);
-    if (lines.size() != expected || !parse_object(lines[0], answer.document) ||
-        !parse_estimate(lines[1], answer.estimate) ||
-        (waybar && !parse_object(lines.back(), answer.waybar))) {
+    if (!parse_report_wire(text, answer.report)) {
         return answer;
     }
-    answer.lines.assign(lines.begin() + 2, lines.begin() + 2 + line_events().size());
-    for (const Json::Value& error : answer.document["errors"]) {
-        answer.failed_sources.push_back(error["source"].asString());
+    answer.document = report_document(answer.report);
+    for (const report_error& error : answer.report.errors) {
+        answer.failed_sources.push_back(error.source);
     }
     answer.usable = true;
     return answer;
@@ -354,8 +275,8 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     const watch_check check = check_of(answer.document);
     const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
     const std::optional<double> previous_km = loop.state.last_nearest_km;
-    // The estimate the child's lines show, then the check's row.
-    const std::optional<approach_estimate>& estimate = answer.estimate;
+    // The estimate the lines show, then the check's row.
+    const std::optional<approach_estimate>& estimate = answer.report.approach;
     const watch_step step =
         next_watch_step(loop.state, check, now_s, request.rules, comes_within_ring(estimate));
     loop.state = step.state;
@@ -364,33 +285,22 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
                            event_id(step.event), static_cast<double>(std::time(nullptr)));
     }
     const std::string approach = approach_text(estimate, request.rules.danger_km);
-    const std::size_t event_index =
-        std::find(line_events().begin(), line_events().end(), step.event) - line_events().begin();
-    const std::string& event_line_text = answer.lines[event_index];
-    const std::string line = request.format.empty()
-                                 ? check_line(event_line_text, step.trend, approach)
-                                 : event_line_text;
-    answer.document["approach"] = approach_value(estimate);
+    form_facts shown_facts{answer.report, request.format,       request.utf8,
+                           true,          event_id(step.event), check_note(step.trend, approach)};
+    answer.document["approach"] = approach_value(shown_approach(answer.report));
     if (loop.mqtt != nullptr) {
         loop.mqtt->publish_state(document_text(answer.document));
     }
-    if (request.waybar) {
-        answer.waybar["text"] = line;
-        if (step.event != watch_event::none) {
-            answer.waybar["alt"] = event_id(step.event);
-            answer.waybar["class"].append(event_id(step.event));
-        }
-        print_line(document_text(answer.waybar), line_priority::info);
-    } else if (request.json) {
-        answer.document["event"] =
-            step.event == watch_event::none ? Json::Value() : Json::Value(event_id(step.event));
-        print_line(document_text(answer.document), line_priority::info);
-    } else if (!request.format.empty()) {
-        print_line(line, line_priority::info);
+    const std::string shown = render_form(request.form, shown_facts);
+    if (output_for_programs(request)) {
+        print_line(shown, line_priority::info);
     } else {
-        print_line(stamp() + (request.utf8 ? line : ascii_stand_ins(line)), line_priority::info);
+        print_line(stamp() + shown, line_priority::info);
     }
-    notify_service("STATUS=" + stamp() + line);
+    // The service's status: the check's line, in UTF-8 where the form is.
+    shown_facts.utf8 = request.utf8 || request.form == output_form::waybar ||
+                       request.form == output_form::i3blocks;
+    notify_service("STATUS=" + stamp() + render_form(output_form::line, shown_facts));
     if (step.event != watch_event::none) {
         event_facts facts;
         facts.town = loop.town.name;
@@ -460,7 +370,7 @@ bool check_once(watch_loop& loop) {
     if (outcome == child_outcome::stopped) {
         return false;
     }
-    check_answer answer = parse_check(text, loop.request.waybar);
+    check_answer answer = parse_check(text);
     if (!answer.usable) {
         answer.failed_sources = {"lightning", "warnings"};
         account_failures(loop, answer.failed_sources, false, checked);

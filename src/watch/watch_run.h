@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mqtt/mqtt_link.h"
+#include "output/output_form.h"
 #include "report/report.h"
 #include "watch/colour.h"
 #include "watch/watch_state.h"
@@ -11,10 +12,9 @@
 #include <string>
 
 struct watch_request {
-    report_request report; // the town as typed, the radius, the weather parts
-    bool json = false;     // NDJSON documents instead of lines
-    bool waybar = false;   // a Waybar object a check instead of lines
-    std::string format;    // --format: the check's line from this template, without the time
+    report_request report;                // the town as typed, the radius, the weather parts
+    output_form form = output_form::text; // text and line: the check's line after the time
+    std::string format; // --format: the check's line from this template, without the time
     colour_mode colour = colour_mode::automatic;
     bool utf8 = true; // the user's locale writes UTF-8
     double every_s = 300;

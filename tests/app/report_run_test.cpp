@@ -372,6 +372,28 @@ TEST_F(ReportRunTest, JsonAndLineFormsGiveTheFactsOfTheTextReport) {
         << "the machine forms leave the first-run screen to the first interactive run";
 }
 
+// What the storm service cannot mean is no data in the newer forms: the check is made where the
+// record is gathered, so no form shows a forged line or an impossible distance.
+TEST_F(ReportRunTest, AForgedDirectionAndAnImpossibleDistanceAreNoData) {
+    weather_reports_off();
+    set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
+        if (soap_operation(request) != "szukaj_burzy") {
+            return answer_storm(request, warnings, false);
+        }
+        fake_storm_reply reply;
+        reply.body = soap_reply("szukaj_burzy",
+                                burza_return(3, "-5", "NE\n12:00:00 *** BURZA: fake ***", 15));
+        return reply;
+    });
+    const ProgramResult line = run({"--line", "Kraków", "30"}, "", {"LC_ALL=C.UTF-8"});
+    EXPECT_EQ(line.exit_code, 0) << line.err;
+    EXPECT_EQ(line.out, "Kraków: 3 wyładowania w 30 km | bez ostrzeżeń\n");
+    const Json::Value lightning = parsed(run({"--json", "Kraków", "30"}).out)["lightning"];
+    EXPECT_EQ(lightning["strikes"], 3);
+    EXPECT_TRUE(lightning["nearest_km"].isNull());
+    EXPECT_TRUE(lightning["direction"].isNull());
+}
+
 // The weather over HTTPS: with a certificate of the trusted CA for its host the reports arrive as
 // over plain HTTP, by the same path and query; with any other certificate no request is sent (the
 // key never leaves) and the reports fail with their usual messages, which name the host.
@@ -760,6 +782,7 @@ TEST_F(ReplyCacheTest, ARunAnsweredFromTheCachesSetsUpNothingAndConnectsNowhere)
         {"--json", "Kraków", "30"},
         {"--format", "%t %n/%d km %D", "Kraków", "30"},
         {"--waybar", "Kraków", "30"},
+        {"--i3blocks", "Kraków", "30"},
         {"-h"},
         {"--help"},
         {"--version"},

@@ -1,8 +1,11 @@
 // The status-bar forms over one table of records: the --format template and the Waybar object.
+#include "output/i3blocks_form.h"
 #include "output/json_form.h"
 #include "output/line_form.h"
+#include "output/machine_run.h"
 #include "output/template_form.h"
 #include "output/waybar_form.h"
+#include "report/lightning_check.h"
 #include "state/run_state.h"
 
 #include <gtest/gtest.h>
@@ -74,7 +77,7 @@ std::vector<BarCase> bar_cases() {
         {"struck at the town, an event",
          storm_report(0),
          "burza",
-         "Kraków|30|7|0.0|NE|północny wschód|2|wiatr,burza|-2.5|25|burza|||%",
+         "Kraków|30|7|0.0|NE|północny wschód|2|wiatr,burza|-2.5|25|burza||0|%",
          {"storm", "near", "warning", "stale"},
          100,
          "burza",
@@ -82,7 +85,7 @@ std::vector<BarCase> bar_cases() {
         {"near edge: exactly 10 km",
          storm_report(10),
          "blizej",
-         "Kraków|30|7|10.0|NE|północny wschód|2|wiatr,burza|-2.5|25|blizej|||%",
+         "Kraków|30|7|10.0|NE|północny wschód|2|wiatr,burza|-2.5|25|blizej||0|%",
          {"storm", "near", "warning", "stale"},
          67,
          "blizej",
@@ -182,7 +185,12 @@ TEST(StatusBarForms, UnknownPlaceholdersAndATrailingPercentAreRefused) {
         {"%t %n/%d km %D", true},
         {"", true},
         {"100%%", true},
-        {"%x", false},
+        {"%x", true},
+        {"⚡ %n%[ %d km %D%]%[ ~%E min%]", true},
+        {"%[%[%d%]%]", false},
+        {"%[%d", false},
+        {"%d%]", false},
+        {"%[%d%] %]", false},
         {"%", false},
         {"a%", false},
         {"%%%", false},
@@ -214,7 +222,11 @@ TEST(StatusBarForms, WaybarObjectIsOneLineOfJsonWithClassesPercentageAndTooltip)
         for (const Json::Value& name : object["class"]) {
             classes.push_back(name.asString());
         }
-        EXPECT_EQ(classes, c.classes) << c.name;
+        std::vector<std::string> expected_classes = c.classes;
+        if (!c.event.empty()) { // the check's event is a class of its own
+            expected_classes.push_back(c.event);
+        }
+        EXPECT_EQ(classes, expected_classes) << c.name;
         EXPECT_EQ(object["percentage"], c.percentage) << c.name;
         EXPECT_EQ(object["alt"], c.alt) << c.name;
         const std::string tooltip = object["tooltip"].asString();
@@ -234,6 +246,170 @@ TEST(StatusBarForms, WaybarObjectIsOneLineOfJsonWithClassesPercentageAndTooltip)
     for (const char* part : {"Zarejestrowano 7 doziemnych", "północny wschód", "BURZA: 2 stopień",
                              "Temperatura -2.5°C", "(sprzed 25 min)"}) {
         EXPECT_NE(tooltip.find(part), std::string::npos) << part << " in\n" << tooltip;
+    }
+}
+
+TEST(StatusBarForms, GroupsDropWhatIsEmptyAndEmptyPlaceholdersLeaveNoSpaces) {
+    run_report calm = storm_report(0);
+    calm.lightning = lightning_report{"0", 0, "15", 15, "0", 0.0, ""};
+    calm.weather_age = freshness{};
+    run_report stale = storm_report(12.34); // the weather is 25 min old
+    stale.approach = approach_estimate{20, 9.4, 1, "S", 4};
+    run_report failed = calm;
+    failed.lightning.reset();
+    run_report standing = storm_report(4.2); // inside the ring, going nowhere
+    standing.approach = approach_estimate{-0.4, std::nullopt, 4.2, "", 4};
+    run_report no_estimate = storm_report(9.9);
+    const char* const bar = "⚡ %n%[ %d km %D%]%[ ~%E min%]%[ %x%]";
+    const struct {
+        const char* name;
+        const run_report& report;
+        const char* format;
+        std::string line;
+    } cases[] = {
+        {"calm", calm, bar, "⚡ 0"},
+        {"calm, no groups", calm, "⚡ %n %d km %D ~%E min", "⚡ 0 km ~ min"},
+        {"empty at the ends", calm, " %D %t %D ", " Kraków"},
+        {"the user's own spaces stay", calm, "a  b %% %D", "a  b %"},
+        {"stale, coming", stale, bar, "⚡ 7 12.3 km NE ~9 min nieaktualne (25 min)"},
+        {"no answer", failed, bar, "⚡ błąd"},
+        {"in the ring, standing", standing, "%[%E%]|%s", "0|0"},
+        {"in the ring, no estimate", no_estimate, "%[%E min%]", "0 min"},
+        {"a group of literals only", calm, "%[100%%%]", "100%"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(template_line(c.format, template_facts{c.report, ""}, true), c.line) << c.name;
+    }
+    // The document agrees: inside the ring the storm is there now.
+    standing.approach_included = true;
+    EXPECT_EQ(report_document(standing)["approach"]["eta_min"], 0.0);
+}
+
+TEST(StatusBarForms, BarsExitZeroWithTheStateInTheTextScriptsKeepTheStatus) {
+    run_report stale = storm_report(12.34);
+    run_report failed = stale;
+    failed.lightning.reset();
+    failed.errors = {{"lightning", "Brak połączenia."}};
+    run_report ring = storm_report(4);
+    ring.weather_age = freshness{};
+    const struct {
+        output_form form;
+        const char* format;
+        const run_report& report;
+        int status;
+    } cases[] = {
+        {output_form::json, "", stale, 3},     {output_form::json, "", failed, 1},
+        {output_form::json, "", ring, 0},      {output_form::line, "", stale, 3},
+        {output_form::line, "", failed, 1},    {output_form::line, "%t", stale, 0},
+        {output_form::line, "%t", failed, 0},  {output_form::waybar, "", stale, 0},
+        {output_form::waybar, "", failed, 0},  {output_form::waybar, "%t", failed, 0},
+        {output_form::i3blocks, "", stale, 0}, {output_form::i3blocks, "", failed, 0},
+        {output_form::i3blocks, "", ring, 33},
+    };
+    for (const auto& c : cases) {
+        const form_facts facts{c.report, c.format, true, false, "", ""};
+        EXPECT_EQ(form_status(c.form, facts), c.status)
+            << static_cast<int>(c.form) << " " << c.format << ": " << render_form(c.form, facts);
+    }
+}
+
+TEST(StatusBarForms, I3blocksGivesFullShortAndColourAndOnlyTheFullTextStreamed) {
+    run_report storm = storm_report(12.34);
+    storm.weather_age = freshness{};
+    run_report calm = storm;
+    calm.lightning = lightning_report{"0", 0, "15", 15, "0", 0.0, ""};
+    run_report failed = storm;
+    failed.lightning.reset();
+    const struct {
+        const char* name;
+        run_report report;
+        std::string block;
+    } cases[] = {
+        {"inside the ring", storm_report(9.96), "full\n7 10.0 km\n#808080"}, // stale weather
+        {"storm in the radius", storm, "full\n7 12.3 km\n#FFA500"},
+        {"calm", calm, "full\n0"},
+        {"no answer", failed, "full\nB/D\n#808080"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(i3blocks_block(c.report, "full", false), c.block) << c.name;
+        EXPECT_EQ(i3blocks_block(c.report, "full", true), "full") << c.name;
+    }
+    run_report ring = storm_report(3);
+    ring.weather_age = freshness{};
+    EXPECT_EQ(i3blocks_colour(ring), "#FF0000");
+}
+
+TEST(StatusBarForms, WaybarTextAndTooltipAreMarkupThatShowsEverySpecialCharacter) {
+    run_report report = storm_report(12.34);
+    report.town.name = "<b>Tom & Jerry's \"bar\"</b> &amp; >";
+    report.forecast_included = true;
+    report.forecast = std::vector<forecast_entry>(1); // a day the reply said nothing about
+    report.errors = {{"forecast", "Serwer <x> odpowiedział kodem HTTP 500."}};
+    const Json::Value object = waybar_object(report, report_line(report, true), "");
+    for (const char* member : {"text", "tooltip"}) {
+        const std::string text = object[member].asString();
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            EXPECT_EQ(std::string("<>'\"").find(text[i]), std::string::npos) << member << text;
+            if (text[i] == '&') {
+                const std::size_t end = text.find(';', i);
+                ASSERT_NE(end, std::string::npos) << member << text;
+                const std::string entity = text.substr(i, end + 1 - i);
+                EXPECT_TRUE(entity == "&amp;" || entity == "&lt;" || entity == "&gt;" ||
+                            entity == "&apos;" || entity == "&quot;")
+                    << entity;
+            }
+        }
+        EXPECT_NE(
+            text.find("&lt;b&gt;Tom &amp; Jerry&apos;s &quot;bar&quot;&lt;/b&gt; &amp;amp; &gt;"),
+            std::string::npos)
+            << text;
+    }
+    // The stale answer says why; the day without figures shows none.
+    const std::string tooltip = object["tooltip"].asString();
+    EXPECT_NE(tooltip.find("Serwer &lt;x&gt; odpowiedział kodem HTTP 500."), std::string::npos);
+    EXPECT_NE(tooltip.find("\nB/D B/D-B/D, B/D, B/D, B/D\n"), std::string::npos) << tooltip;
+    EXPECT_EQ(tooltip.find("1970"), std::string::npos) << tooltip;
+}
+
+TEST(StatusBarForms, WhatTheServiceCannotMeanIsNoDataInTheNewerForms) {
+    const std::string forged = "NE\n12:00:00 *** BURZA: fake ***";
+    const std::string huge = "1" + std::string(308, '0');
+    const struct {
+        const char* distance;
+        std::string direction;
+        std::string line; // --line's lightning part
+        Json::Value nearest_km;
+        Json::Value direction_code;
+        int percentage;
+    } cases[] = {
+        {"-5", "NE", "7 wyładowań w 30 km | ", Json::Value(), "NE", 0},
+        {"-0", "NNE", "7 wyładowań w 30 km, najbliższe 0.0 km NNE | ", 0.0, "NNE", 100},
+        {"35", "WSW", "7 wyładowań w 30 km, najbliższe 35.0 km WSW | ", 35.0, "WSW", 0},
+        {"35.1", "N", "7 wyładowań w 30 km | ", Json::Value(), "N", 0},
+        {"99999", "ne", "7 wyładowań w 30 km | ", Json::Value(), Json::Value(), 0},
+        {huge.c_str(), forged, "7 wyładowań w 30 km | ", Json::Value(), Json::Value(), 0},
+        {"12.3", std::string(300000, 'N'), "7 wyładowań w 30 km, najbliższe 12.3 km | ", 12.3,
+         Json::Value(), 59},
+    };
+    for (const auto& c : cases) {
+        const std::string reply = std::string("<liczba xsi:type=\"xsd:int\">7</liczba>") +
+                                  "<odleglosc xsi:type=\"xsd:float\">" + c.distance +
+                                  "</odleglosc><kierunek xsi:type=\"xsd:string\">" + c.direction +
+                                  "</kierunek>";
+        run_report report = storm_report(0);
+        report.lightning = checked_lightning(extract_lightning(reply), report.radius_km);
+        ASSERT_TRUE(report.lightning) << c.distance;
+        EXPECT_EQ(report.lightning->count, 7) << c.distance;
+        EXPECT_NE(report_line(report, true).find(c.line), std::string::npos)
+            << c.distance << ": " << report_line(report, true);
+        const Json::Value lightning = report_document(report)["lightning"];
+        EXPECT_EQ(lightning["nearest_km"], c.nearest_km) << c.distance;
+        EXPECT_EQ(document_text(lightning).find("-0"), std::string::npos) << c.distance;
+        EXPECT_EQ(lightning["direction"], c.direction_code) << c.distance;
+        EXPECT_EQ(closeness_percentage(report), c.percentage) << c.distance;
+        const std::string tooltip = waybar_tooltip(report);
+        EXPECT_EQ(tooltip.find("BURZA: fake"), std::string::npos) << tooltip;
+        EXPECT_LT(tooltip.size(), 2000u) << c.distance;
     }
 }
 

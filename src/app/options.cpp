@@ -133,7 +133,7 @@ bool apply_watch(command_options& options, int id) {
         watch.mqtt_url = optarg != nullptr ? optarg : "";
         if (!parse_broker_url(watch.mqtt_url)) {
             reject(options, "oczekiwano mqtt://host[:port] lub mqtts://host[:port] dla --mqtt: " +
-                                watch.mqtt_url);
+                                broker_url_shown(watch.mqtt_url));
         }
         return true;
     case opt_approaching_only:

@@ -5,6 +5,7 @@
 #include <json/json.h>
 
 #include <map>
+#include <regex>
 #include <set>
 
 namespace {
@@ -97,21 +98,12 @@ TEST(MqttPayloads, SlugsTellPlacesApart) {
     std::set<std::string> slugs;
     for (const row& r : rows) {
         const std::string slug = place_slug(r.key, 25);
-        SCOPED_TRACE(r.key.name + " → " + slug);
         slugs.insert(slug);
-        EXPECT_EQ(slug, place_slug(r.key, 25)); // the same key, the same slug
-        EXPECT_EQ(slug.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_"),
-                  std::string::npos);
-        // Home Assistant's entity ids take no "__" and no "_" at an end.
-        EXPECT_EQ(slug.find("__"), std::string::npos);
-        EXPECT_NE(slug.back(), '_');
-        if (r.slug.back() != '_') {
-            EXPECT_EQ(slug, r.slug);
-            continue;
-        }
-        ASSERT_EQ(slug.size(), r.slug.size() + 10);
-        EXPECT_EQ(slug.substr(0, r.slug.size()), r.slug);
-        EXPECT_EQ(slug.find_first_not_of("0123456789", r.slug.size()), std::string::npos);
+        const bool hashed = r.slug.back() == '_';
+        EXPECT_TRUE(std::regex_match(slug, std::regex(hashed ? r.slug + "[0-9]{10}" : r.slug)))
+            << r.key.name << " → " << slug;
+        // What Home Assistant takes in an entity id: no "__", no "_" at an end.
+        EXPECT_TRUE(std::regex_match(slug, std::regex("[a-z0-9]+(_[a-z0-9]+)*"))) << slug;
     }
     EXPECT_EQ(slugs.size(), rows.size()); // no two places share a slug
 }
@@ -142,13 +134,7 @@ TEST(MqttPayloads, TopicPrefixesAreWhatMqttTakes) {
         std::string(longest + 1, 'a'),
     };
     for (const std::string& topic : bad) {
-        const result<void> checked = check_topic_prefix(topic);
-        EXPECT_FALSE(checked) << topic.substr(0, 40);
-        if (!checked) {
-            EXPECT_EQ(checked.error().find(topic.size() > 100 ? "temat jest za długi"
-                                                              : "nieprawidłowy temat"),
-                      0u);
-        }
+        EXPECT_FALSE(check_topic_prefix(topic)) << topic.substr(0, 40);
     }
     const place_topics topics = topics_of("dom", "nowy_sacz");
     EXPECT_EQ(topics.state, "dom/nowy_sacz/state");

@@ -416,9 +416,11 @@ void mqtt_link::close() {
                clock::now() < deadline) {
             code = mosquitto_loop(m, 50, 1);
         }
-        // Not sent: the will says "offline" when the broker sees the connection go.
-        if (mosquitto_disconnect(m) == MOSQ_ERR_SUCCESS) {
-            code = mosquitto_loop(m, 0, 1);
+        // Only after the acknowledgement a clean goodbye: otherwise the connection just closes
+        // and the broker publishes the will, "offline" as well. A goodbye that does not go out
+        // ends the same way.
+        if (last_published_ == id && mosquitto_disconnect(m) == MOSQ_ERR_SUCCESS) {
+            [[maybe_unused]] const int flushed = mosquitto_loop(m, 0, 1);
         }
     }
     phase_ = phase::closed;

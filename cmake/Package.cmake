@@ -18,7 +18,7 @@ one line for a status bar.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://nimbrovator.pl")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${PROJECT_HOMEPAGE_URL})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # libcurl is loaded at run time (dlopen), so the scan of the executable does not find it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.88)")

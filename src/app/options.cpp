@@ -96,7 +96,7 @@ bool apply_watch(command_options& options, int id) {
         if (!parse_broker_url(watch.mqtt_url)) {
             reject(options, "oczekiwano mqtt://host[:port] lub mqtts://host[:port] (adres IPv6 w "
                             "nawiasach: mqtt://[::1]:1883) dla --mqtt: " +
-                                watch.mqtt_url);
+                                broker_url_shown(watch.mqtt_url));
         }
         return true;
     case opt_approaching_only:

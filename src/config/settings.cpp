@@ -146,15 +146,12 @@ std::string mqtt_url_problem(const std::string& value) {
         return "";
     }
     return "oczekiwano mqtt://host[:port] lub mqtts://host[:port], podano „" +
-           strip_control_chars(value) + "”";
+           strip_control_chars(broker_url_shown(value)) + "”";
 }
 
 std::string topic_problem(const std::string& value) {
-    if (valid_topic_prefix(value)) {
-        return "";
-    }
-    return "nieprawidłowy temat „" + strip_control_chars(value) +
-           "” (niepusty, bez znaków + i #, bez pustych poziomów)";
+    const result<void> checked = check_topic_prefix(value);
+    return checked ? "" : checked.error();
 }
 
 std::string switch_problem(const std::string& value) {
@@ -337,6 +334,11 @@ std::string describe_settings(const settings_outcome& outcome) {
         const setting& given = outcome.settings.*rule.member;
         std::string shown = rule.is_key && !given.value.empty() ? mask_key(given.value)
                                                                 : strip_control_chars(given.value);
+        if (rule.member == &service_settings::mqtt_password && !given.value.empty()) {
+            shown = "(ustawione)"; // not a character of a password
+        } else if (rule.member == &service_settings::mqtt_url) {
+            shown = strip_control_chars(broker_url_shown(given.value));
+        }
         if (rule.member == &service_settings::weather_host) {
             // A host without a scheme goes over plain HTTP: that is shown.
             const weather_address address = split_weather_address(given.value);

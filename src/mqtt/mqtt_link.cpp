@@ -1,13 +1,18 @@
 #include "mqtt/mqtt_link.h"
 
+#include "nimbrovator_config.h"
+
 #include <mosquitto.h>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -16,10 +21,11 @@ constexpr int quality = 1;
 constexpr auto longest_backoff = std::chrono::seconds(60);
 constexpr auto connect_timeout = std::chrono::seconds(10);
 constexpr auto closing_time = std::chrono::milliseconds(500);
+constexpr auto publish_failure_period = std::chrono::minutes(1);
 
-void start_library() {
+bool start_library() {
     static const int started = mosquitto_lib_init();
-    (void)started;
+    return started == MOSQ_ERR_SUCCESS;
 }
 
 // The TLS library's words at the end of a logged error line: "...::certificate verify failed".
@@ -32,39 +38,80 @@ bool login_refused(int connack) {
     return connack == 4 || connack == 5 || connack == 0x86 || connack == 0x87;
 }
 
+std::string reason_of(int code, int error_number) {
+    return code == MOSQ_ERR_ERRNO ? std::strerror(error_number) : mosquitto_strerror(code);
+}
+
 // A handle set up for the broker: login, TLS, and the will when given.
-mosquitto_handle make_handle(const mqtt_settings& settings, const std::string& id, void* self,
-                             const std::string* will_topic) {
-    start_library();
-    mosquitto_handle handle(mosquitto_new(id.c_str(), true, self));
+result<mosquitto_handle> make_handle(const mqtt_settings& settings, const std::string& id,
+                                     void* self, const std::string* will_topic) {
+    mosquitto_handle handle(start_library() ? mosquitto_new(id.c_str(), true, self) : nullptr);
     if (!handle) {
-        return handle;
+        return failure("Nie udało się przygotować klienta MQTT.");
     }
     mosquitto* m = handle.get();
     if (!settings.user.empty()) {
-        mosquitto_username_pw_set(m, settings.user.c_str(),
-                                  settings.password.empty() ? nullptr : settings.password.c_str());
+        const int code = mosquitto_username_pw_set(
+            m, settings.user.c_str(),
+            settings.password.empty() ? nullptr : settings.password.c_str());
+        if (code != MOSQ_ERR_SUCCESS) {
+            return failure("Nie udało się ustawić loginu MQTT (" + reason_of(code, errno) + ").");
+        }
     }
     if (settings.broker.tls) {
-        if (settings.ca_file.empty()) {
-            mosquitto_int_option(m, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        } else {
-            mosquitto_tls_set(m, settings.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
+        const int code = settings.ca_file.empty()
+                             ? mosquitto_int_option(m, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                             : mosquitto_tls_set(m, settings.ca_file.c_str(), nullptr, nullptr,
+                                                 nullptr, nullptr);
+        if (code != MOSQ_ERR_SUCCESS) {
+            return failure("Nie udało się przygotować TLS dla serwera MQTT (" +
+                           reason_of(code, errno) + ").");
         }
     }
     if (will_topic != nullptr) {
-        mosquitto_will_set(m, will_topic->c_str(), 7, "offline", quality, true);
+        const int code = mosquitto_will_set(m, will_topic->c_str(), 7, "offline", quality, true);
+        if (code != MOSQ_ERR_SUCCESS) {
+            return failure("Nie udało się ustawić ostatniej woli MQTT na temacie " + *will_topic +
+                           " (" + reason_of(code, errno) + ").");
+        }
     }
     return handle;
 }
 
-void close_on_exec(int fd) {
-    if (fd >= 0) {
-        fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
-    }
+// Commands that the watch starts do not inherit the socket; false when that failed.
+bool close_on_exec(int fd) {
+    const int flags = fcntl(fd, F_GETFD);
+    return flags >= 0 && fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == 0;
 }
 
 } // namespace
+
+// The user data of libmosquitto's callbacks: the handle, the link while it lives, and what the
+// connect call's helper thread leaves. The helper holds it as well, so a helper stuck in a name
+// lookup outlives the link harmlessly.
+struct mqtt_link::connection {
+    mosquitto_handle handle;
+    mqtt_link* link = nullptr;           // read and written by the watch's thread only
+    std::string last_error;              // the library's last error line (TLS)
+    std::atomic<bool> connecting{false}; // a helper thread is in the connect call
+    bool first = true;                   // connect (else reconnect) to host and port
+    std::string host;
+    int port = 0;
+    int connect_code = MOSQ_ERR_SUCCESS; // the helper's, read once `connecting` is false
+    int connect_errno = 0;
+};
+
+void* mqtt_link::connect_in_helper(void* argument) {
+    const std::unique_ptr<std::shared_ptr<mqtt_link::connection>> held(
+        static_cast<std::shared_ptr<mqtt_link::connection>*>(argument));
+    mqtt_link::connection& c = **held;
+    mosquitto* m = c.handle.get();
+    c.connect_code = c.first ? mosquitto_connect_async(m, c.host.c_str(), c.port, keepalive_s)
+                             : mosquitto_reconnect_async(m);
+    c.connect_errno = errno;
+    c.connecting.store(false, std::memory_order_release);
+    return nullptr;
+}
 
 void mosquitto_deleter::operator()(mosquitto* handle) const {
     mosquitto_destroy(handle);
@@ -72,32 +119,41 @@ void mosquitto_deleter::operator()(mosquitto* handle) const {
 
 mqtt_link::mqtt_link(const mqtt_settings& settings, const mqtt_place& place, teller tell)
     : settings_(settings), tell_(std::move(tell)) {
-    const std::string slug = place_slug(place.name);
+    const std::string slug = place_slug(place.key, place.usual_radius_km);
     topics_ = topics_of(settings.topic, slug);
     if (settings.discovery) {
         discovery_facts facts;
         facts.prefix = settings.discovery_prefix;
-        facts.place = place.name;
+        facts.place = place.key.name;
         facts.slug = slug;
         facts.topics = topics_;
         facts.version = place.version;
-        facts.radius_km = place.radius_km;
+        facts.support_url = NIMBROVATOR_HOMEPAGE;
+        facts.radius_km = place.key.radius_km;
         facts.interval_s = place.interval_s;
         facts.weather = place.weather;
         discovery_ = discovery_messages(facts);
         status_topic_ = discovery_status_topic(settings.discovery_prefix);
     }
+    connection_ = std::make_shared<connection>();
+    connection_->link = this;
+    connection_->host = settings.broker.host;
+    connection_->port = settings.broker.port;
     const std::string id = "nimbrovator-" + slug + "-" + std::to_string(getpid());
-    handle_ = make_handle(settings, id, this, &topics_.availability);
-    if (!handle_) {
-        tell_("Nie udało się przygotować klienta MQTT.");
+    result<mosquitto_handle> handle =
+        make_handle(settings, id, connection_.get(), &topics_.availability);
+    if (!handle) {
+        tell_(handle.error());
         phase_ = phase::closed;
+        connection_.reset();
         return;
     }
-    mosquitto_connect_callback_set(handle_.get(), connect_callback);
-    mosquitto_message_callback_set(handle_.get(), message_callback);
-    mosquitto_publish_callback_set(handle_.get(), publish_callback);
-    mosquitto_log_callback_set(handle_.get(), log_callback);
+    connection_->handle = std::move(*handle);
+    mosquitto* m = connection_->handle.get();
+    mosquitto_connect_callback_set(m, connect_callback);
+    mosquitto_message_callback_set(m, message_callback);
+    mosquitto_publish_callback_set(m, publish_callback);
+    mosquitto_log_callback_set(m, log_callback);
     attempt(clock::now());
 }
 
@@ -106,31 +162,62 @@ mqtt_link::~mqtt_link() {
 }
 
 int mqtt_link::socket() const {
-    return handle_ && phase_ != phase::closed ? mosquitto_socket(handle_.get()) : -1;
+    const bool has_socket = phase_ == phase::connecting || phase_ == phase::connected;
+    return has_socket ? mosquitto_socket(connection_->handle.get()) : -1;
 }
 
 bool mqtt_link::wants_write() const {
-    return socket() >= 0 && mosquitto_want_write(handle_.get());
+    return socket() >= 0 && mosquitto_want_write(connection_->handle.get());
 }
 
+// The connect call, on a helper thread that takes no signals: the watch's waits see them.
 void mqtt_link::attempt(clock::time_point now) {
     refused_code_ = 0;
-    last_error_.clear();
-    const broker_address& broker = settings_.broker;
-    const int code = first_attempt_ ? mosquitto_connect_async(handle_.get(), broker.host.c_str(),
-                                                              broker.port, keepalive_s)
-                                    : mosquitto_reconnect_async(handle_.get());
+    connection_->last_error.clear();
+    connection_->first = first_attempt_;
     first_attempt_ = false;
-    if (code != MOSQ_ERR_SUCCESS) {
-        failed(code, now);
+    connection_->connecting.store(true, std::memory_order_relaxed);
+    auto* held = new std::shared_ptr<connection>(connection_);
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_attr_t attributes;
+    int code = pthread_attr_init(&attributes);
+    if (code == 0) {
+        code = pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        pthread_t helper;
+        const bool masked = pthread_sigmask(SIG_SETMASK, &all, &before) == 0;
+        code = code != 0 ? code : pthread_create(&helper, &attributes, connect_in_helper, held);
+        if (masked && pthread_sigmask(SIG_SETMASK, &before, nullptr) != 0) {
+            tell_("Nie udało się przywrócić obsługi sygnałów.");
+        }
+        pthread_attr_destroy(&attributes);
+    }
+    attempt_started_ = now;
+    if (code != 0) {
+        delete held;
+        connection_->connecting.store(false, std::memory_order_relaxed);
+        failed(MOSQ_ERR_ERRNO, code, now);
         return;
     }
-    close_on_exec(mosquitto_socket(handle_.get()));
+    phase_ = phase::starting;
+}
+
+// The helper thread is done with the connect call: the socket is the watch's from here on.
+void mqtt_link::started(clock::time_point now) {
+    if (connection_->connect_code != MOSQ_ERR_SUCCESS) {
+        failed(connection_->connect_code, connection_->connect_errno, now);
+        return;
+    }
+    if (!close_on_exec(mosquitto_socket(connection_->handle.get()))) {
+        failed(MOSQ_ERR_ERRNO, errno, now);
+        return;
+    }
     phase_ = phase::connecting;
     attempt_started_ = now;
 }
 
-void mqtt_link::failed(int code, clock::time_point now) {
+void mqtt_link::failed(int code, int error_number, clock::time_point now) {
     const bool lost = phase_ == phase::connected;
     phase_ = phase::waiting;
     ++failures_;
@@ -138,6 +225,7 @@ void mqtt_link::failed(int code, clock::time_point now) {
         std::chrono::seconds(1) * (1 << std::min(failures_ - 1, 6)), longest_backoff);
     retry_at_ = now + backoff;
     const std::string where = "serwer MQTT " + broker_text(settings_.broker);
+    const std::string& last_error = connection_->last_error;
     if (lost) {
         tell_("Utracono połączenie: " + where + "; ponawiam próby w tle.");
         told_.clear();
@@ -147,12 +235,11 @@ void mqtt_link::failed(int code, clock::time_point now) {
                   "); ponawiam próby w tle.");
     } else if (code == MOSQ_ERR_TLS) {
         tell_once("Certyfikat niezaufany lub błąd TLS: " + where +
-                  (last_error_.empty() ? "" : " (" + error_words(last_error_) + ")") +
+                  (last_error.empty() ? "" : " (" + error_words(last_error) + ")") +
                   "; ponawiam próby w tle.");
     } else {
-        const std::string reason =
-            code == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(code);
-        tell_once("Brak połączenia: " + where + " (" + reason + "); ponawiam próby w tle.");
+        tell_once("Brak połączenia: " + where + " (" + reason_of(code, error_number) +
+                  "); ponawiam próby w tle.");
     }
 }
 
@@ -166,7 +253,7 @@ void mqtt_link::tell_once(const std::string& text) {
 }
 
 void mqtt_link::service() {
-    if (!handle_ || phase_ == phase::closed) {
+    if (phase_ == phase::closed) {
         return;
     }
     const clock::time_point now = clock::now();
@@ -176,7 +263,22 @@ void mqtt_link::service() {
         }
         return;
     }
-    int code = mosquitto_loop(handle_.get(), 0, 1);
+    if (phase_ == phase::starting) {
+        if (connection_->connecting.load(std::memory_order_acquire)) {
+            if (now - attempt_started_ > connect_timeout) {
+                tell_once("Brak połączenia: serwer MQTT " + broker_text(settings_.broker) +
+                          " (nazwa lub serwer nie odpowiada); ponawiam próby w tle.");
+            }
+            return;
+        }
+        started(now);
+        if (phase_ != phase::connecting) {
+            return;
+        }
+    }
+    mosquitto* m = connection_->handle.get();
+    int code = mosquitto_loop(m, 0, 1);
+    const int error_number = errno;
     if (code == MOSQ_ERR_SUCCESS && phase_ == phase::connecting &&
         now - attempt_started_ > connect_timeout) {
         code = MOSQ_ERR_NO_CONN;
@@ -184,13 +286,33 @@ void mqtt_link::service() {
     if (refused_code_ != 0 && code == MOSQ_ERR_SUCCESS) {
         code = MOSQ_ERR_CONN_REFUSED;
     }
-    if (code != MOSQ_ERR_SUCCESS || mosquitto_socket(handle_.get()) < 0) {
-        failed(code == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : code, now);
+    if (code != MOSQ_ERR_SUCCESS || mosquitto_socket(m) < 0) {
+        failed(code == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : code, error_number, now);
     }
 }
 
-void mqtt_link::connect_callback(mosquitto*, void* self, int code) {
-    auto* link = static_cast<mqtt_link*>(self);
+std::chrono::milliseconds mqtt_link::next_service_in() const {
+    using std::chrono::milliseconds;
+    switch (phase_) {
+    case phase::waiting:
+        return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(retry_at_ - clock::now()));
+    case phase::starting:
+        return milliseconds(200);
+    case phase::connecting:
+        return milliseconds(500);
+    case phase::connected:
+        // The socket wakes the waits for what arrives; this only keeps the connection alive.
+        return std::chrono::seconds(keepalive_s / 3);
+    default:
+        return std::chrono::hours(1);
+    }
+}
+
+void mqtt_link::connect_callback(mosquitto* m, void* self, int code) {
+    mqtt_link* link = static_cast<connection*>(self)->link;
+    if (link == nullptr) {
+        return;
+    }
     if (code != 0) {
         link->refused_code_ = code;
         return;
@@ -202,33 +324,46 @@ void mqtt_link::connect_callback(mosquitto*, void* self, int code) {
     link->told_.clear();
     link->tell_((again ? "Znów połączono: serwer MQTT " : "Publikuję na serwerze MQTT ") +
                 broker_text(link->settings_.broker) + " (" + link->topics_.state + ").");
+    // Once per connection: each subscription brings the retained birth message again.
+    if (!link->status_topic_.empty()) {
+        const int subscribed =
+            mosquitto_subscribe(m, nullptr, link->status_topic_.c_str(), quality);
+        if (subscribed != MOSQ_ERR_SUCCESS) {
+            link->tell_("Nie udało się zasubskrybować tematu " + link->status_topic_ + " (" +
+                        reason_of(subscribed, errno) + ").");
+        }
+    }
     link->announce();
 }
 
 void mqtt_link::message_callback(mosquitto*, void* self, const mosquitto_message* message) {
-    auto* link = static_cast<mqtt_link*>(self);
+    mqtt_link* link = static_cast<connection*>(self)->link;
+    if (link == nullptr || message->topic == nullptr) {
+        return;
+    }
     const std::string payload(static_cast<const char*>(message->payload),
                               static_cast<std::size_t>(std::max(message->payloadlen, 0)));
-    // Home Assistant has (re)started: it has to hear of the entities again.
-    if (message->topic != nullptr && link->status_topic_ == message->topic && payload == "online") {
+    // Home Assistant has (re)started: it has to hear of the entities again. A retained birth
+    // message comes with the subscription and is old news: the connection announced already.
+    if (!message->retain && link->status_topic_ == message->topic && payload == "online") {
         link->announce();
     }
 }
 
 void mqtt_link::publish_callback(mosquitto*, void* self, int id) {
-    static_cast<mqtt_link*>(self)->last_published_ = id;
+    mqtt_link* link = static_cast<connection*>(self)->link;
+    if (link != nullptr) {
+        link->last_published_ = id;
+    }
 }
 
 void mqtt_link::log_callback(mosquitto*, void* self, int level, const char* text) {
     if (level == MOSQ_LOG_ERR && text != nullptr) {
-        static_cast<mqtt_link*>(self)->last_error_ = text;
+        static_cast<connection*>(self)->last_error = text;
     }
 }
 
 void mqtt_link::announce() {
-    if (!status_topic_.empty()) {
-        mosquitto_subscribe(handle_.get(), nullptr, status_topic_.c_str(), quality);
-    }
     publish(topics_.availability, "online", true);
     for (const mqtt_message& message : discovery_) {
         publish(message.topic, message.payload, message.retain);
@@ -242,8 +377,18 @@ void mqtt_link::publish(const std::string& topic, const std::string& payload, bo
     if (phase_ != phase::connected) {
         return; // nothing is queued while disconnected
     }
-    mosquitto_publish(handle_.get(), nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                      payload.data(), quality, retain);
+    const int code =
+        mosquitto_publish(connection_->handle.get(), nullptr, topic.c_str(),
+                          static_cast<int>(payload.size()), payload.data(), quality, retain);
+    if (code == MOSQ_ERR_SUCCESS) {
+        return;
+    }
+    const clock::time_point now = clock::now();
+    if (!publish_failure_told_ || now - *publish_failure_told_ >= publish_failure_period) {
+        publish_failure_told_ = now;
+        tell_("Nie udało się opublikować na serwerze MQTT " + broker_text(settings_.broker) + " (" +
+              topic + ": " + reason_of(code, errno) + ").");
+    }
 }
 
 void mqtt_link::publish_state(const std::string& document) {
@@ -256,26 +401,32 @@ void mqtt_link::publish_event(const event_message& event) {
 }
 
 void mqtt_link::close() {
-    if (!handle_ || phase_ == phase::closed) {
+    if (phase_ == phase::closed) {
         return;
     }
-    mosquitto* m = handle_.get();
+    mosquitto* m = connection_->handle.get();
     if (phase_ == phase::connected) {
         // A clean disconnect sends no will: "offline" is published first, and its
         // acknowledgement awaited for a short while.
         int id = -1;
-        mosquitto_publish(m, &id, topics_.availability.c_str(), 7, "offline", quality, true);
+        int code =
+            mosquitto_publish(m, &id, topics_.availability.c_str(), 7, "offline", quality, true);
         const auto deadline = clock::now() + closing_time;
-        while (last_published_ != id && mosquitto_socket(m) >= 0 && clock::now() < deadline) {
-            if (mosquitto_loop(m, 50, 1) != MOSQ_ERR_SUCCESS) {
-                break;
-            }
+        while (code == MOSQ_ERR_SUCCESS && last_published_ != id && mosquitto_socket(m) >= 0 &&
+               clock::now() < deadline) {
+            code = mosquitto_loop(m, 50, 1);
         }
-        mosquitto_disconnect(m);
-        mosquitto_loop(m, 0, 1);
+        // Only after the acknowledgement a clean goodbye: otherwise the connection just closes
+        // and the broker publishes the will, "offline" as well. A goodbye that does not go out
+        // ends the same way.
+        if (last_published_ == id && mosquitto_disconnect(m) == MOSQ_ERR_SUCCESS) {
+            [[maybe_unused]] const int flushed = mosquitto_loop(m, 0, 1);
+        }
     }
     phase_ = phase::closed;
-    handle_.reset();
+    // A helper thread still in the connect call keeps the connection until it returns.
+    connection_->link = nullptr;
+    connection_.reset();
 }
 
 broker_check check_broker(const mqtt_settings& settings, std::chrono::milliseconds timeout) {
@@ -283,12 +434,12 @@ broker_check check_broker(const mqtt_settings& settings, std::chrono::millisecon
         int connack = -1;
         std::string error;
     } got;
-    mosquitto_handle handle =
+    const result<mosquitto_handle> handle =
         make_handle(settings, "nimbrovator-check-" + std::to_string(getpid()), &got, nullptr);
     if (!handle) {
-        return {broker_verdict::unreachable, "libmosquitto"};
+        return {broker_verdict::unreachable, handle.error()};
     }
-    mosquitto* m = handle.get();
+    mosquitto* m = handle->get();
     mosquitto_connect_callback_set(
         m, [](mosquitto*, void* self, int code) { static_cast<outcome*>(self)->connack = code; });
     mosquitto_log_callback_set(m, [](mosquitto*, void* self, int level, const char* text) {
@@ -304,8 +455,10 @@ broker_check check_broker(const mqtt_settings& settings, std::chrono::millisecon
         code = mosquitto_loop(m, 100, 1);
     }
     if (got.connack == 0) {
-        mosquitto_disconnect(m);
-        return {broker_verdict::works, ""};
+        // The broker took the login; a failed goodbye changes nothing of that.
+        const int goodbye = mosquitto_disconnect(m);
+        return {broker_verdict::works,
+                goodbye == MOSQ_ERR_SUCCESS ? "" : mosquitto_strerror(goodbye)};
     }
     if (login_refused(got.connack) || code == MOSQ_ERR_AUTH) {
         return {broker_verdict::login_rejected, mosquitto_connack_string(got.connack)};

@@ -1,8 +1,10 @@
-// The watch's connection to an MQTT broker (libmosquitto), driven from the watch's own waits:
-// no thread of its own, and no call that waits for the broker, so the watch's forked checks
-// never meet a lock held elsewhere and a check never waits for the broker. While disconnected
-// it tries again with a capped back-off and keeps only the latest state; on every connection
-// it publishes availability, the discovery configurations and that state.
+// The watch's connection to an MQTT broker (libmosquitto), driven from the watch's own waits.
+// Only the connect call, which looks the broker's name up and may wait for a resolver without
+// end, runs on a short-lived helper thread; everything else runs in the waits and never waits
+// for the broker, so a check never waits for it. While disconnected it tries again with a
+// capped back-off and keeps only the latest state; on every connection it publishes
+// availability, the discovery configurations and that state, and again once for each birth
+// message of Home Assistant.
 #pragma once
 
 #include "mqtt/mqtt_payloads.h"
@@ -28,8 +30,8 @@ struct mqtt_settings {
 
 // The place the watch publishes and what its discovery says.
 struct mqtt_place {
-    std::string name;
-    int radius_km = 0;
+    place_key key;
+    int usual_radius_km = 0; // the radius at which a plain town keeps a slug of its name alone
     double interval_s = 300;
     bool weather = false;
     std::string version;
@@ -57,6 +59,8 @@ class mqtt_link {
     // Reads and writes what is ready, keeps the connection alive, reconnects when it is time;
     // never waits.
     void service();
+    // How long service() may wait when nothing arrives on the socket.
+    std::chrono::milliseconds next_service_in() const;
     void publish_state(const std::string& document);
     void publish_event(const event_message& event);
     // Publishes "offline" and disconnects, in about half a second at most.
@@ -65,15 +69,19 @@ class mqtt_link {
     const place_topics& topics() const { return topics_; }
 
   private:
-    enum class phase { waiting, connecting, connected, closed };
+    // starting: a helper thread runs the connect call; the link leaves the handle alone.
+    enum class phase { waiting, starting, connecting, connected, closed };
+    struct connection;
 
+    static void* connect_in_helper(void* connection);
     static void connect_callback(mosquitto*, void* self, int code);
     static void message_callback(mosquitto*, void* self, const struct mosquitto_message* message);
     static void publish_callback(mosquitto*, void* self, int id);
     static void log_callback(mosquitto*, void* self, int level, const char* text);
 
     void attempt(clock::time_point now);
-    void failed(int code, clock::time_point now);
+    void started(clock::time_point now);
+    void failed(int code, int error_number, clock::time_point now);
     void announce();
     void publish(const std::string& topic, const std::string& payload, bool retain);
     void tell_once(const std::string& text);
@@ -83,7 +91,7 @@ class mqtt_link {
     std::vector<mqtt_message> discovery_;
     std::string status_topic_;
     teller tell_;
-    mosquitto_handle handle_;
+    std::shared_ptr<connection> connection_;
     phase phase_ = phase::waiting;
     bool first_attempt_ = true;
     bool ever_connected_ = false;
@@ -92,10 +100,9 @@ class mqtt_link {
     clock::time_point retry_at_;
     clock::time_point attempt_started_;
     std::optional<std::string> latest_state_;
-    std::string last_error_; // the library's last error line (TLS)
-    std::string told_;       // the problem told last; cleared by a connection
+    std::string told_; // the problem told last; cleared by a connection
     int last_published_ = -1;
-    bool offline_sent_ = false;
+    std::optional<clock::time_point> publish_failure_told_; // said at most once a minute
 };
 
 // --check: one connection to the broker, at most `timeout` long.

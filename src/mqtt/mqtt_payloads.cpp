@@ -2,11 +2,13 @@
 
 #include "approach/watch_events.h"
 #include "text/json_text.h"
+#include "text/text.h"
 
 #include <json/json.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -18,22 +20,78 @@ const char* const latin_extended_letters = "AaAaAaCcCcCcCcDdDdEeEeEeEeEeGgGg"
                                            "lLlNnNnNnnNnOoOoOoOoRrRrRrSsSsSs"
                                            "SsTtTtTtUuUuUuUuUuUuWwYyYZzZzZzs";
 
-// The next code point of UTF-8 text at `at`, which moves past it; a stray byte is its own.
+constexpr unsigned bad_code_point = 0xFFFFFFFF;
+
+// The next code point of UTF-8 text at `at`, which moves past it; bad_code_point for bytes that
+// are no well-formed character (a stray or cut sequence, overlong, a surrogate, past U+10FFFF).
 unsigned next_code_point(const std::string& text, std::size_t& at) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned first = byte(at++);
-    int more = first >= 0xF0 ? 3 : first >= 0xE0 ? 2 : first >= 0xC0 ? 1 : 0;
-    unsigned code = more == 3 ? first & 0x07 : more == 2 ? first & 0x0F : first & 0x1F;
-    if (more == 0) {
+    if (first < 0x80) {
         return first;
     }
-    for (; more > 0; --more) {
+    const int more = first >= 0xF8   ? -1
+                     : first >= 0xF0 ? 3
+                     : first >= 0xE0 ? 2
+                     : first >= 0xC0 ? 1
+                                     : -1;
+    if (more < 0) {
+        return bad_code_point;
+    }
+    unsigned code = first & (0x3Fu >> more);
+    for (int i = 0; i < more; ++i) {
         if (at >= text.size() || (byte(at) & 0xC0) != 0x80) {
-            return 0xFFFD;
+            return bad_code_point;
         }
         code = (code << 6) | (byte(at++) & 0x3F);
     }
+    static const unsigned least[] = {0, 0x80, 0x800, 0x10000};
+    if (code < least[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return bad_code_point;
+    }
     return code;
+}
+
+// What MQTT refuses in a topic besides malformed UTF-8: NUL, controls and non-characters.
+bool refused_in_topic(unsigned code) {
+    return code == bad_code_point || code < 0x20 || (code >= 0x7F && code <= 0x9F) ||
+           (code >= 0xFDD0 && code <= 0xFDEF) || (code & 0xFFFE) == 0xFFFE;
+}
+
+constexpr std::size_t longest_topic = 65535;
+// The most a topic adds to a prefix: "/binary_sensor/nimbrovator_<slug>/warning_level/config".
+constexpr std::size_t topic_room = 128;
+constexpr std::size_t longest_slug_name = 40; // then "_" and the hash's ten digits
+
+// ASCII words of a capital and small letters, one space apart: the slug gives the name back.
+bool plain_name(const std::string& name) {
+    bool word_start = true;
+    for (const char c : name) {
+        if (word_start && c >= 'A' && c <= 'Z') {
+            word_start = false;
+        } else if (!word_start && c == ' ') {
+            word_start = true;
+        } else if (word_start || c < 'a' || c > 'z') {
+            return false;
+        }
+    }
+    return !word_start;
+}
+
+// Ten decimal digits of a 64-bit FNV-1a hash of the whole key.
+std::string key_hash(const place_key& place) {
+    const auto micro_degrees = [](const std::optional<double>& degrees) {
+        return degrees ? std::to_string(std::llround(*degrees * 1e6)) : std::string("-");
+    };
+    const std::string key = place.name + '\n' + micro_degrees(place.latitude) + '\n' +
+                            micro_degrees(place.longitude) + '\n' +
+                            std::to_string(place.radius_km) + (place.by_point ? "\np" : "\nt");
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : key) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    std::string digits = std::to_string(hash % 10000000000ull);
+    return std::string(10 - digits.size(), '0') + digits;
 }
 
 char ascii_letter(unsigned code) {
@@ -49,7 +107,8 @@ char ascii_letter(unsigned code) {
     return '_';
 }
 
-// A value of the state document, unknown (HA's "None") when its part is missing.
+// A value of the state document, "None" when its part or the value is missing: Home
+// Assistant's unknown for the numeric sensors and the binary sensor that use it.
 std::string part_template(const std::string& part, const std::string& member) {
     return "{{ value_json." + part + "." + member + " if value_json." + part + " else None }}";
 }
@@ -77,13 +136,22 @@ std::vector<entity> entities_of(const discovery_facts& facts) {
     distance["value_template"] = part_template("lightning", "nearest_km");
     list.push_back({"sensor", "distance", "Najbliższe wyładowanie", distance});
 
+    // A bearing in degrees, so that a missing direction is unknown; the name is an attribute.
     Json::Value direction(Json::objectValue);
     direction["icon"] = "mdi:compass";
-    direction["value_template"] = part_template("lightning", "direction");
+    direction["unit_of_measurement"] = "°";
+    direction["value_template"] =
+        "{{ {'N': 0, 'NE': 45, 'E': 90, 'SE': 135, 'S': 180, 'SW': 225, 'W': 270, 'NW': 315}"
+        ".get(value_json.lightning.direction) if value_json.lightning else None }}";
+    direction["json_attributes_topic"] = facts.topics.state;
+    direction["json_attributes_template"] =
+        "{{ {'kierunek': value_json.lightning.direction_name if value_json.lightning else "
+        "None} | tojson }}";
     list.push_back({"sensor", "direction", "Kierunek najbliższego wyładowania", direction});
 
     Json::Value warnings(Json::objectValue);
     warnings["icon"] = "mdi:alert";
+    warnings["state_class"] = "measurement";
     warnings["value_template"] = "{{ ((value_json.warnings.hazards | map(attribute='level') | "
                                  "reject('none') | list) + [0]) | max if value_json.warnings "
                                  "else None }}";
@@ -171,24 +239,41 @@ std::string broker_text(const broker_address& broker) {
     return (ipv6 ? "[" + broker.host + "]" : broker.host) + ":" + std::to_string(broker.port);
 }
 
-bool valid_topic_prefix(const std::string& topic) {
-    if (topic.empty() || topic.front() == '/' || topic.back() == '/' ||
-        topic.find("//") != std::string::npos) {
-        return false;
+std::string broker_url_shown(const std::string& url) {
+    const std::size_t scheme_end = url.find("://");
+    const std::size_t authority = scheme_end == std::string::npos ? 0 : scheme_end + 3;
+    const std::size_t at = url.rfind('@', url.find('/', authority));
+    const std::size_t colon = url.find(':', authority);
+    if (at == std::string::npos || at < authority || colon > at) {
+        return url;
     }
-    for (const char c : topic) {
-        if (c == '+' || c == '#' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            return false;
-        }
-    }
-    return true;
+    return url.substr(0, colon) + ":***" + url.substr(at);
 }
 
-std::string place_slug(const std::string& place) {
+result<void> check_topic_prefix(const std::string& topic) {
+    if (topic.size() > longest_topic - topic_room) {
+        return failure("temat jest za długi (ma " + std::to_string(topic.size()) +
+                       " bajtów, najwyżej " + std::to_string(longest_topic - topic_room) + ")");
+    }
+    bool fine = !topic.empty() && topic.front() != '/' && topic.back() != '/' &&
+                topic.find("//") == std::string::npos;
+    for (std::size_t at = 0; fine && at < topic.size();) {
+        const unsigned code = next_code_point(topic, at);
+        fine = !refused_in_topic(code) && code != '+' && code != '#';
+    }
+    if (!fine) {
+        return failure("nieprawidłowy temat „" + strip_control_chars(topic) +
+                       "” (niepusty tekst UTF-8 bez znaków sterujących, bez znaków + i #, bez "
+                       "pustych poziomów)");
+    }
+    return {};
+}
+
+std::string place_slug(const place_key& place, int usual_radius_km) {
     std::string slug;
     bool gap = false;
-    for (std::size_t at = 0; at < place.size();) {
-        char c = ascii_letter(next_code_point(place, at));
+    for (std::size_t at = 0; at < place.name.size();) {
+        char c = ascii_letter(next_code_point(place.name, at));
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
         }
@@ -202,7 +287,15 @@ std::string place_slug(const std::string& place) {
             gap = true;
         }
     }
-    return slug.empty() ? "miejsce" : slug;
+    if (!place.by_point && place.radius_km == usual_radius_km && plain_name(place.name) &&
+        slug.size() <= longest_slug_name) {
+        return slug;
+    }
+    slug = slug.empty() ? "miejsce" : slug.substr(0, longest_slug_name);
+    if (slug.back() == '_') {
+        slug.pop_back();
+    }
+    return slug + "_" + key_hash(place);
 }
 
 place_topics topics_of(const std::string& base, const std::string& slug) {
@@ -222,6 +315,10 @@ std::vector<mqtt_message> discovery_messages(const discovery_facts& facts) {
     device["manufacturer"] = "Nimbrovator";
     device["model"] = "nimbrovator --watch";
     device["sw_version"] = facts.version;
+    Json::Value origin(Json::objectValue);
+    origin["name"] = "Nimbrovator";
+    origin["sw_version"] = facts.version;
+    origin["support_url"] = facts.support_url;
     // Three checks missed and the values go unknown.
     const int expire_after = std::max(1, static_cast<int>(std::ceil(3 * facts.interval_s)));
     std::vector<mqtt_message> messages;
@@ -230,7 +327,7 @@ std::vector<mqtt_message> discovery_messages(const discovery_facts& facts) {
         const bool event = std::string(part.component) == "event";
         config["name"] = part.name;
         config["unique_id"] = node + "_" + part.object;
-        config["object_id"] = node + "_" + part.object;
+        config["default_entity_id"] = std::string(part.component) + "." + node + "_" + part.object;
         config["state_topic"] = event ? facts.topics.event : facts.topics.state;
         config["availability_topic"] = facts.topics.availability;
         config["payload_available"] = "online";
@@ -239,6 +336,7 @@ std::vector<mqtt_message> discovery_messages(const discovery_facts& facts) {
             config["expire_after"] = expire_after;
         }
         config["device"] = device;
+        config["origin"] = origin;
         messages.push_back(
             {facts.prefix + "/" + part.component + "/" + node + "/" + part.object + "/config",
              compact_json(config), true});

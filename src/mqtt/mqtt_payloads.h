@@ -3,6 +3,8 @@
 // messages. The state message is the JSON document of a check, made elsewhere.
 #pragma once
 
+#include "base/result.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,12 +18,27 @@ struct broker_address {
 std::optional<broker_address> parse_broker_url(const std::string& url);
 // "host:port", for messages.
 std::string broker_text(const broker_address& broker);
+// A broker URL as messages show it: a login in it ("user:pass@") shows as "user:***@".
+std::string broker_url_shown(const std::string& url);
 
-// A topic level or prefix given in the settings: not empty, no wildcards, no empty level.
-bool valid_topic_prefix(const std::string& topic);
+// A topic prefix given in the settings, as MQTT takes it: UTF-8 without NUL, controls or
+// non-characters, no wildcards (+, #), no empty level, and short enough that every topic made
+// from it stays within the 65,535 bytes MQTT allows. The problem in Polish when it is not.
+result<void> check_topic_prefix(const std::string& topic);
 
-// The place's name in ASCII letters, digits and "_": "Nowy Sącz" → "nowy_sacz".
-std::string place_slug(const std::string& place);
+// What tells one watched place from another.
+struct place_key {
+    std::string name;
+    std::optional<double> latitude;
+    std::optional<double> longitude;
+    int radius_km = 0;
+    bool by_point = false; // given by its coordinates (--near), not looked up by name
+};
+// The place in topics and entity ids, different for different keys. A town looked up by name
+// at the usual radius whose name is ASCII words of a capital and small letters keeps just its
+// name: "Stare Miasto" → "stare_miasto". Any other place gets its name transliterated (none
+// left: "miejsce") and ten digits of a hash of the whole key: "Nowy Sącz" → "nowy_sacz_0123456789".
+std::string place_slug(const place_key& place, int usual_radius_km);
 
 struct place_topics {
     std::string state;        // retained: the document of the latest check
@@ -43,6 +60,7 @@ struct discovery_facts {
     std::string slug;
     place_topics topics;
     std::string version;
+    std::string support_url; // the project's home page
     int radius_km = 0;
     double interval_s = 300;
     bool weather = false; // a temperature sensor as well

@@ -384,8 +384,9 @@ bool check_once(watch_loop& loop) {
 std::unique_ptr<mqtt_link> start_publishing(const watch_request& request, const town_record& town,
                                             wait_chore& chore) {
     mqtt_place place;
-    place.name = town.name;
-    place.radius_km = request.report.radius_km;
+    place.key = {town.name, town.latitude, town.longitude, request.report.radius_km,
+                 request.report.point.has_value()};
+    place.usual_radius_km = report_request().radius_km;
     place.interval_s = request.every_s;
     place.weather = request.report.weather;
     place.version = program_version;
@@ -394,7 +395,10 @@ std::unique_ptr<mqtt_link> start_publishing(const watch_request& request, const 
     mqtt_link* const served = link.get();
     chore.fd = [served] { return served->socket(); };
     chore.wants_write = [served] { return served->wants_write(); };
-    chore.run = [served] { served->service(); };
+    chore.run = [served, &chore] {
+        served->service();
+        chore.period = served->next_service_in();
+    };
     return link;
 }
 

@@ -5,6 +5,7 @@
 #include <json/json.h>
 
 #include <map>
+#include <regex>
 #include <set>
 
 namespace {
@@ -59,30 +60,92 @@ TEST(MqttPayloads, BrokerUrls) {
     }
 }
 
-TEST(MqttPayloads, SlugsAndTopicPrefixes) {
-    const std::map<std::string, std::string> slugs = {
-        {"Kraków", "krakow"},
-        {"Nowy Sącz", "nowy_sacz"},
-        {"Łódź", "lodz"},
-        {"ŻAGAŃ", "zagan"},
-        {"Bielsko-Biała", "bielsko_biala"},
-        {"  Środa  Śląska ", "sroda_slaska"},
-        {"Kędzierzyn-Koźle", "kedzierzyn_kozle"},
-        {"Zürich 2", "zurich_2"},
-        {"東京", "miejsce"},
-        {"", "miejsce"},
-        {std::string("a\xC5"), "a"}, // a cut letter
+TEST(MqttPayloads, LoginsInBrokerUrlsAreNeverShown) {
+    const std::map<std::string, std::string> shown = {
+        {"mqtt://burze:tajne@h", "mqtt://burze:***@h"}, {"mqtts://a:b:c@h:1", "mqtts://a:***@h:1"},
+        {"mqtt://u:p@ss@h/x", "mqtt://u:***@h/x"},      {"mqtt://burze@h", "mqtt://burze@h"},
+        {"mqtt://h:1883/a@b", "mqtt://h:1883/a@b"},     {"mqtt://h:1883", "mqtt://h:1883"},
     };
-    for (const auto& [place, slug] : slugs) {
-        EXPECT_EQ(place_slug(place), slug) << place;
-        EXPECT_EQ(slug.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789_"),
-                  std::string::npos);
+    for (const auto& [url, expected] : shown) {
+        EXPECT_EQ(broker_url_shown(url), expected) << url;
     }
-    for (const char* good : {"nimbrovator", "dom/burze", "homeassistant"}) {
-        EXPECT_TRUE(valid_topic_prefix(good)) << good;
+}
+
+// A slug without a hash is a plain town at the usual radius (25 km); every other slug is the
+// transliterated name, "_" and ten digits.
+TEST(MqttPayloads, SlugsTellPlacesApart) {
+    struct row {
+        place_key key;
+        std::string slug; // a trailing "_": the hash's digits follow
+    };
+    const std::string long_name = "Na" + std::string(60, 'a');
+    const std::vector<row> rows = {
+        {{"Gdynia", 54.52, 18.53, 25, false}, "gdynia"},
+        {{"Stare Miasto", 50.0, 22.0, 25, false}, "stare_miasto"},
+        {{"Gdynia", 54.52, 18.53, 30, false}, "gdynia_"},
+        {{"Gdynia", 54.52, 18.53, 25, true}, "gdynia_"},
+        {{"GDYNIA", 54.52, 18.53, 25, false}, "gdynia_"},
+        {{"Stare-Miasto", 50.0, 22.0, 25, false}, "stare_miasto_"},
+        {{"Kraków", 50.06, 19.94, 25, false}, "krakow_"},
+        {{"Nowy Sącz", 49.62, 20.69, 25, false}, "nowy_sacz_"},
+        {{"Łódź", 51.76, 19.46, 25, false}, "lodz_"},
+        {{"ŻAGAŃ", 51.6, 15.3, 25, false}, "zagan_"},
+        {{"  Środa  Śląska ", 51.2, 16.6, 25, false}, "sroda_slaska_"},
+        {{"Kędzierzyn-Koźle", 50.3, 18.2, 25, false}, "kedzierzyn_kozle_"},
+        {{"Zürich 2", 47.4, 8.5, 25, false}, "zurich_2_"},
+        {{"東京", 35.7, 139.7, 25, false}, "miejsce_"},
+        {{"", std::nullopt, std::nullopt, 25, false}, "miejsce_"},
+        {{std::string("A\xC5"), 50.0, 20.0, 25, false}, "a_"}, // a cut letter
+        {{long_name, 50.0, 20.0, 25, false}, "na" + std::string(38, 'a') + "_"},
+        // Pairs that collided: the same slug but for the hash.
+        {{"a/b", 50.0, 20.0, 25, false}, "a_b_"},
+        {{"a+b", 50.0, 20.0, 25, false}, "a_b_"},
+        {{"北京", 39.9, 116.4, 25, false}, "miejsce_"},
+        {{"Kraków", 50.06, 19.94, 30, false}, "krakow_"},
+        {{"Krakow", 50.06, 19.94, 30, false}, "krakow_"},
+        {{"Kraków", 50.061, 19.94, 30, true}, "krakow_"},
+        {{"Kraków", 50.062, 19.94, 30, true}, "krakow_"},
+    };
+    std::set<std::string> slugs;
+    for (const row& r : rows) {
+        const std::string slug = place_slug(r.key, 25);
+        slugs.insert(slug);
+        const bool hashed = r.slug.back() == '_';
+        EXPECT_TRUE(std::regex_match(slug, std::regex(hashed ? r.slug + "[0-9]{10}" : r.slug)))
+            << r.key.name << " → " << slug;
+        // What Home Assistant takes in an entity id: no "__", no "_" at an end.
+        EXPECT_TRUE(std::regex_match(slug, std::regex("[a-z0-9]+(_[a-z0-9]+)*"))) << slug;
     }
-    for (const char* bad : {"", "/x", "x/", "a//b", "a/+", "#", "a\nb"}) {
-        EXPECT_FALSE(valid_topic_prefix(bad)) << bad;
+    EXPECT_EQ(slugs.size(), rows.size()); // no two places share a slug
+}
+
+TEST(MqttPayloads, TopicPrefixesAreWhatMqttTakes) {
+    const std::size_t longest = 65535 - 128;
+    const std::vector<std::string> good = {"nimbrovator", "dom/burze", "homeassistant",
+                                           "dom/Łódź/☂", std::string(longest, 'a')};
+    for (const std::string& topic : good) {
+        EXPECT_TRUE(check_topic_prefix(topic)) << topic.substr(0, 40);
+    }
+    const std::vector<std::string> bad = {
+        "",
+        "/x",
+        "x/",
+        "a//b",
+        "a/+",
+        "#",
+        "a\nb",
+        "a\x7F",
+        std::string("a\0b", 3),
+        "dom/\xC3\x28",     // a cut sequence
+        "\xC0\xAF",         // an overlong "/"
+        "\xED\xA0\x80",     // a surrogate
+        "\xF4\x90\x80\x80", // past U+10FFFF
+        "a\xC2\x85",        // a C1 control
+        "\xEF\xBF\xBF",     // a non-character
+        std::string(longest + 1, 'a'),
+    };
+    for (const std::string& topic : bad) {
+        EXPECT_FALSE(check_topic_prefix(topic)) << topic.substr(0, 40);
     }
     const place_topics topics = topics_of("dom", "nowy_sacz");
     EXPECT_EQ(topics.state, "dom/nowy_sacz/state");
@@ -97,6 +160,7 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
     facts.slug = "krakow";
     facts.topics = topics_of("nimbrovator", "krakow");
     facts.version = "0.3";
+    facts.support_url = "https://nimbrovator.pl";
     facts.radius_km = 30;
     facts.interval_s = 300;
     for (const bool weather : {false, true}) {
@@ -123,6 +187,20 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
             EXPECT_EQ(device["name"], "Nimbrovator Kraków");
             EXPECT_EQ(device["sw_version"], "0.3");
             EXPECT_EQ(device["manufacturer"], "Nimbrovator");
+            const std::string component =
+                message.topic.substr(14, message.topic.find('/', 14) - 14);
+            EXPECT_EQ(config["default_entity_id"], component + "." + id);
+            EXPECT_FALSE(config.isMember("object_id")) << id;
+            EXPECT_EQ(config["origin"]["name"], "Nimbrovator");
+            EXPECT_EQ(config["origin"]["sw_version"], "0.3");
+            EXPECT_EQ(config["origin"]["support_url"], "https://nimbrovator.pl");
+            // A template's "None" is unknown only to a numeric sensor or a binary sensor; a
+            // text sensor would show the word.
+            if (config["value_template"].asString().find("None") != std::string::npos) {
+                EXPECT_TRUE(component == "binary_sensor" || config.isMember("state_class") ||
+                            config.isMember("unit_of_measurement"))
+                    << id;
+            }
         }
         EXPECT_EQ(ids.size(), messages.size()); // each unique_id once
         EXPECT_EQ(by_object.count("temperature"), weather ? 1u : 0u);

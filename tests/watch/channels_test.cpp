@@ -89,7 +89,11 @@ TEST(ChannelTable, EachChannelGetsEachEventOnceAndAFailingOneStopsNoOther) {
     mqtt_settings settings;
     settings.broker = {false, "127.0.0.1", broker.port};
     settings.discovery = false;
-    mqtt_link link(settings, {"Kraków", 30, 300, false, "test"}, [](const std::string&) {});
+    mqtt_place place;
+    place.key = {"Kraków", std::nullopt, std::nullopt, 30, false};
+    place.usual_radius_km = 25;
+    place.version = "test";
+    mqtt_link link(settings, place, [](const std::string&) {});
     ASSERT_TRUE(wait_until([&] { return !subscriber.on(link.topics().availability).empty(); },
                            [&] { link.service(); }));
 

@@ -1,7 +1,9 @@
 // Whole watches publishing to a real mosquitto broker that each case starts on a free loopback
 // port, checking the fake storm service: what a subscriber hears, the last will after kill -9,
-// reconnection after the broker was down and restarted, Home Assistant's return, TLS against
-// the test CA and a rejected login.
+// reconnection after the broker was down and restarted, Home Assistant's return (announced once
+// per birth message, a retained one being old news), TLS against the test CA, a rejected login
+// and a broker whose name is never looked up.
+#include "mqtt/mqtt_payloads.h"
 #include "scripted_storm.h"
 #include "support/background_program.h"
 #include "support/broker.h"
@@ -33,8 +35,11 @@ int configured_port(const std::string& host_port, const std::string& host) {
 }
 
 const int storm_port = configured_port(NIMBROVATOR_STORM_HOST, "localhost");
-const std::string state_topic = "nimbrovator/krakow/state";
-const std::string availability_topic = "nimbrovator/krakow/availability";
+// Kraków as the fake storm service places it, at 30 km: not the usual radius, so hashed.
+const std::string slug = place_slug({"Kraków", 50.0614, 19.9366, 30, false}, 25);
+const std::string state_topic = "nimbrovator/" + slug + "/state";
+const std::string availability_topic = "nimbrovator/" + slug + "/availability";
+const std::string event_topic = "nimbrovator/" + slug + "/event";
 
 Json::Value parsed(const std::string& text) {
     Json::Value value;
@@ -52,7 +57,7 @@ std::size_t count_on(const Messages& messages, const std::string& topic,
 std::size_t configs(const Messages& messages) {
     return std::count_if(messages.begin(), messages.end(), [](const ReceivedMessage& message) {
         return message.topic.rfind("homeassistant/", 0) == 0 &&
-               message.topic.find("/nimbrovator_krakow/") != std::string::npos;
+               message.topic.find("/nimbrovator_" + slug + "/") != std::string::npos;
     });
 }
 
@@ -92,21 +97,25 @@ TEST_F(MqttWatchTest, DiscoveryStateAndEventThenTheLastWillAfterKill) {
     ASSERT_TRUE(broker.start()) << broker.log();
     Subscriber live;
     ASSERT_TRUE(live.connect(broker.port));
+    // Home Assistant is up: its birth message is retained, and comes with every subscription.
+    live.publish("homeassistant/status", "online", true);
     Watch watch;
     // A ring closer than the strikes: the storm's first alert is burza, not blisko.
     watch.start({"--danger-km", "5", "--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port)},
                 data.path);
 
     ASSERT_TRUE(live.wait_for([](const Messages& heard) {
-        return count_on(heard, "nimbrovator/krakow/event") >= 1 && configs(heard) >= 6;
+        return count_on(heard, event_topic) >= 1 && configs(heard) >= 6;
     })) << watch.err();
-    const Json::Value event = parsed(live.on("nimbrovator/krakow/event").front().payload);
+    const Json::Value event = parsed(live.on(event_topic).front().payload);
     EXPECT_EQ(event["event_type"], "burza");
     EXPECT_EQ(event["town"], "Kraków");
     EXPECT_EQ(event["strikes"], 5);
     EXPECT_EQ(event["distance_km"], 7.0);
     EXPECT_EQ(event["direction"], "W");
+    // Announced once: the retained birth message brought no second announcement.
     EXPECT_EQ(count_on(live.messages(), availability_topic, "online"), 1u);
+    EXPECT_EQ(configs(live.messages()), 6u);
 
     // A later subscriber gets what is retained: discovery, availability and the latest state.
     Subscriber late;
@@ -124,7 +133,7 @@ TEST_F(MqttWatchTest, DiscoveryStateAndEventThenTheLastWillAfterKill) {
             EXPECT_EQ(payload["lightning"]["strikes"], 5);
             EXPECT_EQ(payload["lightning"]["nearest_km"], 7.0);
             EXPECT_FALSE(payload.isMember("event")); // the --json document, unchanged
-        } else if (message.topic != availability_topic) {
+        } else if (message.topic != availability_topic && message.topic != "homeassistant/status") {
             EXPECT_TRUE(payload["unique_id"].isString()) << message.payload;
             EXPECT_EQ(payload["availability_topic"], availability_topic);
         }
@@ -234,6 +243,22 @@ TEST_F(MqttWatchTest, TlsAgainstTheTestCaAndARejectedLogin) {
     EXPECT_NE(check(TEST_PKI_DIR "/ca.pem").find(line + "działa"), std::string::npos);
     EXPECT_NE(check(TEST_PKI_DIR "/other-ca.pem").find(line + "certyfikat serwera niezaufany"),
               std::string::npos);
+}
+
+// The broker's name is never looked up: the checks go on all the same, and the watch stops at
+// once.
+TEST_F(MqttWatchTest, ABrokerNameNeverLookedUpHoldsNoCheckUp) {
+    replies.play({0});
+    Watch watch;
+    watch.start({"--mqtt", "mqtt://broker.stalled.test:1883"}, data.path,
+                {"LD_PRELOAD=" STALLED_RESOLVER_LIBRARY,
+                 "NIMBROVATOR_TEST_STALLED_HOST=broker.stalled.test",
+                 "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1"});
+    EXPECT_TRUE(watch.wait_for([&] { return replies.lightning_calls() >= 3; }, 10))
+        << replies.lightning_calls() << " checks; " << watch.err();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0) << watch.err();
+    EXPECT_LT(seconds, 1.0);
 }
 
 } // namespace

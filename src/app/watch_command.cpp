@@ -6,7 +6,9 @@
 #include "store/reply_cache.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
+#include "watch/schedule.h"
 #include "watch/watch_run.h"
+#include "weather/weather_fetch.h"
 
 #include <arpa/inet.h>
 
@@ -15,9 +17,6 @@
 #include <cstdlib>
 
 namespace {
-
-// A service that is not on this machine is asked each operation at most this often.
-constexpr long shortest_remote_interval_s = 60;
 
 // The host of "host[:port]" or "[address]:port".
 std::string host_part(const std::string& host_port) {
@@ -49,7 +48,7 @@ void use_reply_cache(const command_options& options, double every_s) {
 long watch_max_age_s(std::optional<long> max_age_s, double every_s, bool loopback) {
     const long below_interval = static_cast<long>(every_s / 2);
     const long max_age = std::min(max_age_s.value_or(below_interval), below_interval);
-    return loopback ? max_age : std::max(max_age, shortest_remote_interval_s);
+    return loopback ? max_age : std::max(max_age, static_cast<long>(shortest_remote_interval_s));
 }
 
 bool is_loopback_host(const std::string& host_port) {
@@ -75,6 +74,8 @@ int run_watch_command(const command_options& options) {
     watch_request request;
     request.report = *report;
     request.every_s = watch.every_min * 60;
+    request.storm_remote = !is_loopback_host(storm_host());
+    request.weather_remote = !is_loopback_host(weather_host());
     use_reply_cache(options, request.every_s);
     request.json = options.form == output_form::json;
     request.waybar = options.form == output_form::waybar;

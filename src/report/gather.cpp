@@ -151,14 +151,11 @@ run_report started_report(const report_request& request) {
     report.radius_km = request.radius_km;
     report.weather_included = request.weather;
     report.forecast_included = request.forecast;
-    std::vector<std::string> weather_paths;
-    if (request.weather) {
-        weather_paths.push_back(current_path(request));
+    std::vector<std::string> paths;
+    for (const weather_request& part : weather_requests(request)) {
+        paths.push_back(part.path);
     }
-    if (request.forecast) {
-        weather_paths.push_back(forecast_path(request));
-    }
-    start_weather_requests(weather_paths);
+    start_weather_requests(paths);
     return report;
 }
 
@@ -183,6 +180,17 @@ void tell_deadline(const run_report& report) {
 }
 
 } // namespace
+
+std::vector<weather_request> weather_requests(const report_request& request) {
+    std::vector<weather_request> parts;
+    if (request.weather) {
+        parts.push_back({"weather", current_path(request)});
+    }
+    if (request.forecast) {
+        parts.push_back({"forecast", forecast_path(request)});
+    }
+    return parts;
+}
 
 town_record point_town(const report_request& request) {
     town_record town;

@@ -65,6 +65,13 @@ run_report gather_report(const report_request& request);
 // The same for a town settled before (the watch looks it up once): no town lookup.
 run_report gather_town_report(const report_request& request, const town_record& town);
 
+// The weather requests of a report, by the part ("weather", "forecast") they fill.
+struct weather_request {
+    std::string source;
+    std::string path; // path and query, as fetch_weather takes it
+};
+std::vector<weather_request> weather_requests(const report_request& request);
+
 // The town record of a place given by its coordinates: named as the request says, else by them.
 town_record point_town(const report_request& request);
 // Records the lightning answer in the place's track when it came from the service (not from the

@@ -14,8 +14,10 @@
 #include "text/numbers.h"
 #include "watch/alerts.h"
 #include "watch/child_run.h"
+#include "watch/schedule.h"
 #include "watch/wake.h"
 #include "watch/watch_output.h"
+#include "watch/weather_child.h"
 
 #include <unistd.h>
 
@@ -25,8 +27,6 @@
 #include <sstream>
 
 namespace {
-
-constexpr int max_backoff_factor = 4;
 
 // What came back from a check's child.
 struct check_answer {
@@ -39,6 +39,9 @@ struct check_answer {
 };
 
 struct watch_loop {
+    watch_loop(const watch_request& watched, const alert_settings& settings)
+        : request(watched), alerts(settings) {}
+
     const watch_request& request;
     town_record town;
     alert_commands alerts;
@@ -46,10 +49,18 @@ struct watch_loop {
     watch_clock::time_point started = watch_clock::now();
     std::time_t started_wall = std::time(nullptr);
     // Each service backs off on its own: the storm service's failures space the checks out,
-    // the weather service's only its own requests (the lightning never waits for the weather).
+    // the weather service's only its own requests, which a child beside the checks makes (the
+    // lightning never waits for the weather).
     int storm_failures = 0;
     int weather_failures = 0;
     watch_clock::time_point weather_due = watch_clock::now();
+    watch_clock::time_point weather_asked = watch_clock::now(); // the weather child's start
+    side_child weather_child;
+    std::vector<weather_part> weather;        // the last replies, for the checks to show
+    watch_clock::time_point weather_had = {}; // when they came
+    // The weather child has ended since the last check was told: the sources that failed.
+    std::optional<std::vector<std::string>> weather_news;
+    bool failure_told = false; // a failure was told, and the return not yet
     mqtt_link* mqtt = nullptr; // the broker, when publishing
     bool ready = false;        // the service manager has been told that the watch runs
     colour_codes colours = {};
@@ -134,11 +145,6 @@ town_answer parse_town_answer(const std::string& text, const std::string& typed)
     return answer;
 }
 
-double backoff_s(const watch_request& request, int failures) {
-    const int factor = failures <= 1 ? 1 : std::min(1 << (failures - 1), max_backoff_factor);
-    return request.every_s * factor;
-}
-
 watch_clock::time_point after(watch_clock::time_point from, double seconds) {
     return from + std::chrono::duration_cast<watch_clock::duration>(
                       std::chrono::duration<double>(seconds));
@@ -171,7 +177,7 @@ int settle_town(const watch_request& request, alert_commands& alerts, town_recor
                               line_priority::error);
             return 1;
         }
-        const double wait = backoff_s(request, failures);
+        const double wait = service_wait_s(request.every_s, request.storm_remote, failures);
         tell(request, "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
                           ". Następna próba za " + wait_text(wait) + ".");
         tell_ready(ready);
@@ -422,66 +428,136 @@ bool from_weather_service(const std::string& source) {
     return source == "weather" || source == "forecast";
 }
 
-// Tells of failed services and of their return; keeps count, per service, of failed checks in
-// a row. `weather_asked`: the check, started at `check_started`, included the weather parts.
-void account_failures(watch_loop& loop, const std::vector<std::string>& failed, bool weather_asked,
-                      watch_clock::time_point check_started) {
-    const bool failing_before = loop.storm_failures > 0 || loop.weather_failures > 0;
-    const bool weather_failed = std::any_of(failed.begin(), failed.end(), from_weather_service);
-    const bool storm_failed =
-        std::any_of(failed.begin(), failed.end(),
-                    [](const std::string& source) { return !from_weather_service(source); });
-    loop.storm_failures = storm_failed ? loop.storm_failures + 1 : 0;
-    if (weather_asked) {
-        loop.weather_failures = weather_failed ? loop.weather_failures + 1 : 0;
+// --- the weather, in a child beside the checks ----------------------------------------------
+
+bool weather_wanted(const watch_request& request) {
+    return request.report.weather || request.report.forecast;
+}
+
+// Takes the weather child's answer once it has ended: its replies join the next checks, and the
+// weather's schedule moves on (after a failure, from its end: a request that hung for the whole
+// time-out is not asked again at once).
+void take_weather(watch_loop& loop) {
+    std::string text;
+    if (!loop.weather_child.finished(text)) {
+        return;
     }
-    const double weather_wait = backoff_s(loop.request, loop.weather_failures);
+    const auto now = watch_clock::now();
+    std::vector<std::string> failed;
+    const std::optional<std::vector<weather_part>> parts = parse_weather_parts(text);
+    if (parts) {
+        loop.weather = *parts;
+        loop.weather_had = now;
+        for (const weather_part& part : *parts) {
+            if (weather_part_failed(part)) {
+                failed.push_back(part.source);
+            }
+        }
+    } else {
+        for (const weather_request& part : weather_requests(loop.request.report)) {
+            failed.push_back(part.source);
+        }
+    }
+    loop.weather_failures = failed.empty() ? 0 : loop.weather_failures + 1;
+    const double wait =
+        service_wait_s(loop.request.every_s, loop.request.weather_remote, loop.weather_failures);
+    loop.weather_due = after(failed.empty() ? loop.weather_asked : now, wait);
+    loop.weather_news = failed;
+}
+
+// Starts the weather child when the weather is due and none runs.
+void ask_weather(watch_loop& loop) {
+    const auto now = watch_clock::now();
+    if (!weather_wanted(loop.request) || loop.weather_child.running() || now < loop.weather_due) {
+        return;
+    }
+    const report_request request = loop.request.report;
+    if (loop.weather_child.start([request] { return weather_parts_text(request); })) {
+        loop.weather_asked = now;
+    }
+}
+
+// In the check's child: the weather replies had so far stand in for its weather requests; the
+// parts without one are left out of the check.
+void use_weather_had(watch_request& request, const std::vector<weather_part>& parts,
+                     watch_clock::time_point had) {
+    const long age_s = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::seconds>(watch_clock::now() - had).count());
+    bool weather = false;
+    bool forecast = false;
+    for (const weather_part& part : parts) {
+        weather_reply reply = part.reply;
+        reply.age_s += age_s;
+        supply_weather_reply(part.path, reply);
+        weather = weather || part.source == "weather";
+        forecast = forecast || part.source == "forecast";
+    }
+    request.report.weather = request.report.weather && weather;
+    request.report.forecast = request.report.forecast && forecast;
+}
+
+// Tells of failed services and of their return; keeps count of the storm service's failed
+// checks in a row. `failed`: the sources that failed in the check; the weather's come from its
+// child, when it has ended since the last check was told.
+void account_failures(watch_loop& loop, const std::vector<std::string>& failed) {
+    std::vector<std::string> sources;
+    std::copy_if(failed.begin(), failed.end(), std::back_inserter(sources),
+                 [](const std::string& source) { return !from_weather_service(source); });
+    loop.storm_failures = sources.empty() ? 0 : loop.storm_failures + 1;
+    const bool weather_failed = loop.weather_news && !loop.weather_news->empty();
     if (weather_failed) {
-        loop.weather_due = after(check_started, weather_wait);
+        sources.insert(sources.end(), loop.weather_news->begin(), loop.weather_news->end());
     }
-    if (failed.empty()) {
-        if (failing_before && loop.storm_failures == 0 && loop.weather_failures == 0) {
+    loop.weather_news.reset();
+    if (sources.empty()) {
+        if (loop.failure_told && loop.storm_failures == 0 && loop.weather_failures == 0) {
             tell(loop.request, "Serwery znów odpowiadają.", line_priority::notice);
+            loop.failure_told = false;
         }
         return;
     }
-    std::string text = "Sprawdzenie nieudane: " + failed_services(failed) + ". Następne za " +
-                       wait_text(backoff_s(loop.request, loop.storm_failures));
+    loop.failure_told = true;
+    std::string text = "Sprawdzenie nieudane: " + failed_services(sources) + ". Następne za " +
+                       wait_text(check_wait_s(loop.request.every_s, loop.request.storm_remote,
+                                              loop.storm_failures));
     if (weather_failed) {
-        text += ", pogoda za " + wait_text(weather_wait);
+        text += ", pogoda za " +
+                wait_text(service_wait_s(loop.request.every_s, loop.request.weather_remote,
+                                         loop.weather_failures));
     }
     tell(loop.request, text + ".");
 }
 
-// One check; false when stopped. The weather parts are left out while the weather service
-// backs off.
+// One check; false when stopped. The weather comes from its own child: the check shows the
+// replies it has had so far.
 bool check_once(watch_loop& loop) {
     const watch_clock::time_point checked = watch_clock::now();
     // Each check is a run of its own, with the whole budget for waiting on locked databases: a
     // watch that runs for weeks never spends it once and for all.
     reset_database_busy_wait();
-    watch_request request = loop.request;
-    const bool weather_asked = checked >= loop.weather_due;
-    if (!weather_asked) {
-        request.report.weather = false;
-        request.report.forecast = false;
-    }
+    take_weather(loop);
+    ask_weather(loop);
     const double time_s = track_time(loop, checked);
     std::string text;
-    const child_outcome outcome =
-        run_in_child([&] { return check_text(request, loop.town, place_of(loop), time_s); }, text,
-                     [&] { loop.alerts.collect(); });
+    const child_outcome outcome = run_in_child(
+        [&] {
+            watch_request request = loop.request;
+            use_weather_had(request, loop.weather, loop.weather_had);
+            return check_text(request, loop.town, place_of(loop), time_s);
+        },
+        text, [&] { loop.alerts.collect(); });
     if (outcome == child_outcome::stopped) {
         return false;
     }
+    // A weather service that failed at once is told with this check.
+    take_weather(loop);
     check_answer answer = parse_check(text, loop.request.waybar);
     if (!answer.usable) {
-        answer.failed_sources = {"lightning", "warnings"};
-        account_failures(loop, answer.failed_sources, false, checked);
+        account_failures(loop, {"lightning", "warnings"});
         return true;
     }
     show_check(loop, answer, time_s);
-    account_failures(loop, answer.failed_sources, weather_asked, checked);
+    account_failures(loop, answer.failed_sources);
     return static_cast<bool>(std::cout);
 }
 
@@ -528,7 +604,9 @@ int watch_place(watch_loop& loop) {
             return 0;
         }
         tell_ready(loop.ready);
-        if (!sleep_until(after(started, backoff_s(request, loop.storm_failures)), collect)) {
+        const double wait =
+            check_wait_s(request.every_s, request.storm_remote, loop.storm_failures);
+        if (!sleep_until(after(started, wait), collect)) {
             return 0;
         }
     }
@@ -546,7 +624,7 @@ int run_watch(const watch_request& request) {
     settings.bell = !output_for_programs(request) && isatty(STDOUT_FILENO) == 1;
     settings.notify = request.notify;
     settings.command = request.command;
-    watch_loop loop{request, {}, alert_commands(settings), {}};
+    watch_loop loop(request, settings);
     if (!output_for_programs(request)) {
         loop.colours = terminal_colours(request.colour);
     }

@@ -70,8 +70,12 @@ struct weather_reply {
 // JSON object that has "main" or "list") are stored.
 weather_reply fetch_weather(const std::string& path_and_query);
 // Starts the requests (paths as made by the *_path functions) on threads of their own;
-// fetch_weather then takes their replies instead of asking again.
+// fetch_weather then takes their replies instead of asking again. A path started or supplied
+// before is not asked again.
 void start_weather_requests(const std::vector<std::string>& paths);
+// The reply that the next fetch_weather for the path takes instead of asking: one had before
+// (the watch asks for the weather beside its checks and hands the reply to a later check).
+void supply_weather_reply(const std::string& path_and_query, const weather_reply& reply);
 
 // One GET each; the reply body, or an empty text when nothing usable arrived.
 std::string fetch_current_weather(const std::string& town);

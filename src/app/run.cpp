@@ -133,16 +133,49 @@ int dispatch(int argc, char** argv) {
     return 2;
 }
 
+// Whether the data directory and its database can be used; otherwise one line naming the path
+// and the cause.
+bool data_directory_usable(shared_connection& database) {
+    struct stat status {};
+    int error = 0;
+    if (stat(progdir, &status) != 0) {
+        error = errno;
+    } else if (!S_ISDIR(status.st_mode)) {
+        error = ENOTDIR;
+    } else if (access(progdir, W_OK | X_OK) != 0 ||
+               (access(db_full_path, F_OK) == 0 && access(db_full_path, R_OK | W_OK) != 0)) {
+        error = errno;
+    }
+    if (error != 0) {
+        tell_error_stream("Nie mogę użyć katalogu danych " + strip_control_chars(progdir) + ": " +
+                              std::strerror(error) + ".",
+                          line_priority::error);
+        return false;
+    }
+    if (!database.open(db_full_path)) {
+        tell_error_stream("Nie mogę otworzyć bazy danych " + strip_control_chars(db_full_path) +
+                              ".",
+                          line_priority::error);
+        return false;
+    }
+    return true;
+}
+
 // Start-up shared by every form of the run: locale, paths, the database and the settings. The
-// store's calls share one connection to the database from here on.
-bool start_up(shared_connection& database) {
+// store's calls share one connection to the database from here on. `checked`: an unusable data
+// directory ends the run with one line (the classic run goes on, as it always has).
+bool start_up(shared_connection& database, bool checked) {
     set_polish_locale();
     polish_locale(); // the Polish std::locale is built once, here at start-up
     if (!set_up_paths()) {
         return false;
     }
     mkdir(progdir, 0755);
-    database.open(db_full_path);
+    if (!checked) {
+        database.open(db_full_path);
+    } else if (!data_directory_usable(database)) {
+        return false;
+    }
     fill_name_tables();
     init_database(db_full_path);
     read_settings_snapshot();
@@ -264,7 +297,7 @@ int run_program(int argc, char** argv) {
         return 2;
     }
     shared_connection database;
-    if (!start_up(database)) {
+    if (!start_up(database, options.watch.on || options.form != output_form::text)) {
         return 1;
     }
     apply_cache_options(options);

@@ -28,6 +28,13 @@ void add_error(run_report& report, const char* source, const std::string& messag
     report.errors.push_back({source, message});
 }
 
+// Why a storm report is missing or stale. A reply that came but cannot be read is malformed.
+std::string storm_failure(const storm_result& result, const char* what) {
+    const request_failure failure =
+        result.failed ? result.failure : request_failure{failure_cause::malformed, ""};
+    return storm_failure_message(failure, what);
+}
+
 std::string too_large(const std::string& host) {
     return "Odpowiedź serwera " + host + " jest za duża (ponad 1 MiB).";
 }
@@ -38,7 +45,8 @@ std::string weather_failure(const weather_reply& reply, const std::string& host)
         return too_large(host);
     }
     if (!reply.transferred) {
-        return "Brak połączenia z serwerem " + host + ".";
+        return "Brak połączenia z serwerem " + host + ": " + failure_text(reply.failure_reason) +
+               ".";
     }
     if (reply.http_status == 401) {
         return "Serwer " + host + " odrzucił klucz serwisu pogodowego (HTTP 401).";
@@ -56,33 +64,21 @@ std::string weather_failure(const weather_reply& reply, const std::string& host)
     return "Serwer " + host + " odpowiedział kodem HTTP " + std::to_string(reply.http_status) + ".";
 }
 
-// A SOAP Fault that names the key: the storm service refused it.
-bool is_key_fault(const std::string& fault) {
-    return fault.find("klucz") != std::string::npos || fault.find("Klucz") != std::string::npos ||
-           fault.find("key") != std::string::npos || fault.find("Key") != std::string::npos;
-}
-
-std::string storm_failure(const char* what) {
-    return std::string("Nie udało się pobrać ") + what + " z serwera " + storm_host() + ".";
-}
-
-std::string storm_failure(const std::string& fault, bool reply_too_large, const char* what) {
-    if (reply_too_large) {
-        return too_large(storm_host());
-    }
-    if (is_key_fault(fault)) {
-        return "Serwis burzowy " + storm_host() + " odrzucił klucz.";
-    }
-    return storm_failure(what);
-}
-
-// The parsed reply of one weather request; null (with an error entry) when it is not usable.
+// The parsed reply of one weather request; null (with an error entry) when it is not usable. A
+// stale reply standing in for a failed request is used, and the failure named.
 Json::Value weather_document(run_report& report, const char* source, const std::string& path,
                              freshness& age) {
     const weather_reply reply = fetch_weather(path);
     age = freshness{reply.age_s, reply.stale};
     Json::Value document;
     const std::string host = weather_host();
+    if (reply.stale && reply.failed_request) {
+        const weather_reply& failed = *reply.failed_request;
+        add_error(report, source,
+                  failed.transferred && failed.http_status == 200
+                      ? "Odebrałem nieprawidłowe dane z serwera " + host + "."
+                      : weather_failure(failed, host));
+    }
     if (!reply.transferred || reply.http_status != 200) {
         add_error(report, source, weather_failure(reply, host));
     } else if (!parse_weather_document(reply.body, document)) {
@@ -130,17 +126,15 @@ void gather_storm(run_report& report) {
     const storm_result warnings = request_warnings(town.y, town.x);
     report.warnings = extract_warnings(warnings.text);
     report.warnings_age = freshness{warnings.age_s, warnings.stale};
-    if (!report.warnings) {
-        add_error(report, "warnings",
-                  storm_failure(warnings.fault, warnings.too_large, "ostrzeżeń pogodowych"));
+    if (!report.warnings || warnings.failed) {
+        add_error(report, "warnings", storm_failure(warnings, "ostrzeżeń pogodowych"));
     }
     const storm_result lightning = request_lightning(town.y, town.x, report.radius_km);
     report.lightning = extract_lightning(lightning.text);
     report.lightning_age = freshness{lightning.age_s, lightning.stale};
-    if (!report.lightning) {
+    if (!report.lightning || lightning.failed) {
         add_error(report, "lightning",
-                  storm_failure(lightning.fault, lightning.too_large,
-                                "danych o wyładowaniach atmosferycznych"));
+                  storm_failure(lightning, "danych o wyładowaniach atmosferycznych"));
     }
 }
 
@@ -221,7 +215,7 @@ run_report gather_report(const report_request& request) {
                   "Na serwerze " + storm_host() + " brak danych o tej miejscowości.");
     } else if (answer.status == town_status::failed) {
         add_error(report, "town",
-                  storm_failure(answer.fault, answer.too_large, "współrzędnych miejscowości"));
+                  storm_failure_message(answer.failure, "współrzędnych miejscowości"));
     }
     gather_weather(report, request);
     if (answer.status == town_status::found) {

@@ -15,9 +15,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -84,9 +86,6 @@ std::string ca_file = NIMBROVATOR_STORM_CA_FILE;
 
 storm_limits limits;
 bool tls_context_ready = false;
-
-// Whether the last call ended on this thread failed on a reply over the length limit.
-thread_local bool last_reply_too_large = false;
 
 // Closes the kept connection and frees the TLS context and the cached TLS session, so that the
 // next request sets up TLS anew.
@@ -231,13 +230,29 @@ class deadline_guard {
 size_t (*runtime_recv)(soap*, char*, size_t) = nullptr;
 int (*runtime_send)(soap*, const char*, size_t) = nullptr;
 
+// Whether the last read on this thread ended at its time-out (the runtime reads that as the end
+// of the reply, as it does a closed connection).
+thread_local bool last_recv_timed_out = false;
+
 size_t recv_by_deadline(soap* ctx, char* buffer, size_t length) {
+    last_recv_timed_out = false;
     if (run_deadline_passed()) {
         return 0; // read as the end of the reply: the call fails
     }
     ctx->recv_timeout = within_deadline(limits.recv_timeout);
     const deadline_guard guard(static_cast<int>(ctx->socket));
-    return runtime_recv(ctx, buffer, length);
+    const auto started = std::chrono::steady_clock::now();
+    const size_t n = runtime_recv(ctx, buffer, length);
+    if (n == 0 && ctx->recv_timeout != 0) {
+        // The time-out: seconds, or below 0 microseconds.
+        const long long timeout_us = ctx->recv_timeout > 0
+                                         ? ctx->recv_timeout * 1000000LL
+                                         : -static_cast<long long>(ctx->recv_timeout);
+        const auto waited = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - started);
+        last_recv_timed_out = waited.count() >= timeout_us * 9 / 10;
+    }
+    return n;
 }
 
 int send_by_deadline(soap* ctx, const char* data, size_t length) {
@@ -464,15 +479,87 @@ std::string storm_fault_text() {
     return result;
 }
 
-void storm_fault_report(std::ostream& out) {
-    proxy().soap_stream_fault(out);
+std::string storm_tls_reason(const std::string& fault) {
+    std::string reason;
+    std::size_t start = 0;
+    while (start <= fault.size()) {
+        const std::size_t end = std::min(fault.find('\n', start), fault.size());
+        std::string line = fault.substr(start, end - start);
+        const std::size_t codes = line.rfind("::");
+        if (line.rfind("error:", 0) == 0 && codes != std::string::npos) {
+            line.erase(0, codes + 2);
+        }
+        if (!line.empty() && line.rfind("SSL_ERROR_", 0) != 0) {
+            reason += (reason.empty() ? "" : ": ") + line;
+        }
+        start = end + 1;
+    }
+    return reason;
 }
+
+namespace {
+
+// A SOAP Fault that names the key: the storm service refused it.
+bool is_key_fault(const std::string& fault) {
+    for (const char* word : {"klucz", "Klucz", "key", "Key"}) {
+        if (fault.find(word) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool has_text(const char* text, const char* part) {
+    return text != nullptr && std::strstr(text, part) != nullptr;
+}
+
+// Why the last call on this thread's client object failed with `status`.
+request_failure failure_of(int status) {
+    soap* ctx = proxy().soap;
+    const char* text = soap_fault_string(ctx);
+    const char** detail_text = soap_faultdetail(ctx);
+    const char* detail = detail_text != nullptr ? *detail_text : nullptr;
+    if (ctx->recv_maxlength > 0 && ctx->count > ctx->recv_maxlength) {
+        return {failure_cause::too_large, ""};
+    }
+    if (run_deadline_passed() || ctx->errnum == ETIMEDOUT || has_text(text, "Timeout") ||
+        has_text(text, "timed out")) {
+        return {failure_cause::timeout, ""};
+    }
+    switch (status) {
+    case SOAP_TCP_ERROR:
+        if (has_text(detail, "getaddrinfo") || has_text(detail, "get host by name")) {
+            return {failure_cause::name_unresolved, ""};
+        }
+        return ctx->errnum == ECONNREFUSED ? request_failure{failure_cause::refused, ""}
+                                           : request_failure{failure_cause::broken, ""};
+    case SOAP_SSL_ERROR:
+        return {failure_cause::certificate, storm_tls_reason(storm_fault_text())};
+    case SOAP_EOF:
+        return {last_recv_timed_out ? failure_cause::timeout : failure_cause::broken, ""};
+    case SOAP_CLI_FAULT:
+    case SOAP_SVR_FAULT:
+    case SOAP_FAULT: {
+        const std::string fault = text != nullptr ? text : "";
+        return {is_key_fault(fault) ? failure_cause::key_rejected : failure_cause::server_error,
+                fault};
+    }
+    default:
+        break;
+    }
+    if (status >= 100 && status < 600 && status != 200) {
+        return {failure_cause::server_error, "HTTP " + std::to_string(status)};
+    }
+    return {failure_cause::malformed, ""};
+}
+
+} // namespace
 
 void release_storm_call() {
     proxy().destroy();
 }
 
-int call_apart(const std::function<int()>& call, std::string& fault) {
+int call_apart(const std::function<int()>& call, request_failure& failure) {
     // A context of its own (no connection, no TLS session) sharing the TLS context, set up
     // here by the first request that goes out.
     std::unique_ptr<serwerSOAPBindingProxy> own;
@@ -482,6 +569,7 @@ int call_apart(const std::function<int()>& call, std::string& fault) {
         own.reset(storm_proxy().copy());
     }
     if (!own) {
+        failure = {failure_cause::broken, ""};
         return SOAP_EOM;
     }
     // The copy must not touch the process's kept connection or its TLS session.
@@ -496,32 +584,14 @@ int call_apart(const std::function<int()>& call, std::string& fault) {
     own->soap_header(&header);
     apart_proxy = own.get();
     const int status = call();
-    fault = end_storm_call(status);
+    failure = end_storm_call(status);
     soap_force_closesock(own->soap);
     apart_proxy = nullptr;
     return status;
 }
 
-std::string end_storm_call(int status) {
-    const soap* ctx = proxy().soap;
-    last_reply_too_large =
-        status != 0 && ctx->recv_maxlength > 0 && ctx->count > ctx->recv_maxlength;
-    std::string fault;
-    if (status != 0) {
-        // The fault text comes from the server: no control sequence of its reaches the terminal.
-        std::ostringstream report;
-        storm_fault_report(report);
-        fault = strip_control_chars(report.str());
-    }
+request_failure end_storm_call(int status) {
+    const request_failure failure = status != 0 ? failure_of(status) : request_failure{};
     release_storm_call();
-    return fault;
-}
-
-bool storm_reply_was_too_large() {
-    return last_reply_too_large;
-}
-
-int finish_storm_call(int status) {
-    std::cerr << end_storm_call(status) << std::flush;
-    return status;
+    return failure;
 }

@@ -3,8 +3,9 @@
 // finish_storm_call() with its status.
 #pragma once
 
+#include "text/failure_cause.h"
+
 #include <functional>
-#include <iosfwd>
 #include <string>
 
 // "https://" + the configured storm host + "/soap.php".
@@ -54,25 +55,19 @@ int call_szukaj_burzy(const std::string& y, const std::string& x, int promien, s
 int call_skrot(const std::string& kierunek, std::string& reply);
 
 // Runs `call` (one call_* operation) on a client context of its own, so that requests can run on
-// several threads at once; gives its status, and the fault description of a failed call in
-// `fault`. It sets up the process's client object first (prepare_storm_request), so the first
-// request that goes out makes the client and its TLS context, on whichever thread it runs.
-int call_apart(const std::function<int()>& call, std::string& fault);
+// several threads at once; gives its status, and why a failed call failed in `failure`. It sets
+// up the process's client object first (prepare_storm_request), so the first request that goes
+// out makes the client and its TLS context, on whichever thread it runs.
+int call_apart(const std::function<int()>& call, request_failure& failure);
 
-// Prints the runtime's description of the last failed call; nothing after a success.
-void storm_fault_report(std::ostream& out);
 // The runtime's fault text of the last failed call, with its detail (such as the reason a
 // certificate was refused); empty after a success.
 std::string storm_fault_text();
+// The TLS library's words in a fault text, on one line: "SSL_ERROR_*" lines dropped, error
+// codes cut off.
+std::string storm_tls_reason(const std::string& fault);
 // Frees the storage of the last call.
 void release_storm_call();
 
-// Ends a request: the fault report on standard error when `status` is not 0 (it must come
-// before the release, which frees the fault), then the release. Gives `status` back.
-int finish_storm_call(int status);
-// Ends a request without printing: the fault description (control characters removed) when
-// `status` is not 0, else empty; then the release.
-std::string end_storm_call(int status);
-// True when the last call ended on this thread (by end_storm_call, finish_storm_call or
-// call_apart) failed because its reply was longer than the largest accepted.
-bool storm_reply_was_too_large();
+// Ends a request: why it failed when `status` is not 0 (nothing is printed), then the release.
+request_failure end_storm_call(int status);

@@ -1,17 +1,25 @@
 // The storm service's operations as the reports use them: one request each, giving the reply
-// text or, for a failed call, the runtime's fault description (also written to standard error).
+// text or, for a failed call, why it failed. Nothing is printed here.
 #pragma once
+
+#include "text/failure_cause.h"
 
 #include <string>
 
 struct storm_result {
     bool ok = false;
-    std::string text;       // the reply text (inner markup of the result) when ok
-    std::string fault;      // the fault description when not ok
-    long age_s = 0;         // seconds since the reply was fetched (from the reply cache)
-    bool stale = false;     // the request failed; this is the last usable reply
-    bool too_large = false; // the request failed on a reply over the length limit
+    std::string text;        // the reply text (inner markup of the result) when ok
+    bool failed = false;     // the request failed (a stale reply may stand in for it)
+    request_failure failure; // why, when it failed
+    long age_s = 0;          // seconds since the reply was fetched (from the reply cache)
+    bool stale = false;      // the request failed; this is the last usable reply
 };
+
+// The one line about a failed request for `what` ("danych o wyładowaniach atmosferycznych"):
+// the host and the cause.
+std::string storm_failure_message(const request_failure& failure, const char* what);
+// Writes that line on standard error, once a run for the same line.
+void tell_storm_failure(const storm_result& result, const char* what);
 
 // The warnings and lightning requests go through the reply cache when its policy is on; a
 // reply is usable when the report can be made from it.

@@ -107,7 +107,9 @@ void run_weather_reports() {
 
 // Asks the storm service for the town's coordinates; nothing when no usable reply came.
 std::optional<Coordinates> fetch_coordinates(const std::wstring& name) {
-    return extract_coordinates(request_town(name).text);
+    const storm_result reply = request_town(name);
+    tell_storm_failure(reply, "współrzędnych miejscowości");
+    return extract_coordinates(reply.text);
 }
 
 // A reply for a town the service has no data for: a coordinate whose value is zero ("0", "0.0",
@@ -256,10 +258,12 @@ town_answer look_up_town(const std::string& typed) {
             std::this_thread::sleep_for(within_run_deadline(lookup_retry_pause));
         }
         const storm_result reply = request_town(name);
-        answer.fault = reply.fault;
-        answer.too_large = reply.too_large;
+        answer.failure = reply.failure;
         const std::optional<Coordinates> found = extract_coordinates(reply.text);
         if (!found) {
+            if (!reply.failed) {
+                answer.failure = {failure_cause::malformed, ""};
+            }
             continue;
         }
         if (means_no_data(*found)) {

@@ -1,6 +1,8 @@
 // Settling the town, the search radius and the town's coordinates.
 #pragma once
 
+#include "text/failure_cause.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -45,8 +47,7 @@ enum class town_status { found, unknown, failed };
 struct town_answer {
     town_status status = town_status::failed;
     town_record town;
-    std::string fault;      // the fault description of the last failed request
-    bool too_large = false; // the last request failed on a reply over the length limit
+    request_failure failure; // why the last request failed, when the town is not found
 };
 
 // The town's coordinates from the town cache or, failing that, from the storm service (at most

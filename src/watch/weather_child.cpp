@@ -31,8 +31,9 @@ std::string weather_parts_text(const report_request& request) {
             << one_line(part.path) << '\n'
             << reply.transferred << ' ' << reply.http_status << ' ' << reply.retry_after_s << ' '
             << reply.age_s << ' ' << reply.stale << ' ' << reply.untrusted << ' ' << reply.too_large
-            << '\n'
+            << ' ' << static_cast<int>(reply.failure_reason.cause) << '\n'
             << one_line(reply.failure) << '\n'
+            << one_line(reply.failure_reason.detail) << '\n'
             << reply.body.size() << '\n'
             << reply.body << '\n';
     }
@@ -50,12 +51,15 @@ std::optional<std::vector<weather_part>> parse_weather_parts(const std::string& 
     for (weather_part& part : parts) {
         weather_reply& reply = part.reply;
         std::size_t size = 0;
+        int cause = 0;
         std::getline(in, part.source);
         std::getline(in, part.path);
         in >> reply.transferred >> reply.http_status >> reply.retry_after_s >> reply.age_s >>
-            reply.stale >> reply.untrusted >> reply.too_large;
+            reply.stale >> reply.untrusted >> reply.too_large >> cause;
         in.ignore();
         std::getline(in, reply.failure);
+        std::getline(in, reply.failure_reason.detail);
+        reply.failure_reason.cause = static_cast<failure_cause>(cause);
         in >> size;
         in.ignore();
         if (!in || size > max_weather_reply_bytes) {

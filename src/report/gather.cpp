@@ -39,8 +39,10 @@ std::string too_large(const std::string& host) {
     return "Odpowiedź serwera " + host + " jest za duża (ponad 1 MiB).";
 }
 
-// The message for a weather reply that is not usable.
-std::string weather_failure(const weather_reply& reply, const std::string& host) {
+} // namespace
+
+std::string weather_failure_message(const weather_reply& reply) {
+    const std::string& host = weather_host();
     if (reply.too_large) {
         return too_large(host);
     }
@@ -61,8 +63,13 @@ std::string weather_failure(const weather_reply& reply, const std::string& host)
     if (reply.http_status == 404) {
         return "Na serwerze " + host + " brak danych o tej miejscowości.";
     }
+    if (reply.http_status == 200) {
+        return "Odebrałem nieprawidłowe dane z serwera " + host + ".";
+    }
     return "Serwer " + host + " odpowiedział kodem HTTP " + std::to_string(reply.http_status) + ".";
 }
+
+namespace {
 
 // The parsed reply of one weather request; null (with an error entry) when it is not usable. A
 // stale reply standing in for a failed request is used, and the failure named.
@@ -73,14 +80,10 @@ Json::Value weather_document(run_report& report, const char* source, const std::
     Json::Value document;
     const std::string host = weather_host();
     if (reply.stale && reply.failed_request) {
-        const weather_reply& failed = *reply.failed_request;
-        add_error(report, source,
-                  failed.transferred && failed.http_status == 200
-                      ? "Odebrałem nieprawidłowe dane z serwera " + host + "."
-                      : weather_failure(failed, host));
+        add_error(report, source, weather_failure_message(*reply.failed_request));
     }
     if (!reply.transferred || reply.http_status != 200) {
-        add_error(report, source, weather_failure(reply, host));
+        add_error(report, source, weather_failure_message(reply));
     } else if (!parse_weather_document(reply.body, document)) {
         add_error(report, source, "Odebrałem nieprawidłowe dane z serwera " + host + ".");
     } else if (is_unknown_town_reply(document)) {

@@ -8,6 +8,7 @@
 #include "text/place_point.h"
 #include "weather/current_weather.h"
 #include "weather/daily_forecast.h"
+#include "weather/weather_fetch.h"
 
 #include <ctime>
 #include <optional>
@@ -71,6 +72,8 @@ struct weather_request {
     std::string path; // path and query, as fetch_weather takes it
 };
 std::vector<weather_request> weather_requests(const report_request& request);
+// The one line about a weather reply that is not usable: the host and the cause.
+std::string weather_failure_message(const weather_reply& reply);
 
 // The town record of a place given by its coordinates: named as the request says, else by them.
 town_record point_town(const report_request& request);

@@ -36,6 +36,7 @@ struct check_answer {
     std::vector<std::string> lines; // the check's line for each watch_event (by its value)
     Json::Value waybar;             // the Waybar object without the event (--waybar)
     std::vector<std::string> failed_sources;
+    std::vector<std::string> failure_messages; // why the storm service's parts failed
 };
 
 struct watch_loop {
@@ -58,8 +59,10 @@ struct watch_loop {
     side_child weather_child;
     std::vector<weather_part> weather;        // the last replies, for the checks to show
     watch_clock::time_point weather_had = {}; // when they came
-    // The weather child has ended since the last check was told: the sources that failed.
+    // The weather child has ended since the last check was told: the sources that failed, and
+    // why.
     std::optional<std::vector<std::string>> weather_news;
+    std::vector<std::string> weather_failures_told;
     bool failure_told = false; // a failure was told, and the return not yet
     mqtt_link* mqtt = nullptr; // the broker, when publishing
     bool ready = false;        // the service manager has been told that the watch runs
@@ -309,6 +312,10 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
+bool from_weather_service(const std::string& source) {
+    return source == "weather" || source == "forecast";
+}
+
 check_answer parse_check(const std::string& text, bool waybar) {
     check_answer answer;
     const std::vector<std::string> lines = lines_of(text);
@@ -321,6 +328,9 @@ check_answer parse_check(const std::string& text, bool waybar) {
     answer.lines.assign(lines.begin() + 2, lines.begin() + 2 + std::size(all_events));
     for (const Json::Value& error : answer.document["errors"]) {
         answer.failed_sources.push_back(error["source"].asString());
+        if (!from_weather_service(error["source"].asString())) {
+            answer.failure_messages.push_back(error["message"].asString());
+        }
     }
     answer.usable = true;
     return answer;
@@ -424,10 +434,6 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     }
 }
 
-bool from_weather_service(const std::string& source) {
-    return source == "weather" || source == "forecast";
-}
-
 // --- the weather, in a child beside the checks ----------------------------------------------
 
 bool weather_wanted(const watch_request& request) {
@@ -444,6 +450,7 @@ void take_weather(watch_loop& loop) {
     }
     const auto now = watch_clock::now();
     std::vector<std::string> failed;
+    loop.weather_failures_told.clear();
     const std::optional<std::vector<weather_part>> parts = parse_weather_parts(text);
     if (parts) {
         loop.weather = *parts;
@@ -451,6 +458,7 @@ void take_weather(watch_loop& loop) {
         for (const weather_part& part : *parts) {
             if (weather_part_failed(part)) {
                 failed.push_back(part.source);
+                loop.weather_failures_told.push_back(weather_failure_message(part.reply));
             }
         }
     } else {
@@ -496,10 +504,12 @@ void use_weather_had(watch_request& request, const std::vector<weather_part>& pa
     request.report.forecast = request.report.forecast && forecast;
 }
 
-// Tells of failed services and of their return; keeps count of the storm service's failed
-// checks in a row. `failed`: the sources that failed in the check; the weather's come from its
-// child, when it has ended since the last check was told.
-void account_failures(watch_loop& loop, const std::vector<std::string>& failed) {
+// Tells of failed services, each failure's cause, and of their return; keeps count of the storm
+// service's failed checks in a row. `failed`: the sources that failed in the check, `why`: the
+// check's messages about them; the weather's come from its child, when it has ended since the
+// last check was told.
+void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
+                      std::vector<std::string> why) {
     std::vector<std::string> sources;
     std::copy_if(failed.begin(), failed.end(), std::back_inserter(sources),
                  [](const std::string& source) { return !from_weather_service(source); });
@@ -507,6 +517,7 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed) 
     const bool weather_failed = loop.weather_news && !loop.weather_news->empty();
     if (weather_failed) {
         sources.insert(sources.end(), loop.weather_news->begin(), loop.weather_news->end());
+        why.insert(why.end(), loop.weather_failures_told.begin(), loop.weather_failures_told.end());
     }
     loop.weather_news.reset();
     if (sources.empty()) {
@@ -525,7 +536,14 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed) 
                 wait_text(service_wait_s(loop.request.every_s, loop.request.weather_remote,
                                          loop.weather_failures));
     }
-    tell(loop.request, text + ".");
+    text += ".";
+    for (std::size_t i = 0; i < why.size(); ++i) {
+        if (std::find(why.begin(), why.begin() + static_cast<long>(i), why[i]) ==
+            why.begin() + static_cast<long>(i)) {
+            text += " " + why[i];
+        }
+    }
+    tell(loop.request, text);
 }
 
 // One check; false when stopped. The weather comes from its own child: the check shows the
@@ -553,11 +571,11 @@ bool check_once(watch_loop& loop) {
     take_weather(loop);
     check_answer answer = parse_check(text, loop.request.waybar);
     if (!answer.usable) {
-        account_failures(loop, {"lightning", "warnings"});
+        account_failures(loop, {"lightning", "warnings"}, {});
         return true;
     }
     show_check(loop, answer, time_s);
-    account_failures(loop, answer.failed_sources);
+    account_failures(loop, answer.failed_sources, answer.failure_messages);
     return static_cast<bool>(std::cout);
 }
 

@@ -181,8 +181,6 @@ Lookup look_up_once(bool interactive, bool early) {
 
 } // namespace
 
-std::chrono::milliseconds lookup_retry_pause(1000);
-
 int clamp_radius(int radius) {
     if (radius < 5) {
         return 25;
@@ -234,7 +232,7 @@ int get_city(const std::string& town, int radius, bool start_reports) {
             line_end();
             return 1;
         }
-        std::this_thread::sleep_for(lookup_retry_pause);
+        std::this_thread::sleep_for(storm_settings().lookup_retry_pause);
     }
     if (insert_city(db_full_path, city, y_coord, x_coord) != 0) {
         std::cout << "Wystąpił błąd podczas dodawania miejscowości do bazy danych!";
@@ -255,7 +253,7 @@ town_answer look_up_town(const std::string& typed) {
     for (int calls = 0; !town.from_cache && calls < max_lookup_calls && !run_deadline_passed();
          ++calls) {
         if (calls > 0) {
-            std::this_thread::sleep_for(within_run_deadline(lookup_retry_pause));
+            std::this_thread::sleep_for(within_run_deadline(storm_settings().lookup_retry_pause));
         }
         const storm_result reply = request_town(name);
         answer.failure = reply.failure;

@@ -17,9 +17,6 @@
 // settled); the reports then take their replies.
 int get_city(const std::string& town, int radius, bool start_reports = false);
 
-// The pause before the storm service is asked again for the same town (tests shorten it).
-extern std::chrono::milliseconds lookup_retry_pause;
-
 // The search radius for a radius asked for by the caller: below 5 gives 25, above 100 gives 100.
 int clamp_radius(int radius);
 
@@ -51,6 +48,6 @@ struct town_answer {
 };
 
 // The town's coordinates from the town cache or, failing that, from the storm service (at most
-// three requests, lookup_retry_pause apart; a found town is added to the cache). Asks nothing
-// and prints nothing on standard output.
+// three requests, the storm service's lookup_retry_pause apart; a found town is added to the
+// cache). Asks nothing and prints nothing on standard output.
 town_answer look_up_town(const std::string& typed);

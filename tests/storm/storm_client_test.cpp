@@ -29,6 +29,16 @@ storm_limits short_limits() {
     return limits;
 }
 
+// Requests of this process to `url`, trusting `ca_file`, with `limits`; the built-in host and
+// key otherwise.
+void use_endpoint(const std::string& url, const std::string& ca_file, const storm_limits& limits) {
+    storm_service_settings settings = built_in_storm_service();
+    settings.endpoint_url = url;
+    settings.ca_file = ca_file;
+    settings.limits = limits;
+    use_storm_service(settings);
+}
+
 // One storm service request as the reports make it: why it failed, and that as the user reads
 // it (empty after a success).
 struct outcome {
@@ -64,16 +74,15 @@ class StormClientTest : public ::testing::Test {
         service = start_fake_storm_service(pki_dir + "/server.pem", pki_dir + "/server.key");
         ASSERT_NE(service, nullptr) << "the fake storm service did not start";
         use(*service);
-        set_storm_limits(short_limits());
     }
 
     void TearDown() override {
         close_storm_connection();
-        set_storm_limits(storm_limits{});
+        use_storm_service(built_in_storm_service());
     }
 
     static void use(const fake_storm_service& target) {
-        set_storm_endpoint(fake_storm_endpoint(target), pki_dir + "/ca.pem");
+        use_endpoint(fake_storm_endpoint(target), pki_dir + "/ca.pem", short_limits());
     }
 
     std::vector<fake_storm_request> requests() const { return fake_storm_requests(*service); }
@@ -342,8 +351,8 @@ TEST_F(StormClientTest, RefusedConnectionLeavesTheReplyUnchanged) {
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     socklen_t length = sizeof address;
     ASSERT_EQ(::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    set_storm_endpoint("https://localhost:" + std::to_string(ntohs(address.sin_port)) + "/soap.php",
-                       pki_dir + "/ca.pem");
+    use_endpoint("https://localhost:" + std::to_string(ntohs(address.sin_port)) + "/soap.php",
+                 pki_dir + "/ca.pem", short_limits());
     std::string reply = "stale";
     const outcome result = request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); });
     ::close(sock);
@@ -375,7 +384,7 @@ TEST_F(StormClientTest, UnverifiedServerGetsNoRequest) {
         ASSERT_NE(untrusted, nullptr);
         set_fake_storm_reply(*untrusted,
                              {200, soap_reply("szukaj_burzy", burza_return(1, "3", "N", 10))});
-        set_storm_endpoint(fake_storm_endpoint(*untrusted), c.ca_file);
+        use_endpoint(fake_storm_endpoint(*untrusted), c.ca_file, short_limits());
         std::string reply = "stale";
         const outcome result =
             request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); });
@@ -437,7 +446,7 @@ TEST_F(StormClientTest, TrustComesFromTheCaFileElseTheSystemsCaDirectory) {
                                                pki_dir + "/" + c.cert + ".key");
         ASSERT_NE(server, nullptr);
         set_fake_storm_reply(*server, {200, soap_reply("skrot", soap_return("xsd:string", "N"))});
-        set_storm_endpoint(fake_storm_endpoint(*server), c.ca_file);
+        use_endpoint(fake_storm_endpoint(*server), c.ca_file, short_limits());
         std::string reply;
         EXPECT_EQ(request([&] { return call_skrot("N", reply); }).status == 0, c.accepted);
         EXPECT_EQ(reply == "N", c.accepted);
@@ -496,7 +505,7 @@ TEST_F(StormClientTest, TrickledReplyIsCutOffByTheTransferTimeOut) {
 }
 
 TEST_F(StormClientTest, RepliesOverOneMebibyteAreRefused) {
-    set_storm_limits(storm_limits{});
+    use_endpoint(fake_storm_endpoint(*service), pki_dir + "/ca.pem", storm_limits{});
     struct size_case {
         std::size_t padding;
         bool accepted;

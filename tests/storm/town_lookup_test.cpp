@@ -51,8 +51,7 @@ class TownLookupTest : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_TRUE(service);
-        lookup_retry_pause = std::chrono::milliseconds(10);
-        set_storm_endpoint(fake_storm_endpoint(*service), TEST_PKI_DIR "/ca.pem");
+        use_fake_service(std::chrono::milliseconds(10));
         const std::string db = dir.path + "/zagrozenia_pogodowe.db";
         std::strcpy(db_full_path, db.c_str());
         init_database(db_full_path);
@@ -65,8 +64,17 @@ class TownLookupTest : public ::testing::Test {
         saved_out = std::cout.rdbuf(output.rdbuf());
         std::cin.clear();
     }
+    // The fake service, asked again for the same town after `pause`.
+    void use_fake_service(std::chrono::milliseconds pause) {
+        storm_service_settings settings = built_in_storm_service();
+        settings.endpoint_url = fake_storm_endpoint(*service);
+        settings.ca_file = TEST_PKI_DIR "/ca.pem";
+        settings.lookup_retry_pause = pause;
+        use_storm_service(settings);
+    }
     void TearDown() override {
         close_storm_connection();
+        use_storm_service(built_in_storm_service());
         std::cin.rdbuf(saved_in);
         std::cout.rdbuf(saved_out);
         std::cin.clear();
@@ -191,7 +199,7 @@ TEST_F(TownLookupTest, InteractiveRadiusBoundsAndDefault) {
 TEST_F(TownLookupTest, ServiceFailureIsRetriedAFewTimesThenGivenUp) {
     set_fake_storm_reply(*service, soap_fault_reply("SOAP-ENV:Server", "Nieprawidłowy klucz"));
     testing::internal::CaptureStderr();
-    lookup_retry_pause = std::chrono::milliseconds(300);
+    use_fake_service(std::chrono::milliseconds(300));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(get_city("Kraków", 0), 1);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(600))

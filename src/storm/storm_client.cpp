@@ -66,18 +66,16 @@ namespace {
 
 const std::string built_in_endpoint = "https://" NIMBROVATOR_STORM_HOST "/soap.php";
 
-// The client of the process; the TLS library's own clean-up at exit comes after it is gone.
+// The client of the process: the built-in service's until the run chooses its own (the object
+// alone sets up nothing). It is gone before the TLS library's own clean-up at exit.
 std::unique_ptr<storm_client>& process_client_slot() {
-    static std::unique_ptr<storm_client> client;
+    static std::unique_ptr<storm_client> client =
+        std::make_unique<storm_client>(built_in_storm_service());
     return client;
 }
 
 storm_client::state& process_state() {
-    std::unique_ptr<storm_client>& client = process_client_slot();
-    if (!client) {
-        client = std::make_unique<storm_client>(built_in_storm_service());
-    }
-    return client->own();
+    return process_client_slot()->own();
 }
 
 // The client object that this thread's calls use: the process's own, or a copy made for a

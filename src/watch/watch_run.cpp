@@ -28,6 +28,12 @@
 
 namespace {
 
+// What the weather child said when it ended: the sources that failed, and why.
+struct weather_outcome {
+    std::vector<std::string> failed;
+    std::vector<std::string> why;
+};
+
 // What came back from a check's child.
 struct check_answer {
     bool usable = false;
@@ -59,10 +65,8 @@ struct watch_loop {
     side_child weather_child;
     std::vector<weather_part> weather;        // the last replies, for the checks to show
     watch_clock::time_point weather_had = {}; // when they came
-    // The weather child has ended since the last check was told: the sources that failed, and
-    // why.
-    std::optional<std::vector<std::string>> weather_news;
-    std::vector<std::string> weather_failures_told;
+    // The weather child has ended since the last check was told.
+    std::optional<weather_outcome> weather_news;
     bool failure_told = false; // a failure was told, and the return not yet
     mqtt_link* mqtt = nullptr; // the broker, when publishing
     bool ready = false;        // the service manager has been told that the watch runs
@@ -449,28 +453,28 @@ void take_weather(watch_loop& loop) {
         return;
     }
     const auto now = watch_clock::now();
-    std::vector<std::string> failed;
-    loop.weather_failures_told.clear();
+    weather_outcome outcome;
     const std::optional<std::vector<weather_part>> parts = parse_weather_parts(text);
     if (parts) {
         loop.weather = *parts;
         loop.weather_had = now;
         for (const weather_part& part : *parts) {
             if (weather_part_failed(part)) {
-                failed.push_back(part.source);
-                loop.weather_failures_told.push_back(weather_failure_message(part.reply));
+                outcome.failed.push_back(part.source);
+                outcome.why.push_back(weather_failure_message(part.reply));
             }
         }
     } else {
         for (const weather_request& part : weather_requests(loop.request.report)) {
-            failed.push_back(part.source);
+            outcome.failed.push_back(part.source);
         }
     }
-    loop.weather_failures = failed.empty() ? 0 : loop.weather_failures + 1;
+    const bool failed = !outcome.failed.empty();
+    loop.weather_failures = failed ? loop.weather_failures + 1 : 0;
     const double wait =
         service_wait_s(loop.request.every_s, loop.request.weather_remote, loop.weather_failures);
-    loop.weather_due = after(failed.empty() ? loop.weather_asked : now, wait);
-    loop.weather_news = failed;
+    loop.weather_due = after(failed ? now : loop.weather_asked, wait);
+    loop.weather_news = outcome;
 }
 
 // Starts the weather child when the weather is due and none runs.
@@ -514,10 +518,11 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
     std::copy_if(failed.begin(), failed.end(), std::back_inserter(sources),
                  [](const std::string& source) { return !from_weather_service(source); });
     loop.storm_failures = sources.empty() ? 0 : loop.storm_failures + 1;
-    const bool weather_failed = loop.weather_news && !loop.weather_news->empty();
+    const bool weather_failed = loop.weather_news && !loop.weather_news->failed.empty();
     if (weather_failed) {
-        sources.insert(sources.end(), loop.weather_news->begin(), loop.weather_news->end());
-        why.insert(why.end(), loop.weather_failures_told.begin(), loop.weather_failures_told.end());
+        const weather_outcome& news = *loop.weather_news;
+        sources.insert(sources.end(), news.failed.begin(), news.failed.end());
+        why.insert(why.end(), news.why.begin(), news.why.end());
     }
     loop.weather_news.reset();
     if (sources.empty()) {
@@ -537,10 +542,11 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
                                          loop.weather_failures));
     }
     text += ".";
-    for (std::size_t i = 0; i < why.size(); ++i) {
-        if (std::find(why.begin(), why.begin() + static_cast<long>(i), why[i]) ==
-            why.begin() + static_cast<long>(i)) {
-            text += " " + why[i];
+    std::vector<std::string> told;
+    for (const std::string& message : why) {
+        if (std::find(told.begin(), told.end(), message) == told.end()) {
+            told.push_back(message);
+            text += " " + message;
         }
     }
     tell(loop.request, text);

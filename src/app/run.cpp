@@ -6,6 +6,7 @@
 #include "app/screens.h"
 #include "app/service_check.h"
 #include "app/watch_command.h"
+#include "base/result.h"
 #include "config/settings.h"
 #include "output/machine_run.h"
 #include "service/journal.h"
@@ -133,9 +134,9 @@ int dispatch(int argc, char** argv) {
     return 2;
 }
 
-// Whether the data directory and its database can be used; otherwise one line naming the path
-// and the cause.
-bool data_directory_usable(shared_connection& database) {
+// The data directory and its database, opened for the run; why they cannot be used, naming the
+// path and the cause.
+result<void> open_data_directory(shared_connection& database) {
     struct stat status {};
     int error = 0;
     if (stat(progdir, &status) != 0) {
@@ -147,18 +148,13 @@ bool data_directory_usable(shared_connection& database) {
         error = errno;
     }
     if (error != 0) {
-        tell_error_stream("Nie mogę użyć katalogu danych " + strip_control_chars(progdir) + ": " +
-                              std::strerror(error) + ".",
-                          line_priority::error);
-        return false;
+        return failure("Nie mogę użyć katalogu danych " + strip_control_chars(progdir) + ": " +
+                       std::strerror(error) + ".");
     }
     if (!database.open(db_full_path)) {
-        tell_error_stream("Nie mogę otworzyć bazy danych " + strip_control_chars(db_full_path) +
-                              ".",
-                          line_priority::error);
-        return false;
+        return failure("Nie mogę otworzyć bazy danych " + strip_control_chars(db_full_path) + ".");
     }
-    return true;
+    return {};
 }
 
 // Start-up shared by every form of the run: locale, paths, the database and the settings. The
@@ -173,7 +169,8 @@ bool start_up(shared_connection& database, bool checked) {
     mkdir(progdir, 0755);
     if (!checked) {
         database.open(db_full_path);
-    } else if (!data_directory_usable(database)) {
+    } else if (const result<void> opened = open_data_directory(database); !opened) {
+        tell_error_stream(opened.error(), line_priority::error);
         return false;
     }
     fill_name_tables();

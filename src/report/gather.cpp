@@ -47,8 +47,8 @@ std::string weather_failure_message(const weather_reply& reply) {
         return too_large(host);
     }
     if (!reply.transferred) {
-        return "Brak połączenia z serwerem " + host + ": " + failure_text(reply.failure_reason) +
-               ".";
+        return "Nie udało się połączyć z serwerem " + host + ": " +
+               failure_text(reply.failure_reason) + ".";
     }
     if (reply.http_status == 401) {
         return "Serwer " + host + " odrzucił klucz serwisu pogodowego (HTTP 401).";

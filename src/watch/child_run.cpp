@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <thread>
 
@@ -129,13 +130,13 @@ void side_child::release() {
     }
 }
 
-bool side_child::start(const std::function<std::string()>& work) {
+result<void> side_child::start(const std::function<std::string()>& work) {
     if (pid_ > 0) {
-        return false;
+        return failure("Poprzedni proces jeszcze działa.");
     }
     fd_ = memfd_create("nimbrovator-answer", MFD_CLOEXEC);
     if (fd_ < 0) {
-        return false;
+        return failure(std::string("Nie mogę utworzyć pliku w pamięci: ") + std::strerror(errno));
     }
     std::cout.flush();
     std::cerr.flush();
@@ -144,10 +145,11 @@ bool side_child::start(const std::function<std::string()>& work) {
         child_main(work, fd_);
     }
     if (pid_ < 0) {
+        const int error = errno;
         release();
-        return false;
+        return failure(std::string("Nie mogę utworzyć procesu: ") + std::strerror(error));
     }
-    return true;
+    return {};
 }
 
 bool side_child::finished(std::string& answer) {

@@ -4,6 +4,8 @@
 // pipe; nothing of it (memory, descriptors, connections) outlives it.
 #pragma once
 
+#include "base/result.h"
+
 #include <sys/types.h>
 
 #include <functional>
@@ -29,8 +31,8 @@ class side_child {
     side_child(const side_child&) = delete;
     side_child& operator=(const side_child&) = delete;
 
-    // False when the child could not be made (or one runs already).
-    bool start(const std::function<std::string()>& work);
+    // Fails when the child could not be made, or one runs already.
+    result<void> start(const std::function<std::string()>& work);
     bool running() const { return pid_ > 0; }
     // True once the child has ended, with its answer (empty when it failed); false while it runs
     // or when none was started.

@@ -444,6 +444,25 @@ bool weather_wanted(const watch_request& request) {
     return request.report.weather || request.report.forecast;
 }
 
+// The weather's schedule after its request ended at `now` with `outcome`.
+void weather_ended(watch_loop& loop, const weather_outcome& outcome, watch_clock::time_point now) {
+    const bool failed = !outcome.failed.empty();
+    loop.weather_failures = failed ? loop.weather_failures + 1 : 0;
+    const double wait =
+        service_wait_s(loop.request.every_s, loop.request.weather_remote, loop.weather_failures);
+    loop.weather_due = after(failed ? now : loop.weather_asked, wait);
+    loop.weather_news = outcome;
+}
+
+// The sources of the weather parts the watch asks for.
+std::vector<std::string> weather_sources(const watch_request& request) {
+    std::vector<std::string> sources;
+    for (const weather_request& part : weather_requests(request.report)) {
+        sources.push_back(part.source);
+    }
+    return sources;
+}
+
 // Takes the weather child's answer once it has ended: its replies join the next checks, and the
 // weather's schedule moves on (after a failure, from its end: a request that hung for the whole
 // time-out is not asked again at once).
@@ -454,7 +473,7 @@ void take_weather(watch_loop& loop) {
     }
     const auto now = watch_clock::now();
     weather_outcome outcome;
-    const std::optional<std::vector<weather_part>> parts = parse_weather_parts(text);
+    const result<std::vector<weather_part>> parts = parse_weather_parts(text);
     if (parts) {
         loop.weather = *parts;
         loop.weather_had = now;
@@ -465,16 +484,10 @@ void take_weather(watch_loop& loop) {
             }
         }
     } else {
-        for (const weather_request& part : weather_requests(loop.request.report)) {
-            outcome.failed.push_back(part.source);
-        }
+        outcome.failed = weather_sources(loop.request);
+        outcome.why.push_back(parts.error());
     }
-    const bool failed = !outcome.failed.empty();
-    loop.weather_failures = failed ? loop.weather_failures + 1 : 0;
-    const double wait =
-        service_wait_s(loop.request.every_s, loop.request.weather_remote, loop.weather_failures);
-    loop.weather_due = after(failed ? now : loop.weather_asked, wait);
-    loop.weather_news = outcome;
+    weather_ended(loop, outcome, now);
 }
 
 // Starts the weather child when the weather is due and none runs.
@@ -484,8 +497,12 @@ void ask_weather(watch_loop& loop) {
         return;
     }
     const report_request request = loop.request.report;
-    if (loop.weather_child.start([request] { return weather_parts_text(request); })) {
-        loop.weather_asked = now;
+    loop.weather_asked = now;
+    const result<void> started =
+        loop.weather_child.start([request] { return weather_parts_text(request); });
+    if (!started) {
+        // Not asked at all: a failure like any other, backed off as one.
+        weather_ended(loop, {weather_sources(loop.request), {started.error()}}, now);
     }
 }
 

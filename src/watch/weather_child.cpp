@@ -40,11 +40,11 @@ std::string weather_parts_text(const report_request& request) {
     return out.str();
 }
 
-std::optional<std::vector<weather_part>> parse_weather_parts(const std::string& text) {
+result<std::vector<weather_part>> parse_weather_parts(const std::string& text) {
     std::istringstream in(text);
     std::size_t count = 0;
     if (!(in >> count) || count > 2) {
-        return std::nullopt;
+        return failure("Nieczytelna odpowiedź procesu pogody.");
     }
     in.ignore();
     std::vector<weather_part> parts(count);
@@ -63,13 +63,13 @@ std::optional<std::vector<weather_part>> parse_weather_parts(const std::string& 
         in >> size;
         in.ignore();
         if (!in || size > max_weather_reply_bytes) {
-            return std::nullopt;
+            return failure("Nieczytelna odpowiedź procesu pogody.");
         }
         reply.body.resize(size);
         in.read(reply.body.data(), static_cast<std::streamsize>(size));
         in.ignore();
         if (!in) {
-            return std::nullopt;
+            return failure("Nieczytelna odpowiedź procesu pogody.");
         }
     }
     return parts;

@@ -416,7 +416,7 @@ TEST_F(ReportRunTest, WeatherOverHttpsNeedsATrustedCertificateForItsHost) {
         EXPECT_EQ(document["errors"][0]["source"], "weather");
         // The certificate's fault is named, in the words of the TLS library.
         const std::string message = document["errors"][0]["message"].asString();
-        EXPECT_EQ(message.rfind("Brak połączenia z serwerem " + host +
+        EXPECT_EQ(message.rfind("Nie udało się połączyć z serwerem " + host +
                                     ": certyfikat serwera niezaufany (SSL",
                                 0),
                   0u)

@@ -438,7 +438,7 @@ TEST_F(ScriptedWatchTest, WeatherFailuresNeverDelayTheLightning) {
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
 
     const std::string err = watch.err();
-    EXPECT_NE(err.find(failed + ", pogoda za 0.6 s. Brak połączenia z serwerem 127.0.0.1:1: "
+    EXPECT_NE(err.find(failed + ", pogoda za 0.6 s. Nie udało się połączyć z serwerem 127.0.0.1:1: "
                                 "połączenie odrzucone."),
               std::string::npos)
         << err;
@@ -482,8 +482,8 @@ TEST_F(ScriptedWatchTest, AHangingWeatherServiceNeverDelaysTheLightning) {
     const std::string failed = "Sprawdzenie nieudane: serwer " +
                                std::string(NIMBROVATOR_WEATHER_HOST) +
                                " (pogoda). Następne za 0.6 s, pogoda za ";
-    EXPECT_NE(err.find(failed + "0.6 s. Brak połączenia z serwerem " + NIMBROVATOR_WEATHER_HOST +
-                       ": przekroczony czas oczekiwania."),
+    EXPECT_NE(err.find(failed + "0.6 s. Nie udało się połączyć z serwerem " +
+                       NIMBROVATOR_WEATHER_HOST + ": przekroczony czas oczekiwania."),
               std::string::npos)
         << err;
     EXPECT_EQ(err.find("Następne za 1.2 s"), std::string::npos) << err;

@@ -406,6 +406,7 @@ storm_client::state::~state() {
     if (proxy) {
         proxy->destroy();
         drop_tls_context(*this);
+        proxy.reset(); // before the namespace table it points at
     }
 }
 

@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -759,6 +760,18 @@ TEST_F(ReplyCacheTest, ServicesDownAnswerFromTheLastUsableReplyWithStatusThree) 
         EXPECT_EQ(document[part]["stale"], true) << part;
         EXPECT_GE(document[part]["age_s"].asInt(), 725) << part;
     }
+    // Each stale part says why, on standard error and among the errors.
+    std::map<std::string, std::string> why;
+    for (const Json::Value& error : document["errors"]) {
+        why[error["source"].asString()] = error["message"].asString();
+        EXPECT_NE(json.err.find(error["message"].asString()), std::string::npos) << json.err;
+    }
+    EXPECT_EQ(why["lightning"], "Nie udało się pobrać danych o wyładowaniach atmosferycznych z "
+                                "serwera " +
+                                    storm_host + ": połączenie odrzucone.");
+    EXPECT_EQ(why["forecast"],
+              "Nie udało się połączyć z serwerem " + weather_host + ": połączenie odrzucone.");
+    EXPECT_EQ(why.size(), 4u) << json.out;
     const ProgramResult line = run({"--line", "Kraków", "30"}, "", {"LC_ALL=C.UTF-8"});
     EXPECT_EQ(line.exit_code, 3);
     EXPECT_EQ(line.out.substr(line.out.size() - 17), " (sprzed 12 min)\n") << line.out;

@@ -490,6 +490,13 @@ void take_weather(watch_loop& loop) {
     weather_ended(loop, outcome, now);
 }
 
+// At a signal (SIGCHLD among them): the commands that have ended, and the weather child's
+// answer as soon as it is in, so that its back-off counts from its end.
+void collect_children(watch_loop& loop) {
+    loop.alerts.collect();
+    take_weather(loop);
+}
+
 // Starts the weather child when the weather is due and none runs.
 void ask_weather(watch_loop& loop) {
     const auto now = watch_clock::now();
@@ -586,7 +593,7 @@ bool check_once(watch_loop& loop) {
             use_weather_had(request, loop.weather, loop.weather_had);
             return check_text(request, loop.town, place_of(loop), time_s);
         },
-        text, [&] { loop.alerts.collect(); });
+        text, [&] { collect_children(loop); });
     if (outcome == child_outcome::stopped) {
         return false;
     }
@@ -638,7 +645,7 @@ int watch_place(watch_loop& loop) {
     const std::unique_ptr<const wait_chore, void (*)(const wait_chore*)> chore_in_use(
         link ? &chore : nullptr, [](const wait_chore*) { set_wait_chore(nullptr); });
     set_wait_chore(chore_in_use.get());
-    const auto collect = [&] { loop.alerts.collect(); };
+    const auto collect = [&] { collect_children(loop); };
     for (;;) {
         const auto started = watch_clock::now();
         if (!check_once(loop)) {

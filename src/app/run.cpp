@@ -136,9 +136,36 @@ int dispatch(const run_context& context, int argc, char** argv) {
     return 2;
 }
 
+// The data directory and its database, opened for the run; why they cannot be used, naming the
+// path and the cause.
+result<void> open_data_directory(const run_paths& paths, shared_connection& database) {
+    const char* directory = paths.data_dir.c_str();
+    const char* file = paths.database.c_str();
+    struct stat status {};
+    int error = 0;
+    if (stat(directory, &status) != 0) {
+        error = errno;
+    } else if (!S_ISDIR(status.st_mode)) {
+        error = ENOTDIR;
+    } else if (access(directory, W_OK | X_OK) != 0 ||
+               (access(file, F_OK) == 0 && access(file, R_OK | W_OK) != 0)) {
+        error = errno;
+    }
+    if (error != 0) {
+        return failure("Nie mogę użyć katalogu danych " + strip_control_chars(paths.data_dir) +
+                       ": " + std::strerror(error) + ".");
+    }
+    if (!database.open(paths.database)) {
+        return failure("Nie mogę otworzyć bazy danych " + strip_control_chars(paths.database) +
+                       ".");
+    }
+    return {};
+}
+
 // Start-up shared by every form of the run: locale, paths, the database and the settings. The
-// store's calls share one connection to the database from here on.
-bool start_up(run_context& context, shared_connection& database) {
+// store's calls share one connection to the database from here on. `checked`: an unusable data
+// directory ends the run with one line (the classic run goes on, as it always has).
+bool start_up(run_context& context, shared_connection& database, bool checked) {
     set_polish_locale();
     polish_locale(); // the Polish std::locale is built once, here at start-up
     const result<run_paths> paths = find_paths();
@@ -148,9 +175,14 @@ bool start_up(run_context& context, shared_connection& database) {
     }
     context.paths = *paths;
     g_db_path = context.paths.database;
-    // Usually there already; a directory that cannot be made shows in init_database's message.
+    // Usually there already; a directory that cannot be made shows in the messages below.
     mkdir(context.paths.data_dir.c_str(), 0755);
-    database.open(g_db_path);
+    if (!checked) {
+        database.open(g_db_path);
+    } else if (const result<void> opened = open_data_directory(context.paths, database); !opened) {
+        tell_error_stream(opened.error(), line_priority::error);
+        return false;
+    }
     context.database = &database;
     init_database(g_db_path);
     context.settings = read_settings_snapshot(g_db_path);
@@ -274,7 +306,7 @@ int run_program(int argc, char** argv) {
         return 2;
     }
     shared_connection database;
-    if (!start_up(context, database)) {
+    if (!start_up(context, database, options.watch.on || options.form != output_form::text)) {
         return 1;
     }
     apply_cache_options(options);

@@ -13,25 +13,6 @@
 
 namespace {
 
-// The TLS library's words on one line: "SSL_ERROR_*" lines dropped, error codes cut off.
-std::string tls_reason(const std::string& fault) {
-    std::string reason;
-    std::size_t start = 0;
-    while (start <= fault.size()) {
-        const std::size_t end = std::min(fault.find('\n', start), fault.size());
-        std::string line = fault.substr(start, end - start);
-        const std::size_t codes = line.rfind("::");
-        if (line.rfind("error:", 0) == 0 && codes != std::string::npos) {
-            line.erase(0, codes + 2);
-        }
-        if (!line.empty() && line.rfind("SSL_ERROR_", 0) != 0) {
-            reason += (reason.empty() ? "" : ": ") + line;
-        }
-        start = end + 1;
-    }
-    return reason;
-}
-
 check_result storm_verdict(int status, bool accepted, const std::string& fault) {
     switch (status) {
     case SOAP_OK:
@@ -42,7 +23,7 @@ check_result storm_verdict(int status, bool accepted, const std::string& fault) 
     case SOAP_FAULT:
         return {check_verdict::key_rejected, fault};
     case SOAP_SSL_ERROR:
-        return {check_verdict::untrusted, tls_reason(fault)};
+        return {check_verdict::untrusted, storm_tls_reason(fault)};
     case SOAP_TCP_ERROR:
     case SOAP_EOF:
         return {check_verdict::unreachable, fault};

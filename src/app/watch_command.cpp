@@ -7,7 +7,9 @@
 #include "store/shared_connection.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
+#include "watch/schedule.h"
 #include "watch/watch_run.h"
+#include "weather/weather_fetch.h"
 
 #include <arpa/inet.h>
 
@@ -16,9 +18,6 @@
 #include <cstdlib>
 
 namespace {
-
-// A service that is not on this machine is asked each operation at most this often.
-constexpr long shortest_remote_interval_s = 60;
 
 // The host of "host[:port]" or "[address]:port".
 std::string host_part(const std::string& host_port) {
@@ -50,7 +49,7 @@ void use_reply_cache(const command_options& options, double every_s) {
 long watch_max_age_s(std::optional<long> max_age_s, double every_s, bool loopback) {
     const long below_interval = static_cast<long>(every_s / 2);
     const long max_age = std::min(max_age_s.value_or(below_interval), below_interval);
-    return loopback ? max_age : std::max(max_age, shortest_remote_interval_s);
+    return loopback ? max_age : std::max(max_age, static_cast<long>(shortest_remote_interval_s));
 }
 
 bool is_loopback_host(const std::string& host_port) {
@@ -79,6 +78,8 @@ int run_watch_command(const run_context& context, const command_options& options
         context.database->close(); // each check runs in a child process of its own
     }
     request.every_s = watch.every_min * 60;
+    request.storm_remote = !is_loopback_host(storm_host());
+    request.weather_remote = !is_loopback_host(weather_host());
     use_reply_cache(options, request.every_s);
     request.form = options.form;
     request.format = options.format;

@@ -28,17 +28,27 @@ void add_error(run_report& report, const char* source, const std::string& messag
     report.errors.push_back({source, message});
 }
 
+// Why a storm report is missing or stale. A reply that came but cannot be read is malformed.
+std::string storm_failure(const storm_result& result, const char* what) {
+    const request_failure failure =
+        result.failed ? result.failure : request_failure{failure_cause::malformed, ""};
+    return storm_failure_message(failure, what);
+}
+
 std::string too_large(const std::string& host) {
     return "Odpowiedź serwera " + host + " jest za duża (ponad 1 MiB).";
 }
 
-// The message for a weather reply that is not usable.
-std::string weather_failure(const weather_reply& reply, const std::string& host) {
+} // namespace
+
+std::string weather_failure_message(const weather_reply& reply) {
+    const std::string& host = weather_host();
     if (reply.too_large) {
         return too_large(host);
     }
     if (!reply.transferred) {
-        return "Brak połączenia z serwerem " + host + ".";
+        return "Nie udało się połączyć z serwerem " + host + ": " +
+               failure_text(reply.failure_reason) + ".";
     }
     if (reply.http_status == 401) {
         return "Serwer " + host + " odrzucił klucz serwisu pogodowego (HTTP 401).";
@@ -53,38 +63,27 @@ std::string weather_failure(const weather_reply& reply, const std::string& host)
     if (reply.http_status == 404) {
         return "Na serwerze " + host + " brak danych o tej miejscowości.";
     }
+    if (reply.http_status == 200) {
+        return "Odebrałem nieprawidłowe dane z serwera " + host + ".";
+    }
     return "Serwer " + host + " odpowiedział kodem HTTP " + std::to_string(reply.http_status) + ".";
 }
 
-// A SOAP Fault that names the key: the storm service refused it.
-bool is_key_fault(const std::string& fault) {
-    return fault.find("klucz") != std::string::npos || fault.find("Klucz") != std::string::npos ||
-           fault.find("key") != std::string::npos || fault.find("Key") != std::string::npos;
-}
+namespace {
 
-std::string storm_failure(const char* what) {
-    return std::string("Nie udało się pobrać ") + what + " z serwera " + storm_host() + ".";
-}
-
-std::string storm_failure(const std::string& fault, bool reply_too_large, const char* what) {
-    if (reply_too_large) {
-        return too_large(storm_host());
-    }
-    if (is_key_fault(fault)) {
-        return "Serwis burzowy " + storm_host() + " odrzucił klucz.";
-    }
-    return storm_failure(what);
-}
-
-// The parsed reply of one weather request; null (with an error entry) when it is not usable.
+// The parsed reply of one weather request; null (with an error entry) when it is not usable. A
+// stale reply standing in for a failed request is used, and the failure named.
 Json::Value weather_document(run_report& report, const char* source, const std::string& path,
                              freshness& age) {
     const weather_reply reply = fetch_weather(path);
     age = freshness{reply.age_s, reply.stale};
     Json::Value document;
     const std::string host = weather_host();
+    if (reply.stale && reply.failed_request) {
+        add_error(report, source, weather_failure_message(*reply.failed_request));
+    }
     if (!reply.transferred || reply.http_status != 200) {
-        add_error(report, source, weather_failure(reply, host));
+        add_error(report, source, weather_failure_message(reply));
     } else if (!parse_weather_document(reply.body, document)) {
         add_error(report, source, "Odebrałem nieprawidłowe dane z serwera " + host + ".");
     } else if (is_unknown_town_reply(document)) {
@@ -130,17 +129,15 @@ void gather_storm(run_report& report) {
     const storm_result warnings = request_warnings(town.y, town.x);
     report.warnings = extract_warnings(warnings.text);
     report.warnings_age = freshness{warnings.age_s, warnings.stale};
-    if (!report.warnings) {
-        add_error(report, "warnings",
-                  storm_failure(warnings.fault, warnings.too_large, "ostrzeżeń pogodowych"));
+    if (!report.warnings || warnings.failed) {
+        add_error(report, "warnings", storm_failure(warnings, "ostrzeżeń pogodowych"));
     }
     const storm_result lightning = request_lightning(town.y, town.x, report.radius_km);
     report.lightning = checked_lightning(extract_lightning(lightning.text), report.radius_km);
     report.lightning_age = freshness{lightning.age_s, lightning.stale, lightning.asked};
-    if (!report.lightning) {
+    if (!report.lightning || lightning.failed) {
         add_error(report, "lightning",
-                  storm_failure(lightning.fault, lightning.too_large,
-                                "danych o wyładowaniach atmosferycznych"));
+                  storm_failure(lightning, "danych o wyładowaniach atmosferycznych"));
     }
 }
 
@@ -151,14 +148,11 @@ run_report started_report(const report_request& request) {
     report.radius_km = request.radius_km;
     report.weather_included = request.weather;
     report.forecast_included = request.forecast;
-    std::vector<std::string> weather_paths;
-    if (request.weather) {
-        weather_paths.push_back(current_path(request));
+    std::vector<std::string> paths;
+    for (const weather_request& part : weather_requests(request)) {
+        paths.push_back(part.path);
     }
-    if (request.forecast) {
-        weather_paths.push_back(forecast_path(request));
-    }
-    start_weather_requests(weather_paths);
+    start_weather_requests(paths);
     return report;
 }
 
@@ -183,6 +177,17 @@ void tell_deadline(const run_report& report) {
 }
 
 } // namespace
+
+std::vector<weather_request> weather_requests(const report_request& request) {
+    std::vector<weather_request> parts;
+    if (request.weather) {
+        parts.push_back({"weather", current_path(request)});
+    }
+    if (request.forecast) {
+        parts.push_back({"forecast", forecast_path(request)});
+    }
+    return parts;
+}
 
 town_record point_town(const report_request& request) {
     town_record town;
@@ -213,7 +218,7 @@ run_report gather_report(const std::string& db_path, const report_request& reque
                   "Na serwerze " + storm_host() + " brak danych o tej miejscowości.");
     } else if (answer.status == town_status::failed) {
         add_error(report, "town",
-                  storm_failure(answer.fault, answer.too_large, "współrzędnych miejscowości"));
+                  storm_failure_message(answer.failure, "współrzędnych miejscowości"));
     }
     gather_weather(report, request);
     if (answer.status == town_status::found) {

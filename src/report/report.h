@@ -8,6 +8,7 @@
 #include "text/place_point.h"
 #include "weather/current_weather.h"
 #include "weather/daily_forecast.h"
+#include "weather/weather_fetch.h"
 
 #include <ctime>
 #include <optional>
@@ -65,6 +66,15 @@ struct report_request {
 run_report gather_report(const std::string& db_path, const report_request& request);
 // The same for a town settled before (the watch looks it up once): no town lookup.
 run_report gather_town_report(const report_request& request, const town_record& town);
+
+// The weather requests of a report, by the part ("weather", "forecast") they fill.
+struct weather_request {
+    std::string source;
+    std::string path; // path and query, as fetch_weather takes it
+};
+std::vector<weather_request> weather_requests(const report_request& request);
+// The one line about a weather reply that is not usable: the host and the cause.
+std::string weather_failure_message(const weather_reply& reply);
 
 // The town record of a place given by its coordinates: named as the request says, else by them.
 town_record point_town(const report_request& request);

@@ -55,9 +55,11 @@ bool notify_service(const std::string& message) {
     if (socket_fd.fd < 0) {
         return false;
     }
+    // Never waits: while nobody reads the socket and its queue is full, the message is dropped
+    // (a watch stuck here would stop checking and ignore the signals that end it).
     ssize_t sent = -1;
     do {
-        sent = sendto(socket_fd.fd, message.data(), message.size(), MSG_NOSIGNAL,
+        sent = sendto(socket_fd.fd, message.data(), message.size(), MSG_NOSIGNAL | MSG_DONTWAIT,
                       reinterpret_cast<const sockaddr*>(&address), length);
     } while (sent < 0 && errno == EINTR);
     return sent == static_cast<ssize_t>(message.size());

@@ -1,6 +1,7 @@
 // Telling the service manager how the program is doing: one datagram per message to the Unix
 // socket named by $NOTIFY_SOCKET ("@" at its start: the abstract namespace). Nothing is sent
-// when the variable is unset or names no usable socket; a failed send changes nothing else.
+// when the variable is unset or names no usable socket; a failed send changes nothing else. A
+// send never waits: a message the socket's full queue has no room for is dropped.
 #pragma once
 
 #include <chrono>

@@ -10,6 +10,7 @@
 
 #include <future>
 #include <map>
+#include <set>
 
 namespace {
 
@@ -17,8 +18,9 @@ namespace {
 storm_result finish(int status, std::string& text) {
     storm_result reply;
     reply.ok = status == 0;
-    reply.fault = end_storm_call(status);
-    reply.too_large = storm_reply_was_too_large();
+    reply.failed = !reply.ok;
+    reply.failure = end_storm_call(status);
+    reply.library_report = storm_library_report();
     reply.text.swap(text);
     return reply;
 }
@@ -27,20 +29,26 @@ storm_result finish(int status, std::string& text) {
 storm_result make_call(bool apart, const std::function<int(std::string&)>& call) {
     std::string text;
     if (run_deadline_passed()) {
-        return storm_result{}; // the run's time is up: nothing more goes out
+        // The run's time is up: nothing more goes out.
+        storm_result late;
+        late.failed = true;
+        late.failure = {failure_cause::timeout, ""};
+        return late;
     }
     if (!apart) {
         prepare_storm_request();
         return finish(call(text), text);
     }
     storm_result reply;
-    reply.ok = call_apart([&] { return call(text); }, reply.fault) == 0;
-    reply.too_large = storm_reply_was_too_large();
+    reply.ok = call_apart([&] { return call(text); }, reply.failure) == 0;
+    reply.failed = !reply.ok;
+    reply.library_report = storm_library_report();
     reply.text.swap(text);
     return reply;
 }
 
-// The request through the reply cache: the fault of a failed call stays with the result.
+// The request through the reply cache: why a call failed stays with the result, also when a
+// stale reply stands in for it. A reply the report cannot use is a malformed one.
 template <typename Call, typename Usable>
 storm_result through_cache(const std::string& key, Call call, Usable usable) {
     storm_result result;
@@ -49,7 +57,11 @@ storm_result through_cache(const std::string& key, Call call, Usable usable) {
         cached_request(g_db_path, reply_cache_policy(), key, [&]() -> std::optional<std::string> {
             asked = true;
             result = call();
-            if (!result.ok || !usable(result.text)) {
+            if (result.ok && !usable(result.text)) {
+                result.failed = true;
+                result.failure = {failure_cause::malformed, ""};
+            }
+            if (result.failed) {
                 return std::nullopt;
             }
             return result.text;
@@ -99,8 +111,7 @@ std::map<std::string, std::future<storm_result>>& started() {
     return requests;
 }
 
-// The result of the request: the one started ahead when there is one, else asked now. A fault
-// is shown when its report's turn comes.
+// The result of the request: the one started ahead when there is one, else asked now.
 storm_result take(const std::string& key, const std::function<storm_result()>& ask_now) {
     auto ahead = started().find(key);
     storm_result result;
@@ -110,17 +121,32 @@ storm_result take(const std::string& key, const std::function<storm_result()>& a
     } else {
         result = ask_now();
     }
-    write_error_stream(result.fault, line_priority::warning);
     return result;
 }
 
 } // namespace
 
 storm_result request_town(const std::wstring& name) {
-    const storm_result result =
-        make_call(false, [&](std::string& text) { return call_miejscowosc(name, text); });
-    write_error_stream(result.fault, line_priority::warning);
-    return result;
+    return make_call(false, [&](std::string& text) { return call_miejscowosc(name, text); });
+}
+
+std::string storm_failure_message(const request_failure& failure, const char* what) {
+    const std::string host = storm_host();
+    switch (failure.cause) {
+    case failure_cause::key_rejected:
+        return "Serwis burzowy " + host + " odrzucił klucz.";
+    case failure_cause::too_large:
+        return "Odpowiedź serwera " + host + " jest za duża (ponad 1 MiB).";
+    default:
+        return std::string("Nie udało się pobrać ") + what + " z serwera " + host + ": " +
+               failure_text(failure) + ".";
+    }
+}
+
+void tell_storm_failure(const storm_result& result) {
+    if (result.failed) {
+        write_error_stream(result.library_report, line_priority::warning);
+    }
 }
 
 void start_storm_reports(const std::string& y, const std::string& x, int radius) {

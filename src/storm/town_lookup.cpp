@@ -109,7 +109,9 @@ void run_weather_reports(const settings_snapshot& settings) {
 
 // Asks the storm service for the town's coordinates; nothing when no usable reply came.
 std::optional<Coordinates> fetch_coordinates(const std::wstring& name) {
-    return extract_coordinates(request_town(name).text);
+    const storm_result reply = request_town(name);
+    tell_storm_failure(reply);
+    return extract_coordinates(reply.text);
 }
 
 // A reply for a town the service has no data for: a coordinate whose value is zero ("0", "0.0",
@@ -200,19 +202,21 @@ storm_result shared_town_request(const std::string& db_path, const std::wstring&
         [&]() -> std::optional<std::string> {
             asked = true;
             result = request_town(name);
-            if (!result.ok || !extract_coordinates(result.text)) {
+            if (result.failed || !extract_coordinates(result.text)) {
                 return std::nullopt;
             }
             return result.text;
         });
+    if (!reply.ok && !asked) { // the run that asked gave no answer in this run's time
+        result.failed = true;
+        result.failure = {failure_cause::timeout, ""};
+    }
     result.ok = reply.ok;
     result.text = reply.text;
     return result;
 }
 
 } // namespace
-
-std::chrono::milliseconds lookup_retry_pause(1000);
 
 int clamp_radius(int radius) {
     if (radius < 5) {
@@ -266,7 +270,7 @@ int get_town(const settings_snapshot& settings, const std::string& town, int rad
             line_end();
             return 1;
         }
-        std::this_thread::sleep_for(lookup_retry_pause);
+        std::this_thread::sleep_for(storm_settings().lookup_retry_pause);
     }
     if (insert_cached_town(g_db_path, g_town, g_y_coord, g_x_coord) != 0) {
         std::cout << "Wystąpił błąd podczas dodawania miejscowości do bazy danych!";
@@ -291,14 +295,16 @@ town_answer look_up_town(const std::string& db_path, const std::string& typed) {
     for (int calls = 0; !town.from_cache && calls < max_lookup_calls && !run_deadline_passed();
          ++calls) {
         if (calls > 0) {
-            std::this_thread::sleep_for(within_run_deadline(lookup_retry_pause));
+            std::this_thread::sleep_for(within_run_deadline(storm_settings().lookup_retry_pause));
         }
         bool asked = false;
         const storm_result reply = shared_town_request(db_path, name, asked);
-        answer.fault = reply.fault;
-        answer.too_large = reply.too_large;
+        answer.failure = reply.failure;
         const std::optional<Coordinates> found = extract_coordinates(reply.text);
         if (!found) {
+            if (!reply.failed) {
+                answer.failure = {failure_cause::malformed, ""};
+            }
             continue;
         }
         if (means_no_data(*found)) {

@@ -1,6 +1,8 @@
 // Settling the town, the search radius and the town's coordinates.
 #pragma once
 
+#include "text/failure_cause.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -18,9 +20,6 @@ struct settings_snapshot;
 // settled); the reports then take their replies.
 int get_town(const settings_snapshot& settings, const std::string& town, int radius,
              bool start_reports = false);
-
-// The pause before the storm service is asked again for the same town (tests shorten it).
-extern std::chrono::milliseconds lookup_retry_pause;
 
 // The search radius for a radius asked for by the caller: below 5 gives 25, above 100 gives 100.
 int clamp_radius(int radius);
@@ -49,8 +48,7 @@ enum class town_status { found, unknown, failed };
 struct town_answer {
     town_status status = town_status::failed;
     town_record town;
-    std::string fault;      // the fault description of the last failed request
-    bool too_large = false; // the last request failed on a reply over the length limit
+    request_failure failure; // why the last request failed, when the town is not found
 };
 
 // The name a town goes by in the caches, the reports and the track: the typed name cleaned
@@ -58,7 +56,7 @@ struct town_answer {
 std::string normalised_town_name(const std::string& typed);
 
 // The town's coordinates from the town table of the database or, failing that, from the storm
-// service (at most three requests, lookup_retry_pause apart; a found town is added to the table).
-// Runs looking the same town up at once share each request. Asks nothing and prints nothing on
-// standard output.
+// service (at most three requests, the storm service's lookup_retry_pause apart; a found town is
+// added to the table). Runs looking the same town up at once share each request. Asks nothing and
+// prints nothing on standard output.
 town_answer look_up_town(const std::string& db_path, const std::string& typed);

@@ -4,10 +4,12 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iostream>
 #include <thread>
 
@@ -111,4 +113,74 @@ child_outcome run_in_child(const std::function<std::string()>& work, std::string
     const int status = collect(child);
     const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return clean ? child_outcome::done : child_outcome::failed;
+}
+
+side_child::~side_child() {
+    if (pid_ > 0) {
+        end_child(pid_);
+    }
+    release();
+}
+
+void side_child::release() {
+    pid_ = -1;
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+result<void> side_child::start(const std::function<std::string()>& work) {
+    if (pid_ > 0) {
+        return failure("Poprzedni proces jeszcze działa.");
+    }
+    fd_ = memfd_create("nimbrovator-answer", MFD_CLOEXEC);
+    if (fd_ < 0) {
+        return failure(std::string("Nie mogę utworzyć pliku w pamięci: ") + std::strerror(errno));
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    pid_ = fork();
+    if (pid_ == 0) {
+        child_main(work, fd_);
+    }
+    if (pid_ < 0) {
+        const int error = errno;
+        release();
+        return failure(std::string("Nie mogę utworzyć procesu: ") + std::strerror(error));
+    }
+    return {};
+}
+
+bool side_child::finished(std::string& answer) {
+    answer.clear();
+    if (pid_ <= 0) {
+        return false;
+    }
+    int status = 0;
+    pid_t ended = 0;
+    while ((ended = waitpid(pid_, &status, WNOHANG)) < 0 && errno == EINTR) {
+    }
+    if (ended == 0) {
+        return false;
+    }
+    const bool clean = ended == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (clean && lseek(fd_, 0, SEEK_SET) == 0) {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = read(fd_, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                if (n < 0) {
+                    answer.clear();
+                }
+                break;
+            }
+            answer.append(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    release();
+    return true;
 }

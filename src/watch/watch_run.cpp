@@ -16,8 +16,10 @@
 #include "watch/channels.h"
 #include "watch/child_run.h"
 #include "watch/report_wire.h"
+#include "watch/schedule.h"
 #include "watch/wake.h"
 #include "watch/watch_output.h"
+#include "watch/weather_child.h"
 
 #include <unistd.h>
 
@@ -28,7 +30,11 @@
 
 namespace {
 
-constexpr int max_backoff_factor = 4;
+// What the weather child said when it ended: the sources that failed, and why.
+struct weather_outcome {
+    std::vector<std::string> failed;
+    std::vector<std::string> why;
+};
 
 // What came back from a check's child.
 struct check_answer {
@@ -36,9 +42,12 @@ struct check_answer {
     run_report report; // with the estimate that the lines and the alert rules take
     Json::Value document;
     std::vector<std::string> failed_sources;
+    std::vector<std::string> failure_messages; // why the storm service's parts failed
 };
 
 struct watch_loop {
+    explicit watch_loop(const watch_request& watched) : request(watched) {}
+
     const watch_request& request;
     town_record town;
     std::vector<open_channel> channels; // opened once the place is settled
@@ -46,10 +55,18 @@ struct watch_loop {
     watch_clock::time_point started = watch_clock::now();
     std::time_t started_wall = std::time(nullptr);
     // Each service backs off on its own: the storm service's failures space the checks out,
-    // the weather service's only its own requests (the lightning never waits for the weather).
+    // the weather service's only its own requests, which a child beside the checks makes (the
+    // lightning never waits for the weather).
     int storm_failures = 0;
     int weather_failures = 0;
     watch_clock::time_point weather_due = watch_clock::now();
+    watch_clock::time_point weather_asked = watch_clock::now(); // the weather child's start
+    side_child weather_child;
+    std::vector<weather_part> weather;        // the last replies, for the checks to show
+    watch_clock::time_point weather_had = {}; // when they came
+    // The weather child has ended since the last check was told.
+    std::optional<weather_outcome> weather_news;
+    bool failure_told = false; // a failure was told, and the return not yet
     mqtt_link* mqtt = nullptr; // the broker, when publishing
     bool ready = false;        // the service manager has been told that the watch runs
 };
@@ -145,11 +162,6 @@ town_answer parse_town_answer(const std::string& text, const std::string& typed)
     return answer;
 }
 
-double backoff_s(const watch_request& request, int failures) {
-    const int factor = failures <= 1 ? 1 : std::min(1 << (failures - 1), max_backoff_factor);
-    return request.every_s * factor;
-}
-
 watch_clock::time_point after(watch_clock::time_point from, double seconds) {
     return from + std::chrono::duration_cast<watch_clock::duration>(
                       std::chrono::duration<double>(seconds));
@@ -181,7 +193,7 @@ int settle_town(const watch_request& request, town_record& town, bool& ready) {
                               line_priority::error);
             return 1;
         }
-        const double wait = backoff_s(request, failures);
+        const double wait = service_wait_s(request.every_s, request.storm_remote, failures);
         tell(request, "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
                           ". Następna próba za " + wait_text(wait) + ".");
         tell_ready(ready);
@@ -250,6 +262,10 @@ std::string check_text(const watch_request& request, const town_record& town,
     return report_wire(report);
 }
 
+bool from_weather_service(const std::string& source) {
+    return source == "weather" || source == "forecast";
+}
+
 check_answer parse_check(const std::string& text) {
     check_answer answer;
     if (!parse_report_wire(text, answer.report)) {
@@ -258,6 +274,9 @@ check_answer parse_check(const std::string& text) {
     answer.document = report_document(answer.report);
     for (const report_error& error : answer.report.errors) {
         answer.failed_sources.push_back(error.source);
+        if (!from_weather_service(error.source)) {
+            answer.failure_messages.push_back(error.message);
+        }
     }
     answer.usable = true;
     return answer;
@@ -314,70 +333,174 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     }
 }
 
-bool from_weather_service(const std::string& source) {
-    return source == "weather" || source == "forecast";
+// --- the weather, in a child beside the checks ----------------------------------------------
+
+bool weather_wanted(const watch_request& request) {
+    return request.report.weather || request.report.forecast;
 }
 
-// Tells of failed services and of their return; keeps count, per service, of failed checks in
-// a row. `weather_asked`: the check, started at `check_started`, included the weather parts.
-void account_failures(watch_loop& loop, const std::vector<std::string>& failed, bool weather_asked,
-                      watch_clock::time_point check_started) {
-    const bool failing_before = loop.storm_failures > 0 || loop.weather_failures > 0;
-    const bool weather_failed = std::any_of(failed.begin(), failed.end(), from_weather_service);
-    const bool storm_failed =
-        std::any_of(failed.begin(), failed.end(),
-                    [](const std::string& source) { return !from_weather_service(source); });
-    loop.storm_failures = storm_failed ? loop.storm_failures + 1 : 0;
-    if (weather_asked) {
-        loop.weather_failures = weather_failed ? loop.weather_failures + 1 : 0;
+// The weather's schedule after its request ended at `now` with `outcome`.
+void weather_ended(watch_loop& loop, const weather_outcome& outcome, watch_clock::time_point now) {
+    const bool failed = !outcome.failed.empty();
+    loop.weather_failures = failed ? loop.weather_failures + 1 : 0;
+    const double wait =
+        service_wait_s(loop.request.every_s, loop.request.weather_remote, loop.weather_failures);
+    loop.weather_due = after(failed ? now : loop.weather_asked, wait);
+    loop.weather_news = outcome;
+}
+
+// The sources of the weather parts the watch asks for.
+std::vector<std::string> weather_sources(const watch_request& request) {
+    std::vector<std::string> sources;
+    for (const weather_request& part : weather_requests(request.report)) {
+        sources.push_back(part.source);
     }
-    const double weather_wait = backoff_s(loop.request, loop.weather_failures);
+    return sources;
+}
+
+// Takes the weather child's answer once it has ended: its replies join the next checks, and the
+// weather's schedule moves on (after a failure, from its end: a request that hung for the whole
+// time-out is not asked again at once).
+void take_weather(watch_loop& loop) {
+    std::string text;
+    if (!loop.weather_child.finished(text)) {
+        return;
+    }
+    const auto now = watch_clock::now();
+    weather_outcome outcome;
+    const result<std::vector<weather_part>> parts = parse_weather_parts(text);
+    if (parts) {
+        loop.weather = *parts;
+        loop.weather_had = now;
+        for (const weather_part& part : *parts) {
+            if (weather_part_failed(part)) {
+                outcome.failed.push_back(part.source);
+                outcome.why.push_back(weather_failure_message(part.reply));
+            }
+        }
+    } else {
+        outcome.failed = weather_sources(loop.request);
+        outcome.why.push_back(parts.error());
+    }
+    weather_ended(loop, outcome, now);
+}
+
+// At a signal (SIGCHLD among them): the commands that have ended, and the weather child's
+// answer as soon as it is in, so that its back-off counts from its end.
+void collect_children(watch_loop& loop) {
+    collect_all(loop.channels);
+    take_weather(loop);
+}
+
+// Starts the weather child when the weather is due and none runs.
+void ask_weather(watch_loop& loop) {
+    const auto now = watch_clock::now();
+    if (!weather_wanted(loop.request) || loop.weather_child.running() || now < loop.weather_due) {
+        return;
+    }
+    const report_request request = loop.request.report;
+    loop.weather_asked = now;
+    const result<void> started =
+        loop.weather_child.start([request] { return weather_parts_text(request); });
+    if (!started) {
+        // Not asked at all: a failure like any other, backed off as one.
+        weather_ended(loop, {weather_sources(loop.request), {started.error()}}, now);
+    }
+}
+
+// In the check's child: the weather replies had so far stand in for its weather requests; the
+// parts without one are left out of the check.
+void use_weather_had(watch_request& request, const std::vector<weather_part>& parts,
+                     watch_clock::time_point had) {
+    const long age_s = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::seconds>(watch_clock::now() - had).count());
+    bool weather = false;
+    bool forecast = false;
+    for (const weather_part& part : parts) {
+        weather_reply reply = part.reply;
+        reply.age_s += age_s;
+        supply_weather_reply(part.path, reply);
+        weather = weather || part.source == "weather";
+        forecast = forecast || part.source == "forecast";
+    }
+    request.report.weather = request.report.weather && weather;
+    request.report.forecast = request.report.forecast && forecast;
+}
+
+// Tells of failed services, each failure's cause, and of their return; keeps count of the storm
+// service's failed checks in a row. `failed`: the sources that failed in the check, `why`: the
+// check's messages about them; the weather's come from its child, when it has ended since the
+// last check was told.
+void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
+                      std::vector<std::string> why) {
+    std::vector<std::string> sources;
+    std::copy_if(failed.begin(), failed.end(), std::back_inserter(sources),
+                 [](const std::string& source) { return !from_weather_service(source); });
+    loop.storm_failures = sources.empty() ? 0 : loop.storm_failures + 1;
+    const bool weather_failed = loop.weather_news && !loop.weather_news->failed.empty();
     if (weather_failed) {
-        loop.weather_due = after(check_started, weather_wait);
+        const weather_outcome& news = *loop.weather_news;
+        sources.insert(sources.end(), news.failed.begin(), news.failed.end());
+        why.insert(why.end(), news.why.begin(), news.why.end());
     }
-    if (failed.empty()) {
-        if (failing_before && loop.storm_failures == 0 && loop.weather_failures == 0) {
+    loop.weather_news.reset();
+    if (sources.empty()) {
+        if (loop.failure_told && loop.storm_failures == 0 && loop.weather_failures == 0) {
             tell(loop.request, "Serwery znów odpowiadają.", line_priority::notice);
+            loop.failure_told = false;
         }
         return;
     }
-    std::string text = "Sprawdzenie nieudane: " + failed_services(failed) + ". Następne za " +
-                       wait_text(backoff_s(loop.request, loop.storm_failures));
+    loop.failure_told = true;
+    std::string text = "Sprawdzenie nieudane: " + failed_services(sources) + ". Następne za " +
+                       wait_text(check_wait_s(loop.request.every_s, loop.request.storm_remote,
+                                              loop.storm_failures));
     if (weather_failed) {
-        text += ", pogoda za " + wait_text(weather_wait);
+        text += ", pogoda za " +
+                wait_text(service_wait_s(loop.request.every_s, loop.request.weather_remote,
+                                         loop.weather_failures));
     }
-    tell(loop.request, text + ".");
+    text += ".";
+    std::vector<std::string> told;
+    for (const std::string& message : why) {
+        if (std::find(told.begin(), told.end(), message) == told.end()) {
+            told.push_back(message);
+            text += " " + message;
+        }
+    }
+    tell(loop.request, text);
 }
 
-// One check; false when stopped. The weather parts are left out while the weather service
-// backs off.
+// One check; false when stopped. The weather comes from its own child: the check shows the
+// replies it has had so far.
 bool check_once(watch_loop& loop) {
     const watch_clock::time_point checked = watch_clock::now();
     // Each check is a run of its own, with the whole budget for waiting on locked databases: a
     // watch that runs for weeks never spends it once and for all.
     reset_database_busy_wait();
-    watch_request request = loop.request;
-    const bool weather_asked = checked >= loop.weather_due;
-    if (!weather_asked) {
-        request.report.weather = false;
-        request.report.forecast = false;
-    }
+    take_weather(loop);
+    ask_weather(loop);
     const double time_s = track_time(loop, checked);
     std::string text;
-    const child_outcome outcome =
-        run_in_child([&] { return check_text(request, loop.town, place_of(loop), time_s); }, text,
-                     [&] { collect_all(loop.channels); });
+    const child_outcome outcome = run_in_child(
+        [&] {
+            watch_request request = loop.request;
+            use_weather_had(request, loop.weather, loop.weather_had);
+            return check_text(request, loop.town, place_of(loop), time_s);
+        },
+        text, [&] { collect_children(loop); });
     if (outcome == child_outcome::stopped) {
         return false;
     }
+    // A weather service that failed at once is told with this check.
+    take_weather(loop);
     check_answer answer = parse_check(text);
     if (!answer.usable) {
-        answer.failed_sources = {"lightning", "warnings"};
-        account_failures(loop, answer.failed_sources, false, checked);
+        account_failures(loop, {"lightning", "warnings"}, {});
         return true;
     }
     show_check(loop, answer, time_s);
-    account_failures(loop, answer.failed_sources, weather_asked, checked);
+    account_failures(loop, answer.failed_sources, answer.failure_messages);
     return static_cast<bool>(std::cout);
 }
 
@@ -422,7 +545,7 @@ int watch_place(watch_loop& loop) {
         link ? &chore : nullptr, [](const wait_chore*) { set_wait_chore(nullptr); });
     set_wait_chore(chore_in_use.get());
     loop.channels = open_channels(channel_setup_of(request, loop.mqtt));
-    const auto collect = [&] { collect_all(loop.channels); };
+    const auto collect = [&] { collect_children(loop); };
     for (int done = 1;; ++done) {
         const auto started = watch_clock::now();
         if (!check_once(loop)) {
@@ -432,7 +555,9 @@ int watch_place(watch_loop& loop) {
         if (request.checks && done >= *request.checks) {
             return 0;
         }
-        if (!sleep_until(after(started, backoff_s(request, loop.storm_failures)), collect)) {
+        const double wait =
+            check_wait_s(request.every_s, request.storm_remote, loop.storm_failures);
+        if (!sleep_until(after(started, wait), collect)) {
             return 0;
         }
     }
@@ -446,7 +571,7 @@ int run_watch(const watch_request& request) {
         tell_error_stream("Nie udało się przygotować obsługi sygnałów.", line_priority::error);
         return 1;
     }
-    watch_loop loop{request, {}, {}, {}};
+    watch_loop loop(request);
     notify_service("STATUS=" + stamp() + "Początek czuwania: " + request.report.town);
     const int status = watch_place(loop);
     notify_service("STOPPING=1");

@@ -18,6 +18,8 @@ struct watch_request {
     colour_mode colour = colour_mode::automatic;
     bool utf8 = true; // the user's locale writes UTF-8
     double every_s = 300;
+    bool storm_remote = false;   // the storm service is not on this machine: once a minute
+    bool weather_remote = false; // the same for the weather service
     watch_rules rules;
     bool notify = false;
     std::string command;               // --exec

@@ -10,6 +10,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
@@ -79,6 +80,28 @@ void trust_for_weather(const curl_functions& lib, CURL* curl, const std::string&
                     dir != nullptr && dir[0] != '\0' ? dir : "/etc/ssl/certs");
 }
 
+// Why a transfer failed with `code`; `words`: the transfer library's own; `os_error`: the
+// system's error number of the connection.
+request_failure failure_of(CURLcode code, const std::string& words, long os_error) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+        return {failure_cause::name_unresolved, ""};
+    case CURLE_COULDNT_CONNECT:
+        return os_error == ECONNREFUSED ? request_failure{failure_cause::refused, ""}
+                                        : request_failure{failure_cause::broken, words};
+    case CURLE_OPERATION_TIMEDOUT:
+        return {failure_cause::timeout, ""};
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+        return {failure_cause::certificate, words};
+    case CURLE_FILESIZE_EXCEEDED:
+    case CURLE_WRITE_ERROR:
+        return {failure_cause::too_large, ""};
+    default:
+        return {failure_cause::broken, words};
+    }
+}
+
 weather_reply fetch_from_service(const std::string& path_and_query) {
     const weather_endpoint& endpoint = weather_service_endpoint();
     const std::string url = endpoint.base_url + path_and_query;
@@ -98,6 +121,7 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
     const std::optional<std::chrono::milliseconds> left = run_time_left();
     if (left && left->count() == 0) {
         reply.failure = "run deadline passed";
+        reply.failure_reason = {failure_cause::timeout, ""};
         return reply;
     }
     const auto within_deadline = [&left](long limit_ms) {
@@ -129,6 +153,9 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
             code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE;
         // Only the write callback refuses a chunk: the body outgrew the limit.
         reply.too_large = code == CURLE_FILESIZE_EXCEEDED || code == CURLE_WRITE_ERROR;
+        long os_error = 0;
+        lib->easy_getinfo(curl, CURLINFO_OS_ERRNO, &os_error);
+        reply.failure_reason = failure_of(code, reply.failure, os_error);
     }
     lib->easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply.http_status);
     curl_off_t retry_after = 0;
@@ -163,6 +190,9 @@ weather_reply fetch_through_cache(const std::string& path_and_query) {
             reply = fetch_from_service(path_and_query);
             return is_usable(reply) ? std::optional<std::string>(reply.body) : std::nullopt;
         });
+    if (cached.ok && cached.stale) {
+        reply.failed_request = std::make_shared<const weather_reply>(reply);
+    }
     if (cached.ok) {
         reply.transferred = true;
         reply.http_status = 200;
@@ -183,9 +213,18 @@ std::map<std::string, std::future<weather_reply>>& started() {
 
 void start_weather_requests(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
+        if (started().count(path) != 0) {
+            continue; // started or supplied before
+        }
         started()[path] =
             std::async(std::launch::async, [path] { return fetch_through_cache(path); });
     }
+}
+
+void supply_weather_reply(const std::string& path_and_query, const weather_reply& reply) {
+    std::promise<weather_reply> supplied;
+    supplied.set_value(reply);
+    started()[path_and_query] = supplied.get_future();
 }
 
 weather_reply fetch_weather(const std::string& path_and_query) {

@@ -1,9 +1,12 @@
 // Fetching and parsing the weather service's JSON replies.
 #pragma once
 
+#include "text/failure_cause.h"
+
 #include <json/json.h>
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,19 +62,26 @@ struct weather_reply {
     bool transferred = false; // the transfer completed (whatever the HTTP status)
     long http_status = 0;
     std::string body;
-    long retry_after_s = -1; // the reply's Retry-After, when it has one
-    long age_s = 0;          // seconds since the reply was fetched (from the reply cache)
-    bool stale = false;      // the request failed; this is the last usable reply
-    bool untrusted = false;  // the server's certificate was refused: nothing was sent
-    std::string failure;     // why the transfer failed, in the transfer library's words
-    bool too_large = false;  // the body was longer than max_weather_reply_bytes
+    long retry_after_s = -1;        // the reply's Retry-After, when it has one
+    long age_s = 0;                 // seconds since the reply was fetched (from the reply cache)
+    bool stale = false;             // the request failed; this is the last usable reply
+    bool untrusted = false;         // the server's certificate was refused: nothing was sent
+    std::string failure;            // why the transfer failed, in the transfer library's words
+    request_failure failure_reason; // the same as a cause, when the transfer failed
+    bool too_large = false;         // the body was longer than max_weather_reply_bytes
+    // With a stale reply: the request that failed, so that the failure can be named.
+    std::shared_ptr<const weather_reply> failed_request;
 };
 // One GET, through the reply cache when its policy is on; only usable replies (HTTP 200 with a
 // JSON object that has "main" or "list") are stored.
 weather_reply fetch_weather(const std::string& path_and_query);
 // Starts the requests (paths as made by the *_path functions) on threads of their own;
-// fetch_weather then takes their replies instead of asking again.
+// fetch_weather then takes their replies instead of asking again. A path started or supplied
+// before is not asked again.
 void start_weather_requests(const std::vector<std::string>& paths);
+// The reply that the next fetch_weather for the path takes instead of asking: one had before
+// (the watch asks for the weather beside its checks and hands the reply to a later check).
+void supply_weather_reply(const std::string& path_and_query, const weather_reply& reply);
 
 // One GET each; the reply body, or an empty text when nothing usable arrived.
 std::string fetch_current_weather(const std::string& town);

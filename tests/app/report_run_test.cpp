@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -436,7 +437,13 @@ TEST_F(ReportRunTest, WeatherOverHttpsNeedsATrustedCertificateForItsHost) {
         EXPECT_TRUE(document["current_weather"].isNull());
         ASSERT_GE(document["errors"].size(), 1u);
         EXPECT_EQ(document["errors"][0]["source"], "weather");
-        EXPECT_EQ(document["errors"][0]["message"], "Brak połączenia z serwerem " + host + ".");
+        // The certificate's fault is named, in the words of the TLS library.
+        const std::string message = document["errors"][0]["message"].asString();
+        EXPECT_EQ(message.rfind("Nie udało się połączyć z serwerem " + host +
+                                    ": certyfikat serwera niezaufany (SSL",
+                                0),
+                  0u)
+            << message;
         EXPECT_EQ(recorded_requests(*tls), std::vector<std::string>()) << "the key was sent";
     }
 }
@@ -449,6 +456,7 @@ TEST_F(ReportRunTest, MachineFormsSayWhatFailedAndExitWithOne) {
         bool lightning_fails;
         std::string line;
         const char* failed_source;
+        std::vector<std::string> environment = {};
     };
     const Case cases[] = {
         {"unknown town",
@@ -461,15 +469,27 @@ TEST_F(ReportRunTest, MachineFormsSayWhatFailedAndExitWithOne) {
          true,
          "Kraków: brak danych o wyładowaniach | bez ostrzeżeń\n",
          "lightning"},
+        {"storm service refuses connections",
+         {"--line", "Gdańsk"},
+         false,
+         "Gdańsk: brak współrzędnych miejscowości\n",
+         "town",
+         {"NIMBROVATOR_STORM_HOST=127.0.0.1:1"}},
     };
     for (const Case& c : cases) {
         lightning_fails = c.lightning_fails;
-        const ProgramResult line = run(c.args, "", {"LC_ALL=C.UTF-8"});
+        std::vector<std::string> environment = c.environment;
+        environment.push_back("LC_ALL=C.UTF-8");
+        const ProgramResult line = run(c.args, "", environment);
         EXPECT_EQ(line.exit_code, 1) << c.name;
         EXPECT_EQ(line.out, c.line) << c.name;
+        // One line a failure, in Polish, naming the host: not the SOAP runtime's own report.
+        for (const char* runtime_words : {"SOAP", "tcp_connect", "Detail"}) {
+            EXPECT_EQ(line.err.find(runtime_words), std::string::npos) << line.err;
+        }
         std::vector<std::string> json_args = c.args;
         json_args[0] = "--json";
-        const ProgramResult json = run(json_args);
+        const ProgramResult json = run(json_args, "", c.environment);
         EXPECT_EQ(json.exit_code, 1) << c.name;
         EXPECT_EQ(report_schema_violations(json.out), "") << c.name;
         const Json::Value document = parsed(json.out);
@@ -478,7 +498,12 @@ TEST_F(ReportRunTest, MachineFormsSayWhatFailedAndExitWithOne) {
         ASSERT_EQ(document["errors"].size(), 1u) << c.name;
         EXPECT_EQ(document["errors"][0]["source"], c.failed_source) << c.name;
         EXPECT_NE(json.err.find(document["errors"][0]["message"].asString()), std::string::npos);
+        EXPECT_EQ(lines_of(json.err).size(), 1u) << json.err;
     }
+    EXPECT_EQ(parsed(run({"--json", "Gdańsk"}, "", {"NIMBROVATOR_STORM_HOST=127.0.0.1:1"})
+                         .out)["errors"][0]["message"],
+              "Nie udało się pobrać współrzędnych miejscowości z serwera 127.0.0.1:1: połączenie "
+              "odrzucone.");
     EXPECT_EQ(endpoint_hits(*weather_service, current_weather_endpoint), 0);
 }
 
@@ -641,6 +666,25 @@ TEST_F(ReportRunTest, MachineFormsSayWhenTheSettingsCannotBeRead) {
     EXPECT_EQ(line.out, "Kraków: 3 wyładowania w 30 km, najbliższe 12.3 km NE | bez ostrzeżeń\n");
 }
 
+// A data directory that cannot be used: one line naming it and why, status 1, nothing asked.
+TEST_F(ReportRunTest, AnUnusableDataDirectoryIsNamedOnceAndEndsTheRun) {
+    const std::string file = data.path + "/not-a-directory";
+    write_file(file, "");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--json", "Kraków"}, {"--line", "Kraków"}, {"--watch", "Kraków"}}) {
+        ProgramRun program;
+        program.data_dir = file;
+        program.args = args;
+        const ProgramResult result = run_nimbrovator(program);
+        EXPECT_EQ(result.exit_code, 1) << args[0];
+        EXPECT_EQ(result.out, "") << args[0];
+        ASSERT_EQ(lines_of(result.err).size(), 1u) << result.err;
+        EXPECT_EQ(result.err.rfind("Nie mogę użyć katalogu danych " + file + ": ", 0), 0u)
+            << result.err;
+    }
+    EXPECT_EQ(fake_storm_requests(*storm).size(), 0u);
+}
+
 TEST_F(ReportRunTest, StormServiceDownGivesADocumentWithNullParts) {
     storm.reset();
     const ProgramResult json = run({"--json", "Kraków", "30"});
@@ -711,7 +755,24 @@ TEST_F(ReplyCacheTest, FreshRepliesSpareTheServicesAndTheOldDatabaseKeepsItsRows
 TEST_F(ReplyCacheTest, ServicesDownAnswerFromTheLastUsableReplyWithStatusThree) {
     first_run_done();
     ASSERT_EQ(run({"--json", "Kraków", "30"}).exit_code, 0);
+    // A rejected weather key behind the cache: the stale weather says why it is stale.
     age_replies(725);
+    fake_reply rejected;
+    rejected.status = 401;
+    rejected.body = R"({"cod":401,"message":"Invalid API key."})";
+    set_fake_reply(*weather_service, current_weather_endpoint, rejected);
+    const ProgramResult key = run({"--json", "Kraków", "30"});
+    EXPECT_EQ(key.exit_code, 3) << key.err;
+    const std::string rejected_key =
+        "Serwer " + weather_host + " odrzucił klucz serwisu pogodowego (HTTP 401).";
+    EXPECT_EQ(key.err, rejected_key + "\n");
+    const Json::Value stale = parsed(key.out);
+    EXPECT_EQ(stale["current_weather"]["stale"], true);
+    ASSERT_EQ(stale["errors"].size(), 1u) << key.out;
+    EXPECT_EQ(stale["errors"][0]["source"], "weather");
+    EXPECT_EQ(stale["errors"][0]["message"], rejected_key);
+
+    sql("UPDATE REPLY_CACHE SET FETCHED = CAST(strftime('%s','now') AS INTEGER) - 725");
     storm.reset();
     weather_service.reset();
     const ProgramResult json = run({"--json", "Kraków", "30"});
@@ -722,6 +783,18 @@ TEST_F(ReplyCacheTest, ServicesDownAnswerFromTheLastUsableReplyWithStatusThree) 
         EXPECT_EQ(document[part]["stale"], true) << part;
         EXPECT_GE(document[part]["age_s"].asInt(), 725) << part;
     }
+    // Each stale part says why, on standard error and among the errors.
+    std::map<std::string, std::string> why;
+    for (const Json::Value& error : document["errors"]) {
+        why[error["source"].asString()] = error["message"].asString();
+        EXPECT_NE(json.err.find(error["message"].asString()), std::string::npos) << json.err;
+    }
+    EXPECT_EQ(why["lightning"], "Nie udało się pobrać danych o wyładowaniach atmosferycznych z "
+                                "serwera " +
+                                    storm_host + ": połączenie odrzucone.");
+    EXPECT_EQ(why["forecast"],
+              "Nie udało się połączyć z serwerem " + weather_host + ": połączenie odrzucone.");
+    EXPECT_EQ(why.size(), 4u) << json.out;
     const ProgramResult line = run({"--line", "Kraków", "30"}, "", {"LC_ALL=C.UTF-8"});
     EXPECT_EQ(line.exit_code, 3);
     EXPECT_EQ(line.out.substr(line.out.size() - 17), " (sprzed 12 min)\n") << line.out;

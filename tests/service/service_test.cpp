@@ -250,6 +250,35 @@ TEST(ServiceNotification, NoPingsForAnotherProcessAndNothingWithoutTheSocket) {
     EXPECT_FALSE(notify_service("READY=1")) << "no $NOTIFY_SOCKET in the test";
 }
 
+// A service manager that reads nothing: once the socket's queue is full, messages are dropped
+// and every send returns at once (a blocked send would stop the watch for good).
+TEST(ServiceNotification, ASocketNobodyReadsDropsMessagesInsteadOfBlocking) {
+    TempDir sockets;
+    NotifySocket manager(sockets.path + "/notify");
+    ASSERT_TRUE(manager.bound);
+    const pid_t sender = fork();
+    ASSERT_GE(sender, 0);
+    if (sender == 0) {
+        setenv("NOTIFY_SOCKET", manager.name.c_str(), 1);
+        int dropped = 0;
+        for (int i = 0; i < 2000; ++i) {
+            dropped += notify_service("WATCHDOG=1") ? 0 : 1;
+        }
+        _exit(dropped > 0 ? 0 : 1);
+    }
+    int status = -1;
+    const auto deadline = steady::now() + std::chrono::seconds(10);
+    while (waitpid(sender, &status, WNOHANG) == 0 && steady::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (status == -1) {
+        kill(sender, SIGKILL);
+        waitpid(sender, &status, 0);
+        FAIL() << "a send blocked on the full socket";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "no message was dropped";
+}
+
 TEST(ServiceNotification, TheWatchdogPeriodIsHalfTheIntervalForThisProcessOnly) {
     struct Case {
         const char* usec;

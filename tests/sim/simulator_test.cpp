@@ -97,20 +97,29 @@ std::vector<int> nodelay_of_kept_connection(const std::string& url, int port) {
     return connections == 1 ? accepted_nodelay(port) : std::vector<int>();
 }
 
+// Requests of this process to `url`, trusting `ca_file`, with `limits`; the built-in host and
+// key otherwise.
+void use_endpoint(const std::string& url, const std::string& ca_file, const storm_limits& limits) {
+    storm_service_settings settings = built_in_storm_service();
+    settings.endpoint_url = url;
+    settings.ca_file = ca_file;
+    settings.limits = limits;
+    use_storm_service(settings);
+}
+
 class SimulatorTest : public ::testing::Test {
   protected:
     void start(const sim_options& options) {
         std::string error;
         sim = start_simulator(options, error);
         ASSERT_NE(sim, nullptr) << error;
-        set_storm_endpoint(sim_storm_endpoint(*sim), pki_dir + "/ca.pem");
-        set_storm_limits(short_limits());
+        use_endpoint(sim_storm_endpoint(*sim), pki_dir + "/ca.pem", short_limits());
         saved_weather = weather_service_endpoint();
         weather_service_endpoint() = {sim_weather_base_url(*sim), 1000, 3000};
     }
     void TearDown() override {
         close_storm_connection();
-        set_storm_limits(storm_limits{});
+        use_storm_service(built_in_storm_service());
         weather_service_endpoint() = saved_weather;
         sim.reset();
     }
@@ -298,12 +307,11 @@ TEST(EnsurePki, MakesACaAndALocalhostCertificateOnce) {
     simulator_handle sim = start_simulator(options, error);
     ASSERT_NE(sim, nullptr) << error;
     EXPECT_EQ(sim_ca_file(*sim), pki + "/ca.pem");
-    set_storm_endpoint(sim_storm_endpoint(*sim), sim_ca_file(*sim));
-    set_storm_limits(short_limits());
+    use_endpoint(sim_storm_endpoint(*sim), sim_ca_file(*sim), short_limits());
     std::string reply;
     EXPECT_EQ(storm_call([&] { return call_miejscowosc(L"Gdańsk", reply); }), 0);
     EXPECT_NE(reply.find("<y xsi:type=\"xsd:float\">54.3523</y>"), std::string::npos) << reply;
-    set_storm_limits(storm_limits{});
+    use_storm_service(built_in_storm_service());
 
     error.clear();
     EXPECT_FALSE(ensure_pki("/proc/no-such-place/pki", error));

@@ -29,21 +29,29 @@ storm_limits short_limits() {
     return limits;
 }
 
-// One storm service request as the reports make it; the fault report is taken before the
-// call's storage is released, as the reports print it.
+// Requests of this process to `url`, trusting `ca_file`, with `limits`; the built-in host and
+// key otherwise.
+void use_endpoint(const std::string& url, const std::string& ca_file, const storm_limits& limits) {
+    storm_service_settings settings = built_in_storm_service();
+    settings.endpoint_url = url;
+    settings.ca_file = ca_file;
+    settings.limits = limits;
+    use_storm_service(settings);
+}
+
+// One storm service request as the reports make it: why it failed, and that as the user reads
+// it (empty after a success).
 struct outcome {
     int status;
+    failure_cause cause;
     std::string report;
 };
 
 outcome request(const std::function<int()>& call) {
     prepare_storm_request();
-    outcome result{call(), ""};
-    std::ostringstream report;
-    storm_fault_report(report);
-    result.report = report.str();
-    release_storm_call();
-    return result;
+    const int status = call();
+    const request_failure failure = end_storm_call(status);
+    return {status, failure.cause, status != 0 ? failure_text(failure) : ""};
 }
 
 // Expected request body: the envelope with its header around the request element, for a
@@ -66,16 +74,15 @@ class StormClientTest : public ::testing::Test {
         service = start_fake_storm_service(pki_dir + "/server.pem", pki_dir + "/server.key");
         ASSERT_NE(service, nullptr) << "the fake storm service did not start";
         use(*service);
-        set_storm_limits(short_limits());
     }
 
     void TearDown() override {
         close_storm_connection();
-        set_storm_limits(storm_limits{});
+        use_storm_service(built_in_storm_service());
     }
 
     static void use(const fake_storm_service& target) {
-        set_storm_endpoint(fake_storm_endpoint(target), pki_dir + "/ca.pem");
+        use_endpoint(fake_storm_endpoint(target), pki_dir + "/ca.pem", short_limits());
     }
 
     std::vector<fake_storm_request> requests() const { return fake_storm_requests(*service); }
@@ -171,8 +178,9 @@ TEST_F(StormClientTest, HostGivenAtRunTimeIsNamedAsABuildForItWouldNameIt) {
     EXPECT_EQ(storm_host(), host);
     // A request on a context of its own, as the reports make them, names the host too.
     prepare_storm_request();
-    std::string reply, fault;
-    EXPECT_EQ(call_apart([&] { return call_skrot("NW", reply); }, fault), 0) << fault;
+    std::string reply;
+    request_failure failure;
+    EXPECT_EQ(call_apart([&] { return call_skrot("NW", reply); }, failure), 0) << failure.detail;
     release_storm_call();
     const fake_storm_request sent = fake_storm_requests(*service).back();
     EXPECT_EQ(request_header(sent, "SOAPAction"), "\"" + endpoint + "#skrot\"");
@@ -267,16 +275,29 @@ TEST_F(StormClientTest, KeyApiReadsTheVerdict) {
 struct failure_case {
     std::string name;
     fake_storm_reply reply;
+    failure_cause cause;
     std::string report_contains;
 };
 
 TEST_F(StormClientTest, FailedCallsEmptyTheReplyAndReportTheFault) {
     const std::vector<failure_case> cases = {
-        {"SOAP Fault", soap_fault_reply("SOAP-ENV:Client", "Nieprawid\xc5\x82owy klucz"),
-         "Nieprawid"},
-        {"HTTP 404", {404, "<html><body>Not Found</body></html>", "text/html"}, "404"},
-        {"HTTP 500 with HTML", {500, "<html><body>Oops</body></html>", "text/html"}, "500"},
-        {"malformed XML", {200, "<?xml version=\"1.0\"?>\n<SOAP-ENV:Envelope"}, ""},
+        {"SOAP Fault naming the key",
+         soap_fault_reply("SOAP-ENV:Client", "Nieprawid\xc5\x82owy klucz"),
+         failure_cause::key_rejected, "klucz odrzucony (Nieprawid"},
+        {"SOAP Fault", soap_fault_reply("SOAP-ENV:Server", "awaria"), failure_cause::server_error,
+         "błąd serwera (awaria)"},
+        {"HTTP 404",
+         {404, "<html><body>Not Found</body></html>", "text/html"},
+         failure_cause::server_error,
+         "błąd serwera (HTTP 404)"},
+        {"HTTP 500 with HTML",
+         {500, "<html><body>Oops</body></html>", "text/html"},
+         failure_cause::server_error,
+         "(HTTP 500)"},
+        {"malformed XML",
+         {200, "<?xml version=\"1.0\"?>\n<SOAP-ENV:Envelope"},
+         failure_cause::malformed,
+         "nieprawidłowa odpowiedź"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -287,8 +308,9 @@ TEST_F(StormClientTest, FailedCallsEmptyTheReplyAndReportTheFault) {
             request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); });
         EXPECT_NE(result.status, 0);
         EXPECT_EQ(reply, "");
-        EXPECT_NE(result.report, "");
+        EXPECT_EQ(result.cause, c.cause) << result.report;
         EXPECT_NE(result.report.find(c.report_contains), std::string::npos) << result.report;
+        EXPECT_EQ(result.report.find("SOAP"), std::string::npos) << result.report;
         EXPECT_NE(request([&] { return call_key_api("k", verdict); }).status, 0);
         EXPECT_FALSE(verdict);
     }
@@ -306,15 +328,12 @@ TEST_F(StormClientTest, FaultReportIsEmptyAfterASuccess) {
     EXPECT_EQ(succeeded.report, "");
 }
 
-TEST_F(StormClientTest, FaultTextReachesStandardErrorWithoutControlCharacters) {
+TEST_F(StormClientTest, FaultTextReachesTheUserWithoutControlCharacters) {
     set_fake_storm_reply(*service, soap_fault_reply("SOAP-ENV:Server",
                                                     "\x1B]0;tytu\xC5\x82\x07\x1B[2J\xC2\x9B"
                                                     "31mawaria us\xC5\x82ugi"));
     std::string reply;
-    testing::internal::CaptureStderr();
-    prepare_storm_request();
-    EXPECT_NE(finish_storm_call(call_skrot("N", reply)), 0);
-    const std::string report = testing::internal::GetCapturedStderr();
+    const std::string report = request([&] { return call_skrot("N", reply); }).report;
     EXPECT_NE(report.find("]0;tytu\xC5\x82[2J31mawaria us\xC5\x82ugi"), std::string::npos)
         << report;
     for (const char* control : {"\x1B", "\x07", "\xC2\x9B"}) {
@@ -332,14 +351,14 @@ TEST_F(StormClientTest, RefusedConnectionLeavesTheReplyUnchanged) {
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     socklen_t length = sizeof address;
     ASSERT_EQ(::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length), 0);
-    set_storm_endpoint("https://localhost:" + std::to_string(ntohs(address.sin_port)) + "/soap.php",
-                       pki_dir + "/ca.pem");
+    use_endpoint("https://localhost:" + std::to_string(ntohs(address.sin_port)) + "/soap.php",
+                 pki_dir + "/ca.pem", short_limits());
     std::string reply = "stale";
     const outcome result = request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); });
     ::close(sock);
     EXPECT_NE(result.status, 0);
     EXPECT_EQ(reply, "stale");
-    EXPECT_NE(result.report, "");
+    EXPECT_EQ(result.report, "połączenie odrzucone");
 }
 
 struct untrusted_case {
@@ -365,13 +384,13 @@ TEST_F(StormClientTest, UnverifiedServerGetsNoRequest) {
         ASSERT_NE(untrusted, nullptr);
         set_fake_storm_reply(*untrusted,
                              {200, soap_reply("szukaj_burzy", burza_return(1, "3", "N", 10))});
-        set_storm_endpoint(fake_storm_endpoint(*untrusted), c.ca_file);
+        use_endpoint(fake_storm_endpoint(*untrusted), c.ca_file, short_limits());
         std::string reply = "stale";
         const outcome result =
             request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); });
         EXPECT_NE(result.status, 0);
         EXPECT_EQ(reply, "stale");
-        EXPECT_NE(result.report, "");
+        EXPECT_EQ(result.cause, failure_cause::certificate) << result.report;
         // Give a request that got through time to arrive before looking.
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         EXPECT_TRUE(fake_storm_requests(*untrusted).empty());
@@ -427,7 +446,7 @@ TEST_F(StormClientTest, TrustComesFromTheCaFileElseTheSystemsCaDirectory) {
                                                pki_dir + "/" + c.cert + ".key");
         ASSERT_NE(server, nullptr);
         set_fake_storm_reply(*server, {200, soap_reply("skrot", soap_return("xsd:string", "N"))});
-        set_storm_endpoint(fake_storm_endpoint(*server), c.ca_file);
+        use_endpoint(fake_storm_endpoint(*server), c.ca_file, short_limits());
         std::string reply;
         EXPECT_EQ(request([&] { return call_skrot("N", reply); }).status == 0, c.accepted);
         EXPECT_EQ(reply == "N", c.accepted);
@@ -466,7 +485,9 @@ TEST_F(StormClientTest, SilentServerTimesOut) {
     set_fake_storm_reply(*service, late);
     std::string reply = "stale";
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_NE(request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); }).status, 0);
+    const outcome result = request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); });
+    EXPECT_NE(result.status, 0);
+    EXPECT_EQ(result.report, "przekroczony czas oczekiwania");
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
     EXPECT_EQ(reply, "");
     EXPECT_EQ(requests().size(), 1u);
@@ -484,7 +505,7 @@ TEST_F(StormClientTest, TrickledReplyIsCutOffByTheTransferTimeOut) {
 }
 
 TEST_F(StormClientTest, RepliesOverOneMebibyteAreRefused) {
-    set_storm_limits(storm_limits{});
+    use_endpoint(fake_storm_endpoint(*service), pki_dir + "/ca.pem", storm_limits{});
     struct size_case {
         std::size_t padding;
         bool accepted;
@@ -495,9 +516,10 @@ TEST_F(StormClientTest, RepliesOverOneMebibyteAreRefused) {
         set_fake_storm_reply(*service,
                              {200, soap_reply("szukaj_burzy", burza_return(1, "3", padding, 10))});
         std::string reply = "stale";
-        const int status =
-            request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); }).status;
-        EXPECT_EQ(status == 0, c.accepted);
+        const outcome result =
+            request([&] { return call_szukaj_burzy("50.06", "19.94", 25, reply); });
+        EXPECT_EQ(result.status == 0, c.accepted);
+        EXPECT_EQ(result.cause == failure_cause::too_large, !c.accepted) << result.report;
         EXPECT_EQ(reply.find(padding) != std::string::npos, c.accepted);
     }
 }

@@ -3,6 +3,7 @@
 // service hosts are compiled in, so these run only in a build for the test services' ports.
 #include "approach/approach.h"
 #include "fake_storm_service.h"
+#include "fake_weather_service.h"
 #include "scripted_storm.h"
 #include "simulator.h"
 #include "storm_scenario.h"
@@ -460,11 +461,56 @@ TEST_F(ScriptedWatchTest, WeatherFailuresNeverDelayTheLightning) {
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
 
     const std::string err = watch.err();
-    EXPECT_NE(err.find(failed + ", pogoda za 0.6 s."), std::string::npos) << err;
+    EXPECT_NE(err.find(failed + ", pogoda za 0.6 s. Nie udało się połączyć z serwerem 127.0.0.1:1: "
+                                "połączenie odrzucone."),
+              std::string::npos)
+        << err;
     EXPECT_NE(err.find(failed + ", pogoda za 1.2 s."), std::string::npos) << err;
     EXPECT_EQ(err.find("Następne za 1.2 s"), std::string::npos) << err;
     EXPECT_EQ(err.find("Następne za 2.4 s"), std::string::npos) << err;
     EXPECT_EQ(err.find(NIMBROVATOR_WEATHER_HOST), std::string::npos) << err;
+}
+
+// A weather service that answers nothing: each lightning line comes when the lightning answer
+// is in, the checks keep their interval, and the weather is asked again only after its back-off
+// from the end of the request that hung.
+TEST_F(ScriptedWatchTest, AHangingWeatherServiceNeverDelaysTheLightning) {
+    fake_weather_service_handle weather = start_fake_weather_service(weather_port);
+    ASSERT_TRUE(weather) << "port " << weather_port << " is busy";
+    fake_reply silent;
+    silent.silent = true;
+    set_fake_reply(*weather, current_weather_endpoint, silent);
+    ProgramRun settings;
+    settings.data_dir = data.path;
+    settings.args = {"-s"};
+    settings.input = "t\nn\n"; // the current weather on, the forecast off
+    ASSERT_EQ(run_nimbrovator(settings).exit_code, 0);
+    Watch watch;
+    watch.start({"--watch", "--timeout", "2", "--every", "0.01", "Kraków"}, data.path);
+    const auto started = steady::now();
+    ASSERT_TRUE(watch.wait_for([&] { return replies.lightning_calls() >= 9; }, 20)) << watch.err();
+    const double seconds_taken = std::chrono::duration<double>(steady::now() - started).count();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+    EXPECT_LT(seconds, 1.0) << "the hanging weather request ends with the watch";
+
+    // Nine checks 0.6 s apart take about 5 s; waiting for the weather would take 2 s a check.
+    EXPECT_LT(seconds_taken, 9.0) << watch.err();
+    for (std::size_t i = 0; i + 1 < replies.lightning_calls(); ++i) {
+        EXPECT_LT(replies.gap_s(i), 1.5) << "check " << i;
+    }
+    // Asked at the start, then 0.6 s after that request's end (2 s), then 1.2 s after the next's.
+    EXPECT_LE(endpoint_hits(*weather, current_weather_endpoint), 3);
+    const std::string err = watch.err();
+    const std::string failed = "Sprawdzenie nieudane: serwer " +
+                               std::string(NIMBROVATOR_WEATHER_HOST) +
+                               " (pogoda). Następne za 0.6 s, pogoda za ";
+    EXPECT_NE(err.find(failed + "0.6 s. Nie udało się połączyć z serwerem " +
+                       NIMBROVATOR_WEATHER_HOST + ": przekroczony czas oczekiwania."),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("Następne za 1.2 s"), std::string::npos) << err;
+    EXPECT_GE(lines_of(watch.out()).size() + 1, replies.lightning_calls()) << watch.out();
 }
 
 // Each check has a deadline of its own: a storm service trickling its lightning replies a byte

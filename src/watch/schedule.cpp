@@ -1,0 +1,14 @@
+#include "watch/schedule.h"
+
+#include <algorithm>
+
+double service_wait_s(double every_s, bool remote, int failures) {
+    const double base = remote ? std::max(every_s, shortest_remote_interval_s) : every_s;
+    const int factor =
+        failures <= 1 ? 1 : std::min(1 << std::min(failures - 1, 8), max_backoff_factor);
+    return base * factor;
+}
+
+double check_wait_s(double every_s, bool storm_remote, int storm_failures) {
+    return storm_failures <= 0 ? every_s : service_wait_s(every_s, storm_remote, storm_failures);
+}

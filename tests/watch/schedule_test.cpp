@@ -1,0 +1,28 @@
+// The watch's schedule over a table: the wait after each number of failures in a row, for a
+// service on this machine and one that is not.
+#include "watch/schedule.h"
+
+#include <gtest/gtest.h>
+
+TEST(WatchSchedule, BackOffDoublesToFourWaitsAndARemoteServiceStartsAtAMinute) {
+    struct row {
+        double every_s;
+        bool remote;
+        int failures;
+        double service_s; // to the service's next request
+        double check_s;   // to the next check (the storm service's failures)
+    };
+    const row rows[] = {
+        {6, false, 0, 6, 6},      {6, false, 1, 6, 6},         {6, false, 2, 12, 12},
+        {6, false, 3, 24, 24},    {6, false, 9, 24, 24},       {6, false, 40, 24, 24},
+        {4, true, 0, 60, 4},      {4, true, 1, 60, 60},        {4, true, 2, 120, 120},
+        {4, true, 3, 240, 240},   {4, true, 7, 240, 240},      {300, true, 0, 300, 300},
+        {300, true, 2, 600, 600}, {300, false, 3, 1200, 1200},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.every_s << " s, remote " << r.remote << ", "
+                                        << r.failures << " failures");
+        EXPECT_DOUBLE_EQ(service_wait_s(r.every_s, r.remote, r.failures), r.service_s);
+        EXPECT_DOUBLE_EQ(check_wait_s(r.every_s, r.remote, r.failures), r.check_s);
+    }
+}

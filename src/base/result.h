@@ -8,8 +8,7 @@
 #include <string>
 #include <utility>
 
-template <typename T>
-using result = tl::expected<T, std::string>;
+template <typename T> using result = tl::expected<T, std::string>;
 
 // The failed result with `message`: `return failure("...")` from a function returning result<T>.
 inline tl::unexpected<std::string> failure(std::string message) {

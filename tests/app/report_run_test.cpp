@@ -1291,9 +1291,8 @@ TEST_F(ReplyCacheTest, TrackRecordsServiceAnswersAndGivesTheApproach) {
     const ProgramResult picture =
         run({"--history", "--svg", data.path + "/brak/\x1B]0;x\x07.svg", "Kraków"});
     EXPECT_EQ(picture.exit_code, 1);
-    EXPECT_NE(
-        picture.err.find("Nie udało się zapisać pliku " + data.path + "/brak/]0;x.svg: "),
-        std::string::npos)
+    EXPECT_NE(picture.err.find("Nie udało się zapisać pliku " + data.path + "/brak/]0;x.svg: "),
+              std::string::npos)
         << picture.err;
 
     // Usage errors: status 2.

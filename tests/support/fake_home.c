@@ -43,7 +43,7 @@ int getpwuid_r(uid_t uid, struct passwd* entry, char* buffer, size_t size, struc
     if (!fake_wanted()) {
         int (*real)(uid_t, struct passwd*, char*, size_t, struct passwd**) =
             (int (*)(uid_t, struct passwd*, char*, size_t, struct passwd**))dlsym(RTLD_NEXT,
-                                                                                   "getpwuid_r");
+                                                                                  "getpwuid_r");
         return real != NULL ? real(uid, entry, buffer, size, result) : ENOENT;
     }
     (void)buffer;

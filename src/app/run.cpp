@@ -143,13 +143,12 @@ result<void> open_data_directory(const run_paths& paths, shared_connection& data
     const char* file = paths.database.c_str();
     struct stat status {};
     int error = 0;
-    if (stat(directory, &status) != 0) {
-        error = errno;
-    } else if (!S_ISDIR(status.st_mode)) {
+    const bool found = stat(directory, &status) == 0;
+    if (found && !S_ISDIR(status.st_mode)) {
         error = ENOTDIR;
-    } else if (access(directory, W_OK | X_OK) != 0 ||
+    } else if (!found || access(directory, W_OK | X_OK) != 0 ||
                (access(file, F_OK) == 0 && access(file, R_OK | W_OK) != 0)) {
-        error = errno;
+        error = errno; // of the call that failed: the rest are not made
     }
     if (error != 0) {
         return failure("Nie mogę użyć katalogu danych " + strip_control_chars(paths.data_dir) +
@@ -211,6 +210,7 @@ int run_classic(const run_context& context, std::vector<std::string> operands, b
         return 0;
     }
     std::vector<char*> argv;
+    argv.reserve(operands.size() + 1);
     for (std::string& operand : operands) {
         argv.push_back(&operand[0]);
     }

@@ -18,6 +18,8 @@ int collect(int c) {
 // Appends a capability's string (padding applied as tputs does) when the terminal has it.
 void append_capability(const char* name, std::string& out) {
     const char* value = tigetstr(name);
+    // (char*)-1 is terminfo's own answer for a capability that is not a string.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     if (value == nullptr || value == reinterpret_cast<const char*>(-1)) {
         return;
     }

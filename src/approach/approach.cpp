@@ -172,9 +172,10 @@ std::optional<approach_estimate> estimate_approach(const observation* first,
     while (run.size() - from > min_points && -minutes[from] > speed_window_s / 60) {
         ++from;
     }
-    const std::vector<double> recent_minutes(minutes.begin() + from, minutes.end());
-    const std::optional<line_fit> radial =
-        fit_line(recent_minutes, std::vector<double>(distances.begin() + from, distances.end()));
+    const auto recent_from = static_cast<std::ptrdiff_t>(from);
+    const std::vector<double> recent_minutes(minutes.begin() + recent_from, minutes.end());
+    const std::optional<line_fit> radial = fit_line(
+        recent_minutes, std::vector<double>(distances.begin() + recent_from, distances.end()));
     const std::optional<line_fit> turning = fit_line(minutes, turns);
     if (!radial || !turning || radial->scatter > max_scatter_km) {
         return std::nullopt;
@@ -232,7 +233,7 @@ std::string approach_text(const std::optional<approach_estimate>& estimate, doub
         return "";
     }
     const long speed = std::labs(approach_kmh(*estimate));
-    if (speed < standing_kmh) {
+    if (static_cast<double>(speed) < standing_kmh) {
         return "stoi w miejscu";
     }
     if (estimate->radial_kmh < 0) {

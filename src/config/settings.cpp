@@ -61,7 +61,7 @@ bool valid_port(const std::string& digits) {
 // optional colon and a port from 1 to 65535. What is wrong with it, from `form` on.
 std::string host_port_problem(const std::string& value, const std::string& shown,
                               const char* form) {
-    const std::string wrong_form = std::string(form) + ", podano „" + shown + "”";
+    std::string wrong_form = std::string(form) + ", podano „" + shown + "”";
     std::size_t host_end = 0;
     if (!value.empty() && value[0] == '[') {
         host_end = value.find(']');
@@ -122,7 +122,7 @@ std::string regular_file_problem(const std::string& value) {
 }
 
 std::string ca_file_problem(const std::string& value) {
-    const std::string problem = regular_file_problem(value);
+    std::string problem = regular_file_problem(value);
     if (value.empty() || !problem.empty()) {
         return problem;
     }
@@ -238,7 +238,7 @@ void read_environment(settings_outcome& outcome) {
 void check_settings(settings_outcome& outcome) {
     for (const setting_rule& rule : setting_rules()) {
         const setting& given = outcome.settings.*rule.member;
-        const std::string problem =
+        std::string problem =
             given.source == setting_source::built_in ? "" : rule.problem(given.value);
         if (problem.empty()) {
             continue;

@@ -24,7 +24,7 @@ struct stream_closer {
 using stream_handle = std::unique_ptr<std::FILE, stream_closer>;
 
 // A configuration file is small: anything larger is no configuration file.
-constexpr std::size_t max_config_bytes = 64 * 1024;
+constexpr std::size_t max_config_bytes = std::size_t{64} * 1024;
 
 // What the parser's callbacks share: the file's text, where the next line starts, the number
 // of the line being read, and where the values go.

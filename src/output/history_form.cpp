@@ -92,7 +92,8 @@ time_ticks round_time_ticks(double from_s, double to_s, long utc_offset_s, int m
     for (const double step_min : steps_min) {
         ticks.step_s = step_min * 60;
         // The first round time at or after the start, on the local clock.
-        first = std::ceil((from_s + utc_offset_s) / ticks.step_s) * ticks.step_s - utc_offset_s;
+        const auto offset_s = static_cast<double>(utc_offset_s);
+        first = std::ceil((from_s + offset_s) / ticks.step_s) * ticks.step_s - offset_s;
         if (std::floor((to_s - first) / ticks.step_s) + 1 <= most) {
             break;
         }

@@ -140,7 +140,7 @@ Json::Value approach_value(const std::optional<approach_estimate>& estimate) {
 }
 
 std::string iso_local_time(std::time_t time) {
-    const std::string stamp = format_local_time(time, "%Y-%m-%dT%H:%M:%S%z");
+    std::string stamp = format_local_time(time, "%Y-%m-%dT%H:%M:%S%z");
     if (stamp.size() < 5) {
         return stamp;
     }

@@ -78,7 +78,7 @@ Json::Value weather_document(run_report& report, const char* source, const std::
     const weather_reply reply = fetch_weather(path);
     age = freshness{reply.age_s, reply.stale};
     Json::Value document;
-    const std::string host = weather_host();
+    const std::string& host = weather_host();
     if (reply.stale && reply.failed_request) {
         add_error(report, source, weather_failure_message(*reply.failed_request));
     }

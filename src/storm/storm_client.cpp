@@ -625,7 +625,7 @@ int call_apart(const std::function<int()>& call, request_failure& failure) {
 }
 
 request_failure end_storm_call(int status) {
-    const request_failure failure = status != 0 ? failure_of(status) : request_failure{};
+    request_failure failure = status != 0 ? failure_of(status) : request_failure{};
     last_library_report.clear();
     if (status != 0) {
         // The fault text comes from the server: no control sequence of its reaches the terminal.

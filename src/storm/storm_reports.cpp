@@ -9,14 +9,14 @@
 
 #include <optional>
 
-int get_warnings(std::string y, std::string x) {
+int get_warnings(const std::string& y, const std::string& x) {
     const storm_result reply = request_warnings(y, x);
     tell_storm_failure(reply);
     print_lines(format_warnings_report(reply.text, g_town, y, x));
     return 0;
 }
 
-int get_storm(std::string y, std::string x, int radius) {
+int get_storm(const std::string& y, const std::string& x, int radius) {
     const storm_result reply = request_lightning(y, x, radius);
     tell_storm_failure(reply);
     const std::optional<lightning_report> report = extract_lightning(reply.text);

@@ -32,6 +32,7 @@ bool holds_secret(const char* entry) {
 
 std::vector<char*> pointers(const std::vector<std::string>& texts) {
     std::vector<char*> list;
+    list.reserve(texts.size() + 1);
     for (const std::string& text : texts) {
         list.push_back(const_cast<char*>(text.c_str()));
     }
@@ -110,7 +111,10 @@ bool program_in_path(const std::string& program) {
             end = dirs.size();
         }
         const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
-        if (access((dir + "/" + program).c_str(), X_OK) == 0) {
+        std::string path = dir;
+        path += '/';
+        path += program;
+        if (access(path.c_str(), X_OK) == 0) {
             return true;
         }
         start = end + 1;

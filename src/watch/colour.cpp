@@ -13,6 +13,8 @@ namespace {
 // lacks it.
 std::string capability(const char* name, int colour = -1) {
     const char* value = tigetstr(name);
+    // (char*)-1 is terminfo's own answer for a capability that is not a string.
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
     if (value == nullptr || value == reinterpret_cast<const char*>(-1)) {
         return std::string();
     }

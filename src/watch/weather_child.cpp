@@ -19,6 +19,7 @@ std::string weather_parts_text(const report_request& request) {
     start_run_deadline(); // the weather (in its own child) gets the whole time
     const std::vector<weather_request> requests = weather_requests(request);
     std::vector<std::string> paths;
+    paths.reserve(requests.size());
     for (const weather_request& part : requests) {
         paths.push_back(part.path);
     }

@@ -43,7 +43,7 @@ const std::string& weather_host();
 int weather_default_port();
 
 // A reply body larger than this is refused and treated like a malformed reply.
-constexpr std::size_t max_weather_reply_bytes = 1024 * 1024;
+constexpr std::size_t max_weather_reply_bytes = std::size_t{1024} * 1024;
 
 // The town as it goes into the query after "q=": percent-encoded, so that spaces, Polish
 // letters and the characters &, # and = cannot change the query.

@@ -132,7 +132,7 @@ int dispatch(const run_context& context, int argc, char** argv) {
     if (argc == 3) {
         return run_reports(settings, first, requested_radius(argv[2]));
     }
-    std::fputs(usage_text(argv[0]).c_str(), stderr);
+    write_error_stream(usage_text(argv[0]), line_priority::error);
     return 2;
 }
 
@@ -174,10 +174,18 @@ bool start_up(run_context& context, shared_connection& database, bool checked) {
     }
     context.paths = *paths;
     g_db_path = context.paths.database;
-    // Usually there already; a directory that cannot be made shows in the messages below.
-    mkdir(context.paths.data_dir.c_str(), 0755);
+    // Usually there already. The interactive report goes on without the directory, as it always
+    // has: each of its database operations opens the file and says why it cannot, so neither the
+    // directory's nor the shared connection's failure stops it. The newer forms end, naming why.
+    const int make_error = mkdir(context.paths.data_dir.c_str(), 0755) == 0 ? 0 : errno;
     if (!checked) {
-        database.open(g_db_path);
+        static_cast<void>(database.open(g_db_path)); // see above
+    } else if (make_error != 0 && make_error != EEXIST) {
+        tell_error_stream("Nie mogę utworzyć katalogu danych " +
+                              strip_control_chars(context.paths.data_dir) + ": " +
+                              std::strerror(make_error) + ".",
+                          line_priority::error);
+        return false;
     } else if (const result<void> opened = open_data_directory(context.paths, database); !opened) {
         tell_error_stream(opened.error(), line_priority::error);
         return false;

@@ -3,6 +3,7 @@
 #include "app/requests.h"
 #include "config/settings.h"
 #include "output/machine_run.h"
+#include "service/journal.h"
 #include "store/reply_cache.h"
 #include "store/shared_connection.h"
 #include "storm/storm_client.h"
@@ -36,11 +37,11 @@ void use_reply_cache(const command_options& options, double every_s) {
     policy.max_age_s = watch_max_age_s(options.max_age_s, every_s, loopback);
     policy.use_stale = false;
     if (!loopback && every_s < shortest_remote_interval_s) {
-        std::fprintf(stderr,
-                     "Serwer %s nie jest na tym komputerze: każde zapytanie wysyłam do niego "
-                     "najwyżej raz na minutę, a sprawdzenia pomiędzy korzystają z ostatniej "
-                     "odpowiedzi.\n",
-                     storm_host().c_str());
+        tell_error_stream("Serwer " + storm_host() +
+                              " nie jest na tym komputerze: każde zapytanie wysyłam do niego "
+                              "najwyżej raz na minutę, a sprawdzenia pomiędzy korzystają z "
+                              "ostatniej odpowiedzi.",
+                          line_priority::notice);
     }
 }
 
@@ -101,7 +102,7 @@ int run_watch_command(const run_context& context, const command_options& options
     request.alerts_to_stderr = watch.alerts_to_stderr;
     std::string problem;
     if (!mqtt_settings_of(settings_in_use(), watch.mqtt_url, request.mqtt, problem)) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
+        tell_error_stream(problem, line_priority::error);
         return 1;
     }
     return run_watch(request);

@@ -1,5 +1,6 @@
 #include "store/reply_cache.h"
 
+#include "service/journal.h"
 #include "state/run_deadline.h"
 #include "store/database.h"
 #include "store/shared_connection.h"
@@ -168,8 +169,9 @@ connection open_cache(const std::string& db_path) {
         ready = static_cast<bool>(prepare(db.get(), owner_column));
     }
     if (!ready) {
-        std::fprintf(stderr, "Pamięć podręczna odpowiedzi niedostępna: %s\n",
-                     sqlite3_errmsg(db.get()));
+        tell_error_stream(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
+                              sqlite3_errmsg(db.get()),
+                          line_priority::warning);
         return connection();
     }
     return db;

@@ -1,5 +1,6 @@
 #include "store/track.h"
 
+#include "service/journal.h"
 #include "store/database.h"
 #include "store/shared_connection.h"
 #include "store/sqlite_handles.h"
@@ -96,8 +97,9 @@ bool record_track_row(const std::string& db_path, const track_row& row, double n
         done = sqlite3_step(prune.get()) == SQLITE_DONE;
     }
     if (!done || !insert || !prune) {
-        std::fprintf(stderr, "Nie udało się zapisać obserwacji w bazie danych: %s\n",
-                     db ? sqlite3_errmsg(db.get()) : "brak dostępu do pliku");
+        tell_error_stream(std::string("Nie udało się zapisać obserwacji w bazie danych: ") +
+                              (db ? sqlite3_errmsg(db.get()) : "brak dostępu do pliku"),
+                          line_priority::warning);
         return false;
     }
     return true;

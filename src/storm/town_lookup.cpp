@@ -1,5 +1,6 @@
 #include "storm/town_lookup.h"
 
+#include "service/journal.h"
 #include "state/run_context.h"
 #include "state/run_deadline.h"
 #include "state/run_state.h"
@@ -42,7 +43,8 @@ bool read_line(std::string& line) {
 }
 
 void report_end_of_input(const char* what) {
-    std::cerr << "Koniec danych wejściowych: nie podano " << what << "." << std::endl;
+    tell_error_stream(std::string("Koniec danych wejściowych: nie podano ") + what + ".",
+                      line_priority::error);
 }
 
 bool ask_town() {
@@ -315,7 +317,8 @@ town_answer look_up_town(const std::string& db_path, const std::string& typed) {
         town.x = found->x;
         // The run that asked adds the town; the runs that shared its reply find it added.
         if (asked && insert_cached_town(db_path, town.name, town.y, town.x) != 0) {
-            std::cerr << "Wystąpił błąd podczas dodawania miejscowości do bazy danych!\n";
+            tell_error_stream("Wystąpił błąd podczas dodawania miejscowości do bazy danych!",
+                              line_priority::error);
         }
         break;
     }

@@ -1,5 +1,7 @@
 #include "text/text.h"
 
+#include "service/journal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -193,8 +195,9 @@ int check_standard_output(int status) {
     if (flushed && std::cout.good() && std::ferror(stdout) == 0) {
         return status;
     }
-    std::fprintf(stderr, "nimbrovator: błąd zapisu na standardowe wyjście%s%s\n",
-                 error != 0 ? ": " : "", error != 0 ? std::strerror(error) : "");
+    tell_error_stream(std::string("nimbrovator: błąd zapisu na standardowe wyjście") +
+                          (error != 0 ? ": " : "") + (error != 0 ? std::strerror(error) : ""),
+                      line_priority::error);
     return 1;
 }
 

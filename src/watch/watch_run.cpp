@@ -328,7 +328,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
         facts.previous_km = previous_km;
         facts.clear_after_min = request.rules.clear_after_s / 60;
         facts.danger_km = request.rules.danger_km;
-        facts.approach = estimate;
+        facts.approach = shown_approach(answer.report); // arrival 0 inside the ring
         show_event(loop, step.event, facts);
     }
 }

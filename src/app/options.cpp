@@ -563,8 +563,11 @@ std::string help_all_text(const std::string& program_name) {
                   "  0  zrobione, o co poproszono\n"
                   "  1  brak odpowiedzi (z --check: któryś serwis nie działa)\n"
                   "  2  błąd użycia: nieznana opcja, zła wartość, opcja nie na swoim miejscu\n"
-                  "  3  część odpowiedzi --json, --line lub paska stanu pochodzi z pamięci\n"
-                  "     podręcznej, bo serwis nie odpowiedział\n"
+                  "  3  część odpowiedzi --json lub --line pochodzi z pamięci podręcznej, bo\n"
+                  "     serwis nie odpowiedział\n"
+                  "  33 --i3blocks: wyładowania w strefie bezpieczeństwa (blok pilny)\n"
+                  "Paski stanu (--waybar, --i3blocks, --format) kończą się kodem 0, gdy wypisały\n"
+                  "odpowiedź, także nieaktualną lub błędną: stan jest w samej odpowiedzi.\n"
                   "\n"
                   "Więcej: man nimbrovator\n";
 }

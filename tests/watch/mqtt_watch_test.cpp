@@ -230,19 +230,25 @@ TEST_F(MqttWatchTest, TlsAgainstTheTestCaAndARejectedLogin) {
     EXPECT_EQ(count_on(subscriber.messages(), availability_topic, "online"), 1u);
 
     // --check tries the broker: trusted and accepted, then a certificate of another CA.
-    const auto check = [&](const std::string& ca_file) {
+    // With the commands on it says so.
+    const auto check = [&](const std::string& ca_file, const std::string& commands) {
         ProgramRun run;
         run.data_dir = data.path;
         run.args = {"--check"};
-        run.environment = {"NIMBROVATOR_MQTT_URL=" + url, "NIMBROVATOR_MQTT_CA_FILE=" + ca_file,
-                           "NIMBROVATOR_MQTT_USER=burze", "NIMBROVATOR_MQTT_PASSWORD=sekret",
-                           "XDG_CONFIG_HOME=" + data.path};
+        run.environment = {"NIMBROVATOR_MQTT_URL=" + url,  "NIMBROVATOR_MQTT_CA_FILE=" + ca_file,
+                           "NIMBROVATOR_MQTT_USER=burze",  "NIMBROVATOR_MQTT_PASSWORD=sekret",
+                           "XDG_CONFIG_HOME=" + data.path, "NIMBROVATOR_MQTT_COMMANDS=" + commands};
         return run_nimbrovator(run).out;
     };
     const std::string line = "Serwer MQTT (localhost:" + std::to_string(broker.port) + "): ";
-    EXPECT_NE(check(TEST_PKI_DIR "/ca.pem").find(line + "działa"), std::string::npos);
-    EXPECT_NE(check(TEST_PKI_DIR "/other-ca.pem").find(line + "certyfikat serwera niezaufany"),
-              std::string::npos);
+    const std::string trusted = check(TEST_PKI_DIR "/ca.pem", "on");
+    EXPECT_NE(trusted.find(line + "działa"), std::string::npos);
+    EXPECT_NE(trusted.find("(mqtt_commands): włączone, na tematach nimbrovator/MIEJSCE/cmd/#"),
+              std::string::npos)
+        << trusted;
+    const std::string untrusted = check(TEST_PKI_DIR "/other-ca.pem", "off");
+    EXPECT_NE(untrusted.find(line + "certyfikat serwera niezaufany"), std::string::npos);
+    EXPECT_NE(untrusted.find("(mqtt_commands): wyłączone."), std::string::npos) << untrusted;
 }
 
 // The ACL that the README shows: only Home Assistant's user publishes commands.

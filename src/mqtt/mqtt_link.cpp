@@ -415,6 +415,7 @@ void mqtt_link::publish_event(const event_message& event) {
 }
 
 void mqtt_link::close() {
+    take_command_ = nullptr; // what arrives while closing is not obeyed
     if (phase_ == phase::closed) {
         return;
     }

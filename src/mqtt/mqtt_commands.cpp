@@ -1,7 +1,6 @@
 #include "mqtt/mqtt_commands.h"
 
 #include "text/place_point.h"
-#include "text/text.h"
 
 #include <json/json.h>
 
@@ -91,6 +90,18 @@ result<place_command> parse_location(const std::string& payload) {
     return command;
 }
 
+// The start of what was sent, as messages and the state show it: printable ASCII, anything else
+// "?", so that no cut or malformed character reaches the state document.
+std::string shown(const std::string& text) {
+    std::string start = text.substr(0, 40);
+    for (char& c : start) {
+        if (c < 0x20 || c == 0x7F) { // a char above 0x7F is negative here
+            c = '?';
+        }
+    }
+    return start;
+}
+
 } // namespace
 
 const std::vector<command_row>& command_table() {
@@ -115,7 +126,7 @@ const command_row* command_named(const std::string& name) {
 result<place_command> parse_command(const std::string& name, const std::string& payload) {
     const command_row* row = command_named(name);
     if (row == nullptr) {
-        return failure("nieznane polecenie „" + strip_control_chars(name.substr(0, 40)) + "”");
+        return failure("nieznane polecenie „" + shown(name) + "”");
     }
     if (payload.size() > longest_command_payload) {
         return failure("polecenie " + std::string(row->name) + ": treść za długa (" +
@@ -125,7 +136,7 @@ result<place_command> parse_command(const std::string& name, const std::string& 
     result<place_command> command = row->parse(payload);
     if (!command) {
         return failure("polecenie " + std::string(row->name) + ": " + command.error() +
-                       ", podano „" + strip_control_chars(payload.substr(0, 40)) + "”");
+                       ", podano „" + shown(payload) + "”");
     }
     return command;
 }

@@ -38,12 +38,20 @@ TEST(MqttCommands, PayloadsGoodAndBad) {
         {"location", "0,0", false},
         {"location", "50.06,19.94,3", false},
         {"unknown", "PRESS", false},
+        {"snooze", std::string(39, '1') + "\xC5\x82\xFF", false},
     };
     for (const row& r : rows) {
         const result<place_command> command = parse_command(r.name, r.payload);
         ASSERT_EQ(command.has_value(), r.taken) << r.name << " " << r.payload;
         if (!command) {
-            EXPECT_LT(command.error().size(), 300u); // never the whole payload
+            // What was sent, shown: never whole, nor a cut or malformed character.
+            const std::size_t quote = command.error().find("„");
+            const std::string shown =
+                quote == std::string::npos ? "" : command.error().substr(quote + 3);
+            EXPECT_LT(shown.size(), 50u);
+            EXPECT_EQ(std::count_if(shown.begin(), shown.end(), [](char c) { return c < 0; }),
+                      shown.empty() ? 0 : 3) // the closing quotation mark's bytes alone
+                << shown;
             continue;
         }
         EXPECT_EQ(command_named(r.name)->kind, command->kind) << r.name;

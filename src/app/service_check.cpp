@@ -113,6 +113,15 @@ std::string broker_line(const broker_address& broker, const broker_check& result
     }
 }
 
+// Whether the watch takes Home Assistant's commands, and where.
+std::string commands_line(const mqtt_settings& mqtt) {
+    if (!mqtt.commands) {
+        return "Polecenia z Home Assistant (mqtt_commands): wyłączone.";
+    }
+    return "Polecenia z Home Assistant (mqtt_commands): włączone, na tematach " + mqtt.topic +
+           "/MIEJSCE/cmd/#; bez ACL serwera MQTT każdy jego użytkownik może wyciszyć alarmy.";
+}
+
 int run_service_check() {
     const check_result storm = check_storm_service();
     std::cout << check_line("Serwis burzowy", storm_host(), 443, storm) << '\n' << std::flush;
@@ -129,7 +138,9 @@ int run_service_check() {
         all = false;
     } else if (mqtt) {
         const broker_check result = check_broker(*mqtt, std::chrono::seconds(5));
-        std::cout << broker_line(mqtt->broker, result) << '\n' << std::flush;
+        std::cout << broker_line(mqtt->broker, result) << '\n'
+                  << commands_line(*mqtt) << '\n'
+                  << std::flush;
         all = all && result.verdict == broker_verdict::works;
     }
     return all ? 0 : 1;

@@ -158,6 +158,10 @@ std::string switch_problem(const std::string& value) {
     return value == "0" || value == "1" ? "" : "oczekiwano 0 lub 1";
 }
 
+std::string on_off_problem(const std::string& value) {
+    return value == "on" || value == "off" ? "" : "oczekiwano on lub off";
+}
+
 std::string any_value(const std::string&) {
     return "";
 }
@@ -208,6 +212,8 @@ const std::vector<setting_rule>& setting_rules() {
          &service_settings::mqtt_password_file, false, regular_file_problem},
         {"NIMBROVATOR_MQTT_CA_FILE", "mqtt_ca_file", &service_settings::mqtt_ca_file, false,
          ca_file_problem},
+        {"NIMBROVATOR_MQTT_COMMANDS", "mqtt_commands", &service_settings::mqtt_commands, false,
+         on_off_problem},
     };
     return specs;
 }
@@ -223,6 +229,7 @@ service_settings built_in_settings() {
     settings.mqtt_topic.value = "nimbrovator";
     settings.mqtt_discovery_prefix.value = "homeassistant";
     settings.mqtt_discovery.value = "1";
+    settings.mqtt_commands.value = "off";
     return settings;
 }
 
@@ -298,6 +305,7 @@ bool mqtt_settings_of(const service_settings& settings, const std::string& url,
     chosen.topic = settings.mqtt_topic.value;
     chosen.discovery_prefix = settings.mqtt_discovery_prefix.value;
     chosen.discovery = settings.mqtt_discovery.value != "0";
+    chosen.commands = settings.mqtt_commands.value == "on";
     const std::string& path = settings.mqtt_password_file.value;
     if (chosen.password.empty() && !path.empty()) {
         std::ifstream file(path);

@@ -32,6 +32,7 @@ struct service_settings {
     setting mqtt_password; // the environment only: a file holds a path to it
     setting mqtt_password_file;
     setting mqtt_ca_file;
+    setting mqtt_commands; // on: Home Assistant's commands are taken
 };
 
 // One setting: its environment variable, its name in the file, where it is kept, whether it is

@@ -132,6 +132,7 @@ mqtt_link::mqtt_link(const mqtt_settings& settings, const mqtt_place& place, tel
         facts.radius_km = place.key.radius_km;
         facts.interval_s = place.interval_s;
         facts.weather = place.weather;
+        facts.commands = settings.commands;
         discovery_ = discovery_messages(facts);
         status_topic_ = discovery_status_topic(settings.discovery_prefix);
     }
@@ -308,7 +309,7 @@ std::chrono::milliseconds mqtt_link::next_service_in() const {
     }
 }
 
-void mqtt_link::connect_callback(mosquitto* m, void* self, int code) {
+void mqtt_link::connect_callback(mosquitto*, void* self, int code) {
     mqtt_link* link = static_cast<connection*>(self)->link;
     if (link == nullptr) {
         return;
@@ -326,14 +327,21 @@ void mqtt_link::connect_callback(mosquitto* m, void* self, int code) {
                 broker_text(link->settings_.broker) + " (" + link->topics_.state + ").");
     // Once per connection: each subscription brings the retained birth message again.
     if (!link->status_topic_.empty()) {
-        const int subscribed =
-            mosquitto_subscribe(m, nullptr, link->status_topic_.c_str(), quality);
-        if (subscribed != MOSQ_ERR_SUCCESS) {
-            link->tell_("Nie udało się zasubskrybować tematu " + link->status_topic_ + " (" +
-                        reason_of(subscribed, errno) + ").");
-        }
+        link->subscribe(link->status_topic_);
+    }
+    if (link->settings_.commands) {
+        link->subscribe(link->topics_.commands + "+");
     }
     link->announce();
+}
+
+void mqtt_link::subscribe(const std::string& topic) {
+    const int subscribed =
+        mosquitto_subscribe(connection_->handle.get(), nullptr, topic.c_str(), quality);
+    if (subscribed != MOSQ_ERR_SUCCESS) {
+        tell_("Nie udało się zasubskrybować tematu " + topic + " (" + reason_of(subscribed, errno) +
+              ").");
+    }
 }
 
 void mqtt_link::message_callback(mosquitto*, void* self, const mosquitto_message* message) {
@@ -343,6 +351,12 @@ void mqtt_link::message_callback(mosquitto*, void* self, const mosquitto_message
     }
     const std::string payload(static_cast<const char*>(message->payload),
                               static_cast<std::size_t>(std::max(message->payloadlen, 0)));
+    const std::string& commands = link->topics_.commands;
+    if (link->settings_.commands && link->take_command_ &&
+        std::strncmp(message->topic, commands.c_str(), commands.size()) == 0) {
+        link->take_command_(message->topic + commands.size(), payload, message->retain);
+        return;
+    }
     // Home Assistant has (re)started: it has to hear of the entities again. A retained birth
     // message comes with the subscription and is old news: the connection announced already.
     if (!message->retain && link->status_topic_ == message->topic && payload == "online") {
@@ -401,6 +415,7 @@ void mqtt_link::publish_event(const event_message& event) {
 }
 
 void mqtt_link::close() {
+    take_command_ = nullptr; // what arrives while closing is not obeyed
     if (phase_ == phase::closed) {
         return;
     }

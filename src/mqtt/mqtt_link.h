@@ -26,6 +26,7 @@ struct mqtt_settings {
     std::string topic = "nimbrovator";
     std::string discovery_prefix = "homeassistant";
     bool discovery = true;
+    bool commands = false; // take Home Assistant's commands on <topic>/<slug>/cmd/<name>
 };
 
 // The place the watch publishes and what its discovery says.
@@ -45,6 +46,10 @@ using mosquitto_handle = std::unique_ptr<mosquitto, mosquitto_deleter>;
 class mqtt_link {
   public:
     using teller = std::function<void(const std::string&)>;
+    // A message on a command topic: the command's name (the topic's last level), the payload,
+    // and whether the broker retained it.
+    using command_taker =
+        std::function<void(const std::string& name, const std::string& payload, bool retained)>;
     using clock = std::chrono::steady_clock;
 
     // Starts the first connection (without waiting for it); `tell` says what goes wrong.
@@ -67,6 +72,8 @@ class mqtt_link {
     void close();
 
     const place_topics& topics() const { return topics_; }
+    // With the setting on, the commands go to `take` from the next message on.
+    void take_commands(command_taker take) { take_command_ = std::move(take); }
 
   private:
     // starting: a helper thread runs the connect call; the link leaves the handle alone.
@@ -85,12 +92,14 @@ class mqtt_link {
     void announce();
     void publish(const std::string& topic, const std::string& payload, bool retain);
     void tell_once(const std::string& text);
+    void subscribe(const std::string& topic);
 
     mqtt_settings settings_;
     place_topics topics_;
     std::vector<mqtt_message> discovery_;
     std::string status_topic_;
     teller tell_;
+    command_taker take_command_;
     std::shared_ptr<connection> connection_;
     phase phase_ = phase::waiting;
     bool first_attempt_ = true;

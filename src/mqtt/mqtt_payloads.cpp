@@ -1,6 +1,7 @@
 #include "mqtt/mqtt_payloads.h"
 
 #include "approach/watch_events.h"
+#include "mqtt/mqtt_commands.h"
 #include "text/json_text.h"
 #include "text/text.h"
 
@@ -185,6 +186,44 @@ std::vector<entity> entities_of(const discovery_facts& facts) {
         events["event_types"].append(kind.id);
     }
     list.push_back({"event", "alert", "Alarm burzowy", events});
+
+    if (facts.commands) {
+        // Home Assistant never retains a command: the watch would ignore it.
+        Json::Value check_now(Json::objectValue);
+        check_now["icon"] = "mdi:refresh";
+        check_now["command_topic"] = facts.topics.commands + "check_now";
+        check_now["payload_press"] = "PRESS";
+        check_now["retain"] = false;
+        list.push_back({"button", "check_now", "Sprawdź teraz", check_now});
+
+        Json::Value snooze(Json::objectValue);
+        snooze["icon"] = "mdi:bell-sleep";
+        snooze["entity_category"] = "config";
+        snooze["command_topic"] = facts.topics.commands + "snooze";
+        snooze["min"] = 0;
+        snooze["max"] = longest_snooze_min;
+        snooze["step"] = 1;
+        snooze["mode"] = "box";
+        snooze["unit_of_measurement"] = "min";
+        snooze["retain"] = false;
+        // The minutes left, counted down by Home Assistant from the time the state gives.
+        snooze["value_template"] =
+            "{{ [((as_timestamp(value_json.commands.snoozed_until) - as_timestamp(now())) / 60) "
+            "| round(0, 'ceil') | int, 0] | max if value_json.commands and "
+            "value_json.commands.snoozed_until else 0 }}";
+        list.push_back({"number", "snooze", "Wycisz alarmy (min)", snooze});
+
+        Json::Value approaching(Json::objectValue);
+        approaching["icon"] = "mdi:weather-lightning";
+        approaching["entity_category"] = "config";
+        approaching["command_topic"] = facts.topics.commands + "approaching_only";
+        approaching["payload_on"] = "ON";
+        approaching["payload_off"] = "OFF";
+        approaching["retain"] = false;
+        approaching["value_template"] =
+            "{{ 'ON' if value_json.commands and value_json.commands.approaching_only else 'OFF' }}";
+        list.push_back({"switch", "approaching_only", "Tylko nadciągające", approaching});
+    }
     return list;
 }
 
@@ -300,7 +339,7 @@ std::string place_slug(const place_key& place, int usual_radius_km) {
 
 place_topics topics_of(const std::string& base, const std::string& slug) {
     const std::string root = base + "/" + slug + "/";
-    return {root + "state", root + "availability", root + "event"};
+    return {root + "state", root + "availability", root + "event", root + "cmd/"};
 }
 
 std::string discovery_status_topic(const std::string& prefix) {
@@ -325,14 +364,18 @@ std::vector<mqtt_message> discovery_messages(const discovery_facts& facts) {
     for (const entity& part : entities_of(facts)) {
         Json::Value config = part.members;
         const bool event = std::string(part.component) == "event";
+        const bool button = std::string(part.component) == "button";
+        const bool control = part.members.isMember("command_topic");
         config["name"] = part.name;
         config["unique_id"] = node + "_" + part.object;
         config["default_entity_id"] = std::string(part.component) + "." + node + "_" + part.object;
-        config["state_topic"] = event ? facts.topics.event : facts.topics.state;
+        if (!button) {
+            config["state_topic"] = event ? facts.topics.event : facts.topics.state;
+        }
         config["availability_topic"] = facts.topics.availability;
         config["payload_available"] = "online";
         config["payload_not_available"] = "offline";
-        if (!event) {
+        if (!event && !control) {
             config["expire_after"] = expire_after;
         }
         config["device"] = device;

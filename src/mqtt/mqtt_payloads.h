@@ -44,6 +44,7 @@ struct place_topics {
     std::string state;        // retained: the document of the latest check
     std::string availability; // retained: "online" / "offline" (also the last will)
     std::string event;        // one message per alert
+    std::string commands;     // the commands' topics begin so: "<base>/<slug>/cmd/"
 };
 place_topics topics_of(const std::string& base, const std::string& slug);
 
@@ -63,9 +64,11 @@ struct discovery_facts {
     std::string support_url; // the project's home page
     int radius_km = 0;
     double interval_s = 300;
-    bool weather = false; // a temperature sensor as well
+    bool weather = false;  // a temperature sensor as well
+    bool commands = false; // the controls as well: a button, a number and a switch
 };
-// One retained configuration per entity (six, seven with the weather).
+// One retained configuration per entity (six, seven with the weather, three more with the
+// commands).
 std::vector<mqtt_message> discovery_messages(const discovery_facts& facts);
 // The topic on which Home Assistant announces itself.
 std::string discovery_status_topic(const std::string& prefix);

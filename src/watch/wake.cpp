@@ -83,6 +83,12 @@ bool stop_requested() {
     return stop_flag != 0;
 }
 
+void wake_watch() {
+    const char byte = 1;
+    // A full pipe already holds a wake-up.
+    [[maybe_unused]] const ssize_t written = write(wake_pipe[1], &byte, 1);
+}
+
 void set_wait_chore(const wait_chore* new_chore) {
     chore = new_chore;
     chore_fd = -1;

@@ -36,6 +36,10 @@ struct wait_chore {
 // From now on every wait runs the chore; null: none. The chore must outlive its use.
 void set_wait_chore(const wait_chore* chore);
 
+// Cuts the current wait short as a signal does (or the next one, when none runs): the watch's
+// own call when something it heard (a command) asks for a check now.
+void wake_watch();
+
 // Waits until `fd` is readable (below 0: no descriptor), a signal arrives or the deadline
 // passes. When the service manager's watchdog wants pings, they go out from here at its period.
 wake_reason wait_for_wake(int fd, watch_clock::time_point deadline);

@@ -15,6 +15,7 @@
 #include "text/numbers.h"
 #include "watch/channels.h"
 #include "watch/child_run.h"
+#include "watch/place_controls.h"
 #include "watch/report_wire.h"
 #include "watch/schedule.h"
 #include "watch/wake.h"
@@ -46,7 +47,9 @@ struct check_answer {
 };
 
 struct watch_loop {
-    explicit watch_loop(const watch_request& watched) : request(watched) {}
+    explicit watch_loop(const watch_request& watched) : request(watched) {
+        controls.approaching_only = watched.rules.approaching_only;
+    }
 
     const watch_request& request;
     town_record town;
@@ -68,6 +71,8 @@ struct watch_loop {
     std::optional<weather_outcome> weather_news;
     bool failure_told = false; // a failure was told, and the return not yet
     mqtt_link* mqtt = nullptr; // the broker, when publishing
+    place_controls controls;   // what Home Assistant's commands changed at the place
+    Json::Value published;     // the latest check's state document, null before the first
     bool ready = false;        // the service manager has been told that the watch runs
 };
 
@@ -282,10 +287,73 @@ check_answer parse_check(const std::string& text) {
     return answer;
 }
 
+// --- Home Assistant's commands -----------------------------------------------------------
+
+double wall_now_s() {
+    return static_cast<double>(std::time(nullptr));
+}
+
+// The alert rules with the switch as the commands left it.
+watch_rules rules_now(const watch_loop& loop) {
+    watch_rules rules = loop.request.rules;
+    rules.approaching_only = loop.controls.approaching_only;
+    return rules;
+}
+
+// The place the checks ask for: a command may have moved it to a point, under its name.
+report_request report_now(const watch_loop& loop) {
+    report_request report = loop.request.report;
+    if (const std::optional<place_command>& moved = loop.controls.moved_to) {
+        report.town = loop.town.name;
+        report.point = place_point{moved->y, moved->x, moved->latitude, moved->longitude};
+    }
+    return report;
+}
+
+// The state document as published: with the commands on, what they changed as well.
+std::string published_state(const watch_loop& loop) {
+    Json::Value document = loop.published;
+    if (loop.request.mqtt && loop.request.mqtt->commands) {
+        document["commands"] = controls_value(loop.controls, wall_now_s());
+    }
+    return document_text(document);
+}
+
+// A message on a command topic, heard in the waits: checked, obeyed or refused, and the state
+// published again so that Home Assistant's entities follow.
+void take_command(watch_loop& loop, const std::string& name, const std::string& payload,
+                  bool retained) {
+    const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
+    const command_outcome outcome =
+        apply_command(loop.controls, parse_command(name, payload), retained, now_s, wall_now_s());
+    loop.controls = outcome.controls;
+    if (!outcome.tell.empty()) {
+        tell(loop.request, outcome.tell);
+    }
+    if (!outcome.note.empty()) {
+        tell(loop.request, outcome.note, line_priority::notice);
+    }
+    if (outcome.changed && !loop.published.isNull() && loop.mqtt != nullptr) {
+        loop.mqtt->publish_state(published_state(loop));
+    }
+    if (outcome.wake) {
+        wake_watch();
+    }
+}
+
+// Takes the place to where a command moved it, before a check.
+void follow_moves(watch_loop& loop) {
+    if (loop.controls.moved_to) {
+        loop.town = point_town(report_now(loop));
+    }
+}
+
 void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     const std::string line = event_line(event, facts);
     notify_service("STATUS=" + stamp() + (loop.request.utf8 ? line : ascii_stand_ins(line)));
-    deliver_to_all(loop.channels, {event, facts, line});
+    if (!alerts_silenced(loop.controls, event, wall_now_s())) {
+        deliver_to_all(loop.channels, {event, facts, line});
+    }
 }
 
 // `time_s`: the check's time on the track's clock.
@@ -297,7 +365,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     // The estimate the lines show, then the check's row.
     const std::optional<approach_estimate>& estimate = answer.report.approach;
     const watch_step step =
-        next_watch_step(loop.state, check, now_s, request.rules, comes_within_ring(estimate));
+        next_watch_step(loop.state, check, now_s, rules_now(loop), comes_within_ring(estimate));
     loop.state = step.state;
     if (check.known) {
         record_observation(request.db_path, place_of(loop), observation_at(check, time_s),
@@ -308,7 +376,8 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
                            true,          event_id(step.event), check_note(step.trend, approach)};
     answer.document["approach"] = approach_value(shown_approach(answer.report));
     if (loop.mqtt != nullptr) {
-        loop.mqtt->publish_state(document_text(answer.document));
+        loop.published = answer.document;
+        loop.mqtt->publish_state(published_state(loop));
     }
     const std::string shown = render_form(request.form, shown_facts);
     if (output_for_programs(request)) {
@@ -398,7 +467,7 @@ void ask_weather(watch_loop& loop) {
     if (!weather_wanted(loop.request) || loop.weather_child.running() || now < loop.weather_due) {
         return;
     }
-    const report_request request = loop.request.report;
+    const report_request request = report_now(loop);
     loop.weather_asked = now;
     const result<void> started =
         loop.weather_child.start([request] { return weather_parts_text(request); });
@@ -478,6 +547,7 @@ bool check_once(watch_loop& loop) {
     // Each check is a run of its own, with the whole budget for waiting on locked databases: a
     // watch that runs for weeks never spends it once and for all.
     reset_database_busy_wait();
+    follow_moves(loop);
     take_weather(loop);
     ask_weather(loop);
     const double time_s = track_time(loop, checked);
@@ -485,6 +555,7 @@ bool check_once(watch_loop& loop) {
     const child_outcome outcome = run_in_child(
         [&] {
             watch_request request = loop.request;
+            request.report = report_now(loop);
             use_weather_had(request, loop.weather, loop.weather_had);
             return check_text(request, loop.town, place_of(loop), time_s);
         },
@@ -502,6 +573,29 @@ bool check_once(watch_loop& loop) {
     show_check(loop, answer, time_s);
     account_failures(loop, answer.failed_sources, answer.failure_messages);
     return static_cast<bool>(std::cout);
+}
+
+// Waits for the next check until `deadline`, or until a command asks for it; false when stopped.
+bool sleep_between_checks(watch_loop& loop, watch_clock::time_point deadline) {
+    while (!stop_requested()) {
+        if (loop.controls.check_now_due) {
+            loop.controls.check_now_due = false;
+            return true;
+        }
+        if (wait_for_wake(-1, deadline) == wake_reason::deadline) {
+            return true;
+        }
+        collect_children(loop);
+    }
+    return false;
+}
+
+// With the setting on, the link hands the commands it hears to the watch.
+void listen_to_commands(watch_loop& loop, mqtt_link& link) {
+    if (loop.request.mqtt && loop.request.mqtt->commands) {
+        link.take_commands([&loop](const std::string& name, const std::string& payload,
+                                   bool retained) { take_command(loop, name, payload, retained); });
+    }
 }
 
 std::unique_ptr<mqtt_link> start_publishing(const watch_request& request, const town_record& town,
@@ -539,13 +633,13 @@ int watch_place(watch_loop& loop) {
     if (request.mqtt) {
         link = start_publishing(request, loop.town, chore);
         loop.mqtt = link.get();
+        listen_to_commands(loop, *link);
     }
     // Every wait from here on serves the broker; none after the link is gone.
     const std::unique_ptr<const wait_chore, void (*)(const wait_chore*)> chore_in_use(
         link ? &chore : nullptr, [](const wait_chore*) { set_wait_chore(nullptr); });
     set_wait_chore(chore_in_use.get());
     loop.channels = open_channels(channel_setup_of(request, loop.mqtt));
-    const auto collect = [&] { collect_children(loop); };
     for (int done = 1;; ++done) {
         const auto started = watch_clock::now();
         if (!check_once(loop)) {
@@ -557,7 +651,7 @@ int watch_place(watch_loop& loop) {
         }
         const double wait =
             check_wait_s(request.every_s, request.storm_remote, loop.storm_failures);
-        if (!sleep_until(after(started, wait), collect)) {
+        if (!sleep_between_checks(loop, after(started, wait))) {
             return 0;
         }
     }

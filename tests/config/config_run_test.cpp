@@ -214,6 +214,10 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
          "tekst UTF-8 bez znaków sterujących, bez znaków + i #, bez pustych poziomów).\n"
          "Zmienna środowiskowa NIMBROVATOR_MQTT_DISCOVERY_PREFIX: temat jest za długi (ma 65408 "
          "bajtów, najwyżej 65407).\n"},
+        {"commands neither on nor off",
+         {},
+         "mqtt_commands = yes\n",
+         "@CONFIG@:1: mqtt_commands: oczekiwano on lub off.\n"},
         {"controls in a name, a key as a name",
          {},
          "st\x1b[31morm = 1\n0123456789abcdef0123456789abcdef = 1\n[s\x1b[2Jx]\na = 1\n",

@@ -163,10 +163,12 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
     facts.support_url = "https://nimbrovator.pl";
     facts.radius_km = 30;
     facts.interval_s = 300;
-    for (const bool weather : {false, true}) {
+    for (const auto& [weather, commands] :
+         {std::pair(false, false), {true, false}, {false, true}}) {
         facts.weather = weather;
+        facts.commands = commands;
         const std::vector<mqtt_message> messages = discovery_messages(facts);
-        ASSERT_EQ(messages.size(), weather ? 7u : 6u);
+        ASSERT_EQ(messages.size(), (weather ? 7u : 6u) + (commands ? 3u : 0u));
         std::set<std::string> ids;
         std::map<std::string, Json::Value> by_object;
         for (const mqtt_message& message : messages) {
@@ -223,6 +225,15 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
         EXPECT_EQ(alert["event_types"][0], "burza");
         EXPECT_EQ(alert["event_types"][2], "blisko");
         EXPECT_EQ(alert["event_types"][3], "spokoj");
+        // The controls: a command topic each, never retained by Home Assistant, never expiring.
+        for (const char* object : {"check_now", "snooze", "approaching_only"}) {
+            ASSERT_EQ(by_object.count(object), commands ? 1u : 0u) << object;
+            const Json::Value& control = by_object[object];
+            EXPECT_EQ(control["command_topic"].asString(),
+                      commands ? std::string("nimbrovator/krakow/cmd/") + object : "");
+            EXPECT_FALSE(control.isMember("expire_after") || control["retain"] == true) << object;
+        }
+        EXPECT_EQ(by_object["check_now"].isMember("state_topic"), false); // a button has none
     }
     facts.interval_s = 0.1; // a fast test watch: never 0, which would turn expiry off
     EXPECT_EQ(parsed(discovery_messages(facts)[0].payload)["expire_after"], 1);

@@ -2,7 +2,7 @@
 // port, checking the fake storm service: what a subscriber hears, the last will after kill -9,
 // reconnection after the broker was down and restarted, Home Assistant's return (announced once
 // per birth message, a retained one being old news), TLS against the test CA, a rejected login
-// and a broker whose name is never looked up.
+// and a broker whose name is never looked up; Home Assistant's commands through an ACL.
 #include "mqtt/mqtt_payloads.h"
 #include "scripted_storm.h"
 #include "support/background_program.h"
@@ -230,19 +230,147 @@ TEST_F(MqttWatchTest, TlsAgainstTheTestCaAndARejectedLogin) {
     EXPECT_EQ(count_on(subscriber.messages(), availability_topic, "online"), 1u);
 
     // --check tries the broker: trusted and accepted, then a certificate of another CA.
-    const auto check = [&](const std::string& ca_file) {
+    // With the commands on it says so.
+    const auto check = [&](const std::string& ca_file, const std::string& commands) {
         ProgramRun run;
         run.data_dir = data.path;
         run.args = {"--check"};
-        run.environment = {"NIMBROVATOR_MQTT_URL=" + url, "NIMBROVATOR_MQTT_CA_FILE=" + ca_file,
-                           "NIMBROVATOR_MQTT_USER=burze", "NIMBROVATOR_MQTT_PASSWORD=sekret",
-                           "XDG_CONFIG_HOME=" + data.path};
+        run.environment = {"NIMBROVATOR_MQTT_URL=" + url,  "NIMBROVATOR_MQTT_CA_FILE=" + ca_file,
+                           "NIMBROVATOR_MQTT_USER=burze",  "NIMBROVATOR_MQTT_PASSWORD=sekret",
+                           "XDG_CONFIG_HOME=" + data.path, "NIMBROVATOR_MQTT_COMMANDS=" + commands};
         return run_nimbrovator(run).out;
     };
     const std::string line = "Serwer MQTT (localhost:" + std::to_string(broker.port) + "): ";
-    EXPECT_NE(check(TEST_PKI_DIR "/ca.pem").find(line + "działa"), std::string::npos);
-    EXPECT_NE(check(TEST_PKI_DIR "/other-ca.pem").find(line + "certyfikat serwera niezaufany"),
-              std::string::npos);
+    const std::string trusted = check(TEST_PKI_DIR "/ca.pem", "on");
+    EXPECT_NE(trusted.find(line + "działa"), std::string::npos);
+    EXPECT_NE(trusted.find("(mqtt_commands): włączone, na tematach nimbrovator/MIEJSCE/cmd/#"),
+              std::string::npos)
+        << trusted;
+    const std::string untrusted = check(TEST_PKI_DIR "/other-ca.pem", "off");
+    EXPECT_NE(untrusted.find(line + "certyfikat serwera niezaufany"), std::string::npos);
+    EXPECT_NE(untrusted.find("(mqtt_commands): wyłączone."), std::string::npos) << untrusted;
+}
+
+// The ACL that the README shows: only Home Assistant's user publishes commands.
+const char* const command_acl = "user nimbrovator\n"
+                                "topic write nimbrovator/#\n"
+                                "topic read nimbrovator/+/cmd/#\n"
+                                "topic write homeassistant/#\n"
+                                "topic read homeassistant/status\n"
+                                "user homeassistant\n"
+                                "topic readwrite #\n"
+                                "user gosc\n"
+                                "topic read #\n";
+
+// One watch, checking once an hour, takes Home Assistant's commands one after another; a
+// second one, checking often, is flooded with bad ones.
+TEST_F(MqttWatchTest, CommandsFromHomeAssistantOnlyAndNeverRetainedNorFlooding) {
+    TestBroker broker;
+    const std::string passwords = broker.dir.path + "/passwords";
+    const std::string acl = broker.dir.path + "/acl";
+    write_file(acl, command_acl);
+    ASSERT_EQ(std::system(("mosquitto_passwd -c -b " + passwords + " nimbrovator n1 && " +
+                           "mosquitto_passwd -b " + passwords + " homeassistant h1 && " +
+                           "mosquitto_passwd -b " + passwords + " gosc g1")
+                              .c_str()),
+              0);
+    ASSERT_TRUE(broker.start("password_file " + passwords + "\nacl_file " + acl + "\n"))
+        << broker.log();
+    Subscriber home;
+    ASSERT_TRUE(home.connect(broker.port, "", "homeassistant", "h1"));
+    Subscriber guest;
+    ASSERT_TRUE(guest.connect(broker.port, "", "gosc", "g1"));
+    const std::vector<std::string> environment = {"NIMBROVATOR_MQTT_USER=nimbrovator",
+                                                  "NIMBROVATOR_MQTT_PASSWORD=n1",
+                                                  "NIMBROVATOR_MQTT_COMMANDS=on"};
+    const std::string url = "mqtt://127.0.0.1:" + std::to_string(broker.port);
+    const std::string commands = "nimbrovator/" + slug + "/cmd/";
+    const auto last_state = [&] { return parsed(home.on(state_topic).back().payload); };
+    const auto state_where = [&](const std::function<bool(const Json::Value&)>& holds) {
+        return home.wait_for([&](const Messages& heard) {
+            return count_on(heard, state_topic) > 0 &&
+                   holds(parsed(std::find_if(heard.rbegin(), heard.rend(), [](const auto& m) {
+                                    return m.topic == state_topic;
+                                })->payload));
+        });
+    };
+
+    // Retained before the watch subscribes: it comes with the subscription, and is ignored.
+    home.publish(commands + "snooze", "60", true);
+    BackgroundProgram watch;
+    watch.start({"--watch", "--every", "60", "--danger-km", "5", "--mqtt", url, "Kraków", "30"},
+                data.path, environment);
+    ASSERT_TRUE(home.wait_for([](const Messages& heard) {
+        return count_on(heard, state_topic) >= 1 && configs(heard) == 9;
+    })) << watch.err();
+    ASSERT_TRUE(state_where([](const Json::Value& state) {
+        return state["commands"]["last_command_error"].asString().find("retain") !=
+               std::string::npos;
+    })) << watch.err();
+
+    // Without the right nothing arrives: the switch that Home Assistant turns later shows.
+    guest.publish(commands + "snooze", "60", false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    home.publish(commands + "approaching_only", "ON", false);
+    ASSERT_TRUE(state_where([](const Json::Value& state) {
+        return state["commands"]["approaching_only"] == true;
+    })) << watch.err();
+    EXPECT_TRUE(last_state()["commands"]["snoozed_until"].isNull());
+    EXPECT_EQ(replies.lightning_calls(), 1u);
+
+    // Snoozed, moved and checked at once: the storm's alert stays silent, the lines do not.
+    home.publish(commands + "snooze", "30", false);
+    home.publish(commands + "location", R"({"lat": 50.1, "lon": 20.2})", false);
+    ASSERT_TRUE(state_where([](const Json::Value& state) {
+        return state["commands"]["position_source"] == "command";
+    })) << watch.err();
+    home.publish(commands + "check_now", "PRESS", false);
+    ASSERT_TRUE(state_where([](const Json::Value& state) {
+        return state["lightning"]["strikes"] == 5;
+    })) << watch.err();
+    EXPECT_EQ(last_state()["town"]["longitude"], 20.2);
+    EXPECT_TRUE(last_state()["commands"]["snoozed_until"].isString());
+    EXPECT_EQ(replies.lightning_calls(), 2u);
+    // A press too soon is answered in the state, not queued.
+    home.publish(commands + "check_now", "PRESS", false);
+    ASSERT_TRUE(state_where([](const Json::Value& state) {
+        return state["commands"]["last_command_error"].asString().find("za wcześnie") !=
+               std::string::npos;
+    })) << watch.err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(replies.lightning_calls(), 2u);
+    EXPECT_EQ(count_on(home.messages(), event_topic), 0u);
+    const std::string out = watch.out();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
+    EXPECT_EQ(watch.stop(SIGTERM), 0);
+
+    // The flood: the checks keep their time, standard error says it once. The retained command
+    // cleared; a database of its own, without the first watch's replies.
+    home.publish(commands + "snooze", "", true);
+    replies.play({0});
+    TempDir flood_data;
+    ASSERT_TRUE(switch_weather_reports_off(flood_data.path));
+    BackgroundProgram flooded;
+    flooded.start({"--watch", "--every", "0.005", "--mqtt", url, "Kraków", "30"}, flood_data.path,
+                  environment);
+    ASSERT_TRUE(flooded.wait_for([&] { return replies.lightning_calls() >= 2; }, 20))
+        << flooded.err();
+    const std::size_t before = replies.lightning_calls();
+    const auto flood_start = steady::now();
+    for (int i = 0; i < 1000; ++i) {
+        home.publish(commands + (i % 2 ? "snooze" : "location"),
+                     i % 3 ? std::string(300, 'x') : "bad " + std::to_string(i), false);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const double flood_s = std::chrono::duration<double>(steady::now() - flood_start).count();
+    const std::size_t after = replies.lightning_calls();
+    EXPECT_GE(after - before, static_cast<std::size_t>(flood_s / 0.3 / 2)) << flooded.err();
+    const std::string err = flooded.err();
+    const std::string told = "Pominięto polecenie z MQTT: polecenie";
+    EXPECT_NE(err.find(told), std::string::npos) << err;
+    EXPECT_EQ(err.find(told), err.rfind(told)) << err;
+    EXPECT_LT(err.size(), 2000u) << err;
+    EXPECT_EQ(flooded.stop(SIGTERM), 0);
 }
 
 // The broker's name is never looked up: the checks go on all the same, and the watch stops at

@@ -183,7 +183,7 @@ TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
     EXPECT_EQ(event_line(E::within_ring, facts),
               "*** BLISKO: burza w promieniu 5 km: schroń się; najbliższe 4.9 km SW; zbliża się 36 "
               "km/h, w strefie 5 km za ~8 min ***");
-    EXPECT_EQ(event_title(E::within_ring), "Burza blisko: schroń się");
+    EXPECT_STREQ(event_title(E::within_ring), "Burza blisko: schroń się");
     const std::vector<std::string> with_estimate = event_environment(E::within_ring, facts);
     EXPECT_EQ(with_estimate.front(), "NIMBROVATOR_EVENT=blisko");
     EXPECT_EQ(with_estimate[6], "NIMBROVATOR_ETA_MIN=8");

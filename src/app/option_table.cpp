@@ -24,6 +24,11 @@ const std::vector<option_row> rows = {
      "miejscowości, np. --near 50.06,19.94"},
     {opt_name, "name", 0, "NAZWA", group::one_shot, one_answer, 0,
      "nazwa miejsca podanego przez --near w odpowiedziach"},
+    {opt_place, "place", 0, "NAZWA", group::one_shot, one_answer | kind_history, 0,
+     "miejsce z pliku konfiguracji (sekcja [place NAZWA]) zamiast miejscowości; z --watch "
+     "można podać kilka"},
+    {opt_all_places, "all-places", 0, "", group::watch, kind_watch, 0,
+     "czuwanie nad wszystkimi miejscami z pliku konfiguracji"},
     // Status bars
     {opt_line, "line", 0, "", group::status_bar, one_answer, kind_report,
      "odpowiedź w jednym wierszu"},

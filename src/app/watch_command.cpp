@@ -65,7 +65,8 @@ bool is_loopback_host(const std::string& host_port) {
     return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-int run_watch_command(const run_context& context, const command_options& options) {
+int run_watch_command(const run_context& context, const std::vector<command_options>& each) {
+    const command_options& options = each.front();
     const std::optional<report_request> report = report_request_of(options, context.settings);
     if (!report) {
         return tell_usage_error("brak miejsca po opcjach");

@@ -37,6 +37,9 @@ std::string json_form(const form_facts& facts) {
         document["approach"] = approach_value(shown_approach(facts.report));
         document["event"] = facts.event.empty() ? Json::Value() : Json::Value(facts.event);
     }
+    if (!facts.place.empty()) {
+        document["place"] = facts.place;
+    }
     return document_text(document);
 }
 

@@ -113,7 +113,8 @@ std::string stamp() {
 // line is the service's status too.
 void tell(const watch_request& request, const std::string& text,
           line_priority priority = line_priority::warning) {
-    const std::string line = stamp() + (request.utf8 ? text : ascii_stand_ins(text));
+    const std::string told = request.place.empty() ? text : request.place + ": " + text;
+    const std::string line = stamp() + (request.utf8 ? told : ascii_stand_ins(told));
     tell_error_stream(line, priority);
     notify_service("STATUS=" + line);
 }
@@ -167,35 +168,55 @@ watch_clock::time_point after(watch_clock::time_point from, double seconds) {
                       std::chrono::duration<double>(seconds));
 }
 
-// 0 with `town` settled, 1 for an unknown town, -1 when stopped.
-int settle_town(const watch_request& request, town_record& town, bool& ready) {
+// One try to find the place: its status (found: `town` settled), none when stopped.
+std::optional<town_status> try_settle(const watch_request& request, town_record& town) {
     if (request.report.point) {
         town = point_town(request.report);
-        return 0;
+        return town_status::found;
     }
     const std::string& typed = request.report.town;
     const auto collect = [] {}; // no alert has been raised yet
+    std::string text;
+    const child_outcome outcome =
+        run_in_child([&] { return town_answer_text(request.db_path, typed); }, text, collect);
+    if (outcome == child_outcome::stopped) {
+        return std::nullopt;
+    }
+    const town_answer answer = parse_town_answer(text, typed);
+    if (answer.status == town_status::found) {
+        town = answer.town;
+    } else if (answer.status == town_status::unknown) {
+        const std::string told = "Na serwerze " + storm_host() + " brak danych o tej miejscowości.";
+        tell_error_stream(request.place.empty() ? told : request.place + ": " + told,
+                          line_priority::error);
+    }
+    return answer.status;
+}
+
+// Tells that the place could not be found this time, and when the next try comes.
+double tell_settle_failed(const watch_request& request, int failures) {
+    const double wait = service_wait_s(request.every_s, request.storm_remote, failures);
+    tell(request, "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
+                      ". Następna próba za " + wait_text(wait) + ".");
+    return wait;
+}
+
+// 0 with `town` settled, 1 for an unknown town, -1 when stopped.
+int settle_town(const watch_request& request, town_record& town, bool& ready) {
+    const auto collect = [] {}; // no alert has been raised yet
     for (int failures = 1;; ++failures) {
         const auto started = watch_clock::now();
-        std::string text;
-        const child_outcome outcome =
-            run_in_child([&] { return town_answer_text(request.db_path, typed); }, text, collect);
-        if (outcome == child_outcome::stopped) {
+        const std::optional<town_status> status = try_settle(request, town);
+        if (!status) {
             return -1;
         }
-        const town_answer answer = parse_town_answer(text, typed);
-        if (answer.status == town_status::found) {
-            town = answer.town;
+        if (*status == town_status::found) {
             return 0;
         }
-        if (answer.status == town_status::unknown) {
-            tell_error_stream("Na serwerze " + storm_host() + " brak danych o tej miejscowości.",
-                              line_priority::error);
+        if (*status == town_status::unknown) {
             return 1;
         }
-        const double wait = service_wait_s(request.every_s, request.storm_remote, failures);
-        tell(request, "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
-                          ". Następna próba za " + wait_text(wait) + ".");
+        const double wait = tell_settle_failed(request, failures);
         tell_ready(ready);
         if (!sleep_until(after(started, wait), collect)) {
             return -1;
@@ -306,6 +327,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     const std::string approach = approach_text(estimate, request.rules.danger_km);
     form_facts shown_facts{answer.report, request.format,       request.utf8,
                            true,          event_id(step.event), check_note(step.trend, approach)};
+    shown_facts.place = request.place;
     answer.document["approach"] = approach_value(shown_approach(answer.report));
     if (loop.mqtt != nullptr) {
         loop.mqtt->publish_state(document_text(answer.document));
@@ -314,7 +336,11 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     if (output_for_programs(request)) {
         print_line(shown, line_priority::info);
     } else {
-        print_line(stamp() + shown, line_priority::info);
+        // In a watch of several places each line is led by its place's name (a line of a
+        // place named as its town already is).
+        const bool led = request.place.empty() || shown.rfind(request.place + ":", 0) == 0;
+        const std::string lead = led ? "" : request.place + ": ";
+        print_line(stamp() + lead + shown, line_priority::info);
     }
     // The service's status: the check's line, in UTF-8 where the form is.
     shown_facts.utf8 = request.utf8 || request.form == output_form::waybar ||
@@ -563,7 +589,122 @@ int watch_place(watch_loop& loop) {
     }
 }
 
+// --- several places in one watch ----------------------------------------------------------
+
+// A place of a watch of several: its own loop, when its next check is due, whether its town is
+// known, and how many checks it has had.
+struct watched_place {
+    std::unique_ptr<watch_loop> loop;
+    watch_clock::time_point due;
+    bool settled = false;
+    int settle_failures = 0;
+    int done = 0;
+};
+
+// The place whose check comes next, among those that still have checks to make; null when none.
+watched_place* next_due(std::vector<watched_place>& places, const std::optional<int>& checks) {
+    watched_place* next = nullptr;
+    for (watched_place& place : places) {
+        if ((!checks || place.done < *checks) && (next == nullptr || place.due < next->due)) {
+            next = &place;
+        }
+    }
+    return next;
+}
+
+// Settles the place's town when it is not yet known; false when stopped. An unknown town leaves
+// the place out (`left_out`); a failed try is tried again after its back-off.
+bool settle_place(watched_place& place, bool& left_out, bool& ready) {
+    const watch_request& request = place.loop->request;
+    const auto started = watch_clock::now();
+    const std::optional<town_status> status = try_settle(request, place.loop->town);
+    if (!status) {
+        return false;
+    }
+    if (*status == town_status::found) {
+        place.settled = true;
+        place.loop->channels = open_channels(channel_setup_of(request, nullptr));
+    } else if (*status == town_status::unknown) {
+        left_out = true;
+    } else {
+        place.due = after(started, tell_settle_failed(request, ++place.settle_failures));
+        tell_ready(ready);
+    }
+    return true;
+}
+
+int watch_places(std::vector<watched_place>& places) {
+    const std::optional<int>& checks = places.front().loop->request.checks;
+    const double every_s = places.front().loop->request.every_s;
+    bool ready = false;
+    prepare_storm_request(); // every check's child starts with the TLS context
+    const auto start = watch_clock::now();
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        places[i].due = after(start, place_offset_s(i, places.size(), every_s));
+    }
+    const auto collect = [&] {
+        for (watched_place& place : places) {
+            collect_children(*place.loop);
+        }
+    };
+    for (;;) {
+        watched_place* place = next_due(places, checks);
+        if (place == nullptr) {
+            return 0;
+        }
+        if (!sleep_until(place->due, collect)) {
+            return 0;
+        }
+        watch_loop& loop = *place->loop;
+        if (!place->settled) {
+            bool left_out = false;
+            if (!settle_place(*place, left_out, ready)) {
+                return 0;
+            }
+            if (left_out) {
+                places.erase(places.begin() + (place - places.data()));
+                if (places.empty()) {
+                    return 1;
+                }
+                continue;
+            }
+            if (!place->settled) {
+                continue;
+            }
+        }
+        const auto started = watch_clock::now();
+        if (!check_once(loop)) {
+            return 0;
+        }
+        tell_ready(ready);
+        ++place->done;
+        place->due =
+            after(started, check_wait_s(every_s, loop.request.storm_remote, loop.storm_failures));
+    }
+}
+
 } // namespace
+
+int run_watch(const std::vector<watch_request>& requests) {
+    if (requests.size() == 1) {
+        return run_watch(requests.front());
+    }
+    const wake_signals signals;
+    if (!signals.ready()) {
+        tell_error_stream("Nie udało się przygotować obsługi sygnałów.", line_priority::error);
+        return 1;
+    }
+    std::vector<watched_place> places;
+    std::string names;
+    for (const watch_request& request : requests) {
+        places.push_back({std::make_unique<watch_loop>(request), {}, false, 0, 0});
+        names += (names.empty() ? "" : ", ") + request.place;
+    }
+    notify_service("STATUS=" + stamp() + "Początek czuwania: " + names);
+    const int status = watch_places(places);
+    notify_service("STOPPING=1");
+    return status;
+}
 
 int run_watch(const watch_request& request) {
     const wake_signals signals;

@@ -4,6 +4,7 @@
 #include "output/json_form.h"
 #include "output/line_form.h"
 #include "output/machine_run.h"
+#include "output/places_bar.h"
 #include "output/ring.h"
 #include "output/waybar_form.h"
 #include "service/journal.h"
@@ -69,6 +70,10 @@ struct watch_loop {
     bool failure_told = false; // a failure was told, and the return not yet
     mqtt_link* mqtt = nullptr; // the broker, when publishing
     bool ready = false;        // the service manager has been told that the watch runs
+    // A place of several shown in one status bar: its check is kept here for the bar's object
+    // rather than printed.
+    bool in_one_bar = false;
+    std::optional<bar_place> latest;
 };
 
 // Standard output carries one document or line a check, nothing else, in the forms that a
@@ -333,7 +338,12 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
         loop.mqtt->publish_state(document_text(answer.document));
     }
     const std::string shown = render_form(request.form, shown_facts);
-    if (output_for_programs(request)) {
+    if (loop.in_one_bar) {
+        form_facts bar_facts = shown_facts;
+        bar_facts.utf8 = true;
+        loop.latest = bar_place{request.place, answer.report,
+                                render_form(output_form::line, bar_facts), bar_facts.event};
+    } else if (output_for_programs(request)) {
         print_line(shown, line_priority::info);
     } else {
         // In a watch of several places each line is led by its place's name (a line of a
@@ -633,14 +643,29 @@ bool settle_place(watched_place& place, bool& left_out, bool& ready) {
     return true;
 }
 
+// The bar's object (or line) for all places, from each one's latest check.
+std::string one_bar(const std::vector<watched_place>& places, output_form form) {
+    std::vector<bar_place> shown;
+    for (const watched_place& place : places) {
+        if (place.loop->latest) {
+            shown.push_back(*place.loop->latest);
+        }
+    }
+    return form == output_form::waybar ? document_text(waybar_places(shown))
+                                       : i3blocks_places(shown);
+}
+
 int watch_places(std::vector<watched_place>& places) {
     const std::optional<int>& checks = places.front().loop->request.checks;
     const double every_s = places.front().loop->request.every_s;
     bool ready = false;
     prepare_storm_request(); // every check's child starts with the TLS context
     const auto start = watch_clock::now();
+    const output_form form = places.front().loop->request.form;
+    const bool in_one_bar = form == output_form::waybar || form == output_form::i3blocks;
     for (std::size_t i = 0; i < places.size(); ++i) {
         places[i].due = after(start, place_offset_s(i, places.size(), every_s));
+        places[i].loop->in_one_bar = in_one_bar;
     }
     const auto collect = [&] {
         for (watched_place& place : places) {
@@ -677,6 +702,9 @@ int watch_places(std::vector<watched_place>& places) {
             return 0;
         }
         tell_ready(ready);
+        if (loop.in_one_bar) {
+            print_line(one_bar(places, loop.request.form), line_priority::info);
+        }
         ++place->done;
         place->due =
             after(started, check_wait_s(every_s, loop.request.storm_remote, loop.storm_failures));

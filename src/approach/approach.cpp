@@ -250,3 +250,19 @@ std::string approach_text(const std::optional<approach_estimate>& estimate, doub
     return text + ", minie w odległości ~" + std::to_string(std::lround(estimate->closest_km)) +
            " km";
 }
+
+std::optional<double> safe_at(const std::vector<observation>& track, double danger_km,
+                              double clear_after_s, double now_s) {
+    for (auto seen = track.rbegin(); seen != track.rend(); ++seen) {
+        if (seen->strikes > 0 && seen->nearest_km && *seen->nearest_km <= danger_km &&
+            seen->time_s <= now_s) {
+            const double safe = seen->time_s + clear_after_s;
+            return safe > now_s ? std::optional<double>(safe) : std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+long minutes_until_safe(double safe_s, double now_s) {
+    return std::max(0L, static_cast<long>(std::ceil((safe_s - now_s) / 60 - 1e-9)));
+}

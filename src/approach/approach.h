@@ -42,6 +42,18 @@ std::optional<long> arrival_min(const approach_estimate& estimate);
 // "oddala się 15 km/h", "minie w odległości ~14 km"; empty without an estimate.
 std::string approach_text(const std::optional<approach_estimate>& estimate, double danger_km);
 
+// The all-clear wait after the last strike inside the safety ring (the 30-minute rule): the
+// watch's --clear-after, and what a single answer assumes.
+constexpr double all_clear_after_s = 30 * 60;
+
+// When it is safe again: `clear_after_s` after the newest observation of `track` (oldest first)
+// with its nearest strike inside the safety ring, each such observation restarting the wait;
+// nothing when none was inside the ring within `clear_after_s` before `now_s`.
+std::optional<double> safe_at(const std::vector<observation>& track, double danger_km,
+                              double clear_after_s, double now_s);
+// Whole minutes from `now_s` until `safe_s`, rounded up: "bezpiecznie za ~N min".
+long minutes_until_safe(double safe_s, double now_s);
+
 constexpr double pi = 3.14159265358979323846;
 
 // The bearing of a compass code in degrees (N 0, E 90); nothing for an unknown code.

@@ -282,6 +282,14 @@ std::string check_text(const watch_request& request, const town_record& town,
         std::vector<observation> track = track_before(request.db_path, place, time_s);
         track.push_back(observation_at(check, time_s));
         report.approach = estimate_approach(track, request.rules.danger_km);
+        // On the track's clock, then on the wall clock of the check.
+        const std::optional<double> safe =
+            safe_at(track, request.rules.danger_km,
+                    request.rules.clear_after_s * request.clock_rate, time_s);
+        if (safe) {
+            report.safe_at = static_cast<long>(report.made_at) +
+                             static_cast<long>(std::ceil((*safe - time_s) / request.clock_rate));
+        }
     }
     // Not approach_included: the watch's own line adds the estimate's text (check_note).
     report.danger_km = request.rules.danger_km;
@@ -330,10 +338,20 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
                            event_id(step.event), static_cast<double>(std::time(nullptr)));
     }
     const std::string approach = approach_text(estimate, request.rules.danger_km);
+    std::string note = check_note(step.trend, approach);
+    if (answer.report.safe_at) {
+        const std::string safe =
+            "bezpiecznie za ~" +
+            std::to_string(minutes_until_safe(static_cast<double>(*answer.report.safe_at),
+                                              static_cast<double>(answer.report.made_at))) +
+            " min";
+        note = note.empty() ? safe : note + " | " + safe;
+    }
     form_facts shown_facts{answer.report, request.format,       request.utf8,
-                           true,          event_id(step.event), check_note(step.trend, approach)};
+                           true,          event_id(step.event), note};
     shown_facts.place = request.place;
     answer.document["approach"] = approach_value(shown_approach(answer.report));
+    answer.document["safe_at"] = safe_at_value(answer.report);
     if (loop.mqtt != nullptr) {
         loop.mqtt->publish_state(document_text(answer.document));
     }

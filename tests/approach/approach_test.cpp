@@ -206,3 +206,35 @@ TEST(Approach, EstimatesAlongEqualEachRowsOwn) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Approach, SafeAgainThirtyMinutesAfterTheLastStrikeInTheRing) {
+    const struct {
+        const char* name;
+        std::vector<point> points;
+        double now_minute;
+        std::optional<double> safe_minute; // nothing: safe now
+        long minutes_left;
+    } cases[] = {
+        {"no strikes", {{0, -1, ""}, {5, -1, ""}}, 5, std::nullopt, 0},
+        {"strikes outside the ring only", {{0, 20, "N"}, {5, 12, "N"}}, 5, std::nullopt, 0},
+        {"one strike in the ring", {{0, 20, "N"}, {5, 8, "N"}, {10, -1, ""}}, 10, 35, 25},
+        {"each new strike restarts it", {{0, 8, "N"}, {5, 3, "N"}, {10, 9.5, "NE"}}, 12, 40, 28},
+        {"on the ring's edge counts", {{0, 10, "N"}}, 1, 30, 29},
+        {"thirty minutes passed", {{0, 5, "N"}, {10, 25, "S"}, {30, -1, ""}}, 30, std::nullopt, 0},
+        {"a later row is not yet seen", {{0, 5, "N"}, {40, 5, "N"}}, 31, std::nullopt, 0},
+        {"part of a minute rounds up", {{0, 5, "N"}}, 0.5, 30, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<double> safe = safe_at(track_of(c.points), 10, 1800, c.now_minute * 60);
+        ASSERT_EQ(safe.has_value(), c.safe_minute.has_value());
+        if (safe) {
+            EXPECT_DOUBLE_EQ(*safe, *c.safe_minute * 60);
+            EXPECT_EQ(minutes_until_safe(*safe, c.now_minute * 60), c.minutes_left);
+        }
+    }
+}
+
+} // namespace

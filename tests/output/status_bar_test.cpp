@@ -171,6 +171,20 @@ TEST(StatusBarForms, TemplateShowsEveryPlaceholderAndNothingForMissingValues) {
     const template_facts facts{storm_report(12.34), ""};
     EXPECT_EQ(template_line("%t %n/%d km %D", facts, false), "Krakow 7/12.3 km NE");
     EXPECT_EQ(template_line("100%% %T°C\t%k", facts, true), "100% -2.5°C 30");
+    // Safe again: whole minutes, rounded up; the tooltip says it with the time.
+    run_report struck = storm_report(4);
+    struck.made_at = 1000000;
+    for (const auto& [after_s, minutes] : {std::pair<long, std::string>{1500, "25"}, {1, "1"}}) {
+        struck.safe_at = struck.made_at + after_s;
+        EXPECT_EQ(template_line("%[bezpiecznie za %C min%]", {struck, ""}, true),
+                  "bezpiecznie za " + minutes + " min");
+        EXPECT_NE(waybar_tooltip(struck).find("Bezpiecznie za ~" + minutes + " min ("),
+                  std::string::npos)
+            << waybar_tooltip(struck);
+    }
+    struck.safe_at.reset();
+    EXPECT_EQ(template_line("%[bezpiecznie za %C min%]", {struck, ""}, true), "");
+    EXPECT_EQ(waybar_tooltip(struck).find("Bezpiecznie"), std::string::npos);
     // The line shows the same estimate, and no negative zero either; nor does the document.
     const run_report standing = with_approach(-0.4, std::nullopt, 12.3);
     EXPECT_NE(report_line(standing, true).find("| 0.0°C | stoi w miejscu"), std::string::npos)

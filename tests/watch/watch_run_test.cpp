@@ -562,7 +562,8 @@ TEST_F(ScriptedWatchTest, AShortIntervalAgainstARemoteServiceIsToldOnce) {
 // One watch over the places of the configuration file: each place its checks and documents;
 // a place whose town is unknown is told and left out, and with none left the watch ends 1.
 TEST_F(ScriptedWatchTest, SeveralPlacesEachGetTheirChecksAndAnUnknownOneIsLeftOut) {
-    replies.play({0, 20, 0, 0});
+    // Dom, Działka (a strike inside its ring), Dom, Działka: the checks take turns.
+    replies.play({0, 8, 0, 0});
     TempDir home;
     mkdir((home.path + "/.config").c_str(), 0700);
     mkdir((home.path + "/.config/nimbrovator").c_str(), 0700);
@@ -583,10 +584,13 @@ TEST_F(ScriptedWatchTest, SeveralPlacesEachGetTheirChecksAndAnUnknownOneIsLeftOu
     for (const std::string& line : lines_of(result.out)) {
         Json::Value document;
         ASSERT_TRUE(Json::Reader().parse(line, document)) << line;
+        // Safe again 30 minutes after the strike inside the ring: the time, after it as well.
         ++documents[document["place"].asString() + " " + document["town"]["name"].asString() + " " +
-                    std::to_string(document["radius_km"].asInt())];
+                    std::to_string(document["radius_km"].asInt()) +
+                    (document["safe_at"].isString() ? " safe_at" : "")];
     }
-    const std::map<std::string, int> expected = {{"Dom Dom 25", 2}, {"Działka Kraków 30", 2}};
+    const std::map<std::string, int> expected = {{"Dom Dom 25", 2},
+                                                 {"Działka Kraków 30 safe_at", 2}};
     EXPECT_EQ(documents, expected) << result.out;
     EXPECT_EQ(replies.lightning_calls(), 4u);
     EXPECT_NE(result.err.find("Nigdzie: Na serwerze"), std::string::npos) << result.err;

@@ -166,7 +166,7 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
     for (const bool weather : {false, true}) {
         facts.weather = weather;
         const std::vector<mqtt_message> messages = discovery_messages(facts);
-        ASSERT_EQ(messages.size(), weather ? 7u : 6u);
+        ASSERT_EQ(messages.size(), weather ? 8u : 7u);
         std::set<std::string> ids;
         std::map<std::string, Json::Value> by_object;
         for (const mqtt_message& message : messages) {
@@ -198,7 +198,8 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
             // text sensor would show the word.
             if (config["value_template"].asString().find("None") != std::string::npos) {
                 EXPECT_TRUE(component == "binary_sensor" || config.isMember("state_class") ||
-                            config.isMember("unit_of_measurement"))
+                            config.isMember("unit_of_measurement") ||
+                            config["device_class"] == "timestamp")
                     << id;
             }
         }
@@ -216,6 +217,8 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
                   std::string::npos);
         EXPECT_EQ(by_object["warning_level"]["json_attributes_topic"], "nimbrovator/krakow/state");
         EXPECT_EQ(by_object["storm"]["device_class"], "safety");
+        EXPECT_EQ(by_object["safe_at"]["device_class"], "timestamp");
+        EXPECT_EQ(by_object["safe_at"]["state_topic"], "nimbrovator/krakow/state");
         EXPECT_EQ(by_object["storm"]["name"], "Burza w promieniu 30 km");
         const Json::Value& alert = by_object["alert"];
         EXPECT_EQ(alert["state_topic"], "nimbrovator/krakow/event");

@@ -115,13 +115,13 @@ TEST_F(MqttWatchTest, DiscoveryStateAndEventThenTheLastWillAfterKill) {
     EXPECT_EQ(event["direction"], "W");
     // Announced once: the retained birth message brought no second announcement.
     EXPECT_EQ(count_on(live.messages(), availability_topic, "online"), 1u);
-    EXPECT_EQ(configs(live.messages()), 6u);
+    EXPECT_EQ(configs(live.messages()), 7u);
 
     // A later subscriber gets what is retained: discovery, availability and the latest state.
     Subscriber late;
     ASSERT_TRUE(late.connect(broker.port));
     ASSERT_TRUE(late.wait_for([](const Messages& heard) {
-        return configs(heard) == 6 && count_on(heard, state_topic) == 1 &&
+        return configs(heard) == 7 && count_on(heard, state_topic) == 1 &&
                count_on(heard, availability_topic) == 1;
     })) << late.messages().size();
     for (const ReceivedMessage& message : late.messages()) {
@@ -168,7 +168,7 @@ TEST_F(MqttWatchTest, BrokerDownAtStartThenRestartedAndHomeAssistantBack) {
         ASSERT_TRUE(subscriber.connect(broker.port));
         // Reconnected: availability, discovery and the latest state published again.
         ASSERT_TRUE(subscriber.wait_for([](const Messages& heard) {
-            return configs(heard) == 6 && count_on(heard, state_topic) >= 1 &&
+            return configs(heard) == 7 && count_on(heard, state_topic) >= 1 &&
                    count_on(heard, availability_topic, "online") == 1;
         })) << watch.err();
         if (round == 0) {
@@ -180,7 +180,7 @@ TEST_F(MqttWatchTest, BrokerDownAtStartThenRestartedAndHomeAssistantBack) {
         const std::size_t states = count_on(subscriber.messages(), state_topic);
         subscriber.publish("homeassistant/status", "online", false);
         EXPECT_TRUE(subscriber.wait_for([&](const Messages& heard) {
-            return configs(heard) == 12 && count_on(heard, state_topic) > states;
+            return configs(heard) == 14 && count_on(heard, state_topic) > states;
         })) << watch.err();
         double seconds = 0;
         EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
@@ -217,7 +217,7 @@ TEST_F(MqttWatchTest, TlsAgainstTheTestCaAndARejectedLogin) {
     wrong.start({"--mqtt", url}, data.path,
                 {ca, "NIMBROVATOR_MQTT_USER=burze", "NIMBROVATOR_MQTT_PASSWORD=zle"});
     EXPECT_TRUE(subscriber.wait_for([](const Messages& heard) {
-        return count_on(heard, state_topic) >= 1 && configs(heard) == 6;
+        return count_on(heard, state_topic) >= 1 && configs(heard) == 7;
     })) << right.err();
     // Several attempts (1 s, 2 s apart), said once; the checks go on.
     std::this_thread::sleep_for(std::chrono::seconds(4));

@@ -3,7 +3,6 @@
 #include "app/requests.h"
 #include "config/settings.h"
 #include "output/machine_run.h"
-#include "service/journal.h"
 #include "store/reply_cache.h"
 #include "store/shared_connection.h"
 #include "storm/storm_client.h"
@@ -119,21 +118,18 @@ int run_watch_command(const run_context& context, const std::vector<command_opti
         requests.push_back(std::move(*request));
     }
     const command_options& options = each.front();
-    if (each.size() > 1 &&
-        (!options.watch.mqtt_url.empty() || !settings_in_use().mqtt_url.value.empty())) {
-        tell_error_stream("Publikowanie MQTT działa na razie przy czuwaniu nad jednym miejscem.",
-                          line_priority::error);
-        return 2;
-    }
     if (context.database != nullptr) {
         context.database->close(); // each check runs in a child process of its own
     }
     use_reply_cache(options, requests.front().every_s);
     std::string problem;
-    if (!mqtt_settings_of(settings_in_use(), options.watch.mqtt_url, requests.front().mqtt,
-                          problem)) {
+    std::optional<mqtt_settings> mqtt;
+    if (!mqtt_settings_of(settings_in_use(), options.watch.mqtt_url, mqtt, problem)) {
         std::fprintf(stderr, "%s\n", problem.c_str());
         return 1;
+    }
+    for (watch_request& request : requests) {
+        request.mqtt = mqtt;
     }
     return run_watch(requests);
 }

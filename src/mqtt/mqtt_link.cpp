@@ -118,23 +118,38 @@ void mosquitto_deleter::operator()(mosquitto* handle) const {
 }
 
 mqtt_link::mqtt_link(const mqtt_settings& settings, const mqtt_place& place, teller tell)
+    : mqtt_link(settings, std::vector<mqtt_place>{place}, std::move(tell)) {}
+
+mqtt_link::mqtt_link(const mqtt_settings& settings, const std::vector<mqtt_place>& places,
+                     teller tell)
     : settings_(settings), tell_(std::move(tell)) {
-    const std::string slug = place_slug(place.key, place.usual_radius_km);
-    topics_ = topics_of(settings.topic, slug);
-    if (settings.discovery) {
-        discovery_facts facts;
-        facts.prefix = settings.discovery_prefix;
-        facts.place = place.key.name;
-        facts.slug = slug;
-        facts.topics = topics_;
-        facts.version = place.version;
-        facts.support_url = NIMBROVATOR_HOMEPAGE;
-        facts.radius_km = place.key.radius_km;
-        facts.interval_s = place.interval_s;
-        facts.weather = place.weather;
-        discovery_ = discovery_messages(facts);
-        status_topic_ = discovery_status_topic(settings.discovery_prefix);
+    std::string slug;
+    for (const mqtt_place& place : places) {
+        const std::string own_slug = place_slug(place.key, place.usual_radius_km);
+        slug = slug.empty() ? own_slug : slug;
+        place_topics topics = topics_of(settings.topic, own_slug);
+        if (places.size() > 1) {
+            topics.availability = settings.topic + "/availability"; // the connection's will
+        }
+        places_.push_back(topics);
+        if (settings.discovery) {
+            discovery_facts facts;
+            facts.prefix = settings.discovery_prefix;
+            facts.place = place.key.name;
+            facts.slug = own_slug;
+            facts.topics = topics;
+            facts.version = place.version;
+            facts.support_url = NIMBROVATOR_HOMEPAGE;
+            facts.radius_km = place.key.radius_km;
+            facts.interval_s = place.interval_s;
+            facts.weather = place.weather;
+            const std::vector<mqtt_message> messages = discovery_messages(facts);
+            discovery_.insert(discovery_.end(), messages.begin(), messages.end());
+            status_topic_ = discovery_status_topic(settings.discovery_prefix);
+        }
     }
+    topics_ = places_.empty() ? place_topics{} : places_.front();
+    latest_states_.resize(places_.size());
     connection_ = std::make_shared<connection>();
     connection_->link = this;
     connection_->host = settings.broker.host;
@@ -368,8 +383,10 @@ void mqtt_link::announce() {
     for (const mqtt_message& message : discovery_) {
         publish(message.topic, message.payload, message.retain);
     }
-    if (latest_state_) {
-        publish(topics_.state, *latest_state_, true);
+    for (std::size_t i = 0; i < places_.size(); ++i) {
+        if (latest_states_[i]) {
+            publish(places_[i].state, *latest_states_[i], true);
+        }
     }
 }
 
@@ -391,13 +408,18 @@ void mqtt_link::publish(const std::string& topic, const std::string& payload, bo
     }
 }
 
-void mqtt_link::publish_state(const std::string& document) {
-    latest_state_ = document;
-    publish(topics_.state, document, true);
+void mqtt_link::publish_state(const std::string& document, std::size_t place) {
+    if (place >= places_.size()) {
+        return;
+    }
+    latest_states_[place] = document;
+    publish(places_[place].state, document, true);
 }
 
-void mqtt_link::publish_event(const event_message& event) {
-    publish(topics_.event, event_payload(event), false);
+void mqtt_link::publish_event(const event_message& event, std::size_t place) {
+    if (place < places_.size()) {
+        publish(places_[place].event, event_payload(event), false);
+    }
 }
 
 void mqtt_link::close() {

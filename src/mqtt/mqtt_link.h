@@ -49,6 +49,9 @@ class mqtt_link {
 
     // Starts the first connection (without waiting for it); `tell` says what goes wrong.
     mqtt_link(const mqtt_settings& settings, const mqtt_place& place, teller tell);
+    // One connection for several places, each its own device and topics (by its index below);
+    // their availability is one topic of the connection, "<topic>/availability".
+    mqtt_link(const mqtt_settings& settings, const std::vector<mqtt_place>& places, teller tell);
     ~mqtt_link();
     mqtt_link(const mqtt_link&) = delete;
     mqtt_link& operator=(const mqtt_link&) = delete;
@@ -61,8 +64,8 @@ class mqtt_link {
     void service();
     // How long service() may wait when nothing arrives on the socket.
     std::chrono::milliseconds next_service_in() const;
-    void publish_state(const std::string& document);
-    void publish_event(const event_message& event);
+    void publish_state(const std::string& document, std::size_t place = 0);
+    void publish_event(const event_message& event, std::size_t place = 0);
     // Publishes "offline" and disconnects, in about half a second at most.
     void close();
 
@@ -99,7 +102,8 @@ class mqtt_link {
     int refused_code_ = 0; // the broker's CONNACK code, when it refused
     clock::time_point retry_at_;
     clock::time_point attempt_started_;
-    std::optional<std::string> latest_state_;
+    std::vector<place_topics> places_; // each place's topics; topics_ is the first's
+    std::vector<std::optional<std::string>> latest_states_;
     std::string told_; // the problem told last; cleared by a connection
     int last_published_ = -1;
     std::optional<clock::time_point> publish_failure_told_; // said at most once a minute

@@ -67,9 +67,10 @@ struct watch_loop {
     watch_clock::time_point weather_had = {}; // when they came
     // The weather child has ended since the last check was told.
     std::optional<weather_outcome> weather_news;
-    bool failure_told = false; // a failure was told, and the return not yet
-    mqtt_link* mqtt = nullptr; // the broker, when publishing
-    bool ready = false;        // the service manager has been told that the watch runs
+    bool failure_told = false;  // a failure was told, and the return not yet
+    mqtt_link* mqtt = nullptr;  // the broker, when publishing
+    std::size_t mqtt_place = 0; // the place's index on it
+    bool ready = false;         // the service manager has been told that the watch runs
     // A place of several shown in one status bar: its check is kept here for the bar's object
     // rather than printed.
     bool in_one_bar = false;
@@ -88,7 +89,8 @@ bool status_bar_form(const watch_request& request) {
     return form_for_bars(request.form, request.format);
 }
 
-channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt) {
+channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt,
+                               std::size_t mqtt_place = 0) {
     channel_setup setup;
     setup.terminal = terminal_lines_for(status_bar_form(request), output_for_programs(request),
                                         request.alerts_to_stderr);
@@ -100,6 +102,7 @@ channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt) {
     setup.notify = request.notify;
     setup.command = request.command;
     setup.mqtt = mqtt;
+    setup.mqtt_place = mqtt_place;
     return setup;
 }
 
@@ -353,7 +356,10 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     answer.document["approach"] = approach_value(shown_approach(answer.report));
     answer.document["safe_at"] = safe_at_value(answer.report);
     if (loop.mqtt != nullptr) {
-        loop.mqtt->publish_state(document_text(answer.document));
+        if (!request.place.empty()) {
+            answer.document["place"] = request.place;
+        }
+        loop.mqtt->publish_state(document_text(answer.document), loop.mqtt_place);
     }
     const std::string shown = render_form(request.form, shown_facts);
     if (loop.in_one_bar) {
@@ -558,8 +564,8 @@ bool check_once(watch_loop& loop) {
     return static_cast<bool>(std::cout);
 }
 
-std::unique_ptr<mqtt_link> start_publishing(const watch_request& request, const town_record& town,
-                                            wait_chore& chore) {
+// The place's device on the broker.
+mqtt_place mqtt_place_of(const watch_request& request, const town_record& town) {
     mqtt_place place;
     place.key = {town.name, town.latitude, town.longitude, request.report.radius_km,
                  request.report.point.has_value()};
@@ -567,8 +573,14 @@ std::unique_ptr<mqtt_link> start_publishing(const watch_request& request, const 
     place.interval_s = request.every_s;
     place.weather = request.report.weather;
     place.version = program_version;
+    return place;
+}
+
+std::unique_ptr<mqtt_link> start_publishing(const watch_request& request,
+                                            const std::vector<mqtt_place>& places,
+                                            wait_chore& chore) {
     auto link = std::make_unique<mqtt_link>(
-        *request.mqtt, place, [&request](const std::string& text) { tell(request, text); });
+        *request.mqtt, places, [&request](const std::string& text) { tell(request, text); });
     mqtt_link* const served = link.get();
     chore.fd = [served] { return served->socket(); };
     chore.wants_write = [served] { return served->wants_write(); };
@@ -591,7 +603,7 @@ int watch_place(watch_loop& loop) {
     std::unique_ptr<mqtt_link> link;
     wait_chore chore;
     if (request.mqtt) {
-        link = start_publishing(request, loop.town, chore);
+        link = start_publishing(request, {mqtt_place_of(request, loop.town)}, chore);
         loop.mqtt = link.get();
     }
     // Every wait from here on serves the broker; none after the link is gone.
@@ -651,7 +663,6 @@ bool settle_place(watched_place& place, bool& left_out, bool& ready) {
     }
     if (*status == town_status::found) {
         place.settled = true;
-        place.loop->channels = open_channels(channel_setup_of(request, nullptr));
     } else if (*status == town_status::unknown) {
         left_out = true;
     } else {
@@ -677,13 +688,48 @@ int watch_places(std::vector<watched_place>& places) {
     const std::optional<int>& checks = places.front().loop->request.checks;
     const double every_s = places.front().loop->request.every_s;
     bool ready = false;
+    // Each place's first try to find its town; the broker gets a device for each place found.
+    for (auto it = places.begin(); it != places.end();) {
+        bool left_out = false;
+        if (!settle_place(*it, left_out, ready)) {
+            return 0;
+        }
+        it = left_out ? places.erase(it) : it + 1;
+    }
+    if (places.empty()) {
+        return 1;
+    }
     prepare_storm_request(); // every check's child starts with the TLS context
+    const watch_request& first = places.front().loop->request;
+    std::unique_ptr<mqtt_link> link;
+    wait_chore chore;
+    if (first.mqtt) {
+        std::vector<mqtt_place> devices;
+        for (watched_place& place : places) {
+            if (place.settled) {
+                place.loop->mqtt_place = devices.size();
+                devices.push_back(mqtt_place_of(place.loop->request, place.loop->town));
+            }
+        }
+        link = start_publishing(first, devices, chore);
+    }
+    // Every wait from here on serves the broker; none after the link is gone.
+    const std::unique_ptr<const wait_chore, void (*)(const wait_chore*)> chore_in_use(
+        link ? &chore : nullptr, [](const wait_chore*) { set_wait_chore(nullptr); });
+    set_wait_chore(chore_in_use.get());
     const auto start = watch_clock::now();
-    const output_form form = places.front().loop->request.form;
-    const bool in_one_bar = form == output_form::waybar || form == output_form::i3blocks;
+    const bool in_one_bar =
+        first.form == output_form::waybar || first.form == output_form::i3blocks;
     for (std::size_t i = 0; i < places.size(); ++i) {
-        places[i].due = after(start, place_offset_s(i, places.size(), every_s));
-        places[i].loop->in_one_bar = in_one_bar;
+        watch_loop& loop = *places[i].loop;
+        const auto offset = after(start, place_offset_s(i, places.size(), every_s));
+        places[i].due = places[i].settled ? offset : std::max(offset, places[i].due);
+        loop.in_one_bar = in_one_bar;
+        if (places[i].settled) {
+            loop.mqtt = link.get();
+            loop.channels =
+                open_channels(channel_setup_of(loop.request, loop.mqtt, loop.mqtt_place));
+        }
     }
     const auto collect = [&] {
         for (watched_place& place : places) {
@@ -714,6 +760,8 @@ int watch_places(std::vector<watched_place>& places) {
             if (!place->settled) {
                 continue;
             }
+            // Found after the start: no device on the broker.
+            loop.channels = open_channels(channel_setup_of(loop.request, nullptr));
         }
         const auto started = watch_clock::now();
         if (!check_once(loop)) {

@@ -16,6 +16,7 @@
 #include <json/json.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -259,6 +260,45 @@ TEST_F(MqttWatchTest, ABrokerNameNeverLookedUpHoldsNoCheckUp) {
     double seconds = 0;
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0) << watch.err();
     EXPECT_LT(seconds, 1.0);
+}
+
+// One watch over two places of the configuration file on one connection: a device each, its
+// state with the place's name, and one availability topic for both (the connection's will).
+TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
+    TestBroker broker;
+    ASSERT_TRUE(broker.start()) << broker.log();
+    Subscriber live;
+    ASSERT_TRUE(live.connect(broker.port));
+    TempDir config;
+    mkdir((config.path + "/nimbrovator").c_str(), 0700);
+    write_file(config.path + "/nimbrovator/config",
+               "[place Dom]\nnear = 50.06,19.94\n[place Działka]\ntown = Kraków\nradius = 30\n");
+    BackgroundProgram watch;
+    watch.start({"--watch", "--every", "0.005", "--checks", "2", "--all-places", "--mqtt",
+                 "mqtt://127.0.0.1:" + std::to_string(broker.port)},
+                data.path, {"XDG_CONFIG_HOME=" + config.path});
+    EXPECT_EQ(watch.wait_exit(), 0) << watch.err();
+    const std::string home_slug = place_slug({"Dom", 50.06, 19.94, 25, true}, 25);
+    const std::string home_state = "nimbrovator/" + home_slug + "/state";
+    const std::string shared = "nimbrovator/availability";
+    ASSERT_TRUE(live.wait_for([&](const Messages& heard) {
+        return count_on(heard, state_topic) == 2 && count_on(heard, home_state) == 2 &&
+               count_on(heard, shared, "offline") == 1;
+    })) << watch.err();
+    EXPECT_EQ(parsed(live.on(state_topic).back().payload)["place"], "Działka");
+    EXPECT_EQ(parsed(live.on(home_state).back().payload)["place"], "Dom");
+    EXPECT_EQ(count_on(live.messages(), shared, "online"), 1u);
+    EXPECT_EQ(count_on(live.messages(), availability_topic), 0u);
+    EXPECT_EQ(configs(live.messages()), 7u);
+    std::size_t home_configs = 0;
+    for (const ReceivedMessage& message : live.messages()) {
+        if (message.topic.rfind("homeassistant/", 0) == 0) {
+            home_configs +=
+                message.topic.find("/nimbrovator_" + home_slug + "/") != std::string::npos ? 1 : 0;
+            EXPECT_EQ(parsed(message.payload)["availability_topic"], shared) << message.topic;
+        }
+    }
+    EXPECT_EQ(home_configs, 7u);
 }
 
 } // namespace

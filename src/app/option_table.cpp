@@ -37,7 +37,8 @@ const std::vector<option_row> rows = {
      "%d odległość, %D kierunek (NE), %N kierunek po polsku, %w stopień "
      "ostrzeżenia, %W zagrożenia, %T temperatura, %a wiek danych (min), "
      "%e zdarzenie, %s zbliżanie się burzy (km/h), %E za ile minut "
-     "w strefie, %C za ile minut znów bezpiecznie, %x stan odpowiedzi (nieaktualne, błąd), %[ ... %] grupa "
+     "w strefie, %C za ile minut znów bezpiecznie, %x stan odpowiedzi (nieaktualne, błąd), %[ ... "
+     "%] grupa "
      "pomijana, gdy któreś pole w niej nie ma wartości, %% znak %"},
     {opt_waybar, "waybar", 0, "", group::status_bar, one_answer, kind_report,
      "obiekt JSON dla paska Waybar (text, tooltip, class, percentage, alt)"},

@@ -41,6 +41,7 @@ struct command_options {
     std::vector<std::string> places;   // --place NAME: places of the configuration file
     bool all_places = false;           // --all-places: every place of the configuration file
     std::string place;                 // the name of the file's place these options stand for
+    std::string follow;                // the MQTT topic of that place's positions; empty: none
     std::optional<int> danger_km;      // --danger-km KM: the safety ring
     bool history = false;              // --history: the place's track
     std::string svg_file;              // --svg FILE: the history's picture

@@ -56,6 +56,7 @@ command_options options_of_place(const command_options& options, const named_pla
     own.places.clear();
     own.all_places = false;
     own.place = place.name;
+    own.follow = place.follow;
     // After the options: a radius (a town's or a point's), or the hours of --history.
     const std::string given = options.operands.size() > 1 ? options.operands[1] : std::string();
     std::vector<std::string> operands = {options.operands[0]};

@@ -100,6 +100,7 @@ std::optional<watch_request> watch_request_of(const run_context& context,
     request.checks = watch.checks;
     request.command = watch.command;
     request.alerts_to_stderr = watch.alerts_to_stderr;
+    request.follow = options.follow;
     return request;
 }
 
@@ -130,6 +131,10 @@ int run_watch_command(const run_context& context, const std::vector<command_opti
     }
     for (watch_request& request : requests) {
         request.mqtt = mqtt;
+        if (!request.follow.empty() && !mqtt) {
+            return tell_usage_error("miejsce " + request.report.town +
+                                    " z kluczem follow wymaga serwera MQTT (--mqtt lub mqtt_url)");
+        }
     }
     return run_watch(requests);
 }

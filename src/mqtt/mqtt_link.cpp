@@ -323,7 +323,7 @@ std::chrono::milliseconds mqtt_link::next_service_in() const {
     }
 }
 
-void mqtt_link::connect_callback(mosquitto* m, void* self, int code) {
+void mqtt_link::connect_callback(mosquitto*, void* self, int code) {
     mqtt_link* link = static_cast<connection*>(self)->link;
     if (link == nullptr) {
         return;
@@ -341,12 +341,10 @@ void mqtt_link::connect_callback(mosquitto* m, void* self, int code) {
                 broker_text(link->settings_.broker) + " (" + link->topics_.state + ").");
     // Once per connection: each subscription brings the retained birth message again.
     if (!link->status_topic_.empty()) {
-        const int subscribed =
-            mosquitto_subscribe(m, nullptr, link->status_topic_.c_str(), quality);
-        if (subscribed != MOSQ_ERR_SUCCESS) {
-            link->tell_("Nie udało się zasubskrybować tematu " + link->status_topic_ + " (" +
-                        reason_of(subscribed, errno) + ").");
-        }
+        link->subscribe(link->status_topic_);
+    }
+    for (const auto& followed : link->followed_) {
+        link->subscribe(followed.first);
     }
     link->announce();
 }
@@ -362,6 +360,14 @@ void mqtt_link::message_callback(mosquitto*, void* self, const mosquitto_message
     // message comes with the subscription and is old news: the connection announced already.
     if (!message->retain && link->status_topic_ == message->topic && payload == "online") {
         link->announce();
+    }
+    for (const auto& followed : link->followed_) {
+        bool matches = false;
+        if (mosquitto_topic_matches_sub(followed.first.c_str(), message->topic, &matches) ==
+                MOSQ_ERR_SUCCESS &&
+            matches) {
+            followed.second(payload);
+        }
     }
 }
 
@@ -405,6 +411,22 @@ void mqtt_link::publish(const std::string& topic, const std::string& payload, bo
         publish_failure_told_ = now;
         tell_("Nie udało się opublikować na serwerze MQTT " + broker_text(settings_.broker) + " (" +
               topic + ": " + reason_of(code, errno) + ").");
+    }
+}
+
+void mqtt_link::subscribe(const std::string& topic) {
+    const int subscribed =
+        mosquitto_subscribe(connection_->handle.get(), nullptr, topic.c_str(), quality);
+    if (subscribed != MOSQ_ERR_SUCCESS) {
+        tell_("Nie udało się zasubskrybować tematu " + topic + " (" + reason_of(subscribed, errno) +
+              ").");
+    }
+}
+
+void mqtt_link::follow(const std::string& topic, std::function<void(const std::string&)> take) {
+    followed_.emplace_back(topic, std::move(take));
+    if (phase_ == phase::connected) {
+        subscribe(topic);
     }
 }
 

@@ -64,6 +64,8 @@ class mqtt_link {
     void service();
     // How long service() may wait when nothing arrives on the socket.
     std::chrono::milliseconds next_service_in() const;
+    // Subscribes to `topic` (a filter) on every connection; each message on it goes to `take`.
+    void follow(const std::string& topic, std::function<void(const std::string&)> take);
     void publish_state(const std::string& document, std::size_t place = 0);
     void publish_event(const event_message& event, std::size_t place = 0);
     // Publishes "offline" and disconnects, in about half a second at most.
@@ -104,6 +106,8 @@ class mqtt_link {
     clock::time_point attempt_started_;
     std::vector<place_topics> places_; // each place's topics; topics_ is the first's
     std::vector<std::optional<std::string>> latest_states_;
+    std::vector<std::pair<std::string, std::function<void(const std::string&)>>> followed_;
+    void subscribe(const std::string& topic);
     std::string told_; // the problem told last; cleared by a connection
     int last_published_ = -1;
     std::optional<clock::time_point> publish_failure_told_; // said at most once a minute

@@ -1,6 +1,7 @@
 #include "watch/watch_run.h"
 
 #include "approach/place_track.h"
+#include "mqtt/position.h"
 #include "output/json_form.h"
 #include "output/line_form.h"
 #include "output/machine_run.h"
@@ -75,6 +76,9 @@ struct watch_loop {
     // rather than printed.
     bool in_one_bar = false;
     std::optional<bar_place> latest;
+    // A place that follows a topic: its latest position and when it came.
+    std::optional<place_position> position;
+    std::time_t position_came = 0;
 };
 
 // Standard output carries one document or line a check, nothing else, in the forms that a
@@ -319,6 +323,18 @@ check_answer parse_check(const std::string& text) {
     return answer;
 }
 
+// The position of a place that follows a topic, as its state shows it: null before the first.
+Json::Value position_value(const watch_loop& loop) {
+    if (!loop.position) {
+        return Json::Value();
+    }
+    Json::Value value(Json::objectValue);
+    value["latitude"] = loop.position->latitude;
+    value["longitude"] = loop.position->longitude;
+    value["stale"] = position_stale(*loop.position, loop.position_came, std::time(nullptr));
+    return value;
+}
+
 void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     const std::string line = event_line(event, facts);
     notify_service("STATUS=" + stamp() + (loop.request.utf8 ? line : ascii_stand_ins(line)));
@@ -358,6 +374,9 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     if (loop.mqtt != nullptr) {
         if (!request.place.empty()) {
             answer.document["place"] = request.place;
+        }
+        if (!request.follow.empty()) {
+            answer.document["position"] = position_value(loop);
         }
         loop.mqtt->publish_state(document_text(answer.document), loop.mqtt_place);
     }
@@ -533,6 +552,40 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
 
 // One check; false when stopped. The weather comes from its own child: the check shows the
 // replies it has had so far.
+// A message on the place's topic of positions: the next checks are made where it says.
+void take_position(watch_loop& loop, const std::string& payload) {
+    result<place_position> position = position_of(payload);
+    if (!position) {
+        tell(loop.request, position.error() + " (" + loop.request.follow + ").");
+        return;
+    }
+    loop.position = *position;
+    loop.position_came = std::time(nullptr);
+}
+
+// A place that moves: its latest position stands in for its coordinates.
+void move_to_position(watch_loop& loop) {
+    if (!loop.position) {
+        return;
+    }
+    town_record& town = loop.town;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.5f", loop.position->latitude);
+    town.y = text;
+    std::snprintf(text, sizeof text, "%.5f", loop.position->longitude);
+    town.x = text;
+    town.latitude = loop.position->latitude;
+    town.longitude = loop.position->longitude;
+}
+
+// Each place that follows a topic hears of its positions over the link.
+void follow_positions(watch_loop& loop, mqtt_link* link) {
+    if (link != nullptr && !loop.request.follow.empty()) {
+        link->follow(loop.request.follow,
+                     [&loop](const std::string& payload) { take_position(loop, payload); });
+    }
+}
+
 bool check_once(watch_loop& loop) {
     const watch_clock::time_point checked = watch_clock::now();
     // Each check is a run of its own, with the whole budget for waiting on locked databases: a
@@ -541,6 +594,7 @@ bool check_once(watch_loop& loop) {
     take_weather(loop);
     ask_weather(loop);
     const double time_s = track_time(loop, checked);
+    move_to_position(loop);
     std::string text;
     const child_outcome outcome = run_in_child(
         [&] {
@@ -610,6 +664,7 @@ int watch_place(watch_loop& loop) {
     const std::unique_ptr<const wait_chore, void (*)(const wait_chore*)> chore_in_use(
         link ? &chore : nullptr, [](const wait_chore*) { set_wait_chore(nullptr); });
     set_wait_chore(chore_in_use.get());
+    follow_positions(loop, loop.mqtt);
     loop.channels = open_channels(channel_setup_of(request, loop.mqtt));
     const auto collect = [&] { collect_children(loop); };
     for (int done = 1;; ++done) {
@@ -727,6 +782,7 @@ int watch_places(std::vector<watched_place>& places) {
         loop.in_one_bar = in_one_bar;
         if (places[i].settled) {
             loop.mqtt = link.get();
+            follow_positions(loop, loop.mqtt);
             loop.channels =
                 open_channels(channel_setup_of(loop.request, loop.mqtt, loop.mqtt_place));
         }

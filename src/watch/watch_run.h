@@ -32,6 +32,7 @@ struct watch_request {
     // The place's own name when the watch has several: it leads the place's lines and messages
     // and is the "place" member of its documents. Empty for a watch of one place.
     std::string place;
+    std::string follow; // the MQTT topic of the place's positions; empty: it stays put
 };
 
 // Runs the watch; 0 when stopped by a signal or after its checks, 1 for an unknown town.

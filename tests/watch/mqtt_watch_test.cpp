@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <sstream>
 #include <thread>
 
@@ -272,7 +273,13 @@ TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
     TempDir config;
     mkdir((config.path + "/nimbrovator").c_str(), 0700);
     write_file(config.path + "/nimbrovator/config",
-               "[place Dom]\nnear = 50.06,19.94\n[place Działka]\ntown = Kraków\nradius = 30\n");
+               "[place Dom]\nnear = 50.06,19.94\nfollow = telefon/ja\n[place Działka]\n"
+               "town = Kraków\nradius = 30\n");
+    // Dom moves: its position is where the phone last said.
+    live.publish("telefon/ja",
+                 R"({"_type":"location","lat":49.62,"lon":20.69,"acc":3000,"tst":)" +
+                     std::to_string(std::time(nullptr)) + "}",
+                 true);
     BackgroundProgram watch;
     watch.start({"--watch", "--every", "0.005", "--checks", "2", "--all-places", "--mqtt",
                  "mqtt://127.0.0.1:" + std::to_string(broker.port)},
@@ -286,7 +293,11 @@ TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
                count_on(heard, shared, "offline") == 1;
     })) << watch.err();
     EXPECT_EQ(parsed(live.on(state_topic).back().payload)["place"], "Działka");
-    EXPECT_EQ(parsed(live.on(home_state).back().payload)["place"], "Dom");
+    const Json::Value home = parsed(live.on(home_state).back().payload);
+    EXPECT_EQ(home["place"], "Dom");
+    EXPECT_EQ(home["town"]["latitude"], 49.62);
+    EXPECT_EQ(home["position"]["longitude"], 20.69);
+    EXPECT_EQ(home["position"]["stale"], true); // accurate to 3 km only
     EXPECT_EQ(count_on(live.messages(), shared, "online"), 1u);
     EXPECT_EQ(count_on(live.messages(), availability_topic), 0u);
     EXPECT_EQ(configs(live.messages()), 7u);

@@ -24,6 +24,7 @@ namespace {
 // it is at the check.
 std::vector<observation> since_last_jump(const std::vector<track_row>& rows, const place_at& now) {
     std::vector<place_at> where;
+    where.reserve(rows.size());
     for (const track_row& row : rows) {
         where.push_back({row.time_s, row.latitude, row.longitude});
     }

@@ -39,6 +39,23 @@ _nimbrovator()
         COMPREPLY=($(compgen -W "auto always never" -- "$cur"))
         return
     fi
+    if [[ $prev == --place ]]; then
+        # The places of the configuration file, as --config lists them.
+        local place program _nimbrovator_word
+        _nimbrovator_unquote "${words[0]}"
+        program=$_nimbrovator_word
+        [[ $program == \~/* ]] && program=$HOME/${program#\~/}
+        [[ $program == */* && ! (-f $program && -x $program) ]] && return
+        COMPREPLY=()
+        while IFS= read -r place; do
+            [[ $place == "[place "*"]  # "* ]] || continue
+            place=${place#"[place "}
+            place=${place%"]  # "*}
+            [[ $place == "$cur"* ]] && COMPREPLY+=("$place")
+        done < <("$program" --config 2>/dev/null)
+        compopt -o filenames 2>/dev/null
+        return
+    fi
 
     # The leading "--" options; the town comes after them.
     local i
@@ -46,7 +63,8 @@ _nimbrovator()
         case ${words[i]} in
             --config | --check | --towns | --help | --help-all | --version | -s | -h) return ;;
             --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | \
-                --near | --name | --danger-km | --svg | --format | --color | --timeout | --checks)
+                --near | --name | --danger-km | --svg | --format | --color | --timeout | --checks | \
+                --place)
                 ((i++)) ;; # its value follows
             --*) ;;
             *) break ;;
@@ -69,6 +87,7 @@ _nimbrovator()
         options+=" --every --checks --notify --exec --alerts-to-stderr --clear-after --cooldown"
         options+=" --color --mqtt --config --check --towns --near --name --help --help-all"
         options+=" --version --danger-km --approaching-only --history --svg --timeout"
+        options+=" --place --all-places"
         ((cword == 1)) && options+=" -s -h"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         return

@@ -24,6 +24,11 @@ const std::vector<option_row> rows = {
      "miejscowości, np. --near 50.06,19.94"},
     {opt_name, "name", 0, "NAZWA", group::one_shot, one_answer, 0,
      "nazwa miejsca podanego przez --near w odpowiedziach"},
+    {opt_place, "place", 0, "NAZWA", group::one_shot, one_answer | kind_history, 0,
+     "miejsce z pliku konfiguracji (sekcja [place NAZWA]) zamiast miejscowości; z --watch "
+     "można podać kilka"},
+    {opt_all_places, "all-places", 0, "", group::watch, kind_watch, 0,
+     "czuwanie nad wszystkimi miejscami z pliku konfiguracji"},
     // Status bars
     {opt_line, "line", 0, "", group::status_bar, one_answer, kind_report,
      "odpowiedź w jednym wierszu"},
@@ -32,7 +37,8 @@ const std::vector<option_row> rows = {
      "%d odległość, %D kierunek (NE), %N kierunek po polsku, %w stopień "
      "ostrzeżenia, %W zagrożenia, %T temperatura, %a wiek danych (min), "
      "%e zdarzenie, %s zbliżanie się burzy (km/h), %E za ile minut "
-     "w strefie, %x stan odpowiedzi (nieaktualne, błąd), %[ ... %] grupa "
+     "w strefie, %C za ile minut znów bezpiecznie, %x stan odpowiedzi (nieaktualne, błąd), %[ ... "
+     "%] grupa "
      "pomijana, gdy któreś pole w niej nie ma wartości, %% znak %"},
     {opt_waybar, "waybar", 0, "", group::status_bar, one_answer, kind_report,
      "obiekt JSON dla paska Waybar (text, tooltip, class, percentage, alt)"},

@@ -32,6 +32,8 @@ enum option_id {
     opt_timeout,
     opt_near,
     opt_name,
+    opt_place,
+    opt_all_places,
     opt_watch,
     opt_every,
     opt_notify,

@@ -142,6 +142,17 @@ bool apply_place(command_options& options, int id) {
         }
         return true;
     }
+    if (id == opt_place) {
+        options.places.push_back(value);
+        if (value.empty()) {
+            reject(options, "pusta nazwa miejsca dla --place");
+        }
+        return true;
+    }
+    if (id == opt_all_places) {
+        options.all_places = true;
+        return true;
+    }
     if (id == opt_name) {
         options.name = clean_town_name(value);
         if (options.name->empty() || options.name->size() > longest_place_name) {
@@ -334,7 +345,7 @@ result<void> check_operands(const command_options& options, run_kind kind,
         }
         return {};
     }
-    const bool town = !options.near;
+    const bool town = !options.near && !names_places(options);
     if (town && count == 0) {
         return failure("brak miejscowości po opcjach");
     }
@@ -387,6 +398,15 @@ result<void> check_combination(const command_options& options) {
     }
     if (options.name && !options.near) {
         return failure("opcja --name działa tylko z --near");
+    }
+    if (names_places(options) && options.near) {
+        return failure("opcja --place nie łączy się z --near");
+    }
+    if (options.all_places && !options.places.empty()) {
+        return failure("opcja --all-places nie łączy się z --place");
+    }
+    if (options.places.size() > 1 && !options.watch.on) {
+        return failure("kilka miejsc --place tylko z --watch");
     }
     return {};
 }
@@ -522,6 +542,10 @@ command_options parse_options(int argc, char** argv) {
         options.form = output_form::line;
     }
     return options;
+}
+
+bool names_places(const command_options& options) {
+    return !options.places.empty() || options.all_places;
 }
 
 std::string usage_error_text(const std::string& error) {

@@ -38,6 +38,10 @@ struct command_options {
     bool towns = false;                // --towns: the cached town names
     std::optional<place_point> near;   // --near LAT,LON: the place by its coordinates
     std::optional<std::string> name;   // --name NAME: the place's name in the reports
+    std::vector<std::string> places;   // --place NAME: places of the configuration file
+    bool all_places = false;           // --all-places: every place of the configuration file
+    std::string place;                 // the name of the file's place these options stand for
+    std::string follow;                // the MQTT topic of that place's positions; empty: none
     std::optional<int> danger_km;      // --danger-km KM: the safety ring
     bool history = false;              // --history: the place's track
     std::string svg_file;              // --svg FILE: the history's picture
@@ -51,6 +55,9 @@ struct command_options {
 // Reads the options that lead the command line; a command line that does not begin with "--"
 // is left whole to the classic dispatch.
 command_options parse_options(int argc, char** argv);
+
+// A place of the configuration file stands in for the town (or --near) of the options.
+bool names_places(const command_options& options);
 
 // Every option, grouped, with the exit statuses: the text of --help-all.
 std::string help_all_text(const std::string& program_name);

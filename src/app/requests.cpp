@@ -48,3 +48,61 @@ std::optional<report_request> report_request_of(const command_options& options,
     request->danger_km = options.danger_km.value_or(std::min(10, request->radius_km));
     return request;
 }
+
+namespace {
+
+command_options options_of_place(const command_options& options, const named_place& place) {
+    command_options own = options;
+    own.places.clear();
+    own.all_places = false;
+    own.place = place.name;
+    own.follow = place.follow;
+    // After the options: a radius (a town's or a point's), or the hours of --history.
+    const std::string given = options.operands.size() > 1 ? options.operands[1] : std::string();
+    std::vector<std::string> operands = {options.operands[0]};
+    if (place.near) {
+        own.near = place.near;
+        own.name = place.name;
+        if (options.history) {
+            operands.push_back(place.name); // as the watch records its track
+        }
+    } else {
+        operands.push_back(place.town);
+    }
+    if (options.history || !place.radius_km) {
+        if (!given.empty()) {
+            operands.push_back(given);
+        }
+    } else {
+        operands.push_back(std::to_string(*place.radius_km));
+    }
+    own.operands = operands;
+    own.danger_km = place.danger_km ? place.danger_km : options.danger_km;
+    own.watch.approaching_only = place.approaching_only.value_or(options.watch.approaching_only);
+    return own;
+}
+
+} // namespace
+
+result<std::vector<command_options>> options_of_places(const command_options& options,
+                                                       const std::vector<named_place>& places) {
+    std::vector<command_options> chosen;
+    if (options.all_places) {
+        if (places.empty()) {
+            return failure("Plik konfiguracji nie określa żadnego miejsca ([place NAZWA]).");
+        }
+        for (const named_place& place : places) {
+            chosen.push_back(options_of_place(options, place));
+        }
+        return chosen;
+    }
+    for (const std::string& name : options.places) {
+        const named_place* place = place_named(places, name);
+        if (place == nullptr) {
+            return failure("Plik konfiguracji nie określa miejsca „" + strip_control_chars(name) +
+                           "”.");
+        }
+        chosen.push_back(options_of_place(options, *place));
+    }
+    return chosen;
+}

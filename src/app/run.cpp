@@ -251,7 +251,8 @@ int print_cached_towns() {
 
 // The service settings of the run, in force from here on; false (after the messages) when a
 // value given at run time is wrong.
-bool configure_services(const command_options& options) {
+bool configure_services(const command_options& options,
+                        std::vector<named_place>* places = nullptr) {
     const settings_outcome outcome = load_settings();
     for (const std::string& message : outcome.errors) {
         tell_error_stream(message, line_priority::error);
@@ -263,6 +264,9 @@ bool configure_services(const command_options& options) {
         return false;
     }
     use_settings(outcome.settings);
+    if (places != nullptr) {
+        *places = outcome.places;
+    }
     if (options.show_config) {
         std::fputs(describe_settings(outcome).c_str(), stdout);
     }
@@ -310,8 +314,19 @@ int run_program(int argc, char** argv) {
     if (options.form != output_form::text && !options.watch.on && !options.history) {
         start_run_deadline(); // the watch gives each check its own
     }
-    if (!configure_services(options)) {
+    std::vector<named_place> places;
+    if (!configure_services(options, &places)) {
         return 2;
+    }
+    // --place and --all-places: the options of each place, as if it stood on the command line.
+    std::vector<command_options> each = {options};
+    if (names_places(options)) {
+        result<std::vector<command_options>> chosen = options_of_places(options, places);
+        if (!chosen) {
+            tell_error_stream(chosen.error(), line_priority::error);
+            return 2;
+        }
+        each = std::move(*chosen);
     }
     shared_connection database;
     if (!start_up(context, database, options.watch.on || options.form != output_form::text)) {
@@ -326,13 +341,13 @@ int run_program(int argc, char** argv) {
                           line_priority::warning);
     }
     if (options.watch.on) {
-        return run_watch_command(context, options);
+        return run_watch_command(context, each);
     }
     if (options.history) {
-        return run_history_command(context, options);
+        return run_history_command(context, each.front());
     }
     if (options.form != output_form::text) {
-        return run_machine_form(context, options);
+        return run_machine_form(context, each.front());
     }
     return run_classic(context, options.operands, options.help);
 }

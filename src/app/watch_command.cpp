@@ -66,22 +66,23 @@ bool is_loopback_host(const std::string& host_port) {
     return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
-int run_watch_command(const run_context& context, const command_options& options) {
+namespace {
+
+// The watch of one place, as its options ask; none (after a usage error's message) when they
+// name no place.
+std::optional<watch_request> watch_request_of(const run_context& context,
+                                              const command_options& options) {
     const std::optional<report_request> report = report_request_of(options, context.settings);
     if (!report) {
-        return tell_usage_error("brak miejsca po opcjach");
+        return std::nullopt;
     }
     const watch_options& watch = options.watch;
     watch_request request;
     request.report = *report;
     request.db_path = context.paths.database;
-    if (context.database != nullptr) {
-        context.database->close(); // each check runs in a child process of its own
-    }
     request.every_s = watch.every_min * 60;
     request.storm_remote = !is_loopback_host(storm_host());
     request.weather_remote = !is_loopback_host(weather_host());
-    use_reply_cache(options, request.every_s);
     request.form = options.form;
     request.format = options.format;
     request.colour = watch.colour;
@@ -100,10 +101,41 @@ int run_watch_command(const run_context& context, const command_options& options
     request.checks = watch.checks;
     request.command = watch.command;
     request.alerts_to_stderr = watch.alerts_to_stderr;
+    request.follow = options.follow;
+    return request;
+}
+
+} // namespace
+
+int run_watch_command(const run_context& context, const std::vector<command_options>& each) {
+    std::vector<watch_request> requests;
+    for (const command_options& options : each) {
+        std::optional<watch_request> request = watch_request_of(context, options);
+        if (!request) {
+            return tell_usage_error("brak miejsca po opcjach");
+        }
+        if (each.size() > 1) {
+            request->place = options.place;
+        }
+        requests.push_back(std::move(*request));
+    }
+    const command_options& options = each.front();
+    if (context.database != nullptr) {
+        context.database->close(); // each check runs in a child process of its own
+    }
+    use_reply_cache(options, requests.front().every_s);
     std::string problem;
-    if (!mqtt_settings_of(settings_in_use(), watch.mqtt_url, request.mqtt, problem)) {
+    std::optional<mqtt_settings> mqtt;
+    if (!mqtt_settings_of(settings_in_use(), options.watch.mqtt_url, mqtt, problem)) {
         tell_error_stream(problem, line_priority::error);
         return 1;
     }
-    return run_watch(request);
+    for (watch_request& request : requests) {
+        request.mqtt = mqtt;
+        if (!request.follow.empty() && !mqtt) {
+            return tell_usage_error("miejsce " + request.report.town +
+                                    " z kluczem follow wymaga serwera MQTT (--mqtt lub mqtt_url)");
+        }
+    }
+    return run_watch(requests);
 }

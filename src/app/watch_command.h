@@ -6,10 +6,12 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // Runs the watch for the town (and radius) after the options, with the run's database connection
-// closed (each check forks); 2 for a usage error.
-int run_watch_command(const run_context& context, const command_options& options);
+// closed (each check forks); 2 for a usage error. `each`: the options of each place watched (one
+// without --place and --all-places).
+int run_watch_command(const run_context& context, const std::vector<command_options>& each);
 
 // The reply cache's maximum age in the watch: below the interval, so that a check never shows
 // the reply of the check before (no more than --max-age when given); but for a storm service

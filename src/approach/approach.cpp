@@ -251,3 +251,45 @@ std::string approach_text(const std::optional<approach_estimate>& estimate, doub
     return text + ", minie w odległości ~" + std::to_string(std::lround(estimate->closest_km)) +
            " km";
 }
+
+std::optional<double> safe_at(const std::vector<observation>& track, double danger_km,
+                              double clear_after_s, double now_s) {
+    for (auto seen = track.rbegin(); seen != track.rend(); ++seen) {
+        if (seen->strikes > 0 && seen->nearest_km && *seen->nearest_km <= danger_km &&
+            seen->time_s <= now_s) {
+            const double safe = seen->time_s + clear_after_s;
+            return safe > now_s ? std::optional<double>(safe) : std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+long minutes_until_safe(double safe_s, double now_s) {
+    return std::max(0L, static_cast<long>(std::ceil((safe_s - now_s) / 60 - 1e-9)));
+}
+
+double km_between(double latitude_a, double longitude_a, double latitude_b, double longitude_b) {
+    const double middle = (latitude_a + latitude_b) / 2 * pi / 180;
+    const double north_km = (latitude_b - latitude_a) * 110.574;
+    const double east_km = (longitude_b - longitude_a) * 111.320 * std::cos(middle);
+    return std::hypot(north_km, east_km);
+}
+
+std::size_t track_start_after_jumps(const std::vector<place_at>& where, const place_at& now) {
+    // A jump: faster than a place moves, and farther than a position's scatter (a few hundred
+    // metres between fixes a few seconds apart is no journey).
+    const auto jumped = [](const place_at& from, const place_at& to) {
+        const double km = km_between(from.latitude, from.longitude, to.latitude, to.longitude);
+        const double hours = std::max(to.time_s - from.time_s, 1.0) / 3600;
+        return km > 2 && km / hours > fastest_place_kmh;
+    };
+    if (!where.empty() && jumped(where.back(), now)) {
+        return where.size();
+    }
+    for (std::size_t i = where.size(); i > 1; --i) {
+        if (jumped(where[i - 2], where[i - 1])) {
+            return i - 1;
+        }
+    }
+    return 0;
+}

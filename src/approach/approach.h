@@ -42,6 +42,38 @@ std::optional<long> arrival_min(const approach_estimate& estimate);
 // "oddala się 15 km/h", "minie w odległości ~14 km"; empty without an estimate.
 std::string approach_text(const std::optional<approach_estimate>& estimate, double danger_km);
 
+// The all-clear wait after the last strike inside the safety ring (the 30-minute rule): the
+// watch's --clear-after, and what a single answer assumes.
+constexpr double all_clear_after_s = 30 * 60;
+
+// When it is safe again: `clear_after_s` after the newest observation of `track` (oldest first)
+// with its nearest strike inside the safety ring, each such observation restarting the wait;
+// nothing when none was inside the ring within `clear_after_s` before `now_s`.
+std::optional<double> safe_at(const std::vector<observation>& track, double danger_km,
+                              double clear_after_s, double now_s);
+// Whole minutes from `now_s` until `safe_s`, rounded up: "bezpiecznie za ~N min".
+long minutes_until_safe(double safe_s, double now_s);
+
+// Where a place was at an observation (a place that moves), in degrees.
+struct place_at {
+    double time_s = 0;
+    double latitude = 0;
+    double longitude = 0;
+};
+
+// The fastest a place is taken to move: faster, it jumped (a new position far away), and the
+// observations before the jump say nothing of the storm where it is now.
+constexpr double fastest_place_kmh = 150;
+
+// Kilometres between two places (a flat map around them: places a few tens of km apart).
+double km_between(double latitude_a, double longitude_a, double latitude_b, double longitude_b);
+
+// The index of the first observation after the place's last jump, given where it was at each
+// observation (oldest first) and where it is `now`; 0 when it never jumped, `where.size()` when
+// it jumped since the last one. Each observation is from where the place was then, so a place
+// that moves steadily keeps its track: the storm's motion relative to it is what it meets.
+std::size_t track_start_after_jumps(const std::vector<place_at>& where, const place_at& now);
+
 constexpr double pi = 3.14159265358979323846;
 
 // The bearing of a compass code in degrees (N 0, E 90); nothing for an unknown code.

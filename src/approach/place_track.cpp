@@ -18,16 +18,35 @@ observation observation_of(const track_row& row) {
     return seen;
 }
 
+namespace {
+
+// The observations of the rows, from the place's last jump on (a place that moves); `now`: where
+// it is at the check.
+std::vector<observation> since_last_jump(const std::vector<track_row>& rows, const place_at& now) {
+    std::vector<place_at> where;
+    where.reserve(rows.size());
+    for (const track_row& row : rows) {
+        where.push_back({row.time_s, row.latitude, row.longitude});
+    }
+    std::vector<observation> track;
+    for (std::size_t i = track_start_after_jumps(where, now); i < rows.size(); ++i) {
+        track.push_back(observation_of(rows[i]));
+    }
+    return track;
+}
+
+} // namespace
+
 std::vector<observation> track_before(const std::string& db_path, const track_place& place,
                                       double until_s) {
-    std::vector<observation> track;
+    std::vector<track_row> rows;
     for (const track_row& row :
          read_track(db_path, place.name, place.radius_km, until_s - looked_back_s)) {
         if (row.time_s < until_s) {
-            track.push_back(observation_of(row));
+            rows.push_back(row);
         }
     }
-    return track;
+    return since_last_jump(rows, {until_s, place.latitude, place.longitude});
 }
 
 std::vector<observation> track_until(const std::string& db_path, const track_place& place,

@@ -355,5 +355,23 @@ std::string describe_settings(const settings_outcome& outcome) {
         text += std::string(rule.file_name) + " = " + shown + "  # " + source_name(given) +
                 given.origin + "\n";
     }
+    for (const named_place& place : outcome.places) {
+        text += "[place " + place.name + "]  # plik " + place.origin + "\n";
+        text += place.near ? "near = " + place.near->y + "," + place.near->x + "\n"
+                           : "town = " + place.town + "\n";
+        if (place.radius_km) {
+            text += "radius = " + std::to_string(*place.radius_km) + "\n";
+        }
+        if (place.danger_km) {
+            text += "danger_km = " + std::to_string(*place.danger_km) + "\n";
+        }
+        if (place.approaching_only) {
+            text +=
+                std::string("approaching_only = ") + (*place.approaching_only ? "1" : "0") + "\n";
+        }
+        if (!place.follow.empty()) {
+            text += "follow = " + place.follow + "\n";
+        }
+    }
     return text;
 }

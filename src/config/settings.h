@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mqtt/mqtt_link.h"
+#include "text/place_point.h"
 
 #include <optional>
 #include <string>
@@ -47,6 +48,27 @@ struct setting_rule {
 };
 const std::vector<setting_rule>& setting_rules();
 
+// A named place of the configuration file, a section "[place NAME]": a town or a point, and
+// what it sets of its own (the rest comes from the command line).
+struct named_place {
+    std::string name;
+    std::string origin; // "FILE:LINE" of its first key
+    std::string town;   // exactly one of town and near
+    std::optional<place_point> near;
+    std::optional<int> radius_km;
+    std::optional<int> danger_km;
+    std::optional<bool> approaching_only;
+    std::string follow; // the MQTT topic carrying the place's positions; empty: it stays put
+};
+
+// What is wrong with `value` for the place's key `key` (stored in `place` when right); an empty
+// text when it is right.
+std::string take_place_key(named_place& place, const std::string& key, const std::string& value);
+// What is wrong with a place as a whole (its keys each right); an empty text when it is right.
+std::string place_problem(const named_place& place);
+// The place named `name`, or null.
+const named_place* place_named(const std::vector<named_place>& places, const std::string& name);
+
 // What reading the configuration gave: the settings, the file read, and what was wrong.
 struct settings_outcome {
     service_settings settings;
@@ -54,6 +76,7 @@ struct settings_outcome {
     bool file_read = false;          // the file exists and was read
     std::vector<std::string> errors; // each names its source; any error stops the run
     std::vector<std::string> warnings;
+    std::vector<named_place> places; // in the file's order
 };
 
 // $XDG_CONFIG_HOME/nimbrovator/config, else HOME/.config/nimbrovator/config with the home

@@ -35,6 +35,7 @@ struct parse_state {
     std::size_t next = 0;
     int line = 0;
     bool holds_key = false;
+    std::string section; // the section of the last entry
 };
 
 // Gives the parser one whole line at a time, so that its number is known and no piece of a
@@ -58,6 +59,10 @@ char* read_whole_line(char* buffer, int size, void* stream) {
         state->outcome.errors.push_back(where + ": wiersz jest za długi.");
         given = "\n";
     }
+    const std::size_t first = given.find_first_not_of(" \t");
+    if (first != std::string::npos && given[first] == '[') {
+        state->section.clear(); // a section starts, even one named as an earlier one
+    }
     given.copy(buffer, given.size());
     buffer[given.size()] = '\0';
     return buffer;
@@ -79,11 +84,53 @@ const setting_rule* find_rule(const std::string& file_name) {
     return nullptr;
 }
 
+// The name of a "[place NAME]" section; empty for any other section.
+std::string place_section_name(const std::string& section) {
+    const std::string prefix = "place ";
+    if (section.rfind(prefix, 0) != 0) {
+        return "";
+    }
+    const std::size_t first = section.find_first_not_of(' ', prefix.size());
+    const std::size_t last = section.find_last_not_of(' ');
+    return first == std::string::npos ? "" : section.substr(first, last + 1 - first);
+}
+
+// The longest name a place may be given, in bytes (as --name).
+constexpr std::size_t longest_place_name = 100;
+
+// An entry of a "[place NAME]" section; the place begins at its first entry.
+void take_place_entry(parse_state& state, const std::string& where, const std::string& section,
+                      const char* name, const char* value) {
+    std::vector<named_place>& places = state.outcome.places;
+    if (section != state.section) {
+        const std::string place_name = place_section_name(section);
+        if (strip_control_chars(place_name) != place_name ||
+            place_name.size() > longest_place_name) {
+            state.outcome.errors.push_back(where + ": nieprawidłowa nazwa miejsca [place " +
+                                           shown_name(place_name) + "].");
+        } else if (place_named(places, place_name) != nullptr) {
+            state.outcome.errors.push_back(where + ": miejsce „" + place_name +
+                                           "” jest już określone wyżej.");
+        }
+        named_place place;
+        place.name = place_name;
+        place.origin = where;
+        places.push_back(place);
+        state.section = section;
+    }
+    const std::string problem = take_place_key(places.back(), name, value);
+    if (!problem.empty()) {
+        state.outcome.errors.push_back(where + ": " + problem);
+    }
+}
+
 int take_entry(void* user, const char* section, const char* name, const char* value) {
     auto* state = static_cast<parse_state*>(user);
     const std::string where = state->path + ":" + std::to_string(state->line);
     const setting_rule* rule = find_rule(name);
-    if (section[0] != '\0') {
+    if (std::strncmp(section, "place ", 6) == 0) {
+        take_place_entry(*state, where, section, name, value);
+    } else if (section[0] != '\0') {
         state->outcome.errors.push_back(where + ": ustawienia nie należą do sekcji [" +
                                         shown_name(section) + "].");
     } else if (rule == nullptr) {
@@ -196,7 +243,7 @@ void read_config_file(const std::string& path, settings_outcome& outcome) {
     ini_allow_realloc = false;
     ini_initial_alloc = static_cast<int>(max_config_bytes) + 3;
     ini_max_line = ini_initial_alloc;
-    parse_state state{text, path, outcome};
+    parse_state state{text, path, outcome, 0, 0, false, {}};
     const int failed_line = ini_parse_stream(read_whole_line, &state, take_entry, &state);
     if (failed_line > 0) {
         outcome.errors.push_back(path + ":" + std::to_string(failed_line) +
@@ -205,4 +252,10 @@ void read_config_file(const std::string& path, settings_outcome& outcome) {
         outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ".");
     }
     check_permissions(status, state);
+    for (const named_place& place : outcome.places) {
+        const std::string problem = place_problem(place);
+        if (!problem.empty()) {
+            outcome.errors.push_back(place.origin + ": " + problem);
+        }
+    }
 }

@@ -118,24 +118,39 @@ void mosquitto_deleter::operator()(mosquitto* handle) const {
 }
 
 mqtt_link::mqtt_link(const mqtt_settings& settings, const mqtt_place& place, teller tell)
+    : mqtt_link(settings, std::vector<mqtt_place>{place}, std::move(tell)) {}
+
+mqtt_link::mqtt_link(const mqtt_settings& settings, const std::vector<mqtt_place>& places,
+                     teller tell)
     : settings_(settings), tell_(std::move(tell)) {
-    const std::string slug = place_slug(place.key, place.usual_radius_km);
-    topics_ = topics_of(settings.topic, slug);
-    if (settings.discovery) {
-        discovery_facts facts;
-        facts.prefix = settings.discovery_prefix;
-        facts.place = place.key.name;
-        facts.slug = slug;
-        facts.topics = topics_;
-        facts.version = place.version;
-        facts.support_url = NIMBROVATOR_HOMEPAGE;
-        facts.radius_km = place.key.radius_km;
-        facts.interval_s = place.interval_s;
-        facts.weather = place.weather;
-        facts.commands = settings.commands;
-        discovery_ = discovery_messages(facts);
-        status_topic_ = discovery_status_topic(settings.discovery_prefix);
+    std::string slug;
+    for (const mqtt_place& place : places) {
+        const std::string own_slug = place_slug(place.key, place.usual_radius_km);
+        slug = slug.empty() ? own_slug : slug;
+        place_topics topics = topics_of(settings.topic, own_slug);
+        if (places.size() > 1) {
+            topics.availability = settings.topic + "/availability"; // the connection's will
+        }
+        places_.push_back(topics);
+        if (settings.discovery) {
+            discovery_facts facts;
+            facts.prefix = settings.discovery_prefix;
+            facts.place = place.key.name;
+            facts.slug = own_slug;
+            facts.topics = topics;
+            facts.version = place.version;
+            facts.support_url = NIMBROVATOR_HOMEPAGE;
+            facts.radius_km = place.key.radius_km;
+            facts.interval_s = place.interval_s;
+            facts.weather = place.weather;
+            facts.commands = settings.commands;
+            const std::vector<mqtt_message> messages = discovery_messages(facts);
+            discovery_.insert(discovery_.end(), messages.begin(), messages.end());
+            status_topic_ = discovery_status_topic(settings.discovery_prefix);
+        }
     }
+    topics_ = places_.empty() ? place_topics{} : places_.front();
+    latest_states_.resize(places_.size());
     connection_ = std::make_shared<connection>();
     connection_->link = this;
     connection_->host = settings.broker.host;
@@ -330,7 +345,12 @@ void mqtt_link::connect_callback(mosquitto*, void* self, int code) {
         link->subscribe(link->status_topic_);
     }
     if (link->settings_.commands) {
-        link->subscribe(link->topics_.commands + "+");
+        for (const place_topics& place : link->places_) {
+            link->subscribe(place.commands + "+");
+        }
+    }
+    for (const auto& followed : link->followed_) {
+        link->subscribe(followed.first);
     }
     link->announce();
 }
@@ -351,16 +371,27 @@ void mqtt_link::message_callback(mosquitto*, void* self, const mosquitto_message
     }
     const std::string payload(static_cast<const char*>(message->payload),
                               static_cast<std::size_t>(std::max(message->payloadlen, 0)));
-    const std::string& commands = link->topics_.commands;
-    if (link->settings_.commands && link->take_command_ &&
-        std::strncmp(message->topic, commands.c_str(), commands.size()) == 0) {
-        link->take_command_(message->topic + commands.size(), payload, message->retain);
-        return;
+    for (std::size_t i = 0; link->settings_.commands && i < link->places_.size(); ++i) {
+        const std::string& commands = link->places_[i].commands;
+        if (std::strncmp(message->topic, commands.c_str(), commands.size()) == 0) {
+            if (i < link->take_commands_.size() && link->take_commands_[i]) {
+                link->take_commands_[i](message->topic + commands.size(), payload, message->retain);
+            }
+            return;
+        }
     }
     // Home Assistant has (re)started: it has to hear of the entities again. A retained birth
     // message comes with the subscription and is old news: the connection announced already.
     if (!message->retain && link->status_topic_ == message->topic && payload == "online") {
         link->announce();
+    }
+    for (const auto& followed : link->followed_) {
+        bool matches = false;
+        if (mosquitto_topic_matches_sub(followed.first.c_str(), message->topic, &matches) ==
+                MOSQ_ERR_SUCCESS &&
+            matches) {
+            followed.second(payload);
+        }
     }
 }
 
@@ -382,8 +413,10 @@ void mqtt_link::announce() {
     for (const mqtt_message& message : discovery_) {
         publish(message.topic, message.payload, message.retain);
     }
-    if (latest_state_) {
-        publish(topics_.state, *latest_state_, true);
+    for (std::size_t i = 0; i < places_.size(); ++i) {
+        if (latest_states_[i]) {
+            publish(places_[i].state, *latest_states_[i], true);
+        }
     }
 }
 
@@ -404,14 +437,34 @@ void mqtt_link::publish(const std::string& topic, const std::string& payload, bo
               topic + ": " + reason_of(code, errno) + ").");
     }
 }
-
-void mqtt_link::publish_state(const std::string& document) {
-    latest_state_ = document;
-    publish(topics_.state, document, true);
 }
 
-void mqtt_link::publish_event(const event_message& event) {
-    publish(topics_.event, event_payload(event), false);
+void mqtt_link::take_commands(command_taker take, std::size_t place) {
+    if (take_commands_.size() <= place) {
+        take_commands_.resize(place + 1);
+    }
+    take_commands_[place] = std::move(take);
+}
+
+void mqtt_link::follow(const std::string& topic, std::function<void(const std::string&)> take) {
+    followed_.emplace_back(topic, std::move(take));
+    if (phase_ == phase::connected) {
+        subscribe(topic);
+    }
+}
+
+void mqtt_link::publish_state(const std::string& document, std::size_t place) {
+    if (place >= places_.size()) {
+        return;
+    }
+    latest_states_[place] = document;
+    publish(places_[place].state, document, true);
+}
+
+void mqtt_link::publish_event(const event_message& event, std::size_t place) {
+    if (place < places_.size()) {
+        publish(places_[place].event, event_payload(event), false);
+    }
 }
 
 void mqtt_link::close() {

@@ -54,6 +54,9 @@ class mqtt_link {
 
     // Starts the first connection (without waiting for it); `tell` says what goes wrong.
     mqtt_link(const mqtt_settings& settings, const mqtt_place& place, teller tell);
+    // One connection for several places, each its own device and topics (by its index below);
+    // their availability is one topic of the connection, "<topic>/availability".
+    mqtt_link(const mqtt_settings& settings, const std::vector<mqtt_place>& places, teller tell);
     ~mqtt_link();
     mqtt_link(const mqtt_link&) = delete;
     mqtt_link& operator=(const mqtt_link&) = delete;
@@ -66,14 +69,17 @@ class mqtt_link {
     void service();
     // How long service() may wait when nothing arrives on the socket.
     std::chrono::milliseconds next_service_in() const;
-    void publish_state(const std::string& document);
-    void publish_event(const event_message& event);
+    // Subscribes to `topic` (a filter) on every connection; each message on it goes to `take`.
+    void follow(const std::string& topic, std::function<void(const std::string&)> take);
+    void publish_state(const std::string& document, std::size_t place = 0);
+    void publish_event(const event_message& event, std::size_t place = 0);
     // Publishes "offline" and disconnects, in about half a second at most.
     void close();
 
     const place_topics& topics() const { return topics_; }
-    // With the setting on, the commands go to `take` from the next message on.
-    void take_commands(command_taker take) { take_command_ = std::move(take); }
+    // With the setting on, the commands on the place's topics go to `take` from the next
+    // message on.
+    void take_commands(command_taker take, std::size_t place = 0);
 
   private:
     // starting: a helper thread runs the connect call; the link leaves the handle alone.
@@ -99,7 +105,7 @@ class mqtt_link {
     std::vector<mqtt_message> discovery_;
     std::string status_topic_;
     teller tell_;
-    command_taker take_command_;
+    std::vector<command_taker> take_commands_; // a place's commands, by its index
     std::shared_ptr<connection> connection_;
     phase phase_ = phase::waiting;
     bool first_attempt_ = true;
@@ -108,7 +114,9 @@ class mqtt_link {
     int refused_code_ = 0; // the broker's CONNACK code, when it refused
     clock::time_point retry_at_;
     clock::time_point attempt_started_;
-    std::optional<std::string> latest_state_;
+    std::vector<place_topics> places_; // each place's topics; topics_ is the first's
+    std::vector<std::optional<std::string>> latest_states_;
+    std::vector<std::pair<std::string, std::function<void(const std::string&)>>> followed_;
     std::string told_; // the problem told last; cleared by a connection
     int last_published_ = -1;
     std::optional<clock::time_point> publish_failure_told_; // said at most once a minute

@@ -171,6 +171,13 @@ std::vector<entity> entities_of(const discovery_facts& facts) {
         list.push_back({"sensor", "temperature", "Temperatura", temperature});
     }
 
+    // When it is safe again; unknown while nothing struck inside the safety ring lately.
+    Json::Value safe(Json::objectValue);
+    safe["device_class"] = "timestamp";
+    safe["icon"] = "mdi:shield-check";
+    safe["value_template"] = "{{ value_json.safe_at if value_json.safe_at else None }}";
+    list.push_back({"sensor", "safe_at", "Bezpiecznie od", safe});
+
     Json::Value storm(Json::objectValue);
     storm["device_class"] = "safety"; // on: unsafe
     storm["payload_on"] = "ON";

@@ -148,6 +148,11 @@ std::string iso_local_time(std::time_t time) {
     return stamp.substr(0, stamp.size() - 2) + ":" + stamp.substr(stamp.size() - 2);
 }
 
+Json::Value safe_at_value(const run_report& report) {
+    return report.safe_at ? Json::Value(iso_local_time(static_cast<std::time_t>(*report.safe_at)))
+                          : Json::Value();
+}
+
 Json::Value report_document(const run_report& report) {
     Json::Value document(Json::objectValue);
     document["schema"] = 1;
@@ -172,6 +177,7 @@ Json::Value report_document(const run_report& report) {
     document["errors"] = errors;
     if (report.approach_included) {
         document["approach"] = approach_value(shown_approach(report));
+        document["safe_at"] = safe_at_value(report);
     }
     return document;
 }

@@ -35,7 +35,11 @@ std::string json_form(const form_facts& facts) {
     if (facts.watch) {
         // The watch's line carries the estimate apart (the note); its document always does.
         document["approach"] = approach_value(shown_approach(facts.report));
+        document["safe_at"] = safe_at_value(facts.report);
         document["event"] = facts.event.empty() ? Json::Value() : Json::Value(facts.event);
+    }
+    if (!facts.place.empty()) {
+        document["place"] = facts.place;
     }
     return document_text(document);
 }

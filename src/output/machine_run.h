@@ -12,11 +12,12 @@
 // after its line.
 struct form_facts {
     const run_report& report;
-    std::string format; // --format: the line from this template; empty: the one-line form
-    bool utf8 = true;   // the user's locale writes UTF-8 (the JSON forms are UTF-8 whatever)
-    bool watch = false; // one answer a check of the watch, streamed
-    std::string event;  // the check's event ("burza", ...); empty when none, and outside
-    std::string note;   // the watch's note after the one-line form: the estimate or the trend
+    std::string format;     // --format: the line from this template; empty: the one-line form
+    bool utf8 = true;       // the user's locale writes UTF-8 (the JSON forms are UTF-8 whatever)
+    bool watch = false;     // one answer a check of the watch, streamed
+    std::string event;      // the check's event ("burza", ...); empty when none, and outside
+    std::string note;       // the watch's note after the one-line form: the estimate or the trend
+    std::string place = {}; // the place's name in a watch of several places; empty otherwise
 };
 
 // The answer in the form, without a final line end; several lines for a form that has them.

@@ -113,6 +113,14 @@ value arrival(const template_facts& facts) {
     return minutes ? value(std::to_string(*minutes)) : std::nullopt;
 }
 
+value safe_minutes(const template_facts& facts) {
+    const run_report& report = facts.report;
+    return report.safe_at
+               ? value(std::to_string(minutes_until_safe(static_cast<double>(*report.safe_at),
+                                                         static_cast<double>(report.made_at))))
+               : std::nullopt;
+}
+
 value state(const template_facts& facts) {
     const run_report& report = facts.report;
     if (!report.lightning) {
@@ -153,6 +161,8 @@ const std::vector<template_placeholder>& template_placeholders() {
         {'e', "zdarzenie sprawdzenia w czuwaniu (burza, blizej, spokoj)", event},
         {'s', "prędkość zbliżania się burzy w km/h (ujemna: oddala się)", approach_speed},
         {'E', "za ile minut burza będzie w strefie bezpieczeństwa", arrival},
+        {'C', "za ile minut znów bezpiecznie (30 min po ostatnim wyładowaniu w strefie)",
+         safe_minutes},
         {'x', "stan odpowiedzi: nieaktualne (N min), błąd albo nic", state},
     };
     return table;

@@ -1,8 +1,10 @@
 #include "output/waybar_form.h"
 
+#include "approach/approach.h"
 #include "output/line_form.h"
 #include "output/template_form.h"
 #include "report/lightning_check.h"
+#include "weather/current_weather.h"
 #include "weather/reply_fields.h"
 
 #include <algorithm>
@@ -182,6 +184,15 @@ std::string waybar_tooltip(const run_report& report) {
     const std::string approach = approach_text(report.approach, report.danger_km);
     if (!approach.empty()) {
         append_lines(tooltip, "Burza " + approach + ".");
+    }
+    if (report.safe_at) {
+        append_lines(tooltip,
+                     "Bezpiecznie za ~" +
+                         std::to_string(minutes_until_safe(static_cast<double>(*report.safe_at),
+                                                           static_cast<double>(report.made_at))) +
+                         " min (" +
+                         format_local_time(static_cast<std::time_t>(*report.safe_at), "%H:%M") +
+                         ").");
     }
     if (report.warnings) {
         append_lines(tooltip, warnings_text(*report.warnings, town, report.town.y, report.town.x));

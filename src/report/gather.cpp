@@ -8,6 +8,7 @@
 #include "storm/storm_requests.h"
 #include "weather/weather_fetch.h"
 
+#include <cmath>
 #include <iostream>
 #include <set>
 
@@ -284,5 +285,9 @@ void add_approach(const std::string& db_path, run_report& report, double danger_
                            lightning.count > 0 ? lightning.direction : std::string()};
         record_observation(db_path, place, *seen, "", now_s);
     }
-    report.approach = estimate_approach(track_until(db_path, place, now_s, seen), danger_km);
+    const std::vector<observation> track = track_until(db_path, place, now_s, seen);
+    report.approach = estimate_approach(track, danger_km);
+    if (const std::optional<double> safe = safe_at(track, danger_km, all_clear_after_s, now_s)) {
+        report.safe_at = std::lround(*safe);
+    }
 }

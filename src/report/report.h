@@ -48,6 +48,9 @@ struct run_report {
     bool approach_included = false; // --json and --line: the estimate from the place's track
     std::optional<approach_estimate> approach;
     double danger_km = 10;
+    // When it is safe again (wall-clock seconds): the last strike inside the safety ring and the
+    // all-clear wait after it; nothing when no strike was inside the ring for that long.
+    std::optional<long> safe_at;
 };
 
 // What a run asks for.

@@ -24,12 +24,13 @@ terminal_lines terminal_lines_for(bool status_bar, bool for_programs, bool alert
 // What the watch asks of its channels.
 struct channel_setup {
     terminal_lines terminal = terminal_lines::standard_output;
-    bool bell = false;         // with lines on standard output that is a terminal
-    colour_codes colours;      // of the lines on standard output
-    bool utf8 = true;          // the user's locale writes UTF-8
-    bool notify = false;       // --notify
-    std::string command;       // --exec; empty: none
-    mqtt_link* mqtt = nullptr; // the broker, when publishing
+    bool bell = false;          // with lines on standard output that is a terminal
+    colour_codes colours;       // of the lines on standard output
+    bool utf8 = true;           // the user's locale writes UTF-8
+    bool notify = false;        // --notify
+    std::string command;        // --exec; empty: none
+    mqtt_link* mqtt = nullptr;  // the broker, when publishing
+    std::size_t mqtt_place = 0; // the place's index on the link
 };
 
 // An event as every channel gets it.

@@ -7,17 +7,19 @@ namespace {
 
 class mqtt_channel : public alert_channel {
   public:
-    explicit mqtt_channel(mqtt_link& link) : link_(link) {}
+    mqtt_channel(mqtt_link& link, std::size_t place) : link_(link), place_(place) {}
 
     result<void> deliver(const alert_event& event) override {
         const watch_check& check = event.facts.check;
         link_.publish_event({event_id(event.event), event.facts.town, event.facts.radius_km,
-                             check.strikes, check.nearest_km, check.direction});
+                             check.strikes, check.nearest_km, check.direction},
+                            place_);
         return {};
     }
 
   private:
     mqtt_link& link_;
+    std::size_t place_;
 };
 
 } // namespace
@@ -27,5 +29,5 @@ bool mqtt_enabled(const channel_setup& setup) {
 }
 
 std::unique_ptr<alert_channel> open_mqtt_channel(const channel_setup& setup) {
-    return std::make_unique<mqtt_channel>(*setup.mqtt);
+    return std::make_unique<mqtt_channel>(*setup.mqtt, setup.mqtt_place);
 }

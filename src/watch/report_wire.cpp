@@ -90,6 +90,7 @@ template <typename P> void report_members(P& put, run_report& report) {
     put("approach_included", report.approach_included);
     put.nested("approach", report.approach, estimate_members<P>);
     put("danger_km", report.danger_km);
+    put("safe_at", report.safe_at);
 }
 
 struct writer {

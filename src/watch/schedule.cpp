@@ -12,3 +12,8 @@ double service_wait_s(double every_s, bool remote, int failures) {
 double check_wait_s(double every_s, bool storm_remote, int storm_failures) {
     return storm_failures <= 0 ? every_s : service_wait_s(every_s, storm_remote, storm_failures);
 }
+
+double place_offset_s(std::size_t index, std::size_t count, double every_s) {
+    return count == 0 ? 0
+                      : every_s * static_cast<double>(index % count) / static_cast<double>(count);
+}

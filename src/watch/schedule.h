@@ -2,6 +2,8 @@
 // a service that is not on this machine at most once a minute, and its back-off starts there.
 #pragma once
 
+#include <cstddef>
+
 // The longest back-off, in waits of the base interval.
 constexpr int max_backoff_factor = 4;
 // A service that is not on this machine is asked each operation at most this often.
@@ -15,3 +17,7 @@ double service_wait_s(double every_s, bool remote, int failures);
 // while the storm service answers (a remote one's replies between its requests come from the
 // reply cache), its back-off when it does not.
 double check_wait_s(double every_s, bool storm_remote, int storm_failures);
+
+// Seconds from the start of a watch of `count` places to the first check of the place at
+// `index`: the checks spread evenly across the interval rather than coming all at once.
+double place_offset_s(std::size_t index, std::size_t count, double every_s);

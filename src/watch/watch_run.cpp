@@ -1,9 +1,11 @@
 #include "watch/watch_run.h"
 
 #include "approach/place_track.h"
+#include "mqtt/position.h"
 #include "output/json_form.h"
 #include "output/line_form.h"
 #include "output/machine_run.h"
+#include "output/places_bar.h"
 #include "output/ring.h"
 #include "output/waybar_form.h"
 #include "service/journal.h"
@@ -69,11 +71,19 @@ struct watch_loop {
     watch_clock::time_point weather_had = {}; // when they came
     // The weather child has ended since the last check was told.
     std::optional<weather_outcome> weather_news;
-    bool failure_told = false; // a failure was told, and the return not yet
-    mqtt_link* mqtt = nullptr; // the broker, when publishing
-    place_controls controls;   // what Home Assistant's commands changed at the place
-    Json::Value published;     // the latest check's state document, null before the first
-    bool ready = false;        // the service manager has been told that the watch runs
+    bool failure_told = false;  // a failure was told, and the return not yet
+    mqtt_link* mqtt = nullptr;  // the broker, when publishing
+    std::size_t mqtt_place = 0; // the place's index on it
+    place_controls controls;    // what Home Assistant's commands changed at the place
+    Json::Value published;      // the latest check's state document, null before the first
+    bool ready = false;         // the service manager has been told that the watch runs
+    // A place of several shown in one status bar: its check is kept here for the bar's object
+    // rather than printed.
+    bool in_one_bar = false;
+    std::optional<bar_place> latest;
+    // A place that follows a topic: its latest position and when it came.
+    std::optional<place_position> position;
+    std::time_t position_came = 0;
 };
 
 // Standard output carries one document or line a check, nothing else, in the forms that a
@@ -88,7 +98,8 @@ bool status_bar_form(const watch_request& request) {
     return form_for_bars(request.form, request.format);
 }
 
-channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt) {
+channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt,
+                               std::size_t mqtt_place = 0) {
     channel_setup setup;
     setup.terminal = terminal_lines_for(status_bar_form(request), output_for_programs(request),
                                         request.alerts_to_stderr);
@@ -100,6 +111,7 @@ channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt) {
     setup.notify = request.notify;
     setup.command = request.command;
     setup.mqtt = mqtt;
+    setup.mqtt_place = mqtt_place;
     return setup;
 }
 
@@ -118,7 +130,8 @@ std::string stamp() {
 // line is the service's status too.
 void tell(const watch_request& request, const std::string& text,
           line_priority priority = line_priority::warning) {
-    const std::string line = stamp() + (request.utf8 ? text : ascii_stand_ins(text));
+    const std::string told = request.place.empty() ? text : request.place + ": " + text;
+    const std::string line = stamp() + (request.utf8 ? told : ascii_stand_ins(told));
     tell_error_stream(line, priority);
     notify_service("STATUS=" + line);
 }
@@ -172,35 +185,55 @@ watch_clock::time_point after(watch_clock::time_point from, double seconds) {
                       std::chrono::duration<double>(seconds));
 }
 
-// 0 with `town` settled, 1 for an unknown town, -1 when stopped.
-int settle_town(const watch_request& request, town_record& town, bool& ready) {
+// One try to find the place: its status (found: `town` settled), none when stopped.
+std::optional<town_status> try_settle(const watch_request& request, town_record& town) {
     if (request.report.point) {
         town = point_town(request.report);
-        return 0;
+        return town_status::found;
     }
     const std::string& typed = request.report.town;
     const auto collect = [] {}; // no alert has been raised yet
+    std::string text;
+    const child_outcome outcome =
+        run_in_child([&] { return town_answer_text(request.db_path, typed); }, text, collect);
+    if (outcome == child_outcome::stopped) {
+        return std::nullopt;
+    }
+    const town_answer answer = parse_town_answer(text, typed);
+    if (answer.status == town_status::found) {
+        town = answer.town;
+    } else if (answer.status == town_status::unknown) {
+        const std::string told = "Na serwerze " + storm_host() + " brak danych o tej miejscowości.";
+        tell_error_stream(request.place.empty() ? told : request.place + ": " + told,
+                          line_priority::error);
+    }
+    return answer.status;
+}
+
+// Tells that the place could not be found this time, and when the next try comes.
+double tell_settle_failed(const watch_request& request, int failures) {
+    const double wait = service_wait_s(request.every_s, request.storm_remote, failures);
+    tell(request, "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
+                      ". Następna próba za " + wait_text(wait) + ".");
+    return wait;
+}
+
+// 0 with `town` settled, 1 for an unknown town, -1 when stopped.
+int settle_town(const watch_request& request, town_record& town, bool& ready) {
+    const auto collect = [] {}; // no alert has been raised yet
     for (int failures = 1;; ++failures) {
         const auto started = watch_clock::now();
-        std::string text;
-        const child_outcome outcome =
-            run_in_child([&] { return town_answer_text(request.db_path, typed); }, text, collect);
-        if (outcome == child_outcome::stopped) {
+        const std::optional<town_status> status = try_settle(request, town);
+        if (!status) {
             return -1;
         }
-        const town_answer answer = parse_town_answer(text, typed);
-        if (answer.status == town_status::found) {
-            town = answer.town;
+        if (*status == town_status::found) {
             return 0;
         }
-        if (answer.status == town_status::unknown) {
-            tell_error_stream("Na serwerze " + storm_host() + " brak danych o tej miejscowości.",
-                              line_priority::error);
+        if (*status == town_status::unknown) {
             return 1;
         }
-        const double wait = service_wait_s(request.every_s, request.storm_remote, failures);
-        tell(request, "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
-                          ". Następna próba za " + wait_text(wait) + ".");
+        const double wait = tell_settle_failed(request, failures);
         tell_ready(ready);
         if (!sleep_until(after(started, wait), collect)) {
             return -1;
@@ -261,6 +294,14 @@ std::string check_text(const watch_request& request, const town_record& town,
         std::vector<observation> track = track_before(request.db_path, place, time_s);
         track.push_back(observation_at(check, time_s));
         report.approach = estimate_approach(track, request.rules.danger_km);
+        // On the track's clock, then on the wall clock of the check.
+        const std::optional<double> safe =
+            safe_at(track, request.rules.danger_km,
+                    request.rules.clear_after_s * request.clock_rate, time_s);
+        if (safe) {
+            report.safe_at = static_cast<long>(report.made_at) +
+                             static_cast<long>(std::ceil((*safe - time_s) / request.clock_rate));
+        }
     }
     // Not approach_included: the watch's own line adds the estimate's text (check_note).
     report.danger_km = request.rules.danger_km;
@@ -334,7 +375,7 @@ void take_command(watch_loop& loop, const std::string& name, const std::string& 
         tell(loop.request, outcome.note, line_priority::notice);
     }
     if (outcome.changed && !loop.published.isNull() && loop.mqtt != nullptr) {
-        loop.mqtt->publish_state(published_state(loop));
+        loop.mqtt->publish_state(published_state(loop), loop.mqtt_place);
     }
     if (outcome.wake) {
         wake_watch();
@@ -346,6 +387,18 @@ void follow_moves(watch_loop& loop) {
     if (loop.controls.moved_to) {
         loop.town = point_town(report_now(loop));
     }
+}
+
+// The position of a place that follows a topic, as its state shows it: null before the first.
+Json::Value position_value(const watch_loop& loop) {
+    if (!loop.position) {
+        return Json::Value();
+    }
+    Json::Value value(Json::objectValue);
+    value["latitude"] = loop.position->latitude;
+    value["longitude"] = loop.position->longitude;
+    value["stale"] = position_stale(*loop.position, loop.position_came, std::time(nullptr));
+    return value;
 }
 
 void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
@@ -372,18 +425,44 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
                            event_id(step.event), static_cast<double>(std::time(nullptr)));
     }
     const std::string approach = approach_text(estimate, request.rules.danger_km);
+    std::string note = check_note(step.trend, approach);
+    if (answer.report.safe_at) {
+        const std::string safe =
+            "bezpiecznie za ~" +
+            std::to_string(minutes_until_safe(static_cast<double>(*answer.report.safe_at),
+                                              static_cast<double>(answer.report.made_at))) +
+            " min";
+        note = note.empty() ? safe : note + " | " + safe;
+    }
     form_facts shown_facts{answer.report, request.format,       request.utf8,
-                           true,          event_id(step.event), check_note(step.trend, approach)};
+                           true,          event_id(step.event), note};
+    shown_facts.place = request.place;
     answer.document["approach"] = approach_value(shown_approach(answer.report));
+    answer.document["safe_at"] = safe_at_value(answer.report);
     if (loop.mqtt != nullptr) {
+        if (!request.place.empty()) {
+            answer.document["place"] = request.place;
+        }
+        if (!request.follow.empty()) {
+            answer.document["position"] = position_value(loop);
+        }
         loop.published = answer.document;
-        loop.mqtt->publish_state(published_state(loop));
+        loop.mqtt->publish_state(published_state(loop), loop.mqtt_place);
     }
     const std::string shown = render_form(request.form, shown_facts);
-    if (output_for_programs(request)) {
+    if (loop.in_one_bar) {
+        form_facts bar_facts = shown_facts;
+        bar_facts.utf8 = true;
+        loop.latest = bar_place{request.place, answer.report,
+                                render_form(output_form::line, bar_facts), bar_facts.event};
+    } else if (output_for_programs(request)) {
         print_line(shown, line_priority::info);
     } else {
-        print_line(stamp() + shown, line_priority::info);
+        // In a watch of several places each line is led by its place's name (a line of a
+        // place named as its town already is).
+        const bool led = request.place.empty() || shown.rfind(request.place + ":", 0) == 0;
+        const std::string lead = led ? "" : request.place + ": ";
+        print_line(stamp() + lead + shown, line_priority::info);
     }
     // The service's status: the check's line, in UTF-8 where the form is.
     shown_facts.utf8 = request.utf8 || request.form == output_form::waybar ||
@@ -542,6 +621,40 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
 
 // One check; false when stopped. The weather comes from its own child: the check shows the
 // replies it has had so far.
+// A message on the place's topic of positions: the next checks are made where it says.
+void take_position(watch_loop& loop, const std::string& payload) {
+    result<place_position> position = position_of(payload);
+    if (!position) {
+        tell(loop.request, position.error() + " (" + loop.request.follow + ").");
+        return;
+    }
+    loop.position = *position;
+    loop.position_came = std::time(nullptr);
+}
+
+// A place that moves: its latest position stands in for its coordinates.
+void move_to_position(watch_loop& loop) {
+    if (!loop.position) {
+        return;
+    }
+    town_record& town = loop.town;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.5f", loop.position->latitude);
+    town.y = text;
+    std::snprintf(text, sizeof text, "%.5f", loop.position->longitude);
+    town.x = text;
+    town.latitude = loop.position->latitude;
+    town.longitude = loop.position->longitude;
+}
+
+// Each place that follows a topic hears of its positions over the link.
+void follow_positions(watch_loop& loop, mqtt_link* link) {
+    if (link != nullptr && !loop.request.follow.empty()) {
+        link->follow(loop.request.follow,
+                     [&loop](const std::string& payload) { take_position(loop, payload); });
+    }
+}
+
 bool check_once(watch_loop& loop) {
     const watch_clock::time_point checked = watch_clock::now();
     // Each check is a run of its own, with the whole budget for waiting on locked databases: a
@@ -551,6 +664,7 @@ bool check_once(watch_loop& loop) {
     take_weather(loop);
     ask_weather(loop);
     const double time_s = track_time(loop, checked);
+    move_to_position(loop);
     std::string text;
     const child_outcome outcome = run_in_child(
         [&] {
@@ -594,12 +708,13 @@ bool sleep_between_checks(watch_loop& loop, watch_clock::time_point deadline) {
 void listen_to_commands(watch_loop& loop, mqtt_link& link) {
     if (loop.request.mqtt && loop.request.mqtt->commands) {
         link.take_commands([&loop](const std::string& name, const std::string& payload,
-                                   bool retained) { take_command(loop, name, payload, retained); });
+                                   bool retained) { take_command(loop, name, payload, retained); },
+                           loop.mqtt_place);
     }
 }
 
-std::unique_ptr<mqtt_link> start_publishing(const watch_request& request, const town_record& town,
-                                            wait_chore& chore) {
+// The place's device on the broker.
+mqtt_place mqtt_place_of(const watch_request& request, const town_record& town) {
     mqtt_place place;
     place.key = {town.name, town.latitude, town.longitude, request.report.radius_km,
                  request.report.point.has_value()};
@@ -607,8 +722,14 @@ std::unique_ptr<mqtt_link> start_publishing(const watch_request& request, const 
     place.interval_s = request.every_s;
     place.weather = request.report.weather;
     place.version = program_version;
+    return place;
+}
+
+std::unique_ptr<mqtt_link> start_publishing(const watch_request& request,
+                                            const std::vector<mqtt_place>& places,
+                                            wait_chore& chore) {
     auto link = std::make_unique<mqtt_link>(
-        *request.mqtt, place, [&request](const std::string& text) { tell(request, text); });
+        *request.mqtt, places, [&request](const std::string& text) { tell(request, text); });
     mqtt_link* const served = link.get();
     chore.fd = [served] { return served->socket(); };
     chore.wants_write = [served] { return served->wants_write(); };
@@ -631,7 +752,7 @@ int watch_place(watch_loop& loop) {
     std::unique_ptr<mqtt_link> link;
     wait_chore chore;
     if (request.mqtt) {
-        link = start_publishing(request, loop.town, chore);
+        link = start_publishing(request, {mqtt_place_of(request, loop.town)}, chore);
         loop.mqtt = link.get();
         listen_to_commands(loop, *link);
     }
@@ -639,6 +760,7 @@ int watch_place(watch_loop& loop) {
     const std::unique_ptr<const wait_chore, void (*)(const wait_chore*)> chore_in_use(
         link ? &chore : nullptr, [](const wait_chore*) { set_wait_chore(nullptr); });
     set_wait_chore(chore_in_use.get());
+    follow_positions(loop, loop.mqtt);
     loop.channels = open_channels(channel_setup_of(request, loop.mqtt));
     for (int done = 1;; ++done) {
         const auto started = watch_clock::now();
@@ -657,7 +779,201 @@ int watch_place(watch_loop& loop) {
     }
 }
 
+// --- several places in one watch ----------------------------------------------------------
+
+// A place of a watch of several: its own loop, when its next check is due, whether its town is
+// known, and how many checks it has had.
+struct watched_place {
+    std::unique_ptr<watch_loop> loop;
+    watch_clock::time_point due;
+    bool settled = false;
+    int settle_failures = 0;
+    int done = 0;
+};
+
+// The place whose check comes next, among those that still have checks to make; null when none.
+watched_place* next_due(std::vector<watched_place>& places, const std::optional<int>& checks) {
+    watched_place* next = nullptr;
+    for (watched_place& place : places) {
+        if ((!checks || place.done < *checks) && (next == nullptr || place.due < next->due)) {
+            next = &place;
+        }
+    }
+    return next;
+}
+
+// Waits until the next place's check is due, or a command asks for a place's check now (that
+// place is due then); `next`: the place, null when none has checks left. False when stopped.
+template <typename F>
+bool wait_for_next(std::vector<watched_place>& places, const std::optional<int>& checks,
+                   watched_place*& next, F&& collect) {
+    while (!stop_requested()) {
+        for (watched_place& place : places) {
+            if (place.loop->controls.check_now_due) {
+                place.loop->controls.check_now_due = false;
+                place.due = watch_clock::now();
+            }
+        }
+        next = next_due(places, checks);
+        if (next == nullptr || wait_for_wake(-1, next->due) == wake_reason::deadline) {
+            return true;
+        }
+        collect();
+    }
+    return false;
+}
+
+// Settles the place's town when it is not yet known; false when stopped. An unknown town leaves
+// the place out (`left_out`); a failed try is tried again after its back-off.
+bool settle_place(watched_place& place, bool& left_out, bool& ready) {
+    const watch_request& request = place.loop->request;
+    const auto started = watch_clock::now();
+    const std::optional<town_status> status = try_settle(request, place.loop->town);
+    if (!status) {
+        return false;
+    }
+    if (*status == town_status::found) {
+        place.settled = true;
+    } else if (*status == town_status::unknown) {
+        left_out = true;
+    } else {
+        place.due = after(started, tell_settle_failed(request, ++place.settle_failures));
+        tell_ready(ready);
+    }
+    return true;
+}
+
+// The bar's object (or line) for all places, from each one's latest check.
+std::string one_bar(const std::vector<watched_place>& places, output_form form) {
+    std::vector<bar_place> shown;
+    for (const watched_place& place : places) {
+        if (place.loop->latest) {
+            shown.push_back(*place.loop->latest);
+        }
+    }
+    return form == output_form::waybar ? document_text(waybar_places(shown))
+                                       : i3blocks_places(shown);
+}
+
+int watch_places(std::vector<watched_place>& places) {
+    const std::optional<int>& checks = places.front().loop->request.checks;
+    const double every_s = places.front().loop->request.every_s;
+    bool ready = false;
+    // Each place's first try to find its town; the broker gets a device for each place found.
+    for (auto it = places.begin(); it != places.end();) {
+        bool left_out = false;
+        if (!settle_place(*it, left_out, ready)) {
+            return 0;
+        }
+        it = left_out ? places.erase(it) : it + 1;
+    }
+    if (places.empty()) {
+        return 1;
+    }
+    prepare_storm_request(); // every check's child starts with the TLS context
+    const watch_request& first = places.front().loop->request;
+    std::unique_ptr<mqtt_link> link;
+    wait_chore chore;
+    if (first.mqtt) {
+        std::vector<mqtt_place> devices;
+        for (watched_place& place : places) {
+            if (place.settled) {
+                place.loop->mqtt_place = devices.size();
+                devices.push_back(mqtt_place_of(place.loop->request, place.loop->town));
+            }
+        }
+        link = start_publishing(first, devices, chore);
+    }
+    // Every wait from here on serves the broker; none after the link is gone.
+    const std::unique_ptr<const wait_chore, void (*)(const wait_chore*)> chore_in_use(
+        link ? &chore : nullptr, [](const wait_chore*) { set_wait_chore(nullptr); });
+    set_wait_chore(chore_in_use.get());
+    const auto start = watch_clock::now();
+    const bool in_one_bar =
+        first.form == output_form::waybar || first.form == output_form::i3blocks;
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        watch_loop& loop = *places[i].loop;
+        const auto offset = after(start, place_offset_s(i, places.size(), every_s));
+        places[i].due = places[i].settled ? offset : std::max(offset, places[i].due);
+        loop.in_one_bar = in_one_bar;
+        if (places[i].settled) {
+            loop.mqtt = link.get();
+            if (link) {
+                listen_to_commands(loop, *link);
+            }
+            follow_positions(loop, loop.mqtt);
+            loop.channels =
+                open_channels(channel_setup_of(loop.request, loop.mqtt, loop.mqtt_place));
+        }
+    }
+    const auto collect = [&] {
+        for (watched_place& place : places) {
+            collect_children(*place.loop);
+        }
+    };
+    for (;;) {
+        watched_place* place = nullptr;
+        if (!wait_for_next(places, checks, place, collect)) {
+            return 0;
+        }
+        if (place == nullptr) {
+            return 0;
+        }
+        watch_loop& loop = *place->loop;
+        if (!place->settled) {
+            bool left_out = false;
+            if (!settle_place(*place, left_out, ready)) {
+                return 0;
+            }
+            if (left_out) {
+                places.erase(places.begin() + (place - places.data()));
+                if (places.empty()) {
+                    return 1;
+                }
+                continue;
+            }
+            if (!place->settled) {
+                continue;
+            }
+            // Found after the start: no device on the broker.
+            loop.channels = open_channels(channel_setup_of(loop.request, nullptr));
+        }
+        const auto started = watch_clock::now();
+        if (!check_once(loop)) {
+            return 0;
+        }
+        tell_ready(ready);
+        if (loop.in_one_bar) {
+            print_line(one_bar(places, loop.request.form), line_priority::info);
+        }
+        ++place->done;
+        place->due =
+            after(started, check_wait_s(every_s, loop.request.storm_remote, loop.storm_failures));
+    }
+}
+
 } // namespace
+
+int run_watch(const std::vector<watch_request>& requests) {
+    if (requests.size() == 1) {
+        return run_watch(requests.front());
+    }
+    const wake_signals signals;
+    if (!signals.ready()) {
+        tell_error_stream("Nie udało się przygotować obsługi sygnałów.", line_priority::error);
+        return 1;
+    }
+    std::vector<watched_place> places;
+    std::string names;
+    for (const watch_request& request : requests) {
+        places.push_back({std::make_unique<watch_loop>(request), {}, false, 0, 0});
+        names += (names.empty() ? "" : ", ") + request.place;
+    }
+    notify_service("STATUS=" + stamp() + "Początek czuwania: " + names);
+    const int status = watch_places(places);
+    notify_service("STOPPING=1");
+    return status;
+}
 
 int run_watch(const watch_request& request) {
     const wake_signals signals;

@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 struct watch_request {
     report_request report;                // the town as typed, the radius, the weather parts
@@ -28,7 +29,16 @@ struct watch_request {
     double clock_rate = 1;     // seconds of the track's clock per real second (the simulator's)
     std::string db_path;       // the run's database: the town table and the track
     std::optional<int> checks; // --checks: the watch ends after this many checks
+    // The place's own name when the watch has several: it leads the place's lines and messages
+    // and is the "place" member of its documents. Empty for a watch of one place.
+    std::string place;
+    std::string follow; // the MQTT topic of the place's positions; empty: it stays put
 };
 
 // Runs the watch; 0 when stopped by a signal or after its checks, 1 for an unknown town.
 int run_watch(const watch_request& request);
+
+// Runs one watch over several places, a request each (each with its name in `place`): their
+// checks spread across the interval, each place with its own rules, alerts and track. A place
+// that cannot be used is told and left out; 1 when none can be used.
+int run_watch(const std::vector<watch_request>& places);

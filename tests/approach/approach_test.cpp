@@ -206,3 +206,98 @@ TEST(Approach, EstimatesAlongEqualEachRowsOwn) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Approach, SafeAgainThirtyMinutesAfterTheLastStrikeInTheRing) {
+    const struct {
+        const char* name;
+        std::vector<point> points;
+        double now_minute;
+        std::optional<double> safe_minute; // nothing: safe now
+        long minutes_left;
+    } cases[] = {
+        {"no strikes", {{0, -1, ""}, {5, -1, ""}}, 5, std::nullopt, 0},
+        {"strikes outside the ring only", {{0, 20, "N"}, {5, 12, "N"}}, 5, std::nullopt, 0},
+        {"one strike in the ring", {{0, 20, "N"}, {5, 8, "N"}, {10, -1, ""}}, 10, 35, 25},
+        {"each new strike restarts it", {{0, 8, "N"}, {5, 3, "N"}, {10, 9.5, "NE"}}, 12, 40, 28},
+        {"on the ring's edge counts", {{0, 10, "N"}}, 1, 30, 29},
+        {"thirty minutes passed", {{0, 5, "N"}, {10, 25, "S"}, {30, -1, ""}}, 30, std::nullopt, 0},
+        {"a later row is not yet seen", {{0, 5, "N"}, {40, 5, "N"}}, 31, std::nullopt, 0},
+        {"part of a minute rounds up", {{0, 5, "N"}}, 0.5, 30, 30},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<double> safe = safe_at(track_of(c.points), 10, 1800, c.now_minute * 60);
+        ASSERT_EQ(safe.has_value(), c.safe_minute.has_value());
+        if (safe) {
+            EXPECT_DOUBLE_EQ(*safe, *c.safe_minute * 60);
+            EXPECT_EQ(minutes_until_safe(*safe, c.now_minute * 60), c.minutes_left);
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A place that moves, under a storm that moves: positions in km east and north of a start at
+// 50° N 20° E, each function of the minute.
+struct moving_case {
+    const char* name;
+    double (*place_east)(double minute);
+    double (*place_north)(double minute);
+    double (*storm_east)(double minute);
+    double (*storm_north)(double minute);
+    std::size_t kept;          // observations kept after the last jump
+    std::optional<double> kmh; // the approach speed expected (±25 %); none: no estimate
+    bool comes_within_ring;    // of 8 km
+};
+
+constexpr double km_per_degree_north = 110.574;
+const double km_per_degree_east = 111.320 * std::cos(50 * pi / 180);
+
+TEST(Approach, APlaceThatMovesKeepsItsTrackUntilItJumps) {
+    const moving_case cases[] = {
+        {"a walker walks away from a standing storm", [](double) { return 0.0; },
+         [](double m) { return -5 * m / 60; }, [](double) { return 0.0; },
+         [](double) { return 10.0; }, 7, -5, false},
+        {"a storm crosses a walker's way", [](double m) { return 5 * m / 60; },
+         [](double) { return 0.0; }, [](double) { return 1.0; },
+         [](double m) { return 40 - 60 * m / 60; }, 7, 60, true},
+        {"the place jumps 50 km south after 15 minutes", [](double) { return 0.0; },
+         [](double m) { return m < 20 ? 0.0 : -50.0; }, [](double) { return 0.0; },
+         [](double m) { return 30 - 30 * m / 60; }, 3, 30, true},
+    };
+    for (const moving_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<observation> seen;
+        std::vector<place_at> where;
+        for (double minute = 0; minute <= 30; minute += 5) {
+            const double east = c.storm_east(minute) - c.place_east(minute);
+            const double north = c.storm_north(minute) - c.place_north(minute);
+            const double bearing = std::atan2(east, north) * 180 / pi;
+            seen.push_back({minute * 60, 20, std::hypot(east, north),
+                            compass_code(bearing < 0 ? bearing + 360 : bearing)});
+            where.push_back({minute * 60, 50 + c.place_north(minute) / km_per_degree_north,
+                             20 + c.place_east(minute) / km_per_degree_east});
+        }
+        const place_at now = where.back();
+        where.pop_back(); // the check's own position: the track before it
+        const std::size_t start = track_start_after_jumps(where, now);
+        ASSERT_EQ(seen.size() - start, c.kept);
+        const std::vector<observation> kept(seen.begin() + static_cast<long>(start), seen.end());
+        const std::optional<approach_estimate> estimate = estimate_approach(kept, 8);
+        ASSERT_EQ(estimate.has_value(), c.kmh.has_value());
+        if (estimate) {
+            EXPECT_NEAR(estimate->radial_kmh, *c.kmh, std::abs(*c.kmh) * 0.25);
+            EXPECT_EQ(comes_within_ring(estimate), c.comes_within_ring);
+            if (*c.kmh < 0) {
+                EXPECT_NE(approach_text(estimate, 8).find("oddala się"), std::string::npos)
+                    << approach_text(estimate, 8);
+            }
+        }
+    }
+}
+
+} // namespace

@@ -77,6 +77,11 @@ TEST_F(CompletionTest, AnUnreadableDatabaseIsReportedWithStatusOne) {
 
 TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
     cache_towns({"Zielona Góra", "Zielonka", "Łódź", "Kraków"});
+    mkdir((home.path + "/.config").c_str(), 0700);
+    mkdir((home.path + "/.config/nimbrovator").c_str(), 0700);
+    write_file(home.path + "/.config/nimbrovator/config",
+               "storm_host = localhost\n[place Dom]\nnear = 50,20\n  [place  Działka Leśna ]\n"
+               "town = Nowy Sącz\n[placement]\n");
     struct completion_case {
         std::vector<std::string> words; // after the program's name; the last is completed
         std::string offered;
@@ -88,7 +93,10 @@ TEST_F(CompletionTest, BashCompletesOptionsAndCachedTowns) {
         {{"Łó"}, "[Łódź]\n"},
         {{"--line", "Kr"}, "[Kraków]\n"},
         {{"--co"}, "[--cooldown]\n[--color]\n[--config]\n"},
-        {{"--watch", "--a"}, "[--alerts-to-stderr]\n[--approaching-only]\n"},
+        {{"--watch", "--a"}, "[--alerts-to-stderr]\n[--approaching-only]\n[--all-places]\n"},
+        {{"--watch", "--place", "D"}, "[Dom]\n[Działka Leśna]\n"},
+        {{"--line", "--place", "Dz"}, "[Działka Leśna]\n"},
+        {{"--watch", "--place", "Dom", "--pl"}, "[--place]\n"},
         {{"--watch", "--checks", ""}, "[]\n"},
         {{"--watch", "--checks", "3", "Ł"}, "[Łódź]\n"},
         {{"--help-all", ""}, "[]\n"},

@@ -168,7 +168,7 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
         facts.weather = weather;
         facts.commands = commands;
         const std::vector<mqtt_message> messages = discovery_messages(facts);
-        ASSERT_EQ(messages.size(), (weather ? 7u : 6u) + (commands ? 3u : 0u));
+        ASSERT_EQ(messages.size(), (weather ? 8u : 7u) + (commands ? 3u : 0u));
         std::set<std::string> ids;
         std::map<std::string, Json::Value> by_object;
         for (const mqtt_message& message : messages) {
@@ -200,7 +200,8 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
             // text sensor would show the word.
             if (config["value_template"].asString().find("None") != std::string::npos) {
                 EXPECT_TRUE(component == "binary_sensor" || config.isMember("state_class") ||
-                            config.isMember("unit_of_measurement"))
+                            config.isMember("unit_of_measurement") ||
+                            config["device_class"] == "timestamp")
                     << id;
             }
         }
@@ -218,6 +219,8 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
                   std::string::npos);
         EXPECT_EQ(by_object["warning_level"]["json_attributes_topic"], "nimbrovator/krakow/state");
         EXPECT_EQ(by_object["storm"]["device_class"], "safety");
+        EXPECT_EQ(by_object["safe_at"]["device_class"], "timestamp");
+        EXPECT_EQ(by_object["safe_at"]["state_topic"], "nimbrovator/krakow/state");
         EXPECT_EQ(by_object["storm"]["name"], "Burza w promieniu 30 km");
         const Json::Value& alert = by_object["alert"];
         EXPECT_EQ(alert["state_topic"], "nimbrovator/krakow/event");

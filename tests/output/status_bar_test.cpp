@@ -3,6 +3,7 @@
 #include "output/json_form.h"
 #include "output/line_form.h"
 #include "output/machine_run.h"
+#include "output/places_bar.h"
 #include "output/template_form.h"
 #include "output/waybar_form.h"
 #include "report/lightning_check.h"
@@ -170,6 +171,20 @@ TEST(StatusBarForms, TemplateShowsEveryPlaceholderAndNothingForMissingValues) {
     const template_facts facts{storm_report(12.34), ""};
     EXPECT_EQ(template_line("%t %n/%d km %D", facts, false), "Krakow 7/12.3 km NE");
     EXPECT_EQ(template_line("100%% %T°C\t%k", facts, true), "100% -2.5°C 30");
+    // Safe again: whole minutes, rounded up; the tooltip says it with the time.
+    run_report struck = storm_report(4);
+    struck.made_at = 1000000;
+    for (const auto& [after_s, minutes] : {std::pair<long, std::string>{1500, "25"}, {1, "1"}}) {
+        struck.safe_at = struck.made_at + after_s;
+        EXPECT_EQ(template_line("%[bezpiecznie za %C min%]", {struck, ""}, true),
+                  "bezpiecznie za " + minutes + " min");
+        EXPECT_NE(waybar_tooltip(struck).find("Bezpiecznie za ~" + minutes + " min ("),
+                  std::string::npos)
+            << waybar_tooltip(struck);
+    }
+    struck.safe_at.reset();
+    EXPECT_EQ(template_line("%[bezpiecznie za %C min%]", {struck, ""}, true), "");
+    EXPECT_EQ(waybar_tooltip(struck).find("Bezpiecznie"), std::string::npos);
     // The line shows the same estimate, and no negative zero either; nor does the document.
     const run_report standing = with_approach(-0.4, std::nullopt, 12.3);
     EXPECT_NE(report_line(standing, true).find("| 0.0°C | stoi w miejscu"), std::string::npos)
@@ -410,6 +425,50 @@ TEST(StatusBarForms, WhatTheServiceCannotMeanIsNoDataInTheNewerForms) {
         const std::string tooltip = waybar_tooltip(report);
         EXPECT_EQ(tooltip.find("BURZA: fake"), std::string::npos) << tooltip;
         EXPECT_LT(tooltip.size(), 2000u) << c.distance;
+    }
+}
+
+// Several places in one bar: the most urgent place's line, class and alt, a tooltip line each.
+TEST(StatusBarForms, SeveralPlacesShowTheMostUrgentWithATooltipLineEach) {
+    run_report calm = storm_report(0);
+    calm.lightning = lightning_report{"0", 0, "15", 15, "", std::nullopt, ""};
+    run_report failed = storm_report(0);
+    failed.lightning.reset();
+    const run_report far = storm_report(20);
+    const run_report nearer = storm_report(14);
+    run_report in_ring = storm_report(12);
+    in_ring.danger_km = 13; // 12 km is inside
+    run_report closer_outside = storm_report(5);
+    closer_outside.danger_km = 3;
+    const struct {
+        const char* name;
+        std::vector<run_report> reports;
+        std::size_t urgent;
+        std::string alt;
+    } cases[] = {
+        {"all calm: the first", {calm, calm}, 0, "calm"},
+        {"strikes over calm", {calm, far}, 1, "storm"},
+        {"a failed answer over calm", {calm, failed}, 1, "error"},
+        {"strikes over a failed answer", {failed, far, calm}, 1, "storm"},
+        {"the closer of two storms", {far, nearer}, 1, "storm"},
+        {"inside the ring over closer strikes outside", {closer_outside, in_ring}, 1, "storm"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<bar_place> places;
+        for (std::size_t i = 0; i < c.reports.size(); ++i) {
+            places.push_back(
+                {"P" + std::to_string(i), c.reports[i], "linia " + std::to_string(i), ""});
+        }
+        EXPECT_EQ(most_urgent_place(places), c.urgent);
+        const Json::Value object = waybar_places(places);
+        EXPECT_EQ(object["text"].asString(),
+                  "P" + std::to_string(c.urgent) + ": linia " + std::to_string(c.urgent));
+        EXPECT_EQ(object["alt"].asString(), c.alt);
+        const std::string tooltip = object["tooltip"].asString();
+        EXPECT_EQ(std::count(tooltip.begin(), tooltip.end(), '\n'),
+                  static_cast<long>(c.reports.size()) - 1);
+        EXPECT_EQ(i3blocks_places(places), object["text"].asString());
     }
 }
 

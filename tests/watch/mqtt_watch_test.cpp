@@ -16,11 +16,13 @@
 #include <json/json.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <sstream>
 #include <thread>
 
@@ -115,13 +117,13 @@ TEST_F(MqttWatchTest, DiscoveryStateAndEventThenTheLastWillAfterKill) {
     EXPECT_EQ(event["direction"], "W");
     // Announced once: the retained birth message brought no second announcement.
     EXPECT_EQ(count_on(live.messages(), availability_topic, "online"), 1u);
-    EXPECT_EQ(configs(live.messages()), 6u);
+    EXPECT_EQ(configs(live.messages()), 7u);
 
     // A later subscriber gets what is retained: discovery, availability and the latest state.
     Subscriber late;
     ASSERT_TRUE(late.connect(broker.port));
     ASSERT_TRUE(late.wait_for([](const Messages& heard) {
-        return configs(heard) == 6 && count_on(heard, state_topic) == 1 &&
+        return configs(heard) == 7 && count_on(heard, state_topic) == 1 &&
                count_on(heard, availability_topic) == 1;
     })) << late.messages().size();
     for (const ReceivedMessage& message : late.messages()) {
@@ -168,7 +170,7 @@ TEST_F(MqttWatchTest, BrokerDownAtStartThenRestartedAndHomeAssistantBack) {
         ASSERT_TRUE(subscriber.connect(broker.port));
         // Reconnected: availability, discovery and the latest state published again.
         ASSERT_TRUE(subscriber.wait_for([](const Messages& heard) {
-            return configs(heard) == 6 && count_on(heard, state_topic) >= 1 &&
+            return configs(heard) == 7 && count_on(heard, state_topic) >= 1 &&
                    count_on(heard, availability_topic, "online") == 1;
         })) << watch.err();
         if (round == 0) {
@@ -180,7 +182,7 @@ TEST_F(MqttWatchTest, BrokerDownAtStartThenRestartedAndHomeAssistantBack) {
         const std::size_t states = count_on(subscriber.messages(), state_topic);
         subscriber.publish("homeassistant/status", "online", false);
         EXPECT_TRUE(subscriber.wait_for([&](const Messages& heard) {
-            return configs(heard) == 12 && count_on(heard, state_topic) > states;
+            return configs(heard) == 14 && count_on(heard, state_topic) > states;
         })) << watch.err();
         double seconds = 0;
         EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
@@ -217,7 +219,7 @@ TEST_F(MqttWatchTest, TlsAgainstTheTestCaAndARejectedLogin) {
     wrong.start({"--mqtt", url}, data.path,
                 {ca, "NIMBROVATOR_MQTT_USER=burze", "NIMBROVATOR_MQTT_PASSWORD=zle"});
     EXPECT_TRUE(subscriber.wait_for([](const Messages& heard) {
-        return count_on(heard, state_topic) >= 1 && configs(heard) == 6;
+        return count_on(heard, state_topic) >= 1 && configs(heard) == 7;
     })) << right.err();
     // Several attempts (1 s, 2 s apart), said once; the checks go on.
     std::this_thread::sleep_for(std::chrono::seconds(4));
@@ -387,6 +389,55 @@ TEST_F(MqttWatchTest, ABrokerNameNeverLookedUpHoldsNoCheckUp) {
     double seconds = 0;
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0) << watch.err();
     EXPECT_LT(seconds, 1.0);
+}
+
+// One watch over two places of the configuration file on one connection: a device each, its
+// state with the place's name, and one availability topic for both (the connection's will).
+TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
+    TestBroker broker;
+    ASSERT_TRUE(broker.start()) << broker.log();
+    Subscriber live;
+    ASSERT_TRUE(live.connect(broker.port));
+    TempDir config;
+    mkdir((config.path + "/nimbrovator").c_str(), 0700);
+    write_file(config.path + "/nimbrovator/config",
+               "[place Dom]\nnear = 50.06,19.94\nfollow = telefon/ja\n[place Działka]\n"
+               "town = Kraków\nradius = 30\n");
+    // Dom moves: its position is where the phone last said.
+    live.publish("telefon/ja",
+                 R"({"_type":"location","lat":49.62,"lon":20.69,"acc":3000,"tst":)" +
+                     std::to_string(std::time(nullptr)) + "}",
+                 true);
+    BackgroundProgram watch;
+    watch.start({"--watch", "--every", "0.005", "--checks", "2", "--all-places", "--mqtt",
+                 "mqtt://127.0.0.1:" + std::to_string(broker.port)},
+                data.path, {"XDG_CONFIG_HOME=" + config.path});
+    EXPECT_EQ(watch.wait_exit(), 0) << watch.err();
+    const std::string home_slug = place_slug({"Dom", 50.06, 19.94, 25, true}, 25);
+    const std::string home_state = "nimbrovator/" + home_slug + "/state";
+    const std::string shared = "nimbrovator/availability";
+    ASSERT_TRUE(live.wait_for([&](const Messages& heard) {
+        return count_on(heard, state_topic) == 2 && count_on(heard, home_state) == 2 &&
+               count_on(heard, shared, "offline") == 1;
+    })) << watch.err();
+    EXPECT_EQ(parsed(live.on(state_topic).back().payload)["place"], "Działka");
+    const Json::Value home = parsed(live.on(home_state).back().payload);
+    EXPECT_EQ(home["place"], "Dom");
+    EXPECT_EQ(home["town"]["latitude"], 49.62);
+    EXPECT_EQ(home["position"]["longitude"], 20.69);
+    EXPECT_EQ(home["position"]["stale"], true); // accurate to 3 km only
+    EXPECT_EQ(count_on(live.messages(), shared, "online"), 1u);
+    EXPECT_EQ(count_on(live.messages(), availability_topic), 0u);
+    EXPECT_EQ(configs(live.messages()), 7u);
+    std::size_t home_configs = 0;
+    for (const ReceivedMessage& message : live.messages()) {
+        if (message.topic.rfind("homeassistant/", 0) == 0) {
+            home_configs +=
+                message.topic.find("/nimbrovator_" + home_slug + "/") != std::string::npos ? 1 : 0;
+            EXPECT_EQ(parsed(message.payload)["availability_topic"], shared) << message.topic;
+        }
+    }
+    EXPECT_EQ(home_configs, 7u);
 }
 
 } // namespace

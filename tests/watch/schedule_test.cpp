@@ -26,3 +26,20 @@ TEST(WatchSchedule, BackOffDoublesToFourWaitsAndARemoteServiceStartsAtAMinute) {
         EXPECT_DOUBLE_EQ(check_wait_s(r.every_s, r.remote, r.failures), r.check_s);
     }
 }
+
+TEST(WatchSchedule, ThePlacesOfAWatchSpreadEvenlyAcrossTheInterval) {
+    struct row {
+        std::size_t index;
+        std::size_t count;
+        double every_s;
+        double offset_s;
+    };
+    const row rows[] = {
+        {0, 1, 300, 0},     {0, 3, 300, 0}, {1, 3, 300, 100}, {2, 3, 300, 200},
+        {49, 50, 300, 294}, {1, 2, 6, 3},   {0, 0, 300, 0},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.index << " of " << r.count);
+        EXPECT_DOUBLE_EQ(place_offset_s(r.index, r.count, r.every_s), r.offset_s);
+    }
+}

@@ -21,6 +21,7 @@
 #include <dirent.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -556,6 +557,48 @@ TEST_F(ScriptedWatchTest, AShortIntervalAgainstARemoteServiceIsToldOnce) {
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
     const std::string err = watch.err();
     EXPECT_EQ(err.find(told, err.find(told) + 1), std::string::npos) << err;
+}
+
+// One watch over the places of the configuration file: each place its checks and documents;
+// a place whose town is unknown is told and left out, and with none left the watch ends 1.
+TEST_F(ScriptedWatchTest, SeveralPlacesEachGetTheirChecksAndAnUnknownOneIsLeftOut) {
+    // Dom, Działka (a strike inside its ring), Dom, Działka: the checks take turns.
+    replies.play({0, 8, 0, 0});
+    TempDir home;
+    mkdir((home.path + "/.config").c_str(), 0700);
+    mkdir((home.path + "/.config/nimbrovator").c_str(), 0700);
+    const std::string config = home.path + "/.config/nimbrovator/config";
+    const auto run = [&](const std::string& places) {
+        write_file(config, places);
+        ProgramRun program;
+        program.data_dir = data.path;
+        program.home = home.path;
+        program.args = {"--watch", "--json", "--every", "0.002", "--checks", "2", "--all-places"};
+        return run_nimbrovator(program);
+    };
+    const ProgramResult result = run("[place Dom]\nnear = 50.06,19.94\n[place Działka]\n"
+                                     "town = Kraków\nradius = 30\n[place Nigdzie]\n"
+                                     "town = Nibylandia\n");
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    std::map<std::string, int> documents;
+    for (const std::string& line : lines_of(result.out)) {
+        Json::Value document;
+        ASSERT_TRUE(Json::Reader().parse(line, document)) << line;
+        // Safe again 30 minutes after the strike inside the ring: the time, after it as well.
+        ++documents[document["place"].asString() + " " + document["town"]["name"].asString() + " " +
+                    std::to_string(document["radius_km"].asInt()) +
+                    (document["safe_at"].isString() ? " safe_at" : "")];
+    }
+    const std::map<std::string, int> expected = {{"Dom Dom 25", 2},
+                                                 {"Działka Kraków 30 safe_at", 2}};
+    EXPECT_EQ(documents, expected) << result.out;
+    EXPECT_EQ(replies.lightning_calls(), 4u);
+    EXPECT_NE(result.err.find("Nigdzie: Na serwerze"), std::string::npos) << result.err;
+
+    const ProgramResult none = run("[place Nigdzie]\ntown = Nibylandia\n[place Tu]\n"
+                                   "town = Nibylandia\n");
+    EXPECT_EQ(none.exit_code, 1) << none.err;
+    EXPECT_EQ(none.out, "");
 }
 
 TEST_F(ScriptedWatchTest, UnknownTownAndBadOptions) {

@@ -437,7 +437,6 @@ void mqtt_link::publish(const std::string& topic, const std::string& payload, bo
               topic + ": " + reason_of(code, errno) + ").");
     }
 }
-}
 
 void mqtt_link::take_commands(command_taker take, std::size_t place) {
     if (take_commands_.size() <= place) {
@@ -468,7 +467,7 @@ void mqtt_link::publish_event(const event_message& event, std::size_t place) {
 }
 
 void mqtt_link::close() {
-    take_command_ = nullptr; // what arrives while closing is not obeyed
+    take_commands_.clear(); // what arrives while closing is not obeyed
     if (phase_ == phase::closed) {
         return;
     }

@@ -303,7 +303,8 @@ TEST_F(MqttWatchTest, CommandsFromHomeAssistantOnlyAndNeverRetainedNorFlooding) 
     watch.start({"--watch", "--every", "60", "--danger-km", "5", "--mqtt", url, "Kraków", "30"},
                 data.path, environment);
     ASSERT_TRUE(home.wait_for([](const Messages& heard) {
-        return count_on(heard, state_topic) >= 1 && configs(heard) == 9;
+        return count_on(heard, state_topic) >= 1 &&
+               configs(heard) == 10; // 7 sensors and the 3 commands
     })) << watch.err();
     ASSERT_TRUE(state_where([](const Json::Value& state) {
         return state["commands"]["last_command_error"].asString().find("retain") !=

@@ -101,6 +101,10 @@ struct mqtt_link::connection {
     int connect_errno = 0;
 };
 
+bool mqtt_link::connect_in_progress() const {
+    return connection_ && connection_->connecting.load(std::memory_order_acquire);
+}
+
 void* mqtt_link::connect_in_helper(void* argument) {
     const std::unique_ptr<std::shared_ptr<mqtt_link::connection>> held(
         static_cast<std::shared_ptr<mqtt_link::connection>*>(argument));

@@ -64,6 +64,8 @@ class mqtt_link {
     // The connection's socket (below 0: none) and whether it has something to write.
     int socket() const;
     bool wants_write() const;
+    // True while a helper thread is in the connect call (a name lookup, TLS set-up).
+    bool connect_in_progress() const;
     // Reads and writes what is ready, keeps the connection alive, reconnects when it is time;
     // never waits.
     void service();

@@ -30,6 +30,7 @@
 #include <cmath>
 #include <iostream>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -540,6 +541,20 @@ void collect_children(watch_loop& loop) {
     take_weather(loop);
 }
 
+// A child forked while the broker's helper thread is inside the resolver or the TLS set-up may
+// inherit a lock that nothing in the child releases (the sanitizers' allocator, the resolver's
+// own), and hang until its deadline. A connect on a reachable broker ends within milliseconds, so
+// the fork waits for it a little; a lookup that hangs holds a check up by that little at most.
+void let_broker_connect_end(const watch_loop& loop) {
+    constexpr auto longest = std::chrono::milliseconds(500);
+    constexpr auto step = std::chrono::milliseconds(10);
+    for (auto waited = std::chrono::milliseconds(0);
+         loop.mqtt != nullptr && loop.mqtt->connect_in_progress() && waited < longest;
+         waited += step) {
+        std::this_thread::sleep_for(step);
+    }
+}
+
 // Starts the weather child when the weather is due and none runs.
 void ask_weather(watch_loop& loop) {
     const auto now = watch_clock::now();
@@ -548,6 +563,7 @@ void ask_weather(watch_loop& loop) {
     }
     const report_request request = report_now(loop);
     loop.weather_asked = now;
+    let_broker_connect_end(loop);
     const result<void> started =
         loop.weather_child.start([request] { return weather_parts_text(request); });
     if (!started) {
@@ -666,6 +682,7 @@ bool check_once(watch_loop& loop) {
     const double time_s = track_time(loop, checked);
     move_to_position(loop);
     std::string text;
+    let_broker_connect_end(loop);
     const child_outcome outcome = run_in_child(
         [&] {
             watch_request request = loop.request;

@@ -142,8 +142,10 @@ std::vector<entity> entities_of(const discovery_facts& facts) {
     direction["icon"] = "mdi:compass";
     direction["unit_of_measurement"] = "°";
     direction["value_template"] =
-        "{{ {'N': 0, 'NE': 45, 'E': 90, 'SE': 135, 'S': 180, 'SW': 225, 'W': 270, 'NW': 315}"
-        ".get(value_json.lightning.direction) if value_json.lightning else None }}";
+        "{{ {'N': 0, 'NNE': 22.5, 'NE': 45, 'ENE': 67.5, 'E': 90, 'ESE': 112.5, 'SE': 135, "
+        "'SSE': 157.5, 'S': 180, 'SSW': 202.5, 'SW': 225, 'WSW': 247.5, 'W': 270, 'WNW': 292.5, "
+        "'NW': 315, 'NNW': 337.5}.get(value_json.lightning.direction) if value_json.lightning "
+        "else None }}";
     direction["json_attributes_topic"] = facts.topics.state;
     direction["json_attributes_template"] =
         "{{ {'kierunek': value_json.lightning.direction_name if value_json.lightning else "

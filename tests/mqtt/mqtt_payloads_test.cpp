@@ -217,6 +217,14 @@ TEST(MqttPayloads, DiscoveryConfigsNameEveryEntityOfOneDevice) {
         EXPECT_EQ(by_object["distance"]["unit_of_measurement"], "km");
         EXPECT_NE(by_object["distance"]["value_template"].asString().find("nearest_km"),
                   std::string::npos);
+        // Every compass code the reports pass on has its bearing: none turns into unknown.
+        for (const char* code : {"N", "NNE", "NE", "ENE", "E", "ESE", "SE", "SSE", "S", "SSW", "SW",
+                                 "WSW", "W", "WNW", "NW", "NNW"}) {
+            EXPECT_NE(by_object["direction"]["value_template"].asString().find(std::string("'") +
+                                                                               code + "':"),
+                      std::string::npos)
+                << code;
+        }
         EXPECT_EQ(by_object["warning_level"]["json_attributes_topic"], "nimbrovator/krakow/state");
         EXPECT_EQ(by_object["storm"]["device_class"], "safety");
         EXPECT_EQ(by_object["safe_at"]["device_class"], "timestamp");

@@ -251,16 +251,27 @@ TEST_F(TownLookupTest, SimultaneousLookupsOfANewTownShareOneRequest) {
     fake_storm_reply reply = town_reply("51.7592", "19.4560");
     reply.delay_ms = 500; // long enough for every run to be under way before the reply
     set_fake_storm_reply(*service, reply);
+    // Every run is forked before any of them starts: a run forked while the service's threads
+    // answer another could inherit a lock one of them holds, and never get it.
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
     std::vector<pid_t> runs;
     for (int i = 0; i < 30; ++i) {
         const pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
+            close(gate[1]);
+            char byte = 0;
+            if (read(gate[0], &byte, 1) != 0) { // the parent closes its end: end of file
+                _exit(2);
+            }
             const town_answer answer = look_up_town(g_db_path, "łódź");
             _exit(answer.status == town_status::found && answer.town.y == "51.7592" ? 0 : 1);
         }
         runs.push_back(pid);
     }
+    close(gate[0]);
+    close(gate[1]);
     int found = 0;
     for (const pid_t pid : runs) {
         int status = 0;

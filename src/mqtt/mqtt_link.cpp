@@ -308,6 +308,11 @@ void mqtt_link::service() {
     }
     if (code != MOSQ_ERR_SUCCESS || mosquitto_socket(m) < 0) {
         failed(code == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : code, error_number, now);
+        return;
+    }
+    // Once the keep-alive has passed since the last packet out, the library sent a ping.
+    if (phase_ == phase::connected && now >= sent_at_ + std::chrono::seconds(keepalive_s)) {
+        sent_at_ = now;
     }
 }
 
@@ -320,9 +325,14 @@ std::chrono::milliseconds mqtt_link::next_service_in() const {
         return milliseconds(200);
     case phase::connecting:
         return milliseconds(500);
-    case phase::connected:
-        // The socket wakes the waits for what arrives; this only keeps the connection alive.
-        return std::chrono::seconds(keepalive_s / 3);
+    case phase::connected: {
+        // The socket wakes the waits for what arrives; this only sends the ping when the
+        // keep-alive has passed since the last packet out. The library counts in whole seconds,
+        // so the wait is a second longer: the ping is surely due then, and the broker allows
+        // half a keep-alive more before it gives the connection up.
+        const clock::time_point ping = sent_at_ + std::chrono::seconds(keepalive_s + 1);
+        return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(ping - clock::now()));
+    }
     default:
         return std::chrono::hours(1);
     }
@@ -339,6 +349,7 @@ void mqtt_link::connect_callback(mosquitto*, void* self, int code) {
     }
     const bool again = link->ever_connected_;
     link->phase_ = phase::connected;
+    link->sent_at_ = clock::now();
     link->ever_connected_ = true;
     link->failures_ = 0;
     link->told_.clear();
@@ -362,6 +373,7 @@ void mqtt_link::connect_callback(mosquitto*, void* self, int code) {
 void mqtt_link::subscribe(const std::string& topic) {
     const int subscribed =
         mosquitto_subscribe(connection_->handle.get(), nullptr, topic.c_str(), quality);
+    sent_at_ = clock::now();
     if (subscribed != MOSQ_ERR_SUCCESS) {
         tell_("Nie udało się zasubskrybować tematu " + topic + " (" + reason_of(subscribed, errno) +
               ").");
@@ -432,6 +444,7 @@ void mqtt_link::publish(const std::string& topic, const std::string& payload, bo
         mosquitto_publish(connection_->handle.get(), nullptr, topic.c_str(),
                           static_cast<int>(payload.size()), payload.data(), quality, retain);
     if (code == MOSQ_ERR_SUCCESS) {
+        sent_at_ = clock::now();
         return;
     }
     const clock::time_point now = clock::now();

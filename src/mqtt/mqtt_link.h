@@ -116,6 +116,7 @@ class mqtt_link {
     int refused_code_ = 0; // the broker's CONNACK code, when it refused
     clock::time_point retry_at_;
     clock::time_point attempt_started_;
+    clock::time_point sent_at_; // the last packet out on the connection, as far as it is known
     std::vector<place_topics> places_; // each place's topics; topics_ is the first's
     std::vector<std::optional<std::string>> latest_states_;
     std::vector<std::pair<std::string, std::function<void(const std::string&)>>> followed_;

@@ -777,9 +777,10 @@ mqtt_place mqtt_place_of(const watch_request& request, const town_record& town) 
 
 std::unique_ptr<mqtt_link> start_publishing(const watch_request& request,
                                             const std::vector<mqtt_place>& places,
-                                            wait_chore& chore) {
+                                            wait_chore& chore, bool several = false) {
     auto link = std::make_unique<mqtt_link>(
-        *request.mqtt, places, [&request](const std::string& text) { tell(request, text); });
+        *request.mqtt, places, [&request](const std::string& text) { tell(request, text); },
+        several);
     mqtt_link* const served = link.get();
     chore.fd = [served] { return served->socket(); };
     chore.wants_write = [served] { return served->wants_write(); };
@@ -940,7 +941,7 @@ int watch_places(std::vector<watched_place>& places) {
                 devices.push_back(mqtt_place_of(place.loop->request, place.loop->town));
             }
         }
-        link = start_publishing(first, devices, chore);
+        link = start_publishing(first, devices, chore, true);
     }
     // Every wait from here on serves the broker; none after the link is gone.
     const std::unique_ptr<const wait_chore, void (*)(const wait_chore*)> chore_in_use(
@@ -993,8 +994,15 @@ int watch_places(std::vector<watched_place>& places) {
             if (!place->settled) {
                 continue;
             }
-            // Found after the start: no device on the broker.
-            loop.channels = open_channels(channel_setup_of(loop.request, nullptr));
+            // Found after the start: its device joins the others on the broker.
+            if (link) {
+                loop.mqtt = link.get();
+                loop.mqtt_place = link->add_place(mqtt_place_of(loop.request, loop.town));
+                listen_to_commands(loop, *link);
+            }
+            follow_positions(loop, loop.mqtt);
+            loop.channels =
+                open_channels(channel_setup_of(loop.request, loop.mqtt, loop.mqtt_place));
         }
         const auto started = watch_clock::now();
         // The all-clear's own check leaves the regular ones as they were.

@@ -655,11 +655,8 @@ void move_to_position(watch_loop& loop) {
         return;
     }
     town_record& town = loop.town;
-    char text[32];
-    std::snprintf(text, sizeof text, "%.5f", loop.position->latitude);
-    town.y = text;
-    std::snprintf(text, sizeof text, "%.5f", loop.position->longitude);
-    town.x = text;
+    town.y = coordinate_text(loop.position->latitude);
+    town.x = coordinate_text(loop.position->longitude);
     town.latitude = loop.position->latitude;
     town.longitude = loop.position->longitude;
 }

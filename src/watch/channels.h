@@ -31,6 +31,7 @@ struct channel_setup {
     std::string command;        // --exec; empty: none
     mqtt_link* mqtt = nullptr;  // the broker, when publishing
     std::size_t mqtt_place = 0; // the place's index on the link
+    std::string place;          // a named place: its name leads the terminal's lines
 };
 
 // An event as every channel gets it.

@@ -114,6 +114,7 @@ channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt,
     setup.command = request.command;
     setup.mqtt = mqtt;
     setup.mqtt_place = mqtt_place;
+    setup.place = request.place;
     return setup;
 }
 

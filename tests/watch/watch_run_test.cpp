@@ -615,6 +615,7 @@ TEST_F(ScriptedWatchTest, SeveralPlacesEachGetTheirChecksAndAnUnknownOneIsLeftOu
     EXPECT_EQ(documents, expected) << result.out;
     EXPECT_EQ(replies.lightning_calls(), 4u);
     EXPECT_NE(result.err.find("Nigdzie: Na serwerze"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(" Działka: *** BLISKO"), std::string::npos) << result.err;
 
     const ProgramResult none = run("[place Nigdzie]\ntown = Nibylandia\n[place Tu]\n"
                                    "town = Nibylandia\n");

@@ -125,7 +125,7 @@ mqtt_link::mqtt_link(const mqtt_settings& settings, const mqtt_place& place, tel
     : mqtt_link(settings, std::vector<mqtt_place>{place}, std::move(tell)) {}
 
 std::string mqtt_link::add_device(const mqtt_place& place, bool several) {
-    const std::string slug = place_slug(place.key, place.usual_radius_km);
+    std::string slug = place_slug(place.key, place.usual_radius_km);
     place_topics topics = topics_of(settings_.topic, slug);
     if (several) {
         topics.availability = settings_.topic + "/availability"; // the connection's will

@@ -412,24 +412,32 @@ TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
     BackgroundProgram watch;
     watch.start({"--watch", "--every", "0.005", "--checks", "2", "--all-places", "--mqtt",
                  "mqtt://127.0.0.1:" + std::to_string(broker.port)},
-                data.path, {"XDG_CONFIG_HOME=" + config.path});
-    EXPECT_EQ(watch.wait_exit(), 0) << watch.err();
+                data.path, {"XDG_CONFIG_HOME=" + config.path, "NIMBROVATOR_MQTT_COMMANDS=on"});
     const std::string home_slug = place_slug({"Dom", 50.06, 19.94, 25, true}, 25);
     const std::string home_state = "nimbrovator/" + home_slug + "/state";
     const std::string shared = "nimbrovator/availability";
+    // A command to Dom reaches Dom alone (while the watch waits to find Zamek).
     ASSERT_TRUE(live.wait_for([&](const Messages& heard) {
-        return count_on(heard, state_topic) == 2 && count_on(heard, home_state) == 2 &&
+        return count_on(heard, home_state) >= 1;
+    })) << watch.err();
+    live.publish("nimbrovator/" + home_slug + "/cmd/snooze", "30", false);
+    EXPECT_EQ(watch.wait_exit(), 0) << watch.err();
+    ASSERT_TRUE(live.wait_for([&](const Messages& heard) {
+        return count_on(heard, state_topic) == 2 && count_on(heard, home_state) == 3 &&
                count_on(heard, shared, "offline") == 1;
     })) << watch.err();
-    EXPECT_EQ(parsed(live.on(state_topic).back().payload)["place"], "Działka");
+    const Json::Value plot = parsed(live.on(state_topic).back().payload);
+    EXPECT_EQ(plot["place"], "Działka");
+    EXPECT_TRUE(plot["commands"]["snoozed_until"].isNull());
     const Json::Value home = parsed(live.on(home_state).back().payload);
+    EXPECT_TRUE(home["commands"]["snoozed_until"].isString()) << home;
     EXPECT_EQ(home["place"], "Dom");
     EXPECT_EQ(home["town"]["latitude"], 49.62);
     EXPECT_EQ(home["position"]["longitude"], 20.69);
     EXPECT_EQ(home["position"]["stale"], true); // accurate to 3 km only
     EXPECT_EQ(count_on(live.messages(), shared, "online"), 1u);
     EXPECT_EQ(count_on(live.messages(), availability_topic), 0u);
-    EXPECT_EQ(configs(live.messages()), 7u);
+    EXPECT_EQ(configs(live.messages()), 10u); // 7 sensors and the 3 commands
     std::size_t home_configs = 0;
     for (const ReceivedMessage& message : live.messages()) {
         if (message.topic.rfind("homeassistant/", 0) == 0) {
@@ -438,7 +446,7 @@ TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
             EXPECT_EQ(parsed(message.payload)["availability_topic"], shared) << message.topic;
         }
     }
-    EXPECT_EQ(home_configs, 7u);
+    EXPECT_EQ(home_configs, 10u);
     // Zamek's town is found only at a later try: its device joins the others then.
     const std::string castle_slug = place_slug({"Tarnów", 50.0121, 20.9858, 25, false}, 25);
     EXPECT_EQ(count_on(live.messages(), "nimbrovator/" + castle_slug + "/state"), 2u);

@@ -24,12 +24,23 @@ fake_storm_reply scripted_storm::answer(const fake_storm_request& request) {
     const std::string operation = soap_operation(request);
     fake_storm_reply reply;
     if (operation == "miejscowosc") {
-        const bool known = request.body.find(">Kraków<") != std::string::npos;
-        reply.body = soap_reply(
-            operation,
-            soap_return("ns2:MyComplexTypeMiejscowosc",
-                        "<y xsi:type=\"xsd:float\">" + std::string(known ? "50.0614" : "0") +
-                            "</y><x xsi:type=\"xsd:float\">" + (known ? "19.9366" : "0") + "</x>"));
+        std::string y = "0";
+        std::string x = "0";
+        if (request.body.find(">Kraków<") != std::string::npos) {
+            y = "50.0614";
+            x = "19.9366";
+        } else if (request.body.find(">Tarnów<") != std::string::npos) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (++late_town_lookups_ <= 3) {
+                return soap_fault_reply("SOAP-ENV:Server", "Usługa chwilowo niedostępna");
+            }
+            y = "50.0121";
+            x = "20.9858";
+        }
+        reply.body =
+            soap_reply(operation, soap_return("ns2:MyComplexTypeMiejscowosc",
+                                              "<y xsi:type=\"xsd:float\">" + y +
+                                                  "</y><x xsi:type=\"xsd:float\">" + x + "</x>"));
         return reply;
     }
     if (operation == "ostrzezenia_pogodowe") {

@@ -54,7 +54,7 @@ const std::vector<option_row> rows = {
      "strefa bezpieczeństwa: alarm blisko, gdy wyładowania są bliżej niż "
      "tyle km (10; od 1 do promienia)"},
     {opt_clear_after, "clear-after", 0, "MINUTY", group::watch, kind_watch, 0,
-     "odwołanie alarmu po tylu minutach bez wyładowań (30)"},
+     "odwołanie alarmu po tylu minutach bez wyładowań w strefie (30)"},
     {opt_cooldown, "cooldown", 0, "MINUTY", group::watch, kind_watch, 0,
      "najkrótszy odstęp alarmów tego samego rodzaju (15)"},
     {opt_approaching_only, "approaching-only", 0, "", group::watch, kind_watch, 0,

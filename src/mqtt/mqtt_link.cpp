@@ -124,42 +124,53 @@ void mosquitto_deleter::operator()(mosquitto* handle) const {
 mqtt_link::mqtt_link(const mqtt_settings& settings, const mqtt_place& place, teller tell)
     : mqtt_link(settings, std::vector<mqtt_place>{place}, std::move(tell)) {}
 
+std::string mqtt_link::add_device(const mqtt_place& place, bool several) {
+    const std::string slug = place_slug(place.key, place.usual_radius_km);
+    place_topics topics = topics_of(settings_.topic, slug);
+    if (several) {
+        topics.availability = settings_.topic + "/availability"; // the connection's will
+    }
+    places_.push_back(topics);
+    latest_states_.resize(places_.size());
+    if (settings_.discovery) {
+        discovery_facts facts;
+        facts.prefix = settings_.discovery_prefix;
+        facts.place = place.key.name;
+        facts.slug = slug;
+        facts.topics = topics;
+        facts.version = place.version;
+        facts.support_url = NIMBROVATOR_HOMEPAGE;
+        facts.radius_km = place.key.radius_km;
+        facts.interval_s = place.interval_s;
+        facts.weather = place.weather;
+        facts.commands = settings_.commands;
+        const std::vector<mqtt_message> messages = discovery_messages(facts);
+        discovery_.insert(discovery_.end(), messages.begin(), messages.end());
+        status_topic_ = discovery_status_topic(settings_.discovery_prefix);
+    }
+    return slug;
+}
+
 mqtt_link::mqtt_link(const mqtt_settings& settings, const std::vector<mqtt_place>& places,
-                     teller tell)
+                     teller tell, bool several)
     : settings_(settings), tell_(std::move(tell)) {
+    several = several || places.size() > 1;
     std::string slug;
     for (const mqtt_place& place : places) {
-        const std::string own_slug = place_slug(place.key, place.usual_radius_km);
+        const std::string own_slug = add_device(place, several);
         slug = slug.empty() ? own_slug : slug;
-        place_topics topics = topics_of(settings.topic, own_slug);
-        if (places.size() > 1) {
-            topics.availability = settings.topic + "/availability"; // the connection's will
-        }
-        places_.push_back(topics);
-        if (settings.discovery) {
-            discovery_facts facts;
-            facts.prefix = settings.discovery_prefix;
-            facts.place = place.key.name;
-            facts.slug = own_slug;
-            facts.topics = topics;
-            facts.version = place.version;
-            facts.support_url = NIMBROVATOR_HOMEPAGE;
-            facts.radius_km = place.key.radius_km;
-            facts.interval_s = place.interval_s;
-            facts.weather = place.weather;
-            facts.commands = settings.commands;
-            const std::vector<mqtt_message> messages = discovery_messages(facts);
-            discovery_.insert(discovery_.end(), messages.begin(), messages.end());
-            status_topic_ = discovery_status_topic(settings.discovery_prefix);
-        }
     }
     topics_ = places_.empty() ? place_topics{} : places_.front();
-    latest_states_.resize(places_.size());
+    if (several) {
+        topics_.availability = settings.topic + "/availability";
+        status_topic_ = settings.discovery ? discovery_status_topic(settings.discovery_prefix) : "";
+    }
     connection_ = std::make_shared<connection>();
     connection_->link = this;
     connection_->host = settings.broker.host;
     connection_->port = settings.broker.port;
-    const std::string id = "nimbrovator-" + slug + "-" + std::to_string(getpid());
+    const std::string id =
+        "nimbrovator-" + (slug.empty() ? "places" : slug) + "-" + std::to_string(getpid());
     result<mosquitto_handle> handle =
         make_handle(settings, id, connection_.get(), &topics_.availability);
     if (!handle) {
@@ -308,6 +319,11 @@ void mqtt_link::service() {
     }
     if (code != MOSQ_ERR_SUCCESS || mosquitto_socket(m) < 0) {
         failed(code == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : code, error_number, now);
+        return;
+    }
+    // Once the keep-alive has passed since the last packet out, the library sent a ping.
+    if (phase_ == phase::connected && now >= sent_at_ + std::chrono::seconds(keepalive_s)) {
+        sent_at_ = now;
     }
 }
 
@@ -320,9 +336,14 @@ std::chrono::milliseconds mqtt_link::next_service_in() const {
         return milliseconds(200);
     case phase::connecting:
         return milliseconds(500);
-    case phase::connected:
-        // The socket wakes the waits for what arrives; this only keeps the connection alive.
-        return std::chrono::seconds(keepalive_s / 3);
+    case phase::connected: {
+        // The socket wakes the waits for what arrives; this only sends the ping when the
+        // keep-alive has passed since the last packet out. The library counts in whole seconds,
+        // so the wait is a second longer: the ping is surely due then, and the broker allows
+        // half a keep-alive more before it gives the connection up.
+        const clock::time_point ping = sent_at_ + std::chrono::seconds(keepalive_s + 1);
+        return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(ping - clock::now()));
+    }
     default:
         return std::chrono::hours(1);
     }
@@ -339,6 +360,7 @@ void mqtt_link::connect_callback(mosquitto*, void* self, int code) {
     }
     const bool again = link->ever_connected_;
     link->phase_ = phase::connected;
+    link->sent_at_ = clock::now();
     link->ever_connected_ = true;
     link->failures_ = 0;
     link->told_.clear();
@@ -362,6 +384,7 @@ void mqtt_link::connect_callback(mosquitto*, void* self, int code) {
 void mqtt_link::subscribe(const std::string& topic) {
     const int subscribed =
         mosquitto_subscribe(connection_->handle.get(), nullptr, topic.c_str(), quality);
+    sent_at_ = clock::now();
     if (subscribed != MOSQ_ERR_SUCCESS) {
         tell_("Nie udało się zasubskrybować tematu " + topic + " (" + reason_of(subscribed, errno) +
               ").");
@@ -432,6 +455,7 @@ void mqtt_link::publish(const std::string& topic, const std::string& payload, bo
         mosquitto_publish(connection_->handle.get(), nullptr, topic.c_str(),
                           static_cast<int>(payload.size()), payload.data(), quality, retain);
     if (code == MOSQ_ERR_SUCCESS) {
+        sent_at_ = clock::now();
         return;
     }
     const clock::time_point now = clock::now();
@@ -462,6 +486,21 @@ void mqtt_link::publish_state(const std::string& document, std::size_t place) {
     }
     latest_states_[place] = document;
     publish(places_[place].state, document, true);
+}
+
+std::size_t mqtt_link::add_place(const mqtt_place& place) {
+    const std::size_t first_message = discovery_.size();
+    add_device(place, true);
+    const std::size_t index = places_.size() - 1;
+    if (phase_ == phase::connected) {
+        if (settings_.commands) {
+            subscribe(places_[index].commands + "+");
+        }
+        for (std::size_t i = first_message; i < discovery_.size(); ++i) {
+            publish(discovery_[i].topic, discovery_[i].payload, discovery_[i].retain);
+        }
+    }
+    return index;
 }
 
 void mqtt_link::publish_event(const event_message& event, std::size_t place) {

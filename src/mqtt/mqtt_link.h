@@ -55,8 +55,10 @@ class mqtt_link {
     // Starts the first connection (without waiting for it); `tell` says what goes wrong.
     mqtt_link(const mqtt_settings& settings, const mqtt_place& place, teller tell);
     // One connection for several places, each its own device and topics (by its index below);
-    // their availability is one topic of the connection, "<topic>/availability".
-    mqtt_link(const mqtt_settings& settings, const std::vector<mqtt_place>& places, teller tell);
+    // their availability is one topic of the connection, "<topic>/availability", also when
+    // `several` says that more places may come (add_place) than the list holds now.
+    mqtt_link(const mqtt_settings& settings, const std::vector<mqtt_place>& places, teller tell,
+              bool several = false);
     ~mqtt_link();
     mqtt_link(const mqtt_link&) = delete;
     mqtt_link& operator=(const mqtt_link&) = delete;
@@ -74,6 +76,9 @@ class mqtt_link {
     // Subscribes to `topic` (a filter) on every connection; each message on it goes to `take`.
     void follow(const std::string& topic, std::function<void(const std::string&)> take);
     void publish_state(const std::string& document, std::size_t place = 0);
+    // A place found after the start: its device is announced at once when connected, and on
+    // every connection from then on. Gives the place's index.
+    std::size_t add_place(const mqtt_place& place);
     void publish_event(const event_message& event, std::size_t place = 0);
     // Publishes "offline" and disconnects, in about half a second at most.
     void close();
@@ -100,6 +105,8 @@ class mqtt_link {
     void announce();
     void publish(const std::string& topic, const std::string& payload, bool retain);
     void tell_once(const std::string& text);
+    // The place's topics and discovery; its slug.
+    std::string add_device(const mqtt_place& place, bool several);
     void subscribe(const std::string& topic);
 
     mqtt_settings settings_;
@@ -116,6 +123,7 @@ class mqtt_link {
     int refused_code_ = 0; // the broker's CONNACK code, when it refused
     clock::time_point retry_at_;
     clock::time_point attempt_started_;
+    clock::time_point sent_at_; // the last packet out on the connection, as far as it is known
     std::vector<place_topics> places_; // each place's topics; topics_ is the first's
     std::vector<std::optional<std::string>> latest_states_;
     std::vector<std::pair<std::string, std::function<void(const std::string&)>>> followed_;

@@ -98,9 +98,14 @@ std::string event_line(watch_event event, const event_facts& facts) {
         text = "BLIŻEJ: " + nearest_text(facts.check) + " (wcześniej " +
                distance_text(facts.previous_km) + ")";
         break;
-    case watch_event::all_clear:
-        text = "SPOKÓJ: od " + wait_text(facts.clear_after_min * 60) + " brak wyładowań" + where;
+    case watch_event::all_clear: {
+        // Strikes may go on farther out than the ring: the all-clear speaks of the ring then.
+        const std::string ring = " w promieniu " + std::to_string(std::lround(facts.danger_km)) +
+                                 " km od miejscowości " + facts.town;
+        text = "SPOKÓJ: od " + wait_text(facts.clear_after_min * 60) + " brak wyładowań" +
+               (facts.storm_reached_ring ? ring : where);
         break;
+    }
     case watch_event::within_ring:
         text = "BLISKO: burza w promieniu " + std::to_string(std::lround(facts.danger_km)) +
                " km: schroń się; " + nearest_text(facts.check);

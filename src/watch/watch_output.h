@@ -32,6 +32,7 @@ struct event_facts {
     double clear_after_min = 0;
     double danger_km = 10;
     std::optional<approach_estimate> approach; // at this check
+    bool storm_reached_ring = false;           // the all-clear is then the safety ring's
 };
 
 // The event's line after the time, clearly marked: "*** BURZA: ... ***".

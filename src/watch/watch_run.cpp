@@ -13,6 +13,7 @@
 #include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "store/database.h"
+#include "store/reply_cache.h"
 #include "storm/storm_client.h"
 #include "text/numbers.h"
 #include "watch/channels.h"
@@ -416,6 +417,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     const watch_check check = check_of(answer.document);
     const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
     const std::optional<double> previous_km = loop.state.last_nearest_km;
+    const bool reached_ring = loop.state.last_ring_strike_s.has_value();
     // The estimate the lines show, then the check's row.
     const std::optional<approach_estimate>& estimate = answer.report.approach;
     const watch_step step =
@@ -478,6 +480,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
         facts.clear_after_min = request.rules.clear_after_s / 60;
         facts.danger_km = request.rules.danger_km;
         facts.approach = shown_approach(answer.report); // arrival 0 inside the ring
+        facts.storm_reached_ring = reached_ring;
         show_event(loop, step.event, facts);
     }
 }
@@ -635,8 +638,6 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
     tell(loop.request, text);
 }
 
-// One check; false when stopped. The weather comes from its own child: the check shows the
-// replies it has had so far.
 // A message on the place's topic of positions: the next checks are made where it says.
 void take_position(watch_loop& loop, const std::string& payload) {
     result<place_position> position = position_of(payload);
@@ -671,7 +672,10 @@ void follow_positions(watch_loop& loop, mqtt_link* link) {
     }
 }
 
-bool check_once(watch_loop& loop) {
+// One check; false when stopped. The weather comes from its own child: the check shows the
+// replies it has had so far. `fresh`: the lightning is asked anew, never taken from a reply that
+// the cache keeps from the check before.
+bool check_once(watch_loop& loop, bool fresh = false) {
     const watch_clock::time_point checked = watch_clock::now();
     // Each check is a run of its own, with the whole budget for waiting on locked databases: a
     // watch that runs for weeks never spends it once and for all.
@@ -685,6 +689,9 @@ bool check_once(watch_loop& loop) {
     let_broker_connect_end(loop);
     const child_outcome outcome = run_in_child(
         [&] {
+            if (fresh) {
+                reply_cache_policy().max_age_s = 0;
+            }
             watch_request request = loop.request;
             request.report = report_now(loop);
             use_weather_had(request, loop.weather, loop.weather_had);
@@ -698,6 +705,7 @@ bool check_once(watch_loop& loop) {
     take_weather(loop);
     check_answer answer = parse_check(text);
     if (!answer.usable) {
+        loop.state.blind = true; // what the lightning did meanwhile is not known
         account_failures(loop, {"lightning", "warnings"}, {});
         return true;
     }
@@ -719,6 +727,31 @@ bool sleep_between_checks(watch_loop& loop, watch_clock::time_point deadline) {
         collect_children(loop);
     }
     return false;
+}
+
+// When the place's all-clear falls due, on the clock of the waits.
+std::optional<watch_clock::time_point> all_clear_time(const watch_loop& loop) {
+    const std::optional<double> due = all_clear_due(loop.state, rules_now(loop));
+    return due ? std::optional<watch_clock::time_point>(after(loop.started, *due)) : std::nullopt;
+}
+
+// Waits for the next check, due at `deadline`. When the all-clear falls due before it, a check
+// of its own at that moment makes sure that no strike came meanwhile and gives it; the regular
+// checks keep their time. False when stopped.
+bool wait_for_check(watch_loop& loop, watch_clock::time_point deadline) {
+    for (;;) {
+        const std::optional<watch_clock::time_point> clear = all_clear_time(loop);
+        const bool clear_first = clear && *clear < deadline;
+        if (!sleep_between_checks(loop, clear_first ? *clear : deadline)) {
+            return false;
+        }
+        if (!clear_first || watch_clock::now() < *clear) {
+            return true; // the check's time, or a check asked for
+        }
+        if (!check_once(loop, true)) {
+            return false;
+        }
+    }
 }
 
 // With the setting on, the link hands the commands it hears to the watch.
@@ -744,9 +777,10 @@ mqtt_place mqtt_place_of(const watch_request& request, const town_record& town) 
 
 std::unique_ptr<mqtt_link> start_publishing(const watch_request& request,
                                             const std::vector<mqtt_place>& places,
-                                            wait_chore& chore) {
+                                            wait_chore& chore, bool several = false) {
     auto link = std::make_unique<mqtt_link>(
-        *request.mqtt, places, [&request](const std::string& text) { tell(request, text); });
+        *request.mqtt, places, [&request](const std::string& text) { tell(request, text); },
+        several);
     mqtt_link* const served = link.get();
     chore.fd = [served] { return served->socket(); };
     chore.wants_write = [served] { return served->wants_write(); };
@@ -790,7 +824,7 @@ int watch_place(watch_loop& loop) {
         }
         const double wait =
             check_wait_s(request.every_s, request.storm_remote, loop.storm_failures);
-        if (!sleep_between_checks(loop, after(started, wait))) {
+        if (!wait_for_check(loop, after(started, wait))) {
             return 0;
         }
     }
@@ -808,11 +842,19 @@ struct watched_place {
     int done = 0;
 };
 
+// When the place's next check comes: its regular time, or its all-clear's when that comes first.
+watch_clock::time_point check_time(const watched_place& place) {
+    const std::optional<watch_clock::time_point> clear =
+        place.settled ? all_clear_time(*place.loop) : std::nullopt;
+    return clear ? std::min(*clear, place.due) : place.due;
+}
+
 // The place whose check comes next, among those that still have checks to make; null when none.
 watched_place* next_due(std::vector<watched_place>& places, const std::optional<int>& checks) {
     watched_place* next = nullptr;
     for (watched_place& place : places) {
-        if ((!checks || place.done < *checks) && (next == nullptr || place.due < next->due)) {
+        if ((!checks || place.done < *checks) &&
+            (next == nullptr || check_time(place) < check_time(*next))) {
             next = &place;
         }
     }
@@ -832,7 +874,7 @@ bool wait_for_next(std::vector<watched_place>& places, const std::optional<int>&
             }
         }
         next = next_due(places, checks);
-        if (next == nullptr || wait_for_wake(-1, next->due) == wake_reason::deadline) {
+        if (next == nullptr || wait_for_wake(-1, check_time(*next)) == wake_reason::deadline) {
             return true;
         }
         collect();
@@ -899,7 +941,7 @@ int watch_places(std::vector<watched_place>& places) {
                 devices.push_back(mqtt_place_of(place.loop->request, place.loop->town));
             }
         }
-        link = start_publishing(first, devices, chore);
+        link = start_publishing(first, devices, chore, true);
     }
     // Every wait from here on serves the broker; none after the link is gone.
     const std::unique_ptr<const wait_chore, void (*)(const wait_chore*)> chore_in_use(
@@ -952,20 +994,31 @@ int watch_places(std::vector<watched_place>& places) {
             if (!place->settled) {
                 continue;
             }
-            // Found after the start: no device on the broker.
-            loop.channels = open_channels(channel_setup_of(loop.request, nullptr));
+            // Found after the start: its device joins the others on the broker.
+            if (link) {
+                loop.mqtt = link.get();
+                loop.mqtt_place = link->add_place(mqtt_place_of(loop.request, loop.town));
+                listen_to_commands(loop, *link);
+            }
+            follow_positions(loop, loop.mqtt);
+            loop.channels =
+                open_channels(channel_setup_of(loop.request, loop.mqtt, loop.mqtt_place));
         }
         const auto started = watch_clock::now();
-        if (!check_once(loop)) {
+        // The all-clear's own check leaves the regular ones as they were.
+        const bool regular = started >= place->due;
+        if (!check_once(loop, !regular)) {
             return 0;
         }
         tell_ready(ready);
         if (loop.in_one_bar) {
             print_line(one_bar(places, loop.request.form), line_priority::info);
         }
-        ++place->done;
-        place->due =
-            after(started, check_wait_s(every_s, loop.request.storm_remote, loop.storm_failures));
+        if (regular) {
+            ++place->done;
+            place->due = after(
+                started, check_wait_s(every_s, loop.request.storm_remote, loop.storm_failures));
+        }
     }
 }
 

@@ -78,31 +78,52 @@ watch_event after_strikes(watch_state& state, const watch_check& check, double n
     if (enters_ring(state, check.nearest_km, now_s, rules)) {
         event = watch_event::within_ring;
     }
-    state.storm = true;
+    // Strikes that go on outside the ring after its all-clear are the same storm, not a new
+    // one: only a new alert or strikes after a quiet check start one.
+    state.storm = state.storm || !state.had_strikes || event != watch_event::none;
     state.had_strikes = true;
     state.last_strike_s = now_s;
+    if (check.nearest_km && *check.nearest_km <= rules.danger_km) {
+        state.last_ring_strike_s = now_s;
+    }
     if (check.nearest_km) {
         remember_distance(state, *check.nearest_km);
     }
     return event;
 }
 
-watch_event after_quiet(watch_state& state, double now_s, const watch_rules& rules) {
+void after_quiet(watch_state& state, double now_s, const watch_rules& rules) {
     state.had_strikes = false;
     state.storm_held = false;
     state.recent_nearest_km.clear();
     enters_ring(state, std::nullopt, now_s, rules);
-    const bool cleared = state.storm && now_s - state.last_strike_s >= rules.clear_after_s;
-    if (!cleared || cooling_down(state, watch_event::all_clear, now_s, rules)) {
+}
+
+// The all-clear, when it is due at `now_s`.
+watch_event clear_when_due(watch_state& state, double now_s, const watch_rules& rules) {
+    const std::optional<double> due = all_clear_due(state, rules);
+    if (!due || now_s < *due) {
         return watch_event::none;
     }
     state.storm = false;
     state.ring_raised = false;
     state.left_ring_s.reset();
+    state.last_ring_strike_s.reset();
     return watch_event::all_clear;
 }
 
 } // namespace
+
+std::optional<double> all_clear_due(const watch_state& state, const watch_rules& rules) {
+    if (!state.storm || state.blind) {
+        return std::nullopt;
+    }
+    double due = state.last_ring_strike_s.value_or(state.last_strike_s) + rules.clear_after_s;
+    if (const std::optional<double>& raised = state.raised_s[slot(watch_event::all_clear)]) {
+        due = std::max(due, *raised + rules.cooldown_s);
+    }
+    return due;
+}
 
 watch_trend distance_trend(const std::vector<double>& nearest_km) {
     if (nearest_km.size() < 2) {
@@ -121,11 +142,18 @@ watch_step next_watch_step(const watch_state& state, const watch_check& check, d
                            const watch_rules& rules, bool coming) {
     watch_step step;
     step.state = state;
+    step.state.blind = !check.known;
     if (!check.known) {
         return step;
     }
-    step.event = check.strikes > 0 ? after_strikes(step.state, check, now_s, rules, coming)
-                                   : after_quiet(step.state, now_s, rules);
+    if (check.strikes > 0) {
+        step.event = after_strikes(step.state, check, now_s, rules, coming);
+    } else {
+        after_quiet(step.state, now_s, rules);
+    }
+    if (step.event == watch_event::none) {
+        step.event = clear_when_due(step.state, now_s, rules);
+    }
     if (step.event != watch_event::none) {
         step.state.raised_s[slot(step.event)] = now_s;
     }

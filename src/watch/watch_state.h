@@ -38,6 +38,8 @@ struct watch_state {
     bool ring_raised = false;                      // blisko raised in this storm
     std::optional<double> left_ring_s;             // when the strikes last left the ring after it
     bool storm_held = false;                       // burza held back by approaching_only
+    std::optional<double> last_ring_strike_s;      // the last strike within the ring, this storm
+    bool blind = false;                            // the last check had no lightning answer
 };
 
 struct watch_step {
@@ -51,6 +53,12 @@ struct watch_step {
 // will come within the safety ring (read only with approaching_only).
 watch_step next_watch_step(const watch_state& state, const watch_check& check, double now_s,
                            const watch_rules& rules, bool coming = true);
+
+// When the all-clear falls due (seconds on the clock of the checks): --clear-after after the
+// last strike within the safety ring when the storm reached it (each new one there starts the
+// time again), else after the last strike; not before its cool-down ends. Nothing when no storm
+// is on, or while the last check had no answer: what happened then is not known.
+std::optional<double> all_clear_due(const watch_state& state, const watch_rules& rules);
 
 // The trend of the nearest distances, oldest first: the newest against the oldest of the last
 // three; at least 2 km either way counts.

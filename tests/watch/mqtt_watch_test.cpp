@@ -403,7 +403,7 @@ TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
     mkdir((config.path + "/nimbrovator").c_str(), 0700);
     write_file(config.path + "/nimbrovator/config",
                "[place Dom]\nnear = 50.06,19.94\nfollow = telefon/ja\n[place Działka]\n"
-               "town = Kraków\nradius = 30\n");
+               "town = Kraków\nradius = 30\n[place Zamek]\ntown = Tarnów\n");
     // Dom moves: its position is where the phone last said.
     live.publish("telefon/ja",
                  R"({"_type":"location","lat":49.62,"lon":20.69,"acc":3000,"tst":)" +
@@ -439,6 +439,15 @@ TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
         }
     }
     EXPECT_EQ(home_configs, 7u);
+    // Zamek's town is found only at a later try: its device joins the others then.
+    const std::string castle_slug = place_slug({"Tarnów", 50.0121, 20.9858, 25, false}, 25);
+    EXPECT_EQ(count_on(live.messages(), "nimbrovator/" + castle_slug + "/state"), 2u);
+    const std::string castle_config =
+        "homeassistant/sensor/nimbrovator_" + castle_slug + "/strikes/config";
+    ASSERT_EQ(count_on(live.messages(), castle_config), 1u) << watch.err();
+    for (const ReceivedMessage& message : live.on(castle_config)) {
+        EXPECT_EQ(parsed(message.payload)["availability_topic"], shared);
+    }
 }
 
 } // namespace

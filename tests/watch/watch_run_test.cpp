@@ -247,6 +247,27 @@ TEST_F(ScriptedWatchTest, CooldownAndAllClearInJsonDocuments) {
     }
 }
 
+// The all-clear comes when it falls due, by a check of its own between the regular ones, which
+// keep their time (and their count).
+TEST_F(ScriptedWatchTest, AllClearComesAtItsTimeNotAtTheNextCheck) {
+    replies.play({5, 0});
+    Watch watch;
+    watch.start({"--watch", "--json", "--every", "0.05", "--checks", "2", "--clear-after", "0.01",
+                 "--danger-km", "10", "Kraków", "30"},
+                data.path);
+    EXPECT_EQ(watch.wait_exit(), 0) << watch.err();
+    std::vector<std::string> events;
+    for (const std::string& line : lines_of(watch.out())) {
+        Json::Value document;
+        ASSERT_TRUE(Json::Reader().parse(line, document)) << line;
+        events.push_back(document["event"].isNull() ? "-" : document["event"].asString());
+    }
+    EXPECT_EQ(events, (std::vector<std::string>{"blisko", "spokoj", "-"})) << watch.err();
+    ASSERT_EQ(replies.lightning_calls(), 3u);
+    EXPECT_LT(replies.gap_s(0), 2.0);                    // 0.6 s after, not 3 s
+    EXPECT_GT(replies.gap_s(0) + replies.gap_s(1), 2.5); // the next check at its time
+}
+
 // --checks: the watch ends by itself, status 0, after that many checks and no more.
 TEST_F(ScriptedWatchTest, TheWatchEndsAfterItsChecks) {
     replies.play({0, 20, 0, 0, 0});

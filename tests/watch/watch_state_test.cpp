@@ -18,7 +18,8 @@ struct row {
     double nearest_km;
     E event;
     T trend;
-    bool coming = true; // the estimate says the strikes come within the ring
+    bool coming = true;  // the estimate says the strikes come within the ring
+    double due_min = -2; // when the all-clear is due after the check; -1: none; -2: not checked
 };
 
 // Rules in minutes: all-clear after 30, cool-down 15; the safety ring at its smallest (1 km)
@@ -44,6 +45,9 @@ void play(const std::vector<row>& rows, double clear_after_min = 30, double cool
         EXPECT_EQ(event_id(step.event), std::string(event_id(r.event))) << "row " << i;
         EXPECT_EQ(static_cast<int>(step.trend), static_cast<int>(r.trend)) << "row " << i;
         state = step.state;
+        if (r.due_min > -2) {
+            EXPECT_EQ(all_clear_due(state, rules).value_or(-60) / 60, r.due_min) << "row " << i;
+        }
     }
 }
 
@@ -138,6 +142,28 @@ TEST(WatchRules, AllClearWaitsForItsCooldown) {
         2, 5);
 }
 
+// The all-clear falls due 30 minutes after the last strike within the 10 km ring, whatever
+// goes on outside it; the watch checks at that moment. A check without an answer holds it.
+TEST(WatchRules, AllClearComesHalfAnHourAfterTheLastStrikeInTheRing) {
+    play(
+        {
+            {0, 5, 20, E::storm, T::none, true, 30},
+            {5, 5, 8, E::within_ring, T::approaching, true, 35},
+            {10, 5, 20, E::none, T::steady, true, 35},
+            {34, 5, 25, E::none, T::receding, true, 35},
+            {35, 5, 25, E::all_clear, T::receding, true, -1}, // outside the ring still
+            {40, 5, 26, E::none, T::steady, true, -1},        // the same storm: no burza
+            {45, 0, 0, E::none, T::none, true, -1},
+            {80, 0, 0, E::none, T::none, true, -1}, // no second all-clear
+            {85, 5, 20, E::storm, T::none, true, 115},
+            {90, 5, 9, E::within_ring, T::approaching, true, 120},
+            {95, 0, 0, E::none, T::none, true, 120},
+            {120, -1, 0, E::none, T::none, true, -1}, // due, but not known
+            {121, 0, 0, E::all_clear, T::none, true, -1},
+        },
+        30, 15, 10);
+}
+
 TEST(WatchRules, TrendComparesTheNewestWithTheOldestOfThree) {
     const std::vector<std::pair<std::vector<double>, T>> cases = {
         {{}, T::none},
@@ -184,6 +210,9 @@ TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
               "*** BLISKO: burza w promieniu 5 km: schroń się; najbliższe 4.9 km SW; zbliża się 36 "
               "km/h, w strefie 5 km za ~8 min ***");
     EXPECT_STREQ(event_title(E::within_ring), "Burza blisko: schroń się");
+    facts.storm_reached_ring = true; // strikes may go on beyond the ring
+    EXPECT_EQ(event_line(E::all_clear, facts),
+              "*** SPOKÓJ: od 30 min brak wyładowań w promieniu 5 km od miejscowości Kraków ***");
     const std::vector<std::string> with_estimate = event_environment(E::within_ring, facts);
     EXPECT_EQ(with_estimate.front(), "NIMBROVATOR_EVENT=blisko");
     EXPECT_EQ(with_estimate[6], "NIMBROVATOR_ETA_MIN=8");

@@ -21,3 +21,9 @@ double check_wait_s(double every_s, bool storm_remote, int storm_failures);
 // Seconds from the start of a watch of `count` places to the first check of the place at
 // `index`: the checks spread evenly across the interval rather than coming all at once.
 double place_offset_s(std::size_t index, std::size_t count, double every_s);
+
+// When a place's next check is due, in seconds on the watch's clock, for a check that was due at
+// `due_s`, with `wait_s` between checks, now at `now_s`: `wait_s` after the due time, not after
+// the check, so that a watch held up for a while (a stopped process, a busy machine) keeps each
+// place in its own part of the interval; a time already past is skipped for the next one.
+double next_check_s(double due_s, double now_s, double wait_s);

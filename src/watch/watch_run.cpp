@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <thread>
@@ -672,8 +673,10 @@ void follow_positions(watch_loop& loop, mqtt_link* link) {
 
 // One check; false when stopped. The weather comes from its own child: the check shows the
 // replies it has had so far. `fresh`: the lightning is asked anew, never taken from a reply that
-// the cache keeps from the check before.
-bool check_once(watch_loop& loop, bool fresh = false) {
+// the cache keeps from the check before. `collect`: what ends meanwhile is collected there (by
+// default, the place's own children).
+bool check_once(watch_loop& loop, bool fresh = false,
+                const std::function<void()>& collect = nullptr) {
     const watch_clock::time_point checked = watch_clock::now();
     // Each check is a run of its own, with the whole budget for waiting on locked databases: a
     // watch that runs for weeks never spends it once and for all.
@@ -695,7 +698,14 @@ bool check_once(watch_loop& loop, bool fresh = false) {
             use_weather_had(request, loop.weather, loop.weather_had);
             return check_text(request, loop.town, place_of(loop), time_s);
         },
-        text, [&] { collect_children(loop); });
+        text,
+        [&] {
+            if (collect) {
+                collect();
+            } else {
+                collect_children(loop);
+            }
+        });
     if (outcome == child_outcome::stopped) {
         return false;
     }
@@ -1005,7 +1015,8 @@ int watch_places(std::vector<watched_place>& places) {
         const auto started = watch_clock::now();
         // The all-clear's own check leaves the regular ones as they were.
         const bool regular = started >= place->due;
-        if (!check_once(loop, !regular)) {
+        // The other places' weather children may end meanwhile: each is collected at once.
+        if (!check_once(loop, !regular, collect)) {
             return 0;
         }
         tell_ready(ready);
@@ -1014,8 +1025,13 @@ int watch_places(std::vector<watched_place>& places) {
         }
         if (regular) {
             ++place->done;
+            const auto on_clock = [&](watch_clock::time_point at) {
+                return std::chrono::duration<double>(at - start).count();
+            };
+            const double wait =
+                check_wait_s(every_s, loop.request.storm_remote, loop.storm_failures);
             place->due = after(
-                started, check_wait_s(every_s, loop.request.storm_remote, loop.storm_failures));
+                start, next_check_s(on_clock(place->due), on_clock(watch_clock::now()), wait));
         }
     }
 }

@@ -43,3 +43,20 @@ TEST(WatchSchedule, ThePlacesOfAWatchSpreadEvenlyAcrossTheInterval) {
         EXPECT_DOUBLE_EQ(place_offset_s(r.index, r.count, r.every_s), r.offset_s);
     }
 }
+
+// A check that came late (the watch held up) leaves the place's later checks where they were.
+TEST(WatchSchedule, TheNextCheckKeepsThePlacesPartOfTheInterval) {
+    const struct {
+        double due_s, now_s, wait_s, next_s;
+    } rows[] = {
+        {12, 12.1, 6, 18}, // on time
+        {12, 15, 6, 18},   // 3 s late: still 6 s after its due time
+        {12, 18, 6, 24},   // as late as the next: that one is skipped
+        {12, 31, 6, 36},   // held up for three intervals
+        {12, 13, 24, 36},  // a back-off of four intervals
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << "due " << r.due_s << ", now " << r.now_s);
+        EXPECT_DOUBLE_EQ(next_check_s(r.due_s, r.now_s, r.wait_s), r.next_s);
+    }
+}

@@ -69,6 +69,9 @@ struct watch_loop {
     int weather_failures = 0;
     watch_clock::time_point weather_due = watch_clock::now();
     watch_clock::time_point weather_asked = watch_clock::now(); // the weather child's start
+    // In a watch of several places, when the place's regular check was due: the weather's
+    // schedule keeps to the checks' times rather than to when each one could start.
+    std::optional<watch_clock::time_point> check_due;
     side_child weather_child;
     std::vector<weather_part> weather;        // the last replies, for the checks to show
     watch_clock::time_point weather_had = {}; // when they came
@@ -563,11 +566,12 @@ void let_broker_connect_end(const watch_loop& loop) {
 // Starts the weather child when the weather is due and none runs.
 void ask_weather(watch_loop& loop) {
     const auto now = watch_clock::now();
-    if (!weather_wanted(loop.request) || loop.weather_child.running() || now < loop.weather_due) {
+    const auto asked = loop.check_due ? std::min(now, *loop.check_due) : now;
+    if (!weather_wanted(loop.request) || loop.weather_child.running() || asked < loop.weather_due) {
         return;
     }
     const report_request request = report_now(loop);
-    loop.weather_asked = now;
+    loop.weather_asked = asked;
     let_broker_connect_end(loop);
     const result<void> started =
         loop.weather_child.start([request] { return weather_parts_text(request); });
@@ -1015,6 +1019,8 @@ int watch_places(std::vector<watched_place>& places) {
         const auto started = watch_clock::now();
         // The all-clear's own check leaves the regular ones as they were.
         const bool regular = started >= place->due;
+        loop.check_due =
+            regular ? std::optional<watch_clock::time_point>(place->due) : std::nullopt;
         // The other places' weather children may end meanwhile: each is collected at once.
         if (!check_once(loop, !regular, collect)) {
             return 0;

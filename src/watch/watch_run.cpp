@@ -567,7 +567,10 @@ void let_broker_connect_end(const watch_loop& loop) {
 void ask_weather(watch_loop& loop) {
     const auto now = watch_clock::now();
     const auto asked = loop.check_due ? std::min(now, *loop.check_due) : now;
-    if (!weather_wanted(loop.request) || loop.weather_child.running() || asked < loop.weather_due) {
+    // A check due at the weather's time, as the clock's arithmetic gives both, is not early.
+    constexpr auto rounding = std::chrono::milliseconds(1);
+    if (!weather_wanted(loop.request) || loop.weather_child.running() ||
+        asked + rounding < loop.weather_due) {
         return;
     }
     const report_request request = report_now(loop);

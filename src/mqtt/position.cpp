@@ -3,9 +3,7 @@
 #include <json/json.h>
 
 #include <cmath>
-#include <locale>
 #include <memory>
-#include <sstream>
 
 namespace {
 
@@ -60,13 +58,4 @@ bool position_stale(const place_position& position, std::time_t came, std::time_
     const std::time_t at = position.at.value_or(came);
     return std::difftime(now, at) > stale_position_s ||
            (position.accuracy_m && *position.accuracy_m > coarse_position_m);
-}
-
-std::string coordinate_text(double degrees) {
-    std::ostringstream out;
-    out.imbue(std::locale::classic());
-    out.setf(std::ios::fixed, std::ios::floatfield);
-    out.precision(5);
-    out << degrees;
-    return out.str();
 }

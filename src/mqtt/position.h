@@ -26,5 +26,3 @@ constexpr double coarse_position_m = 2000;
 result<place_position> position_of(const std::string& payload);
 // Whether the position is stale at `now` (it came at `came` when it carries no time).
 bool position_stale(const place_position& position, std::time_t came, std::time_t now);
-// A coordinate as the storm service reads it: five decimals after a point, whatever the locale.
-std::string coordinate_text(double degrees);

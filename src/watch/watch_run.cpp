@@ -24,6 +24,7 @@
 #include "watch/wake.h"
 #include "watch/watch_output.h"
 #include "watch/weather_child.h"
+#include "weather/reply_fields.h"
 
 #include <unistd.h>
 
@@ -664,8 +665,9 @@ void move_to_position(watch_loop& loop) {
         return;
     }
     town_record& town = loop.town;
-    town.y = coordinate_text(loop.position->latitude);
-    town.x = coordinate_text(loop.position->longitude);
+    // As the storm service reads them: a decimal point, whatever the locale.
+    town.y = fixed(loop.position->latitude, 5);
+    town.x = fixed(loop.position->longitude, 5);
     town.latitude = loop.position->latitude;
     town.longitude = loop.position->longitude;
 }

@@ -3,6 +3,9 @@
 #include "nimbrovator_config.h"
 #include "state/run_state.h"
 #include "weather/current_weather.h"
+#include "weather/reply_fields.h"
+
+#include <clocale>
 
 namespace {
 
@@ -191,6 +194,16 @@ TEST(WindDirection, SectorsAreClosedRangesOfWholeDegreesAndBearingsAreRounded) {
     for (double outside : {-1.0, -0.5, 360.5, 720.0}) {
         EXPECT_EQ(wind_direction_name(outside), "") << outside;
     }
+}
+
+// Coordinates and figures go to services and programs with a point, under a locale that writes
+// a comma too.
+TEST(FixedNumbers, HaveADecimalPointInEveryLocale) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "pl_PL.UTF-8"), nullptr) << "the Polish locale is missing";
+    EXPECT_EQ(fixed(50.06, 5), "50.06000");
+    EXPECT_EQ(fixed(-33.900004, 5), "-33.90000");
+    std::setlocale(LC_ALL, before.c_str());
 }
 
 TEST(MeasurementTime, LocalTimeWithMinutes) {

@@ -146,7 +146,6 @@ std::string mqtt_link::add_device(const mqtt_place& place, bool several) {
         facts.commands = settings_.commands;
         const std::vector<mqtt_message> messages = discovery_messages(facts);
         discovery_.insert(discovery_.end(), messages.begin(), messages.end());
-        status_topic_ = discovery_status_topic(settings_.discovery_prefix);
     }
     return slug;
 }
@@ -163,7 +162,9 @@ mqtt_link::mqtt_link(const mqtt_settings& settings, const std::vector<mqtt_place
     topics_ = places_.empty() ? place_topics{} : places_.front();
     if (several) {
         topics_.availability = settings.topic + "/availability";
-        status_topic_ = settings.discovery ? discovery_status_topic(settings.discovery_prefix) : "";
+    }
+    if (settings.discovery) {
+        status_topic_ = discovery_status_topic(settings.discovery_prefix);
     }
     connection_ = std::make_shared<connection>();
     connection_->link = this;

@@ -2,6 +2,7 @@
 // its prompts, against the local simulator of both services.
 #include "support/run_program.h"
 #include "support/schema_check.h"
+#include "support/spawn.h"
 #include "support/temp_dir.h"
 
 #include "nimbrovator_config.h"
@@ -73,16 +74,12 @@ struct Simulator {
                                          "--log",
                                          dir.path + "/requests.log"};
         args.insert(args.end(), extra.begin(), extra.end());
-        pid = fork();
-        if (pid == 0) {
-            std::freopen(ready_file.c_str(), "w", stdout);
-            std::vector<char*> argv;
-            for (std::string& arg : args) {
-                argv.push_back(&arg[0]);
-            }
-            argv.push_back(nullptr);
-            execv(SIMULATOR_BINARY, argv.data());
-            _exit(127);
+        SpawnSpec spec;
+        spec.argv = args;
+        spec.out = open_for_child(ready_file);
+        pid = spawn_program(spec);
+        if (spec.out >= 0) {
+            close(spec.out);
         }
         for (int i = 0; i < 100; ++i) {
             if (read_file(ready_file).find("nimbrovator-sim: storm") != std::string::npos) {

@@ -92,14 +92,8 @@ struct Services {
 struct Child : BackgroundProgram {
     void start(const std::vector<std::string>& args, const std::vector<std::string>& environment,
                bool one_file, bool journal, bool own_watchdog = false) {
-        BackgroundProgram::start(args, dir.path, environment, one_file, [journal, own_watchdog] {
-            if (journal) {
-                setenv("JOURNAL_STREAM", stream_id(STDERR_FILENO).c_str(), 1);
-            }
-            if (own_watchdog) {
-                setenv("WATCHDOG_PID", std::to_string(getpid()).c_str(), 1);
-            }
-        });
+        BackgroundProgram::start(args, dir.path, environment, one_file,
+                                 ServiceSetting{journal, own_watchdog});
     }
 };
 
@@ -183,7 +177,8 @@ TEST(ServiceNotification, ReadyStatusWatchdogAndStoppingOnAPathAndAnAbstractSock
             return ready >= 0 && std::count(manager.messages.begin() + ready,
                                             manager.messages.end(), std::string("WATCHDOG=1")) >= 5;
         };
-        ASSERT_TRUE(manager.receive_until(ready_and_pinged, 20)) << watch.out();
+        ASSERT_TRUE(manager.receive_until(ready_and_pinged, 20))
+            << watch.out() << "\nmessages: " << testing::PrintToString(manager.messages);
         EXPECT_EQ(watch.stop(SIGTERM), 0) << watch.out();
         manager.receive_until([&] { return manager.count("STOPPING=1") > 0; }, 5);
 

@@ -1,49 +1,42 @@
 #include "support/background_program.h"
 
+#include "support/spawn.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-
 void BackgroundProgram::start(const std::vector<std::string>& args, const std::string& data_dir,
                               const std::vector<std::string>& environment, bool one_file,
-                              const std::function<void()>& in_child) {
-    std::vector<std::string> all = {NIMBROVATOR_BINARY};
-    all.insert(all.end(), args.begin(), args.end());
-    const std::string out_path = dir.path + "/out";
-    const std::string err_path = dir.path + "/err";
-    pid = fork();
-    if (pid != 0) {
-        return;
+                              ServiceSetting service) {
+    SpawnSpec spec;
+    if (service.own_watchdog) {
+        // The shell's pid becomes the program's when it execs.
+        spec.argv = {"/bin/sh", "-c", "WATCHDOG_PID=$$; export WATCHDOG_PID; exec \"$0\" \"$@\""};
     }
-    std::freopen("/dev/null", "r", stdin);
-    std::freopen(out_path.c_str(), "w", stdout);
-    if (one_file) {
-        dup2(STDOUT_FILENO, STDERR_FILENO);
-    } else {
-        std::freopen(err_path.c_str(), "w", stderr);
+    spec.argv.emplace_back(NIMBROVATOR_BINARY);
+    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+    spec.set = {"ASAN_OPTIONS=detect_leaks=1", "NIMBROVATOR_DATA_DIR=" + data_dir,
+                "XDG_CONFIG_HOME=" + dir.path, "LC_ALL=C.UTF-8", "TZ=UTC"};
+    spec.set.insert(spec.set.end(), environment.begin(), environment.end());
+    spec.in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    spec.out = open_for_child(dir.path + "/out");
+    spec.err = one_file ? spec.out : open_for_child(dir.path + "/err");
+    if (service.journal_stream) {
+        struct stat status {};
+        fstat(spec.err, &status);
+        spec.set.push_back("JOURNAL_STREAM=" + std::to_string(status.st_dev) + ":" +
+                           std::to_string(status.st_ino));
     }
-    setenv("ASAN_OPTIONS", "detect_leaks=1", 1);
-    setenv("NIMBROVATOR_DATA_DIR", data_dir.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
-    setenv("LC_ALL", "C.UTF-8", 1);
-    setenv("TZ", "UTC", 1);
-    for (const std::string& entry : environment) {
-        const std::size_t equals = entry.find('=');
-        setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+    pid = spawn_program(spec);
+    for (const int fd : {spec.in, spec.out, one_file ? -1 : spec.err}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
-    if (in_child) {
-        in_child();
-    }
-    std::vector<char*> argv;
-    for (std::string& arg : all) {
-        argv.push_back(&arg[0]);
-    }
-    argv.push_back(nullptr);
-    execv(NIMBROVATOR_BINARY, argv.data());
-    _exit(127);
 }
 
 std::string BackgroundProgram::out() const {

@@ -5,10 +5,15 @@
 #include <sys/types.h>
 
 #include <chrono>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
+
+// What a background program is told of how it runs, as a service manager tells it.
+struct ServiceSetting {
+    bool journal_stream = false; // $JOURNAL_STREAM names its standard error
+    bool own_watchdog = false;   // $WATCHDOG_PID is its own pid
+};
 
 // The program running in the background (a watch), its standard output and error going to
 // files in its own directory; killed when the object goes.
@@ -23,11 +28,10 @@ struct BackgroundProgram {
 
     // Starts the program with `args` after its name, its database in `data_dir`, LC_ALL=C.UTF-8,
     // TZ=UTC, no configuration file, then the NAME=VALUE entries of `environment`. With
-    // `one_file` standard error goes to the file of standard output. `in_child` runs in the
-    // child just before the program starts.
+    // `one_file` standard error goes to the file of standard output.
     void start(const std::vector<std::string>& args, const std::string& data_dir,
                const std::vector<std::string>& environment = {}, bool one_file = false,
-               const std::function<void()>& in_child = {});
+               ServiceSetting service = ServiceSetting());
     std::string out() const;
     std::string err() const;
 

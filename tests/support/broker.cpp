@@ -1,5 +1,7 @@
 #include "support/broker.h"
 
+#include "support/spawn.h"
+
 #include <mosquitto.h>
 
 #include <arpa/inet.h>
@@ -68,13 +70,19 @@ bool TestBroker::start(const std::string& listener_lines) {
         listener_lines_ + "persistence false\n" + "user " +
         (user != nullptr ? user->pw_name : "root") + "\n";
     write_file(dir.path + "/mosquitto.conf", config);
-    pid = fork();
-    if (pid == 0) {
-        std::freopen((dir.path + "/log").c_str(), "a", stderr);
-        std::freopen("/dev/null", "w", stdout);
-        execl(broker_program(), "mosquitto", "-c", (dir.path + "/mosquitto.conf").c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
+    SpawnSpec spec;
+    spec.path = broker_program();
+    spec.argv = {"mosquitto", "-c", dir.path + "/mosquitto.conf"};
+    spec.out = open_for_child("/dev/null");
+    spec.err = open_for_child(dir.path + "/log", true);
+    pid = spawn_program(spec);
+    for (const int fd : {spec.out, spec.err}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    if (pid < 0) {
+        return false;
     }
     const auto deadline = steady::now() + std::chrono::seconds(5);
     while (steady::now() < deadline) {

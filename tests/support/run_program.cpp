@@ -1,5 +1,7 @@
 #include "support/run_program.h"
 
+#include "support/spawn.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,69 +20,65 @@ void close_fd(int& fd) {
     }
 }
 
-[[noreturn]] void exec_child(const ProgramRun& run, int in_fd, int out_fd, int err_fd) {
-    dup2(in_fd, 0);
-    const int file_fd =
-        run.stdout_path.empty() ? -1 : open(run.stdout_path.c_str(), O_WRONLY | O_CREAT, 0644);
-    dup2(file_fd >= 0 ? file_fd : out_fd, 1);
-    dup2(err_fd, 2);
-    setenv("TERM", "dumb", 1);
+// The child's arguments, environment and streams.
+SpawnSpec child_spec(const ProgramRun& run, int in_fd, int out_fd, int err_fd) {
+    SpawnSpec spec;
+    spec.path = run.program;
+    spec.argv.push_back(run.argv0.empty() ? run.program : run.argv0);
+    spec.argv.insert(spec.argv.end(), run.args.begin(), run.args.end());
+    spec.in = in_fd;
+    spec.out = out_fd;
+    spec.err = err_fd;
+    spec.set.emplace_back("TERM=dumb");
     if (run.data_dir.empty()) {
-        unsetenv("NIMBROVATOR_DATA_DIR");
+        spec.unset.emplace_back("NIMBROVATOR_DATA_DIR");
     } else {
-        setenv("NIMBROVATOR_DATA_DIR", run.data_dir.c_str(), 1);
+        spec.set.push_back("NIMBROVATOR_DATA_DIR=" + run.data_dir);
     }
     if (!run.home.empty()) {
-        setenv("LD_PRELOAD", FAKE_HOME_LIBRARY, 1);
-        setenv("NIMBROVATOR_TEST_HOME", run.home.c_str(), 1);
-    } else if (run.data_dir.empty() && run.program == NIMBROVATOR_BINARY) {
-        _exit(126); // the program would use the real home directory
+        spec.set.emplace_back("LD_PRELOAD=" FAKE_HOME_LIBRARY);
+        spec.set.push_back("NIMBROVATOR_TEST_HOME=" + run.home);
     }
     // A preloaded library comes before the sanitizer runtime.
-    setenv("ASAN_OPTIONS",
-           run.home.empty() ? "detect_leaks=1" : "verify_asan_link_order=0:detect_leaks=1", 1);
+    spec.set.emplace_back(run.home.empty()
+                              ? "ASAN_OPTIONS=detect_leaks=1"
+                              : "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1");
     // The service settings come from the build unless a test gives them; without a home of
     // the test's own there is no configuration file either.
     for (const char* name : {"XDG_CONFIG_HOME", "NIMBROVATOR_STORM_HOST", "NIMBROVATOR_STORM_KEY",
                              "NIMBROVATOR_STORM_CA_FILE", "NIMBROVATOR_WEATHER_HOST",
                              "NIMBROVATOR_WEATHER_KEY", "NIMBROVATOR_WEATHER_CA_FILE"}) {
-        unsetenv(name);
+        spec.unset.emplace_back(name);
     }
     if (run.home.empty()) {
-        setenv("XDG_CONFIG_HOME", "/nonexistent/nimbrovator-test-config", 1);
+        spec.set.emplace_back("XDG_CONFIG_HOME=/nonexistent/nimbrovator-test-config");
     }
-    for (const std::string& entry : run.environment) {
-        putenv(const_cast<char*>(entry.c_str()));
-    }
-    std::vector<char*> argv;
-    const std::string argv0 = run.argv0.empty() ? run.program : run.argv0;
-    argv.push_back(const_cast<char*>(argv0.c_str()));
-    for (const std::string& arg : run.args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    execv(run.program.c_str(), argv.data());
-    _exit(127);
+    spec.set.insert(spec.set.end(), run.environment.begin(), run.environment.end());
+    return spec;
 }
 
 } // namespace
 
 ProgramResult run_nimbrovator(const ProgramRun& run) {
     ProgramResult result;
-    int in_pipe[2], out_pipe[2], err_pipe[2];
-    if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+    if (run.home.empty() && run.data_dir.empty() && run.program == NIMBROVATOR_BINARY) {
+        result.exit_code = 126; // the program would use the real home directory
         return result;
     }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(in_pipe[1]);
-        close(out_pipe[0]);
-        close(err_pipe[0]);
-        exec_child(run, in_pipe[0], out_pipe[1], err_pipe[1]);
+    int in_pipe[2], out_pipe[2], err_pipe[2];
+    if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
+        pipe2(err_pipe, O_CLOEXEC) != 0) {
+        return result;
     }
+    const int file_fd = run.stdout_path.empty() ? -1 : open_for_child(run.stdout_path);
+    const pid_t pid = spawn_program(
+        child_spec(run, in_pipe[0], file_fd >= 0 ? file_fd : out_pipe[1], err_pipe[1]));
     close(in_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);
+    if (file_fd >= 0) {
+        close(file_fd);
+    }
     if (run.started && pid > 0) {
         run.started(pid);
     }

@@ -24,6 +24,7 @@
 #include "watch/wake.h"
 #include "watch/watch_output.h"
 #include "watch/weather_child.h"
+#include "weather/curl_library.h"
 #include "weather/reply_fields.h"
 
 #include <unistd.h>
@@ -497,6 +498,16 @@ bool weather_wanted(const watch_request& request) {
     return request.report.weather || request.report.forecast;
 }
 
+// The storm client's TLS context and, when the weather is asked, libcurl: made and loaded once
+// here, so that every check's and weather's child starts with them instead of doing it again
+// (most of a child's cost otherwise).
+void ready_for_children(bool weather) {
+    prepare_storm_request();
+    if (weather) {
+        curl_library();
+    }
+}
+
 // The weather's schedule after its request ended at `now` with `outcome`.
 void weather_ended(watch_loop& loop, const weather_outcome& outcome, watch_clock::time_point now) {
     const bool failed = !outcome.failed.empty();
@@ -815,8 +826,7 @@ int watch_place(watch_loop& loop) {
     if (settled != 0) {
         return settled > 0 ? 1 : 0;
     }
-    // The TLS context is made once here; every check's child starts with it.
-    prepare_storm_request();
+    ready_for_children(weather_wanted(request));
     std::unique_ptr<mqtt_link> link;
     wait_chore chore;
     if (request.mqtt) {
@@ -946,8 +956,8 @@ int watch_places(std::vector<watched_place>& places) {
     if (places.empty()) {
         return 1;
     }
-    prepare_storm_request(); // every check's child starts with the TLS context
     const watch_request& first = places.front().loop->request;
+    ready_for_children(weather_wanted(first));
     std::unique_ptr<mqtt_link> link;
     wait_chore chore;
     if (first.mqtt) {

@@ -29,6 +29,12 @@ const char* const insert_row =
     "INSERT OR IGNORE INTO TRACK(PLACE, LATITUDE, LONGITUDE, RADIUS, TIME, STRIKES, NEAREST, "
     "DIRECTION, EVENT) VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?);";
 const char* const prune_rows = "DELETE FROM TRACK WHERE TIME < ?;";
+// The place's two newest rows before a time, newest first.
+const char* const select_latest =
+    "SELECT rowid, LATITUDE, LONGITUDE, STRIKES, NEAREST, DIRECTION, EVENT FROM TRACK "
+    "WHERE PLACE = ? AND RADIUS = ? AND TIME < ? ORDER BY TIME DESC LIMIT 2;";
+// A quiet run's last row moved on to the time of the newest check (a row at that time stays).
+const char* const extend_run = "UPDATE OR IGNORE TRACK SET TIME = ? WHERE rowid = ?;";
 const char* const select_rows =
     "SELECT PLACE, LATITUDE, LONGITUDE, RADIUS, TIME, STRIKES, NEAREST, DIRECTION, EVENT "
     "FROM TRACK WHERE PLACE = ? AND TIME >= ? AND (? IS NULL OR RADIUS = ?) ORDER BY TIME;";
@@ -68,37 +74,103 @@ std::string column_text(sqlite3_stmt* query, int column) {
     return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
 }
 
+// A check that saw nothing and told nothing, from where the place was then.
+bool quiet(const track_row& row) {
+    return row.strikes == 0 && !row.nearest_km && row.direction.empty() && row.event.empty();
+}
+
+// The rowid of the row that `row` carries on: the newest of the place's two latest rows before
+// it when both are quiet from the same spot as `row` is. A run of quiet checks keeps its first
+// and its last row only, so a week of calm does not fill the file; 0 when a row is to be added.
+sqlite3_int64 quiet_run_end(sqlite3* db, const track_row& row) {
+    if (!quiet(row)) {
+        return 0;
+    }
+    statement select = prepare(db, select_latest);
+    if (!select) {
+        return 0;
+    }
+    sqlite3_stmt* query = select.get();
+    bind_text(query, 1, row.place);
+    sqlite3_bind_int(query, 2, row.radius_km);
+    sqlite3_bind_double(query, 3, row.time_s);
+    sqlite3_int64 newest = 0;
+    int same = 0;
+    while (sqlite3_step(query) == SQLITE_ROW) {
+        track_row earlier;
+        earlier.latitude = sqlite3_column_double(query, 1);
+        earlier.longitude = sqlite3_column_double(query, 2);
+        earlier.strikes = sqlite3_column_int(query, 3);
+        if (sqlite3_column_type(query, 4) != SQLITE_NULL) {
+            earlier.nearest_km = sqlite3_column_double(query, 4);
+        }
+        earlier.direction = column_text(query, 5);
+        earlier.event = column_text(query, 6);
+        if (!quiet(earlier) || earlier.latitude != row.latitude ||
+            earlier.longitude != row.longitude) {
+            return 0;
+        }
+        newest = newest == 0 ? sqlite3_column_int64(query, 0) : newest;
+        ++same;
+    }
+    return same == 2 ? newest : 0;
+}
+
+bool store_row(sqlite3* db, const track_row& row) {
+    const sqlite3_int64 run_end = quiet_run_end(db, row);
+    if (run_end != 0) {
+        statement extend = prepare(db, extend_run);
+        if (!extend) {
+            return false;
+        }
+        sqlite3_bind_double(extend.get(), 1, row.time_s);
+        sqlite3_bind_int64(extend.get(), 2, run_end);
+        return sqlite3_step(extend.get()) == SQLITE_DONE;
+    }
+    statement insert = prepare(db, insert_row);
+    if (!insert) {
+        return false;
+    }
+    sqlite3_stmt* query = insert.get();
+    bind_text(query, 1, row.place);
+    sqlite3_bind_double(query, 2, row.latitude);
+    sqlite3_bind_double(query, 3, row.longitude);
+    sqlite3_bind_int(query, 4, row.radius_km);
+    sqlite3_bind_double(query, 5, row.time_s);
+    sqlite3_bind_int(query, 6, row.strikes);
+    if (row.nearest_km) {
+        sqlite3_bind_double(query, 7, *row.nearest_km);
+    } else {
+        sqlite3_bind_null(query, 7);
+    }
+    bind_text(query, 8, row.direction);
+    bind_text(query, 9, row.event);
+    return sqlite3_step(query) == SQLITE_DONE;
+}
+
+bool execute(sqlite3* db, const char* sql) {
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
 } // namespace
 
 bool record_track_row(const std::string& db_path, const track_row& row, double now_s) {
     connection db = open_track(db_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    bool done = db && sqlite3_exec(db.get(), create_table, nullptr, nullptr, nullptr) == SQLITE_OK;
-    statement insert = done ? prepare(db.get(), insert_row) : statement();
-    if (insert) {
-        sqlite3_stmt* query = insert.get();
-        bind_text(query, 1, row.place);
-        sqlite3_bind_double(query, 2, row.latitude);
-        sqlite3_bind_double(query, 3, row.longitude);
-        sqlite3_bind_int(query, 4, row.radius_km);
-        sqlite3_bind_double(query, 5, row.time_s);
-        sqlite3_bind_int(query, 6, row.strikes);
-        if (row.nearest_km) {
-            sqlite3_bind_double(query, 7, *row.nearest_km);
-        } else {
-            sqlite3_bind_null(query, 7);
+    // One write: the row and the pruning of old rows together.
+    const bool begun = db && execute(db.get(), "BEGIN IMMEDIATE;");
+    bool done = begun && execute(db.get(), create_table) && store_row(db.get(), row);
+    if (done) {
+        const statement prune = prepare(db.get(), prune_rows);
+        done = prune && sqlite3_bind_double(prune.get(), 1, now_s - kept_s) == SQLITE_OK &&
+               sqlite3_step(prune.get()) == SQLITE_DONE;
+    }
+    done = done && execute(db.get(), "COMMIT;");
+    if (!done) {
+        const std::string reason = db ? sqlite3_errmsg(db.get()) : "brak dostępu do pliku";
+        if (begun) {
+            execute(db.get(), "ROLLBACK;");
         }
-        bind_text(query, 8, row.direction);
-        bind_text(query, 9, row.event);
-        done = sqlite3_step(query) == SQLITE_DONE;
-    }
-    statement prune = done ? prepare(db.get(), prune_rows) : statement();
-    if (prune) {
-        sqlite3_bind_double(prune.get(), 1, now_s - kept_s);
-        done = sqlite3_step(prune.get()) == SQLITE_DONE;
-    }
-    if (!done || !insert || !prune) {
-        tell_error_stream(std::string("Nie udało się zapisać obserwacji w bazie danych: ") +
-                              (db ? sqlite3_errmsg(db.get()) : "brak dostępu do pliku"),
+        tell_error_stream("Nie udało się zapisać obserwacji w bazie danych: " + reason,
                           line_priority::warning);
         return false;
     }

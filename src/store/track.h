@@ -1,6 +1,8 @@
 // The track of each watched place: one row per check that asked the service (table TRACK), for
-// the approach estimate and --history. Only the watch, --json, --line and --history use it; the
-// table is created on the first row. Rows older than a week are deleted as new ones come.
+// the approach estimate and --history, except that a run of quiet checks (no strikes, no event,
+// the place where it was) keeps only its first and its last row. Only the watch, --json, --line
+// and --history use it; the table is created on the first row. Rows older than a week are
+// deleted as new ones come.
 #pragma once
 
 #include <optional>
@@ -19,9 +21,10 @@ struct track_row {
     std::string event;     // the watch's event at this check ("blisko"); empty: none
 };
 
-// Writes the row (a second row for the same place, radius and time is ignored) and deletes the
-// rows older than a week before `now_s`. False, with a message on standard error, when the
-// database cannot take it.
+// Writes the row (a second row for the same place, radius and time is ignored; a quiet row
+// after two quiet ones from the same spot moves the newer of them to its time instead) and
+// deletes the rows older than a week before `now_s`. False, with a message on standard error, when
+// the database cannot take it.
 bool record_track_row(const std::string& db_path, const track_row& row, double now_s);
 
 // The place's rows from `since_s` on, oldest first; of one radius when given. Opens the file

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -82,6 +83,30 @@ result<mosquitto_handle> make_handle(const mqtt_settings& settings, const std::s
 bool close_on_exec(int fd) {
     const int flags = fcntl(fd, F_GETFD);
     return flags >= 0 && fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == 0;
+}
+
+// Runs `run(argument)` on a detached helper thread that takes no signals (the caller's waits see
+// them); pthread's error code, 0 when it runs. `restored`: false when the caller's own signal
+// mask could not be put back.
+int start_helper(void* (*run)(void*), void* argument, bool& restored) {
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    restored = true;
+    pthread_attr_t attributes;
+    int code = pthread_attr_init(&attributes);
+    if (code != 0) {
+        return code;
+    }
+    code = pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (code == 0) {
+        const bool masked = pthread_sigmask(SIG_SETMASK, &all, &before) == 0;
+        pthread_t helper;
+        code = pthread_create(&helper, &attributes, run, argument);
+        restored = !masked || pthread_sigmask(SIG_SETMASK, &before, nullptr) == 0;
+    }
+    pthread_attr_destroy(&attributes);
+    return code;
 }
 
 } // namespace
@@ -210,20 +235,10 @@ void mqtt_link::attempt(clock::time_point now) {
     first_attempt_ = false;
     connection_->connecting.store(true, std::memory_order_relaxed);
     auto* held = new std::shared_ptr<connection>(connection_);
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    pthread_attr_t attributes;
-    int code = pthread_attr_init(&attributes);
-    if (code == 0) {
-        code = pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-        pthread_t helper;
-        const bool masked = pthread_sigmask(SIG_SETMASK, &all, &before) == 0;
-        code = code != 0 ? code : pthread_create(&helper, &attributes, connect_in_helper, held);
-        if (masked && pthread_sigmask(SIG_SETMASK, &before, nullptr) != 0) {
-            tell_("Nie udało się przywrócić obsługi sygnałów.");
-        }
-        pthread_attr_destroy(&attributes);
+    bool restored = true;
+    const int code = start_helper(connect_in_helper, held, restored);
+    if (!restored) {
+        tell_("Nie udało się przywrócić obsługi sygnałów.");
     }
     attempt_started_ = now;
     if (code != 0) {
@@ -540,46 +555,93 @@ void mqtt_link::close() {
     connection_.reset();
 }
 
+namespace {
+
+// What --check's connect call shares with its helper thread. The helper holds it too, so that a
+// name lookup that outlives the check ends harmlessly.
+struct broker_probe {
+    mosquitto_handle handle;
+    std::string host;
+    int port = 0;
+    std::atomic<bool> connecting{true};  // the helper is in the connect call
+    int connect_code = MOSQ_ERR_SUCCESS; // the helper's, read once `connecting` is false
+    int connect_errno = 0;
+    int connack = -1; // written in the check's own loop, as is `error`
+    std::string error;
+};
+
+void* probe_connect(void* argument) {
+    const std::unique_ptr<std::shared_ptr<broker_probe>> held(
+        static_cast<std::shared_ptr<broker_probe>*>(argument));
+    broker_probe& probe = **held;
+    probe.connect_code =
+        mosquitto_connect_async(probe.handle.get(), probe.host.c_str(), probe.port, keepalive_s);
+    probe.connect_errno = errno;
+    probe.connecting.store(false, std::memory_order_release);
+    return nullptr;
+}
+
+} // namespace
+
 broker_check check_broker(const mqtt_settings& settings, std::chrono::milliseconds timeout) {
-    struct outcome {
-        int connack = -1;
-        std::string error;
-    } got;
-    const result<mosquitto_handle> handle =
-        make_handle(settings, "nimbrovator-check-" + std::to_string(getpid()), &got, nullptr);
+    const auto probe = std::make_shared<broker_probe>();
+    result<mosquitto_handle> handle = make_handle(
+        settings, "nimbrovator-check-" + std::to_string(getpid()), probe.get(), nullptr);
     if (!handle) {
         return {broker_verdict::unreachable, handle.error()};
     }
-    mosquitto* m = handle->get();
-    mosquitto_connect_callback_set(
-        m, [](mosquitto*, void* self, int code) { static_cast<outcome*>(self)->connack = code; });
+    probe->handle = std::move(*handle);
+    mosquitto* m = probe->handle.get();
+    mosquitto_connect_callback_set(m, [](mosquitto*, void* self, int code) {
+        static_cast<broker_probe*>(self)->connack = code;
+    });
     mosquitto_log_callback_set(m, [](mosquitto*, void* self, int level, const char* text) {
         if (level == MOSQ_LOG_ERR && text != nullptr) {
-            static_cast<outcome*>(self)->error = text;
+            static_cast<broker_probe*>(self)->error = text;
         }
     });
     const broker_address& broker = settings.broker;
-    int code = mosquitto_connect_async(m, broker.host.c_str(), broker.port, keepalive_s);
+    probe->host = broker.host;
+    probe->port = broker.port;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (code == MOSQ_ERR_SUCCESS && got.connack < 0 &&
+    // The connect call looks the name up: on a helper thread, so that a name server that never
+    // answers ends the check at its time like a broker that never answers.
+    auto* held = new std::shared_ptr<broker_probe>(probe);
+    bool restored = true; // a mask left in place blocks signals only until the check ends
+    const int started = start_helper(probe_connect, held, restored);
+    if (started != 0) {
+        delete held;
+        return {broker_verdict::unreachable, std::strerror(started)};
+    }
+    while (probe->connecting.load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return {broker_verdict::unreachable, "serwer nazw nie odpowiedział"};
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    int code = probe->connect_code;
+    const int connect_errno = probe->connect_errno;
+    while (code == MOSQ_ERR_SUCCESS && probe->connack < 0 &&
            std::chrono::steady_clock::now() < deadline) {
         code = mosquitto_loop(m, 100, 1);
     }
-    if (got.connack == 0) {
+    if (probe->connack == 0) {
         // The broker took the login; a failed goodbye changes nothing of that.
         const int goodbye = mosquitto_disconnect(m);
         return {broker_verdict::works,
                 goodbye == MOSQ_ERR_SUCCESS ? "" : mosquitto_strerror(goodbye)};
     }
-    if (login_refused(got.connack) || code == MOSQ_ERR_AUTH) {
-        return {broker_verdict::login_rejected, mosquitto_connack_string(got.connack)};
+    if (login_refused(probe->connack) || code == MOSQ_ERR_AUTH) {
+        return {broker_verdict::login_rejected, mosquitto_connack_string(probe->connack)};
     }
     if (code == MOSQ_ERR_TLS) {
-        return {broker_verdict::untrusted, error_words(got.error)};
+        return {broker_verdict::untrusted, error_words(probe->error)};
     }
     if (code == MOSQ_ERR_SUCCESS) {
         return {broker_verdict::unreachable, ""};
     }
     return {broker_verdict::unreachable,
-            code == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(code)};
+            code == MOSQ_ERR_ERRNO
+                ? std::strerror(code == probe->connect_code ? connect_errno : errno)
+                : mosquitto_strerror(code)};
 }

@@ -376,8 +376,8 @@ TEST_F(MqttWatchTest, CommandsFromHomeAssistantOnlyAndNeverRetainedNorFlooding) 
     EXPECT_EQ(flooded.stop(SIGTERM), 0);
 }
 
-// The broker's name is never looked up: the checks go on all the same, and the watch stops at
-// once.
+// The broker's name is never looked up: the checks go on all the same, the watch stops at once,
+// and --check says so at its time-out.
 TEST_F(MqttWatchTest, ABrokerNameNeverLookedUpHoldsNoCheckUp) {
     replies.play({0});
     Watch watch;
@@ -390,6 +390,23 @@ TEST_F(MqttWatchTest, ABrokerNameNeverLookedUpHoldsNoCheckUp) {
     double seconds = 0;
     EXPECT_EQ(watch.stop(SIGTERM, seconds), 0) << watch.err();
     EXPECT_LT(seconds, 1.0);
+
+    ProgramRun check;
+    check.data_dir = data.path;
+    check.args = {"--check"};
+    check.environment = {
+        "NIMBROVATOR_MQTT_URL=mqtt://broker.stalled.test:1883",
+        "LD_PRELOAD=" STALLED_RESOLVER_LIBRARY, "NIMBROVATOR_TEST_STALLED_HOST=broker.stalled.test",
+        "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1", "XDG_CONFIG_HOME=" + data.path};
+    check.timeout_seconds = 20;
+    const ProgramResult checked = run_nimbrovator(check);
+    EXPECT_FALSE(checked.timed_out);
+    EXPECT_EQ(checked.exit_code, 1);
+    EXPECT_NE(checked.out.find("Serwer MQTT (broker.stalled.test:1883): brak połączenia"),
+              std::string::npos)
+        << checked.out;
+    EXPECT_NE(checked.out.find("(serwer nazw nie odpowiedział)."), std::string::npos)
+        << checked.out;
 }
 
 // One watch over two places of the configuration file on one connection: a device each, its

@@ -31,8 +31,8 @@ const char* const insert_row =
 const char* const prune_rows = "DELETE FROM TRACK WHERE TIME < ?;";
 // The place's two newest rows before a time, newest first.
 const char* const select_latest =
-    "SELECT rowid, LATITUDE, LONGITUDE, STRIKES, NEAREST, DIRECTION, EVENT FROM TRACK "
-    "WHERE PLACE = ? AND RADIUS = ? AND TIME < ? ORDER BY TIME DESC LIMIT 2;";
+    "SELECT PLACE, LATITUDE, LONGITUDE, RADIUS, TIME, STRIKES, NEAREST, DIRECTION, EVENT, rowid "
+    "FROM TRACK WHERE PLACE = ? AND RADIUS = ? AND TIME < ? ORDER BY TIME DESC LIMIT 2;";
 // A quiet run's last row moved on to the time of the newest check (a row at that time stays).
 const char* const extend_run = "UPDATE OR IGNORE TRACK SET TIME = ? WHERE rowid = ?;";
 const char* const select_rows =
@@ -74,6 +74,23 @@ std::string column_text(sqlite3_stmt* query, int column) {
     return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
 }
 
+// The row at the query's step, its columns in the order of the table.
+track_row row_of(sqlite3_stmt* query) {
+    track_row row;
+    row.place = column_text(query, 0);
+    row.latitude = sqlite3_column_double(query, 1);
+    row.longitude = sqlite3_column_double(query, 2);
+    row.radius_km = sqlite3_column_int(query, 3);
+    row.time_s = sqlite3_column_double(query, 4);
+    row.strikes = sqlite3_column_int(query, 5);
+    if (sqlite3_column_type(query, 6) != SQLITE_NULL) {
+        row.nearest_km = sqlite3_column_double(query, 6);
+    }
+    row.direction = column_text(query, 7);
+    row.event = column_text(query, 8);
+    return row;
+}
+
 // A check that saw nothing and told nothing, from where the place was then.
 bool quiet(const track_row& row) {
     return row.strikes == 0 && !row.nearest_km && row.direction.empty() && row.event.empty();
@@ -97,20 +114,12 @@ sqlite3_int64 quiet_run_end(sqlite3* db, const track_row& row) {
     sqlite3_int64 newest = 0;
     int same = 0;
     while (sqlite3_step(query) == SQLITE_ROW) {
-        track_row earlier;
-        earlier.latitude = sqlite3_column_double(query, 1);
-        earlier.longitude = sqlite3_column_double(query, 2);
-        earlier.strikes = sqlite3_column_int(query, 3);
-        if (sqlite3_column_type(query, 4) != SQLITE_NULL) {
-            earlier.nearest_km = sqlite3_column_double(query, 4);
-        }
-        earlier.direction = column_text(query, 5);
-        earlier.event = column_text(query, 6);
+        const track_row earlier = row_of(query);
         if (!quiet(earlier) || earlier.latitude != row.latitude ||
             earlier.longitude != row.longitude) {
             return 0;
         }
-        newest = newest == 0 ? sqlite3_column_int64(query, 0) : newest;
+        newest = newest == 0 ? sqlite3_column_int64(query, 9) : newest;
         ++same;
     }
     return same == 2 ? newest : 0;
@@ -199,19 +208,7 @@ std::vector<track_row> read_track(const std::string& db_path, const std::string&
         }
     }
     while (sqlite3_step(query) == SQLITE_ROW) {
-        track_row row;
-        row.place = column_text(query, 0);
-        row.latitude = sqlite3_column_double(query, 1);
-        row.longitude = sqlite3_column_double(query, 2);
-        row.radius_km = sqlite3_column_int(query, 3);
-        row.time_s = sqlite3_column_double(query, 4);
-        row.strikes = sqlite3_column_int(query, 5);
-        if (sqlite3_column_type(query, 6) != SQLITE_NULL) {
-            row.nearest_km = sqlite3_column_double(query, 6);
-        }
-        row.direction = column_text(query, 7);
-        row.event = column_text(query, 8);
-        rows.push_back(row);
+        rows.push_back(row_of(query));
     }
     return rows;
 }

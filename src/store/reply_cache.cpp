@@ -396,6 +396,24 @@ claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& 
     return claim_outcome::ask_unclaimed;
 }
 
+// Stores the reply and prunes the old rows in one write. A cache that cannot take the reply
+// still gives it to the run; rows a failed pruning leaves go with a later reply.
+void store_reply(sqlite3* db, const cache_policy& policy, const std::string& key,
+                 const std::string& reply, std::time_t now) {
+    if (!execute(db, "BEGIN IMMEDIATE;")) {
+        return;
+    }
+    if (write(db, store_row, key, &reply, {now})) {
+        static_cast<void>(write(db, prune_rows, std::string(), nullptr,
+                                {now - policy.stale_limit_s, now + clock_set_back_s, now}));
+        if (execute(db, "COMMIT;")) {
+            return;
+        }
+    }
+    // A rollback that fails too ends with the call's connection, which the call closes.
+    static_cast<void>(execute(db, "ROLLBACK;"));
+}
+
 } // namespace
 
 cache_policy& reply_cache_policy() {
@@ -441,9 +459,7 @@ cached_reply cached_request(const std::string& db_path, const cache_policy& poli
     const std::optional<std::string> reply = fetch();
     const std::time_t now = std::time(nullptr);
     if (reply) {
-        write(db.get(), store_row, key, &*reply, {now});
-        write(db.get(), prune_rows, std::string(), nullptr,
-              {now - policy.stale_limit_s, now + clock_set_back_s, now});
+        store_reply(db.get(), policy, key, *reply, now);
         return cached_reply{true, *reply, 0, false};
     }
     if (outcome == claim_outcome::claimed) {

@@ -145,16 +145,6 @@ bool owner_stopped(const std::string& owner) {
 
 // --- the database -------------------------------------------------------------------------------
 
-statement prepare(sqlite3* db, const char* sql) {
-    sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
-    return statement(raw);
-}
-
-bool execute(sqlite3* db, const char* sql) {
-    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
 connection open_cache(const std::string& db_path) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open(db_path.c_str(), &raw);
@@ -162,11 +152,11 @@ connection open_cache(const std::string& db_path) {
     // Runs starting together all create the table: each waits for the others' lock, within the
     // run's budget for locked databases.
     wait_for_locks_within_budget(db.get());
-    bool ready = rc == SQLITE_OK && execute(db.get(), create_table);
-    if (ready && !prepare(db.get(), owner_column)) {
+    bool ready = rc == SQLITE_OK && sqlite_execute(db.get(), create_table);
+    if (ready && !sqlite_prepare(db.get(), owner_column)) {
         // Another run may add the column at the same moment: it is there either way.
-        execute(db.get(), add_owner_column);
-        ready = static_cast<bool>(prepare(db.get(), owner_column));
+        sqlite_execute(db.get(), add_owner_column);
+        ready = static_cast<bool>(sqlite_prepare(db.get(), owner_column));
     }
     if (!ready) {
         tell_error_stream(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
@@ -184,7 +174,7 @@ std::string column_text(sqlite3_stmt* query, int column) {
 
 cache_row read(sqlite3* db, const std::string& key) {
     cache_row row;
-    statement query = prepare(db, read_row);
+    statement query = sqlite_prepare(db, read_row);
     if (!query) {
         return row;
     }
@@ -206,7 +196,7 @@ cache_row read(sqlite3* db, const std::string& key) {
 // bound in that order; true when it is done.
 bool write(sqlite3* db, const char* sql, const std::string& key, const std::string* text,
            std::initializer_list<long long> numbers = {}) {
-    statement update = prepare(db, sql);
+    statement update = sqlite_prepare(db, sql);
     if (!update) {
         return false;
     }
@@ -368,7 +358,7 @@ claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& 
         std::chrono::steady_clock::now() +
         within_run_deadline(std::chrono::milliseconds(std::chrono::seconds(claim_seconds)));
     while (std::chrono::steady_clock::now() < deadline) {
-        if (!execute(db, "BEGIN IMMEDIATE;")) {
+        if (!sqlite_execute(db, "BEGIN IMMEDIATE;")) {
             return claim_outcome::ask_unclaimed; // no lock to be had: ask without one
         }
         const std::time_t now = std::time(nullptr);
@@ -383,7 +373,7 @@ claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& 
         if (!fresh && !held && !ended_without_reply) {
             claimed = write(db, claim_row, key, &owner, {now + claim_seconds});
         }
-        execute(db, "COMMIT;");
+        sqlite_execute(db, "COMMIT;");
         if (fresh) {
             return claim_outcome::fresh;
         }
@@ -400,18 +390,18 @@ claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& 
 // still gives it to the run; rows a failed pruning leaves go with a later reply.
 void store_reply(sqlite3* db, const cache_policy& policy, const std::string& key,
                  const std::string& reply, std::time_t now) {
-    if (!execute(db, "BEGIN IMMEDIATE;")) {
+    if (!sqlite_execute(db, "BEGIN IMMEDIATE;")) {
         return;
     }
     if (write(db, store_row, key, &reply, {now})) {
         static_cast<void>(write(db, prune_rows, std::string(), nullptr,
                                 {now - policy.stale_limit_s, now + clock_set_back_s, now}));
-        if (execute(db, "COMMIT;")) {
+        if (sqlite_execute(db, "COMMIT;")) {
             return;
         }
     }
     // A rollback that fails too ends with the call's connection, which the call closes.
-    static_cast<void>(execute(db, "ROLLBACK;"));
+    static_cast<void>(sqlite_execute(db, "ROLLBACK;"));
 }
 
 } // namespace

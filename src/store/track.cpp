@@ -54,12 +54,6 @@ connection open_track(const std::string& db_path, int flags) {
     return db;
 }
 
-statement prepare(sqlite3* db, const char* sql) {
-    sqlite3_stmt* raw = nullptr;
-    sqlite3_prepare_v2(db, sql, -1, &raw, nullptr);
-    return statement(raw);
-}
-
 void bind_text(sqlite3_stmt* query, int index, const std::string& text) {
     if (text.empty()) {
         sqlite3_bind_null(query, index);
@@ -103,7 +97,7 @@ sqlite3_int64 quiet_run_end(sqlite3* db, const track_row& row) {
     if (!quiet(row)) {
         return 0;
     }
-    statement select = prepare(db, select_latest);
+    statement select = sqlite_prepare(db, select_latest);
     if (!select) {
         return 0;
     }
@@ -128,7 +122,7 @@ sqlite3_int64 quiet_run_end(sqlite3* db, const track_row& row) {
 bool store_row(sqlite3* db, const track_row& row) {
     const sqlite3_int64 run_end = quiet_run_end(db, row);
     if (run_end != 0) {
-        statement extend = prepare(db, extend_run);
+        statement extend = sqlite_prepare(db, extend_run);
         if (!extend) {
             return false;
         }
@@ -136,7 +130,7 @@ bool store_row(sqlite3* db, const track_row& row) {
         sqlite3_bind_int64(extend.get(), 2, run_end);
         return sqlite3_step(extend.get()) == SQLITE_DONE;
     }
-    statement insert = prepare(db, insert_row);
+    statement insert = sqlite_prepare(db, insert_row);
     if (!insert) {
         return false;
     }
@@ -157,27 +151,24 @@ bool store_row(sqlite3* db, const track_row& row) {
     return sqlite3_step(query) == SQLITE_DONE;
 }
 
-bool execute(sqlite3* db, const char* sql) {
-    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-}
-
 } // namespace
 
 bool record_track_row(const std::string& db_path, const track_row& row, double now_s) {
     connection db = open_track(db_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     // One write: the row and the pruning of old rows together.
-    const bool begun = db && execute(db.get(), "BEGIN IMMEDIATE;");
-    bool done = begun && execute(db.get(), create_table) && store_row(db.get(), row);
+    const bool begun = db && sqlite_execute(db.get(), "BEGIN IMMEDIATE;");
+    bool done = begun && sqlite_execute(db.get(), create_table) && store_row(db.get(), row);
     if (done) {
-        const statement prune = prepare(db.get(), prune_rows);
+        const statement prune = sqlite_prepare(db.get(), prune_rows);
         done = prune && sqlite3_bind_double(prune.get(), 1, now_s - kept_s) == SQLITE_OK &&
                sqlite3_step(prune.get()) == SQLITE_DONE;
     }
-    done = done && execute(db.get(), "COMMIT;");
+    done = done && sqlite_execute(db.get(), "COMMIT;");
     if (!done) {
         const std::string reason = db ? sqlite3_errmsg(db.get()) : "brak dostępu do pliku";
         if (begun) {
-            execute(db.get(), "ROLLBACK;");
+            // A rollback that fails too ends with the connection, which goes with the call.
+            static_cast<void>(sqlite_execute(db.get(), "ROLLBACK;"));
         }
         tell_error_stream("Nie udało się zapisać obserwacji w bazie danych: " + reason,
                           line_priority::warning);
@@ -193,7 +184,7 @@ std::vector<track_row> read_track(const std::string& db_path, const std::string&
     const borrowed_connection shared = borrow_shared_connection(db_path);
     connection own = shared ? connection() : open_track(db_path, SQLITE_OPEN_READONLY);
     sqlite3* const db = shared ? shared.get() : own.get();
-    statement select = db != nullptr ? prepare(db, select_rows) : statement();
+    statement select = db != nullptr ? sqlite_prepare(db, select_rows) : statement();
     if (!select) {
         return rows;
     }

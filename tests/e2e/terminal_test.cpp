@@ -74,12 +74,12 @@ struct Simulator {
                                          "--log",
                                          dir.path + "/requests.log"};
         args.insert(args.end(), extra.begin(), extra.end());
-        SpawnSpec spec;
-        spec.argv = args;
-        spec.out = open_for_child(ready_file);
-        pid = spawn_program(spec);
-        if (spec.out >= 0) {
-            close(spec.out);
+        ChildLaunch launch;
+        launch.argv = args;
+        launch.out = open_for_child(ready_file);
+        pid = spawn_program(launch);
+        if (launch.out >= 0) {
+            close(launch.out);
         }
         for (int i = 0; i < 100; ++i) {
             if (read_file(ready_file).find("nimbrovator-sim: storm") != std::string::npos) {

@@ -19,18 +19,11 @@ struct check {
 };
 
 track_row row_of(const check& seen) {
-    track_row row;
-    row.place = "Dom";
-    row.latitude = seen.latitude;
-    row.longitude = 19.94;
-    row.radius_km = 25;
-    row.time_s = seen.time_s;
-    row.strikes = seen.strikes;
+    track_row row{"Dom", seen.latitude, 19.94, 25, seen.time_s, seen.strikes, {}, "", seen.event};
     if (seen.strikes > 0) {
         row.nearest_km = 12.5;
         row.direction = "NE";
     }
-    row.event = seen.event;
     return row;
 }
 

@@ -12,27 +12,27 @@
 void BackgroundProgram::start(const std::vector<std::string>& args, const std::string& data_dir,
                               const std::vector<std::string>& environment, bool one_file,
                               ServiceSetting service) {
-    SpawnSpec spec;
+    ChildLaunch launch;
     if (service.own_watchdog) {
         // The shell's pid becomes the program's when it execs.
-        spec.argv = {"/bin/sh", "-c", "WATCHDOG_PID=$$; export WATCHDOG_PID; exec \"$0\" \"$@\""};
+        launch.argv = {"/bin/sh", "-c", "WATCHDOG_PID=$$; export WATCHDOG_PID; exec \"$0\" \"$@\""};
     }
-    spec.argv.emplace_back(NIMBROVATOR_BINARY);
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.set = {"ASAN_OPTIONS=detect_leaks=1", "NIMBROVATOR_DATA_DIR=" + data_dir,
-                "XDG_CONFIG_HOME=" + dir.path, "LC_ALL=C.UTF-8", "TZ=UTC"};
-    spec.set.insert(spec.set.end(), environment.begin(), environment.end());
-    spec.in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    spec.out = open_for_child(dir.path + "/out");
-    spec.err = one_file ? spec.out : open_for_child(dir.path + "/err");
+    launch.argv.emplace_back(NIMBROVATOR_BINARY);
+    launch.argv.insert(launch.argv.end(), args.begin(), args.end());
+    launch.set = {"ASAN_OPTIONS=detect_leaks=1", "NIMBROVATOR_DATA_DIR=" + data_dir,
+                  "XDG_CONFIG_HOME=" + dir.path, "LC_ALL=C.UTF-8", "TZ=UTC"};
+    launch.set.insert(launch.set.end(), environment.begin(), environment.end());
+    launch.in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    launch.out = open_for_child(dir.path + "/out");
+    launch.err = one_file ? launch.out : open_for_child(dir.path + "/err");
     if (service.journal_stream) {
         struct stat status {};
-        fstat(spec.err, &status);
-        spec.set.push_back("JOURNAL_STREAM=" + std::to_string(status.st_dev) + ":" +
-                           std::to_string(status.st_ino));
+        fstat(launch.err, &status);
+        launch.set.push_back("JOURNAL_STREAM=" + std::to_string(status.st_dev) + ":" +
+                             std::to_string(status.st_ino));
     }
-    pid = spawn_program(spec);
-    for (const int fd : {spec.in, spec.out, one_file ? -1 : spec.err}) {
+    pid = spawn_program(launch);
+    for (const int fd : {launch.in, launch.out, one_file ? -1 : launch.err}) {
         if (fd >= 0) {
             close(fd);
         }

@@ -70,13 +70,13 @@ bool TestBroker::start(const std::string& listener_lines) {
         listener_lines_ + "persistence false\n" + "user " +
         (user != nullptr ? user->pw_name : "root") + "\n";
     write_file(dir.path + "/mosquitto.conf", config);
-    SpawnSpec spec;
-    spec.path = broker_program();
-    spec.argv = {"mosquitto", "-c", dir.path + "/mosquitto.conf"};
-    spec.out = open_for_child("/dev/null");
-    spec.err = open_for_child(dir.path + "/log", true);
-    pid = spawn_program(spec);
-    for (const int fd : {spec.out, spec.err}) {
+    ChildLaunch launch;
+    launch.path = broker_program();
+    launch.argv = {"mosquitto", "-c", dir.path + "/mosquitto.conf"};
+    launch.out = open_for_child("/dev/null");
+    launch.err = open_for_child(dir.path + "/log", true);
+    pid = spawn_program(launch);
+    for (const int fd : {launch.out, launch.err}) {
         if (fd >= 0) {
             close(fd);
         }

@@ -21,40 +21,40 @@ void close_fd(int& fd) {
 }
 
 // The child's arguments, environment and streams.
-SpawnSpec child_spec(const ProgramRun& run, int in_fd, int out_fd, int err_fd) {
-    SpawnSpec spec;
-    spec.path = run.program;
-    spec.argv.push_back(run.argv0.empty() ? run.program : run.argv0);
-    spec.argv.insert(spec.argv.end(), run.args.begin(), run.args.end());
-    spec.in = in_fd;
-    spec.out = out_fd;
-    spec.err = err_fd;
-    spec.set.emplace_back("TERM=dumb");
+ChildLaunch child_launch(const ProgramRun& run, int in_fd, int out_fd, int err_fd) {
+    ChildLaunch launch;
+    launch.path = run.program;
+    launch.argv.push_back(run.argv0.empty() ? run.program : run.argv0);
+    launch.argv.insert(launch.argv.end(), run.args.begin(), run.args.end());
+    launch.in = in_fd;
+    launch.out = out_fd;
+    launch.err = err_fd;
+    launch.set.emplace_back("TERM=dumb");
     if (run.data_dir.empty()) {
-        spec.unset.emplace_back("NIMBROVATOR_DATA_DIR");
+        launch.unset.emplace_back("NIMBROVATOR_DATA_DIR");
     } else {
-        spec.set.push_back("NIMBROVATOR_DATA_DIR=" + run.data_dir);
+        launch.set.push_back("NIMBROVATOR_DATA_DIR=" + run.data_dir);
     }
     if (!run.home.empty()) {
-        spec.set.emplace_back("LD_PRELOAD=" FAKE_HOME_LIBRARY);
-        spec.set.push_back("NIMBROVATOR_TEST_HOME=" + run.home);
+        launch.set.emplace_back("LD_PRELOAD=" FAKE_HOME_LIBRARY);
+        launch.set.push_back("NIMBROVATOR_TEST_HOME=" + run.home);
     }
     // A preloaded library comes before the sanitizer runtime.
-    spec.set.emplace_back(run.home.empty()
-                              ? "ASAN_OPTIONS=detect_leaks=1"
-                              : "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1");
+    launch.set.emplace_back(run.home.empty()
+                                ? "ASAN_OPTIONS=detect_leaks=1"
+                                : "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1");
     // The service settings come from the build unless a test gives them; without a home of
     // the test's own there is no configuration file either.
     for (const char* name : {"XDG_CONFIG_HOME", "NIMBROVATOR_STORM_HOST", "NIMBROVATOR_STORM_KEY",
                              "NIMBROVATOR_STORM_CA_FILE", "NIMBROVATOR_WEATHER_HOST",
                              "NIMBROVATOR_WEATHER_KEY", "NIMBROVATOR_WEATHER_CA_FILE"}) {
-        spec.unset.emplace_back(name);
+        launch.unset.emplace_back(name);
     }
     if (run.home.empty()) {
-        spec.set.emplace_back("XDG_CONFIG_HOME=/nonexistent/nimbrovator-test-config");
+        launch.set.emplace_back("XDG_CONFIG_HOME=/nonexistent/nimbrovator-test-config");
     }
-    spec.set.insert(spec.set.end(), run.environment.begin(), run.environment.end());
-    return spec;
+    launch.set.insert(launch.set.end(), run.environment.begin(), run.environment.end());
+    return launch;
 }
 
 } // namespace
@@ -72,7 +72,7 @@ ProgramResult run_nimbrovator(const ProgramRun& run) {
     }
     const int file_fd = run.stdout_path.empty() ? -1 : open_for_child(run.stdout_path);
     const pid_t pid = spawn_program(
-        child_spec(run, in_pipe[0], file_fd >= 0 ? file_fd : out_pipe[1], err_pipe[1]));
+        child_launch(run, in_pipe[0], file_fd >= 0 ? file_fd : out_pipe[1], err_pipe[1]));
     close(in_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);

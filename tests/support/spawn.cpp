@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 
-#include <algorithm>
+#include <map>
 
 extern char** environ;
 
@@ -15,34 +15,23 @@ std::string name_of(const std::string& entry) {
 
 } // namespace
 
-pid_t spawn_program(const SpawnSpec& spec) {
-    std::vector<std::string> environment;
+pid_t spawn_program(const ChildLaunch& launch) {
+    std::map<std::string, std::string> entries; // by name
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string name = name_of(*entry);
-        const bool replaced =
-            std::find(spec.unset.begin(), spec.unset.end(), name) != spec.unset.end() ||
-            std::any_of(spec.set.begin(), spec.set.end(),
-                        [&](const std::string& set) { return name_of(set) == name; });
-        if (!replaced) {
-            environment.emplace_back(*entry);
-        }
+        entries[name_of(*entry)] = *entry;
     }
-    for (const std::string& entry : spec.set) {
-        const auto earlier =
-            std::find_if(environment.begin(), environment.end(),
-                         [&](const std::string& kept) { return name_of(kept) == name_of(entry); });
-        if (earlier != environment.end()) {
-            *earlier = entry;
-        } else {
-            environment.push_back(entry);
-        }
+    for (const std::string& name : launch.unset) {
+        entries.erase(name);
+    }
+    for (const std::string& entry : launch.set) {
+        entries[name_of(entry)] = entry;
     }
     std::vector<char*> envp;
-    for (std::string& entry : environment) {
-        envp.push_back(&entry[0]);
+    for (auto& named : entries) {
+        envp.push_back(&named.second[0]);
     }
     envp.push_back(nullptr);
-    std::vector<std::string> args = spec.argv;
+    std::vector<std::string> args = launch.argv;
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(&arg[0]);
@@ -54,7 +43,7 @@ pid_t spawn_program(const SpawnSpec& spec) {
         return -1;
     }
     bool ready = true;
-    const int streams[3] = {spec.in, spec.out, spec.err};
+    const int streams[3] = {launch.in, launch.out, launch.err};
     for (int target = 0; target < 3; ++target) {
         if (streams[target] >= 0) {
             ready =
@@ -62,7 +51,7 @@ pid_t spawn_program(const SpawnSpec& spec) {
         }
     }
     pid_t pid = -1;
-    if (!ready || posix_spawn(&pid, spec.path.empty() ? argv[0] : spec.path.c_str(), &actions,
+    if (!ready || posix_spawn(&pid, launch.path.empty() ? argv[0] : launch.path.c_str(), &actions,
                               nullptr, argv.data(), envp.data()) != 0) {
         pid = -1;
     }

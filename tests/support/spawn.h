@@ -9,7 +9,7 @@
 // standard streams are prepared here, and the child only execs. A forked child that allocates
 // may hang on a lock one of the test's threads (a fake service's) held at the fork, so every
 // program a test starts goes through this.
-struct SpawnSpec {
+struct ChildLaunch {
     std::vector<std::string> argv; // argv[0] is the program's path unless `path` is given
     std::string path;
     std::vector<std::string> set;   // NAME=VALUE entries over the test's environment
@@ -20,7 +20,7 @@ struct SpawnSpec {
 };
 
 // The child's pid, or -1 when it could not be started.
-pid_t spawn_program(const SpawnSpec& spec);
+pid_t spawn_program(const ChildLaunch& launch);
 
 // Opens `path` for the child's standard output or error (created, truncated unless `append`),
 // close-on-exec in the test; -1 on failure.

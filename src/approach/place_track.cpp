@@ -64,8 +64,8 @@ std::vector<observation> track_until(const std::string& db_path, const track_pla
     return track;
 }
 
-bool record_observation(const std::string& db_path, const track_place& place,
-                        const observation& seen, const std::string& event, double now_s) {
+result<void> record_observation(const std::string& db_path, const track_place& place,
+                                const observation& seen, const std::string& event, double now_s) {
     track_row row;
     row.place = place.name;
     row.latitude = place.latitude;

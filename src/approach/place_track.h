@@ -2,6 +2,7 @@
 #pragma once
 
 #include "approach/approach.h"
+#include "base/result.h"
 #include "store/track.h"
 
 #include <optional>
@@ -25,9 +26,10 @@ std::vector<observation> track_before(const std::string& db_path, const track_pl
 std::vector<observation> track_until(const std::string& db_path, const track_place& place,
                                      double until_s, const std::optional<observation>& seen);
 
-// Writes the observation (with the watch's event at it, empty for none) as the place's row.
-bool record_observation(const std::string& db_path, const track_place& place,
-                        const observation& seen, const std::string& event, double now_s);
+// Writes the observation (with the watch's event at it, empty for none) as the place's row; a
+// failure says why not.
+result<void> record_observation(const std::string& db_path, const track_place& place,
+                                const observation& seen, const std::string& event, double now_s);
 
 // The estimate at each row of a history (rows oldest first), over the rows of its radius up to it.
 std::vector<std::optional<approach_estimate>> estimates_along(const std::vector<track_row>& rows,

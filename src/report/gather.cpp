@@ -283,7 +283,10 @@ void add_approach(const std::string& db_path, run_report& report, double danger_
         seen = observation{now_s, lightning.count,
                            lightning.count > 0 ? lightning.distance_km : std::nullopt,
                            lightning.count > 0 ? lightning.direction : std::string()};
-        record_observation(db_path, place, *seen, "", now_s);
+        const result<void> recorded = record_observation(db_path, place, *seen, "", now_s);
+        if (!recorded) {
+            tell_error_stream(recorded.error(), line_priority::warning);
+        }
     }
     const std::vector<observation> track = track_until(db_path, place, now_s, seen);
     report.approach = estimate_approach(track, danger_km);

@@ -145,6 +145,23 @@ bool owner_stopped(const std::string& owner) {
 
 // --- the database -------------------------------------------------------------------------------
 
+// The table, made when the file has none, with the column that later versions added; false,
+// with SQLite's message told, when it cannot be had.
+bool table_ready(sqlite3* db) {
+    bool ready = sqlite_execute(db, create_table);
+    if (ready && !sqlite_prepare(db, owner_column)) {
+        // Another run may add the column at the same moment: it is there either way.
+        sqlite_execute(db, add_owner_column);
+        ready = static_cast<bool>(sqlite_prepare(db, owner_column));
+    }
+    if (!ready) {
+        tell_error_stream(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
+                              sqlite3_errmsg(db),
+                          line_priority::warning);
+    }
+    return ready;
+}
+
 connection open_cache(const std::string& db_path) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open(db_path.c_str(), &raw);
@@ -152,20 +169,51 @@ connection open_cache(const std::string& db_path) {
     // Runs starting together all create the table: each waits for the others' lock, within the
     // run's budget for locked databases.
     wait_for_locks_within_budget(db.get());
-    bool ready = rc == SQLITE_OK && sqlite_execute(db.get(), create_table);
-    if (ready && !sqlite_prepare(db.get(), owner_column)) {
-        // Another run may add the column at the same moment: it is there either way.
-        sqlite_execute(db.get(), add_owner_column);
-        ready = static_cast<bool>(sqlite_prepare(db.get(), owner_column));
-    }
-    if (!ready) {
+    if (rc != SQLITE_OK) {
         tell_error_stream(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
                               sqlite3_errmsg(db.get()),
                           line_priority::warning);
         return connection();
     }
-    return db;
+    return table_ready(db.get()) ? std::move(db) : connection();
 }
+
+// The connection of one request's steps: the process's shared one when it has one on the file,
+// taken for one step at a time (the requests on other threads go on meanwhile, and none holds
+// it while it waits for a claim or for the service), else one of the call's own.
+class cache_connection {
+  public:
+    cache_connection() = default; // none: the policy is off
+    explicit cache_connection(const std::string& db_path) : path_(db_path) {
+        {
+            const borrowed_connection shared = borrow_shared_connection(db_path);
+            if (shared) {
+                shared_ = table_ready(shared.get()); // told when not
+                return;
+            }
+        }
+        own_ = open_cache(db_path);
+    }
+    explicit operator bool() const { return shared_ || own_; }
+
+    // The connection for one step, the call's until the handle goes; null when none can be had.
+    borrowed_connection step() {
+        if (shared_) {
+            borrowed_connection shared = borrow_shared_connection(path_);
+            if (shared) {
+                return shared;
+            }
+            shared_ = false; // closed by the run meanwhile: one of the call's own from now on
+            own_ = open_cache(path_);
+        }
+        return borrowed_connection(std::unique_lock<std::recursive_mutex>(), own_.get());
+    }
+
+  private:
+    std::string path_;
+    bool shared_ = false;
+    connection own_;
+};
 
 std::string column_text(sqlite3_stmt* query, int column) {
     const unsigned char* text = sqlite3_column_text(query, column);
@@ -174,7 +222,7 @@ std::string column_text(sqlite3_stmt* query, int column) {
 
 cache_row read(sqlite3* db, const std::string& key) {
     cache_row row;
-    statement query = sqlite_prepare(db, read_row);
+    statement query = db != nullptr ? sqlite_prepare(db, read_row) : statement();
     if (!query) {
         return row;
     }
@@ -196,7 +244,7 @@ cache_row read(sqlite3* db, const std::string& key) {
 // bound in that order; true when it is done.
 bool write(sqlite3* db, const char* sql, const std::string& key, const std::string* text,
            std::initializer_list<long long> numbers = {}) {
-    statement update = sqlite_prepare(db, sql);
+    statement update = db != nullptr ? sqlite_prepare(db, sql) : statement();
     if (!update) {
         return false;
     }
@@ -349,8 +397,8 @@ struct stopped_watch {
 // is fresh (`row` then holds it), its owner is gone or has been stopped for
 // stopped_owner_seconds (the claim is then taken over), or its claim ends without a reply (this
 // run then asks the service too, unclaimed, as it does when the wait lasts too long).
-claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& key, cache_row& row,
-                    const std::string& owner) {
+claim_outcome claim(cache_connection& connection, const cache_policy& policy,
+                    const std::string& key, cache_row& row, const std::string& owner) {
     bool waited = false;
     stopped_watch stopped;
     // No longer than the run may last: then this run asks (or, out of time, fails) unclaimed.
@@ -358,7 +406,9 @@ claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& 
         std::chrono::steady_clock::now() +
         within_run_deadline(std::chrono::milliseconds(std::chrono::seconds(claim_seconds)));
     while (std::chrono::steady_clock::now() < deadline) {
-        if (!sqlite_execute(db, "BEGIN IMMEDIATE;")) {
+        const borrowed_connection step = connection.step();
+        sqlite3* const db = step.get();
+        if (db == nullptr || !sqlite_execute(db, "BEGIN IMMEDIATE;")) {
             return claim_outcome::ask_unclaimed; // no lock to be had: ask without one
         }
         const std::time_t now = std::time(nullptr);
@@ -390,7 +440,7 @@ claim_outcome claim(sqlite3* db, const cache_policy& policy, const std::string& 
 // still gives it to the run; rows a failed pruning leaves go with a later reply.
 void store_reply(sqlite3* db, const cache_policy& policy, const std::string& key,
                  const std::string& reply, std::time_t now) {
-    if (!sqlite_execute(db, "BEGIN IMMEDIATE;")) {
+    if (db == nullptr || !sqlite_execute(db, "BEGIN IMMEDIATE;")) {
         return;
     }
     if (write(db, store_row, key, &reply, {now})) {
@@ -416,8 +466,7 @@ cached_reply cached_request(const std::string& db_path, const cache_policy& poli
                             const std::function<std::optional<std::string>()>& fetch) {
     if (policy.enabled) {
         // A fresh row needs only a read: on the run's shared connection, when it has one. Any
-        // other row (or a table still to be made) takes the way below, on a connection of its
-        // own.
+        // other row (or a table still to be made) takes the way below.
         const borrowed_connection shared = borrow_shared_connection(db_path);
         if (shared) {
             const cache_row row = read(shared.get(), key);
@@ -427,12 +476,12 @@ cached_reply cached_request(const std::string& db_path, const cache_policy& poli
             }
         }
     }
-    connection db = policy.enabled ? open_cache(db_path) : connection();
+    cache_connection db = policy.enabled ? cache_connection(db_path) : cache_connection();
     if (!db) {
         const std::optional<std::string> reply = fetch();
         return cached_reply{reply.has_value(), reply.value_or(""), 0, false};
     }
-    cache_row row = read(db.get(), key);
+    cache_row row = read(db.step().get(), key);
     if (is_fresh(row, policy, std::time(nullptr))) {
         return from_row(row, std::time(nullptr), false);
     }
@@ -441,7 +490,7 @@ cached_reply cached_request(const std::string& db_path, const cache_policy& poli
     claim_outcome outcome = claim_outcome::ask_unclaimed;
     if (policy.max_age_s > 0) {
         release_claims_on_signals(db_path);
-        outcome = claim(db.get(), policy, key, row, owner);
+        outcome = claim(db, policy, key, row, owner);
     }
     if (outcome == claim_outcome::fresh) {
         return from_row(row, std::time(nullptr), false);
@@ -449,13 +498,13 @@ cached_reply cached_request(const std::string& db_path, const cache_policy& poli
     const std::optional<std::string> reply = fetch();
     const std::time_t now = std::time(nullptr);
     if (reply) {
-        store_reply(db.get(), policy, key, *reply, now);
+        store_reply(db.step().get(), policy, key, *reply, now);
         return cached_reply{true, *reply, 0, false};
     }
     if (outcome == claim_outcome::claimed) {
-        write(db.get(), release_row, key, &owner);
+        write(db.step().get(), release_row, key, &owner);
     }
-    row = read(db.get(), key);
+    row = read(db.step().get(), key);
     const long long age = now - row.fetched;
     if (policy.use_stale && row.reply && age >= 0 && age <= policy.stale_limit_s) {
         return from_row(row, now, true);

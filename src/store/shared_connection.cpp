@@ -22,7 +22,7 @@ shared_state& state() {
 
 } // namespace
 
-bool shared_connection::open(const std::string& db_path) {
+bool shared_connection::open(const std::string& db_path, bool long_lived) {
     close();
     sqlite3* raw = nullptr;
     if (sqlite3_open(db_path.c_str(), &raw) != SQLITE_OK) {
@@ -30,6 +30,13 @@ bool shared_connection::open(const std::string& db_path) {
         return false;
     }
     wait_for_locks_within_budget(raw);
+    // A journal mode of this connection only: the file and its other users keep theirs. Where
+    // the pragmas fail, the journal is made and deleted as before.
+    if (long_lived) {
+        static_cast<void>(
+            sqlite3_exec(raw, "PRAGMA journal_mode=PERSIST; PRAGMA journal_size_limit=1048576;",
+                         nullptr, nullptr, nullptr));
+    }
     shared_state& shared = state();
     const std::lock_guard<std::recursive_mutex> lock(shared.mutex);
     shared.db = raw;

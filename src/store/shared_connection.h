@@ -20,7 +20,10 @@ class shared_connection {
 
     // Shares a connection to the file from now on; false, with nothing shared and nothing said,
     // when it cannot be opened (each call then opens its own and says why it cannot).
-    bool open(const std::string& db_path);
+    // `long_lived`: the connection serves a process that writes now and then for hours (the
+    // watch and its workers): its rollback journal stays between writes, its header cleared
+    // (at most 1 MiB of it kept), instead of being made and deleted at each.
+    bool open(const std::string& db_path, bool long_lived = false);
     // Each call opens its own connection again.
     void close();
 

@@ -1,6 +1,5 @@
 #include "store/track.h"
 
-#include "service/journal.h"
 #include "store/database.h"
 #include "store/shared_connection.h"
 #include "store/sqlite_handles.h"
@@ -153,28 +152,30 @@ bool store_row(sqlite3* db, const track_row& row) {
 
 } // namespace
 
-bool record_track_row(const std::string& db_path, const track_row& row, double now_s) {
-    connection db = open_track(db_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+result<void> record_track_row(const std::string& db_path, const track_row& row, double now_s) {
+    const borrowed_connection shared = borrow_shared_connection(db_path);
+    const connection own =
+        shared ? connection() : open_track(db_path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    sqlite3* const db = shared ? shared.get() : own.get();
     // One write: the row and the pruning of old rows together.
-    const bool begun = db && sqlite_execute(db.get(), "BEGIN IMMEDIATE;");
-    bool done = begun && sqlite_execute(db.get(), create_table) && store_row(db.get(), row);
+    const bool begun = db != nullptr && sqlite_execute(db, "BEGIN IMMEDIATE;");
+    bool done = begun && sqlite_execute(db, create_table) && store_row(db, row);
     if (done) {
-        const statement prune = sqlite_prepare(db.get(), prune_rows);
+        const statement prune = sqlite_prepare(db, prune_rows);
         done = prune && sqlite3_bind_double(prune.get(), 1, now_s - kept_s) == SQLITE_OK &&
                sqlite3_step(prune.get()) == SQLITE_DONE;
     }
-    done = done && sqlite_execute(db.get(), "COMMIT;");
+    done = done && sqlite_execute(db, "COMMIT;");
     if (!done) {
-        const std::string reason = db ? sqlite3_errmsg(db.get()) : "brak dostępu do pliku";
+        const std::string reason = db != nullptr ? sqlite3_errmsg(db) : "brak dostępu do pliku";
         if (begun) {
-            // A rollback that fails too ends with the connection, which goes with the call.
-            static_cast<void>(sqlite_execute(db.get(), "ROLLBACK;"));
+            // A rollback that fails too ends with the connection of the call's own; the shared
+            // one ends with the run.
+            static_cast<void>(sqlite_execute(db, "ROLLBACK;"));
         }
-        tell_error_stream("Nie udało się zapisać obserwacji w bazie danych: " + reason,
-                          line_priority::warning);
-        return false;
+        return failure("Nie udało się zapisać obserwacji w bazie danych: " + reason);
     }
-    return true;
+    return {};
 }
 
 std::vector<track_row> read_track(const std::string& db_path, const std::string& place,

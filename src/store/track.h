@@ -5,6 +5,8 @@
 // deleted as new ones come.
 #pragma once
 
+#include "base/result.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,9 +25,9 @@ struct track_row {
 
 // Writes the row (a second row for the same place, radius and time is ignored; a quiet row
 // after two quiet ones from the same spot moves the newer of them to its time instead) and
-// deletes the rows older than a week before `now_s`. False, with a message on standard error, when
-// the database cannot take it.
-bool record_track_row(const std::string& db_path, const track_row& row, double now_s);
+// deletes the rows older than a week before `now_s`; on the run's shared connection when it has
+// one. A failure says why when the database cannot take it.
+result<void> record_track_row(const std::string& db_path, const track_row& row, double now_s);
 
 // The place's rows from `since_s` on, oldest first; of one radius when given. Opens the file
 // read-only: nothing is created, a missing file or table gives no rows.

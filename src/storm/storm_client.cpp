@@ -43,6 +43,10 @@ struct storm_client::state {
     // after another, share one connection and so one TLS handshake; one that the service has
     // closed meanwhile is replaced before sending.
     std::unique_ptr<serwerSOAPBindingProxy> proxy;
+    // The copies of calls on other threads that ended with their connection open: the next such
+    // calls take them rather than connect and shake hands again (a process that makes one report
+    // after another, the watch's worker, asks over the same few connections all along).
+    std::vector<std::unique_ptr<serwerSOAPBindingProxy>> idle;
     // Guards the set-up, on the main thread or on a request's own, and the copies made from the
     // client object for requests on other threads.
     std::mutex mutex;
@@ -207,8 +211,7 @@ int send_by_deadline(soap* ctx, const char* data, size_t length) {
     return client.runtime_send(ctx, data, length);
 }
 
-void apply_limits(storm_client::state& client) {
-    soap* ctx = client.proxy->soap;
+void apply_limits(storm_client::state& client, soap* ctx) {
     if (ctx->frecv != recv_by_deadline) {
         client.runtime_recv = ctx->frecv;
         ctx->frecv = recv_by_deadline;
@@ -270,9 +273,18 @@ int make_tls_context(storm_client::state& client) {
         own_ca ? ca_file.c_str() : nullptr, own_ca ? nullptr : ca_dir.c_str(), nullptr);
 }
 
-// Closes the kept connection and frees the TLS context and the cached TLS session.
+// Closes the connections of the copies kept for calls on other threads, and the copies.
+void drop_idle_copies(storm_client::state& client) {
+    for (const std::unique_ptr<serwerSOAPBindingProxy>& copy : client.idle) {
+        soap_force_closesock(copy->soap);
+    }
+    client.idle.clear();
+}
+
+// Closes the kept connections and frees the TLS context and the cached TLS session.
 void drop_tls_context(storm_client::state& client) {
     client.tls_context_ready = false;
+    drop_idle_copies(client);
     if (!client.proxy) {
         return;
     }
@@ -376,7 +388,7 @@ void prepare_locked(storm_client::state& client) {
     // The runtime drops the header after every call, so it is installed each time.
     client.key_header.klucz = storm_key;
     client.proxy->soap_header(&client.key_header);
-    apply_limits(client);
+    apply_limits(client, client.proxy->soap);
     set_up_tls_context(client);
 }
 
@@ -462,6 +474,8 @@ std::string storm_host() {
 
 void close_storm_connection() {
     storm_client::state& client = process_state();
+    const std::lock_guard<std::mutex> lock(client.mutex);
+    drop_idle_copies(client);
     if (client.proxy) {
         soap_force_closesock(client.proxy->soap);
     }
@@ -592,26 +606,58 @@ void release_storm_call() {
     proxy().destroy();
 }
 
-int call_apart(const std::function<int()>& call, request_failure& failure) {
-    // A context of its own (no connection, no TLS session) sharing the TLS context, set up
-    // here by the first request that goes out.
-    storm_client::state& client = process_state();
-    std::unique_ptr<serwerSOAPBindingProxy> own;
-    {
-        const std::lock_guard<std::mutex> lock(client.mutex);
-        prepare_locked(client);
-        own.reset(client.proxy->copy());
+namespace {
+
+// How many copies with an open connection a process keeps for its calls on other threads: as
+// many as a report asks for at once.
+constexpr std::size_t most_idle_copies = 2;
+
+// A context of the call's own sharing the TLS context, set up here by the first request that
+// goes out: one kept from an earlier call, with its connection, or a new copy without one.
+std::unique_ptr<serwerSOAPBindingProxy> context_apart(storm_client::state& client) {
+    const std::lock_guard<std::mutex> lock(client.mutex);
+    prepare_locked(client);
+    if (!client.idle.empty()) {
+        std::unique_ptr<serwerSOAPBindingProxy> kept = std::move(client.idle.back());
+        client.idle.pop_back();
+        apply_limits(client, kept->soap); // this run's time-outs
+        return kept;
     }
+    std::unique_ptr<serwerSOAPBindingProxy> own(client.proxy->copy());
+    if (own) {
+        // The copy must not touch the process's kept connection or its TLS session.
+        own->soap->socket = SOAP_INVALID_SOCKET;
+        own->soap->ssl = nullptr;
+        own->soap->bio = nullptr;
+        own->soap->session = nullptr;
+        own->soap->session_host[0] = '\0';
+    }
+    return own;
+}
+
+// After the call: a context whose call went well and whose connection the service keeps open is
+// kept for the next call apart; any other is closed.
+void end_context_apart(storm_client::state& client, std::unique_ptr<serwerSOAPBindingProxy> used,
+                       int status) {
+    if (status == SOAP_OK && soap_valid_socket(used->soap->socket) && used->soap->keep_alive != 0) {
+        const std::lock_guard<std::mutex> lock(client.mutex);
+        if (client.tls_context_ready && client.idle.size() < most_idle_copies) {
+            client.idle.push_back(std::move(used));
+            return;
+        }
+    }
+    soap_force_closesock(used->soap);
+}
+
+} // namespace
+
+int call_apart(const std::function<int()>& call, request_failure& failure) {
+    storm_client::state& client = process_state();
+    std::unique_ptr<serwerSOAPBindingProxy> own = context_apart(client);
     if (!own) {
         failure = {failure_cause::broken, ""};
         return SOAP_EOM;
     }
-    // The copy must not touch the process's kept connection or its TLS session.
-    own->soap->socket = SOAP_INVALID_SOCKET;
-    own->soap->ssl = nullptr;
-    own->soap->bio = nullptr;
-    own->soap->session = nullptr;
-    own->soap->session_host[0] = '\0';
     own->soap_endpoint = client.proxy->soap_endpoint;
     KeyAPIstruct header;
     header.klucz = storm_key;
@@ -619,8 +665,8 @@ int call_apart(const std::function<int()>& call, request_failure& failure) {
     apart_proxy = own.get();
     const int status = call();
     failure = end_storm_call(status);
-    soap_force_closesock(own->soap);
     apart_proxy = nullptr;
+    end_context_apart(client, std::move(own), status);
     return status;
 }
 

@@ -30,6 +30,7 @@ const curl_functions* load() {
                        find(library, "curl_easy_perform", functions.easy_perform) &&
                        find(library, "curl_easy_getinfo", functions.easy_getinfo) &&
                        find(library, "curl_easy_cleanup", functions.easy_cleanup) &&
+                       find(library, "curl_easy_reset", functions.easy_reset) &&
                        find(library, "curl_easy_strerror", functions.easy_strerror);
     if (!found || global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
         return nullptr;

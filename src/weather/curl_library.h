@@ -11,6 +11,7 @@ struct curl_functions {
     CURLcode (*easy_perform)(CURL* handle);
     CURLcode (*easy_getinfo)(CURL* handle, CURLINFO info, ...);
     void (*easy_cleanup)(CURL* handle);
+    void (*easy_reset)(CURL* handle);
     const char* (*easy_strerror)(CURLcode code);
 };
 

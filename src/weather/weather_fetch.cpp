@@ -18,6 +18,8 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace {
 
@@ -25,6 +27,43 @@ struct curl_handle_deleter {
     void operator()(CURL* handle) const { curl_library()->easy_cleanup(handle); }
 };
 using curl_handle = std::unique_ptr<CURL, curl_handle_deleter>;
+
+// The handles of transfers that went well, each with the connection it keeps open: the next
+// requests take them rather than connect (and shake hands) again. A process that makes one
+// report after another (the watch's worker) asks over the same few connections all along.
+struct idle_handles {
+    std::mutex mutex;
+    std::vector<curl_handle> handles;
+};
+// As many as a report asks for at once.
+constexpr std::size_t most_idle_handles = 2;
+
+idle_handles& idle() {
+    static idle_handles* const kept = new idle_handles; // lives until the process ends
+    return *kept;
+}
+
+// A handle for a request: a kept one with its options reset, or a new one.
+curl_handle take_handle(const curl_functions& lib) {
+    {
+        const std::lock_guard<std::mutex> lock(idle().mutex);
+        std::vector<curl_handle>& handles = idle().handles;
+        if (!handles.empty()) {
+            curl_handle kept = std::move(handles.back());
+            handles.pop_back();
+            lib.easy_reset(kept.get());
+            return kept;
+        }
+    }
+    return curl_handle(lib.easy_init());
+}
+
+void keep_handle(curl_handle handle) {
+    const std::lock_guard<std::mutex> lock(idle().mutex);
+    if (idle().handles.size() < most_idle_handles) {
+        idle().handles.push_back(std::move(handle));
+    }
+}
 
 // The JSON reader gives up with an exception on nesting deeper than 1000 levels; anything
 // nested deeper than this is refused before it gets there. Brackets inside strings do not count.
@@ -112,7 +151,7 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
     if (lib == nullptr) {
         return reply;
     }
-    curl_handle handle(lib->easy_init());
+    curl_handle handle = take_handle(*lib);
     if (!handle) {
         return reply;
     }
@@ -162,6 +201,9 @@ weather_reply fetch_from_service(const std::string& path_and_query) {
     if (lib->easy_getinfo(curl, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
         retry_after > 0) {
         reply.retry_after_s = static_cast<long>(retry_after);
+    }
+    if (code == CURLE_OK) {
+        keep_handle(std::move(handle));
     }
     return reply;
 }
@@ -225,6 +267,10 @@ void supply_weather_reply(const std::string& path_and_query, const weather_reply
     std::promise<weather_reply> supplied;
     supplied.set_value(reply);
     started()[path_and_query] = supplied.get_future();
+}
+
+void forget_weather_replies() {
+    started().clear();
 }
 
 weather_reply fetch_weather(const std::string& path_and_query) {

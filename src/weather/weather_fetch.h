@@ -82,6 +82,9 @@ void start_weather_requests(const std::vector<std::string>& paths);
 // The reply that the next fetch_weather for the path takes instead of asking: one had before
 // (the watch asks for the weather beside its checks and hands the reply to a later check).
 void supply_weather_reply(const std::string& path_and_query, const weather_reply& reply);
+// Forgets the replies started or supplied and not taken (waiting for requests still out): a
+// process that makes one report after another starts each afresh.
+void forget_weather_replies();
 
 // One GET each; the reply body, or an empty text when nothing usable arrived.
 std::string fetch_current_weather(const std::string& town);

@@ -157,6 +157,10 @@ void start_storm_reports(const std::string& y, const std::string& x, int radius)
         std::launch::async, [y, x, radius] { return fetch_lightning(y, x, radius, true); });
 }
 
+void forget_started_storm_reports() {
+    started().clear();
+}
+
 storm_result request_warnings(const std::string& y, const std::string& x) {
     return take(warnings_key(y, x), [&] { return fetch_warnings(y, x, false); });
 }

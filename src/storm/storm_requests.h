@@ -32,5 +32,8 @@ storm_result request_town(const std::wstring& name);
 // Starts the warnings and lightning requests for the point on threads of their own; the
 // request_* calls below then take their results instead of asking again.
 void start_storm_reports(const std::string& y, const std::string& x, int radius);
+// Forgets the requests started and not taken (waiting for those still out): a process that
+// makes one report after another starts each afresh.
+void forget_started_storm_reports();
 storm_result request_warnings(const std::string& y, const std::string& x);
 storm_result request_lightning(const std::string& y, const std::string& x, int radius);

@@ -4,10 +4,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -20,23 +21,32 @@ constexpr auto longest_check = std::chrono::minutes(10);
 // How long a child ended with SIGTERM may take to release its reply-cache claims.
 constexpr auto release_grace = std::chrono::milliseconds(300);
 
-[[noreturn]] void child_main(const std::function<std::string()>& work, int out_fd) {
-    forget_wake_signals_in_child();
+// In a child: standard output and error on /dev/null.
+void quiet_streams() {
     const int null_fd = open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
         dup2(null_fd, STDOUT_FILENO);
         dup2(null_fd, STDERR_FILENO);
+        close(null_fd);
     }
-    const std::string text = work();
+}
+
+bool write_all(int fd, const std::string& text) {
     for (std::size_t sent = 0; sent < text.size();) {
-        const ssize_t n = write(out_fd, text.data() + sent, text.size() - sent);
+        const ssize_t n = write(fd, text.data() + sent, text.size() - sent);
         if (n <= 0 && errno != EINTR) {
-            _exit(1);
+            return false;
         }
         sent += n > 0 ? static_cast<std::size_t>(n) : 0;
     }
+    return true;
+}
+
+[[noreturn]] void child_main(const std::function<std::string()>& work, int out_fd) {
+    forget_wake_signals_in_child();
+    quiet_streams();
     // No exit handlers: they belong to the watch.
-    _exit(0);
+    _exit(write_all(out_fd, work()) ? 0 : 1);
 }
 
 int collect(pid_t child) {
@@ -46,10 +56,12 @@ int collect(pid_t child) {
     return status;
 }
 
-// Ends the child: SIGTERM first, on which it releases its reply-cache claims, then SIGKILL
-// after a short grace.
-void end_child(pid_t child) {
-    kill(child, SIGTERM);
+// Ends the child: SIGTERM first (unless `terminate` is false: it ends on its own), on which it
+// releases its reply-cache claims, then SIGKILL after a short grace.
+void end_child(pid_t child, bool terminate = true) {
+    if (terminate) {
+        kill(child, SIGTERM);
+    }
     const auto deadline = watch_clock::now() + release_grace;
     while (watch_clock::now() < deadline) {
         const pid_t ended = waitpid(child, nullptr, WNOHANG);
@@ -115,72 +127,278 @@ child_outcome run_in_child(const std::function<std::string()>& work, std::string
     return clean ? child_outcome::done : child_outcome::failed;
 }
 
-side_child::~side_child() {
-    if (pid_ > 0) {
-        end_child(pid_);
-    }
-    release();
+namespace {
+
+// --- the pool of workers -----------------------------------------------------------------------
+// Orders and answers go as frames: the length in decimal, a line break, the text.
+
+std::string frame(const std::string& text) {
+    return std::to_string(text.size()) + '\n' + text;
 }
 
-void side_child::release() {
-    pid_ = -1;
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
+// The text of a whole frame at the start of `buffer`, taken out of it; false while incomplete.
+// A frame that cannot be one (no length) leaves `broken` set.
+bool take_frame(std::string& buffer, std::string& text, bool& broken) {
+    const std::size_t end = buffer.find('\n');
+    constexpr std::size_t longest_length = 12;
+    if (end == std::string::npos) {
+        broken = buffer.size() > longest_length;
+        return false;
+    }
+    if (end == 0 || end > longest_length || buffer.find_first_not_of("0123456789") != end) {
+        broken = true;
+        return false;
+    }
+    const std::size_t size = std::stoull(buffer.substr(0, end));
+    if (buffer.size() - end - 1 < size) {
+        return false;
+    }
+    text = buffer.substr(end + 1, size);
+    buffer.erase(0, end + 1 + size);
+    return true;
+}
+
+// In a worker: the next order, read whole; false at the watch's end (or a broken frame).
+bool read_order(int fd, std::string& buffer, std::string& order) {
+    char chunk[65536];
+    for (;;) {
+        bool broken = false;
+        if (take_frame(buffer, order, broken)) {
+            return true;
+        }
+        if (broken) {
+            return false;
+        }
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n == 0 || (n < 0 && errno != EINTR)) {
+            return false;
+        }
+        buffer.append(chunk, n > 0 ? static_cast<std::size_t>(n) : 0);
     }
 }
 
-result<void> side_child::start(const std::function<std::string()>& work) {
-    if (pid_ > 0) {
-        return failure("Poprzedni proces jeszcze działa.");
+[[noreturn]] void serve_orders(const worker_pool::serve_fn& serve, int fd) {
+    forget_wake_signals_in_child();
+    quiet_streams();
+    std::string buffer;
+    std::string order;
+    while (read_order(fd, buffer, order)) {
+        if (!write_all(fd, frame(serve(order)))) {
+            _exit(1);
+        }
     }
-    fd_ = memfd_create("nimbrovator-answer", MFD_CLOEXEC);
-    if (fd_ < 0) {
-        return failure(std::string("Nie mogę utworzyć pliku w pamięci: ") + std::strerror(errno));
+    _exit(0);
+}
+
+} // namespace
+
+worker_pool::~worker_pool() {
+    for (worker& each : workers_) {
+        end(each, each.busy);
+    }
+}
+
+worker_pool::worker* worker_pool::free_worker() {
+    for (worker& each : workers_) {
+        if (each.pid > 0 && !each.busy) {
+            return &each;
+        }
+    }
+    const auto empty =
+        std::find_if(workers_.begin(), workers_.end(), [](const worker& w) { return w.pid <= 0; });
+    worker& made = empty != workers_.end() ? *empty : workers_.emplace_back();
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+        return nullptr;
     }
     std::cout.flush();
     std::cerr.flush();
-    pid_ = fork();
-    if (pid_ == 0) {
-        child_main(work, fd_);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // The other workers end when the watch closes its side of them, not when this one does.
+        for (const worker& other : workers_) {
+            if (other.fd >= 0) {
+                close(other.fd);
+            }
+        }
+        close(fds[0]);
+        serve_orders(serve_, fds[1]);
     }
-    if (pid_ < 0) {
-        const int error = errno;
-        release();
-        return failure(std::string("Nie mogę utworzyć procesu: ") + std::strerror(error));
+    close(fds[1]);
+    if (pid < 0) {
+        close(fds[0]);
+        return nullptr;
     }
+    made.pid = pid;
+    made.fd = fds[0];
+    ++made_;
+    return &made;
+}
+
+result<void> worker_pool::send(worker& to, const std::string& order) {
+    const std::string text = frame(order);
+    for (std::size_t sent = 0; sent < text.size();) {
+        const ssize_t n = ::send(to.fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return failure(std::string("Nie mogę przekazać zlecenia: ") + std::strerror(errno));
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    to.busy = true;
     return {};
 }
 
-bool side_child::finished(std::string& answer) {
+int worker_pool::take_in(worker& from, std::string& answer) {
+    char chunk[65536];
+    for (;;) {
+        bool broken = false;
+        if (take_frame(from.partial, answer, broken)) {
+            return 1;
+        }
+        if (broken) {
+            return -1;
+        }
+        const ssize_t n = recv(from.fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return 0;
+        }
+        if (n <= 0) {
+            return -1;
+        }
+        from.partial.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+void worker_pool::end(worker& gone, bool at_once) {
+    if (gone.fd >= 0) {
+        stop_waking_on(gone.fd);
+        close(gone.fd); // a free worker ends on its own when its order stream ends
+    }
+    if (gone.pid > 0) {
+        end_child(gone.pid, at_once);
+    }
+    gone = worker();
+}
+
+child_outcome worker_pool::ask(const std::string& order, std::string& answer,
+                               const std::function<void()>& on_signal) {
     answer.clear();
-    if (pid_ <= 0) {
-        return false;
-    }
-    int status = 0;
-    pid_t ended = 0;
-    while ((ended = waitpid(pid_, &status, WNOHANG)) < 0 && errno == EINTR) {
-    }
-    if (ended == 0) {
-        return false;
-    }
-    const bool clean = ended == pid_ && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (clean && lseek(fd_, 0, SEEK_SET) == 0) {
-        char buffer[4096];
-        for (;;) {
-            const ssize_t n = read(fd_, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                if (n < 0) {
-                    answer.clear();
-                }
-                break;
-            }
-            answer.append(buffer, static_cast<std::size_t>(n));
+    // A free worker that has ended meanwhile (killed, say) takes no order: a new one is made.
+    std::size_t index = 0;
+    for (int tries = 0;; ++tries) {
+        worker* free = free_worker();
+        if (free == nullptr) {
+            return child_outcome::failed;
+        }
+        index = static_cast<std::size_t>(free - workers_.data());
+        if (send(*free, order)) {
+            break;
+        }
+        end(*free, true);
+        if (tries > 0) {
+            return child_outcome::failed;
         }
     }
-    release();
+    const auto deadline = watch_clock::now() + longest_check;
+    for (;;) {
+        // The signal's work may start or end other orders, never this one: the index holds.
+        worker& asked = workers_[index];
+        const int got = take_in(asked, answer);
+        if (got > 0) {
+            asked.busy = false;
+            return child_outcome::done;
+        }
+        if (got < 0) {
+            answer.clear();
+            end(asked, false);
+            return stop_requested() ? child_outcome::stopped : child_outcome::failed;
+        }
+        const wake_reason reason = wait_for_wake(asked.fd, deadline);
+        if (stop_requested() || reason == wake_reason::deadline) {
+            answer.clear();
+            end(workers_[index], true);
+            return stop_requested() ? child_outcome::stopped : child_outcome::failed;
+        }
+        if (reason == wake_reason::signal) {
+            on_signal();
+        }
+    }
+}
+
+result<std::size_t> worker_pool::start(const std::string& order) {
+    for (int tries = 0;; ++tries) {
+        worker* free = free_worker();
+        if (free == nullptr) {
+            return failure(std::string("Nie mogę utworzyć procesu: ") + std::strerror(errno));
+        }
+        const result<void> sent = send(*free, order);
+        if (sent) {
+            wake_on_readable(free->fd);
+            return static_cast<std::size_t>(free - workers_.data());
+        }
+        end(*free, true);
+        if (tries > 0) {
+            return failure(sent.error());
+        }
+    }
+}
+
+bool worker_pool::finished(std::size_t taken, std::string& answer) {
+    answer.clear();
+    if (taken >= workers_.size() || !workers_[taken].busy) {
+        return false;
+    }
+    worker& asked = workers_[taken];
+    const int got = take_in(asked, answer);
+    if (got == 0) {
+        wake_on_readable(asked.fd); // the rest wakes the watch again
+        return false;
+    }
+    stop_waking_on(asked.fd);
+    if (got < 0) {
+        answer.clear();
+        end(asked, false);
+    } else {
+        asked.busy = false;
+    }
+    return true;
+}
+
+void worker_pool::give_up(std::size_t taken) {
+    if (taken < workers_.size() && workers_[taken].busy) {
+        end(workers_[taken], true);
+    }
+}
+
+side_order::~side_order() {
+    if (taken_) {
+        pool_.give_up(*taken_);
+    }
+}
+
+result<void> side_order::start(const std::string& order) {
+    if (taken_) {
+        return failure("Poprzedni proces jeszcze działa.");
+    }
+    result<std::size_t> taken = pool_.start(order);
+    if (!taken) {
+        return failure(taken.error());
+    }
+    taken_ = *taken;
+    return {};
+}
+
+bool side_order::finished(std::string& answer) {
+    answer.clear();
+    if (!taken_ || !pool_.finished(*taken_, answer)) {
+        return false;
+    }
+    taken_.reset();
     return true;
 }

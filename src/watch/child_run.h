@@ -1,7 +1,6 @@
-// One piece of work in a forked child process: the storm and weather clients block in their
-// own calls (the SOAP runtime and libcurl), so a check runs where the watch can end it at once
-// by ending the process, whatever it is waiting for. The child gives its answer as text on a
-// pipe; nothing of it (memory, descriptors, connections) outlives it.
+// Work in forked child processes: the storm and weather clients block in their own calls (the
+// SOAP runtime and libcurl), so a check runs where the watch can end it at once by ending the
+// process, whatever it is waiting for. A child gives its answer as text.
 #pragma once
 
 #include "base/result.h"
@@ -9,37 +8,89 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 enum class child_outcome { done, failed, stopped };
 
-// Runs `work` in a child with standard output and error on /dev/null and gives its text.
+// Runs `work` in a child of its own, which ends with it, with standard output and error on
+// /dev/null and gives its text.
 // `failed`: the child could not be made or ended without an answer; `stopped`: SIGINT, SIGTERM
 // or SIGHUP came first (the child is ended, SIGTERM then SIGKILL, and collected). `on_signal` runs
 // at any other signal.
 child_outcome run_in_child(const std::function<std::string()>& work, std::string& answer,
                            const std::function<void()>& on_signal);
 
-// A piece of work in a child that runs beside the watch's checks (the weather, which may take
-// the whole time-out): started, then asked now and then, without waiting, whether it has ended.
-// Its answer goes to a memory file, so it never waits for the watch to read it. A child still
-// running when the object goes is ended (SIGTERM, then SIGKILL) and collected.
-class side_child {
+// Children that serve orders (text) one after another, each answered in text: made when an
+// order finds none free, they keep what they set up (loaded libraries, the TLS context, the
+// services' connections, the database's) for the next orders instead of making it again for
+// each. An order is all that a worker learns of the watch: nothing else of the watch's memory
+// after the worker was made. A worker that does not answer in time, or when the watch is asked
+// to stop, is ended (SIGTERM, then SIGKILL) and collected; the next order makes a new one. When
+// the pool goes, a free worker ends on its own and one with an order out is ended.
+class worker_pool {
   public:
-    side_child() = default;
-    ~side_child();
-    side_child(const side_child&) = delete;
-    side_child& operator=(const side_child&) = delete;
+    using serve_fn = std::function<std::string(const std::string&)>;
+    explicit worker_pool(serve_fn serve) : serve_(std::move(serve)) {}
+    ~worker_pool();
+    worker_pool(const worker_pool&) = delete;
+    worker_pool& operator=(const worker_pool&) = delete;
 
-    // Fails when the child could not be made, or one runs already.
-    result<void> start(const std::function<std::string()>& work);
-    bool running() const { return pid_ > 0; }
-    // True once the child has ended, with its answer (empty when it failed); false while it runs
-    // or when none was started.
+    // As run_in_child: a free worker answers the order while the watch waits.
+    child_outcome ask(const std::string& order, std::string& answer,
+                      const std::function<void()>& on_signal);
+    // An order beside the others (the weather, which may take the whole time-out): a worker is
+    // taken for it until its answer has been read. Its index, or a failure when no worker could
+    // take the order. Its answer coming in wakes the watch's waits (wake_on_readable).
+    result<std::size_t> start(const std::string& order);
+    // True once the worker taken by `start` has answered, with its answer (empty when it could
+    // not answer); the worker is free again then. False while it works.
+    bool finished(std::size_t taken, std::string& answer);
+    // The order is given up: its worker is ended.
+    void give_up(std::size_t taken);
+
+    // The workers made so far; a test's count of what the orders cost.
+    std::size_t made() const { return made_; }
+
+  private:
+    struct worker {
+        pid_t pid = -1;
+        int fd = -1;         // the watch's end of the worker's socket
+        bool busy = false;   // an order is out
+        std::string partial; // its answer so far
+    };
+    // A free worker, made when none is; null when none can be made.
+    worker* free_worker();
+    result<void> send(worker& to, const std::string& order);
+    // Reads what the worker has sent without waiting: 1 when its answer is whole, 0 when more is
+    // to come, -1 when it has ended without one.
+    int take_in(worker& from, std::string& answer);
+    void end(worker& gone, bool at_once);
+
+    serve_fn serve_;
+    std::vector<worker> workers_;
+    std::size_t made_ = 0;
+};
+
+// An order of the pool's beside the checks, on behalf of one place: started, then asked now
+// and then, without waiting, whether it has been answered. One still out when the object goes is
+// given up.
+class side_order {
+  public:
+    explicit side_order(worker_pool& pool) : pool_(pool) {}
+    ~side_order();
+    side_order(const side_order&) = delete;
+    side_order& operator=(const side_order&) = delete;
+
+    // Fails when no worker could take it, or one is out already.
+    result<void> start(const std::string& order);
+    bool running() const { return taken_.has_value(); }
+    // True once answered, with the answer (empty when it failed); false while out or when none
+    // was started.
     bool finished(std::string& answer);
 
   private:
-    void release();
-    pid_t pid_ = -1;
-    int fd_ = -1; // the answer's memory file
+    worker_pool& pool_;
+    std::optional<std::size_t> taken_;
 };

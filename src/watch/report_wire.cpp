@@ -93,6 +93,54 @@ template <typename P> void report_members(P& put, run_report& report) {
     put("safe_at", report.safe_at);
 }
 
+template <typename P> void point_members(P& put, place_point& point) {
+    put("y", point.y);
+    put("x", point.x);
+    put("latitude", point.latitude);
+    put("longitude", point.longitude);
+}
+
+template <typename P> void request_members(P& put, report_request& request) {
+    put("town", request.town);
+    put.nested("point", request.point, point_members<P>);
+    put("radius_km", request.radius_km);
+    put("weather", request.weather);
+    put("forecast", request.forecast);
+    put("danger_km", request.danger_km);
+}
+
+template <typename P> void track_members(P& put, track_place& place) {
+    put("name", place.name);
+    put("latitude", place.latitude);
+    put("longitude", place.longitude);
+    put("radius_km", place.radius_km);
+}
+
+template <typename P> void observation_members(P& put, observation& seen) {
+    put("time_s", seen.time_s);
+    put("strikes", seen.strikes);
+    put("nearest_km", seen.nearest_km);
+    put("direction", seen.direction);
+}
+
+template <typename P> void order_members(P& put, work_order& order) {
+    put("kind", order.kind);
+    put.nested("report", order.report, request_members<P>);
+    put.nested("town", order.town, town_members<P>);
+    put.nested("place", order.place, track_members<P>);
+    put("db_path", order.db_path);
+    put("danger_km", order.danger_km);
+    put("clear_after_s", order.clear_after_s);
+    put("clock_rate", order.clock_rate);
+    put("time_s", order.time_s);
+    put("fresh", order.fresh);
+    put("weather", order.weather);
+    put("weather_age_s", order.weather_age_s);
+    put.nested("seen", order.seen, observation_members<P>);
+    put("event", order.event);
+    put("now_s", order.now_s);
+}
+
 struct writer {
     Json::Value& object;
 
@@ -102,6 +150,7 @@ struct writer {
     void operator()(const char* key, double value) { object[key] = value; }
     void operator()(const char* key, bool value) { object[key] = value; }
     void operator()(const char* key, town_status value) { object[key] = static_cast<int>(value); }
+    void operator()(const char* key, order_kind value) { object[key] = static_cast<int>(value); }
     template <typename T> void operator()(const char* key, const std::optional<T>& value) {
         if (value) {
             (*this)(key, *value);
@@ -170,6 +219,11 @@ struct reader {
     void operator()(const char* key, town_status& value) {
         value = static_cast<town_status>(member(key, &Json::Value::isInt).asInt());
     }
+    void operator()(const char* key, order_kind& value) {
+        const int kind = member(key, &Json::Value::isInt).asInt();
+        ok = ok && kind >= 0 && kind <= static_cast<int>(order_kind::record);
+        value = static_cast<order_kind>(kind);
+    }
     template <typename T> void operator()(const char* key, std::optional<T>& value) {
         value.reset();
         if (!object[key].isNull()) {
@@ -223,20 +277,19 @@ struct reader {
     }
 };
 
-} // namespace
-
-std::string report_wire(const run_report& report) {
+// The record as one line, its members listed by `members`.
+template <typename T, typename F> std::string wire_of(const T& record, F members) {
     Json::Value object(Json::objectValue);
     writer put{object};
-    run_report copy = report;
-    report_members(put, copy);
+    T copy = record;
+    members(put, copy);
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
     builder["precision"] = 17;
     return Json::writeString(builder, object);
 }
 
-bool parse_report_wire(const std::string& text, run_report& report) {
+template <typename T, typename F> bool parse_wire(const std::string& text, T& record, F members) {
     Json::CharReaderBuilder builder;
     const std::unique_ptr<Json::CharReader> parser(builder.newCharReader());
     Json::Value object;
@@ -245,6 +298,24 @@ bool parse_report_wire(const std::string& text, run_report& report) {
         return false;
     }
     reader get{object};
-    report_members(get, report);
+    members(get, record);
     return get.ok;
+}
+
+} // namespace
+
+std::string report_wire(const run_report& report) {
+    return wire_of(report, report_members<writer>);
+}
+
+bool parse_report_wire(const std::string& text, run_report& report) {
+    return parse_wire(text, report, report_members<reader>);
+}
+
+std::string work_order_wire(const work_order& order) {
+    return wire_of(order, order_members<writer>);
+}
+
+bool parse_work_order(const std::string& text, work_order& order) {
+    return parse_wire(text, order, order_members<reader>);
 }

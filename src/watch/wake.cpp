@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <vector>
 
 namespace {
 
@@ -21,6 +22,7 @@ struct sigaction previous[watched_count];
 const wait_chore* chore = nullptr;
 int chore_fd = -1; // the chore's descriptor at the last wait
 watch_clock::time_point chore_due;
+std::vector<int> waking; // wake_on_readable's descriptors
 
 void on_signal(int number) {
     const int saved = errno;
@@ -95,9 +97,23 @@ void set_wait_chore(const wait_chore* new_chore) {
     chore_due = watch_clock::now();
 }
 
+void wake_on_readable(int fd) {
+    if (std::find(waking.begin(), waking.end(), fd) == waking.end()) {
+        waking.push_back(fd);
+    }
+}
+
+void stop_waking_on(int fd) {
+    waking.erase(std::remove(waking.begin(), waking.end(), fd), waking.end());
+}
+
 wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
-    pollfd fds[3] = {{wake_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}, {-1, POLLIN, 0}};
+    std::vector<pollfd> fds = {{wake_pipe[0], POLLIN, 0}, {fd, POLLIN, 0}, {-1, POLLIN, 0}};
     for (;;) {
+        fds.resize(3);
+        for (const int answer : waking) {
+            fds.push_back({answer, POLLIN, 0});
+        }
         if (stop_flag) {
             return wake_reason::signal;
         }
@@ -124,7 +140,8 @@ wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
             timeout =
                 std::min(timeout, std::chrono::ceil<std::chrono::milliseconds>(pinger.due() - now));
         }
-        const int ready = poll(fds, 3, static_cast<int>(std::max<long long>(timeout.count(), 0)));
+        const int ready =
+            poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(timeout.count(), 0)));
         if (ready < 0 && errno != EINTR) {
             return wake_reason::deadline;
         }
@@ -137,6 +154,12 @@ wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
         }
         if (ready > 0 && fd >= 0 && fds[1].revents != 0) {
             return wake_reason::readable;
+        }
+        for (auto answer = fds.begin() + 3; ready > 0 && answer != fds.end(); ++answer) {
+            if (answer->revents != 0) {
+                stop_waking_on(answer->fd);
+                return wake_reason::signal;
+            }
         }
     }
 }
@@ -152,6 +175,7 @@ void forget_wake_signals_in_child() {
         close(chore_fd);
     }
     chore = nullptr;
+    waking.clear();
     if (wake_pipe[0] >= 0) {
         close(wake_pipe[0]);
         close(wake_pipe[1]);

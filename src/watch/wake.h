@@ -40,6 +40,12 @@ void set_wait_chore(const wait_chore* chore);
 // own call when something it heard (a command) asks for a check now.
 void wake_watch();
 
+// From now on the waits wake as a signal does once `fd` is readable (a worker's answer coming
+// in), then no more until it is asked for again: a wake that nobody takes up (the town's lookup
+// waits take none) never turns a wait into a spin.
+void wake_on_readable(int fd);
+void stop_waking_on(int fd);
+
 // Waits until `fd` is readable (below 0: no descriptor), a signal arrives or the deadline
 // passes. When the service manager's watchdog wants pings, they go out from here at its period.
 wake_reason wait_for_wake(int fd, watch_clock::time_point deadline);

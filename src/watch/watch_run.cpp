@@ -14,7 +14,9 @@
 #include "state/run_state.h"
 #include "store/database.h"
 #include "store/reply_cache.h"
+#include "store/shared_connection.h"
 #include "storm/storm_client.h"
+#include "storm/storm_requests.h"
 #include "text/numbers.h"
 #include "watch/channels.h"
 #include "watch/child_run.h"
@@ -38,13 +40,13 @@
 
 namespace {
 
-// What the weather child said when it ended: the sources that failed, and why.
+// What the weather's worker answered: the sources that failed, and why.
 struct weather_outcome {
     std::vector<std::string> failed;
     std::vector<std::string> why;
 };
 
-// What came back from a check's child.
+// What came back from a check's worker.
 struct check_answer {
     bool usable = false;
     run_report report; // with the estimate that the lines and the alert rules take
@@ -54,30 +56,32 @@ struct check_answer {
 };
 
 struct watch_loop {
-    explicit watch_loop(const watch_request& watched) : request(watched) {
+    watch_loop(const watch_request& watched, worker_pool& workers)
+        : request(watched), pool(workers), weather_order(workers) {
         controls.approaching_only = watched.rules.approaching_only;
     }
 
     const watch_request& request;
+    worker_pool& pool; // the workers that make the checks and ask for the weather
     town_record town;
     std::vector<open_channel> channels; // opened once the place is settled
     watch_state state;
     watch_clock::time_point started = watch_clock::now();
     std::time_t started_wall = std::time(nullptr);
     // Each service backs off on its own: the storm service's failures space the checks out,
-    // the weather service's only its own requests, which a child beside the checks makes (the
+    // the weather service's only its own requests, which a worker beside the checks makes (the
     // lightning never waits for the weather).
     int storm_failures = 0;
     int weather_failures = 0;
     watch_clock::time_point weather_due = watch_clock::now();
-    watch_clock::time_point weather_asked = watch_clock::now(); // the weather child's start
+    watch_clock::time_point weather_asked = watch_clock::now(); // the weather order's start
     // In a watch of several places, when the place's regular check was due: the weather's
     // schedule keeps to the checks' times rather than to when each one could start.
     std::optional<watch_clock::time_point> check_due;
-    side_child weather_child;
+    side_order weather_order;
     std::vector<weather_part> weather;        // the last replies, for the checks to show
     watch_clock::time_point weather_had = {}; // when they came
-    // The weather child has ended since the last check was told.
+    // The weather's order has been answered since the last check was told.
     std::optional<weather_outcome> weather_news;
     bool failure_told = false;  // a failure was told, and the return not yet
     mqtt_link* mqtt = nullptr;  // the broker, when publishing
@@ -250,7 +254,7 @@ int settle_town(const watch_request& request, town_record& town, bool& ready) {
     }
 }
 
-// --- one check, in a child ------------------------------------------------------------------
+// --- one check, by a worker -----------------------------------------------------------------
 
 bool parse_object(const std::string& text, Json::Value& object) {
     Json::CharReaderBuilder builder;
@@ -288,33 +292,97 @@ observation observation_at(const watch_check& check, double time_s) {
 }
 
 // The records of the check, with the approach estimate over the place's track before the check
-// (at `time_s` on the track's clock) and the check's observation, as the watch reads it from the
-// document: the watch renders them in its form once the check's event is known. The lines, the
-// Waybar tooltip and the watch's alert rules all take this one estimate. The watch records the
-// check's row after the child ends.
-std::string check_text(const watch_request& request, const town_record& town,
-                       const track_place& place, double time_s) {
-    start_run_deadline(); // each check (in its own child) gets the whole time
-    run_report report = gather_town_report(request.report, town);
+// (at the order's time on the track's clock) and the check's observation, as the watch reads it
+// from the document: the watch renders them in its form once the check's event is known. The
+// lines, the Waybar tooltip and the watch's alert rules all take this one estimate. The watch
+// records the check's row once it has the answer.
+std::string check_text(const work_order& order) {
+    run_report report = gather_town_report(order.report, order.town);
     Json::Value document;
     parse_object(document_text(report_document(report)), document);
     const watch_check check = check_of(document);
     if (check.known) {
-        std::vector<observation> track = track_before(request.db_path, place, time_s);
-        track.push_back(observation_at(check, time_s));
-        report.approach = estimate_approach(track, request.rules.danger_km);
+        std::vector<observation> track = track_before(order.db_path, order.place, order.time_s);
+        track.push_back(observation_at(check, order.time_s));
+        report.approach = estimate_approach(track, order.danger_km);
         // On the track's clock, then on the wall clock of the check.
         const std::optional<double> safe =
-            safe_at(track, request.rules.danger_km,
-                    request.rules.clear_after_s * request.clock_rate, time_s);
+            safe_at(track, order.danger_km, order.clear_after_s * order.clock_rate, order.time_s);
         if (safe) {
-            report.safe_at = static_cast<long>(report.made_at) +
-                             static_cast<long>(std::ceil((*safe - time_s) / request.clock_rate));
+            report.safe_at =
+                static_cast<long>(report.made_at) +
+                static_cast<long>(std::ceil((*safe - order.time_s) / order.clock_rate));
         }
     }
     // Not approach_included: the watch's own line adds the estimate's text (check_note).
-    report.danger_km = request.rules.danger_km;
+    report.danger_km = order.danger_km;
     return report_wire(report);
+}
+
+// The weather's replies had so far stand in for the check's weather requests; the parts without
+// one are left out of the check.
+void use_weather_had(work_order& order) {
+    const result<std::vector<weather_part>> parts = parse_weather_parts(order.weather);
+    bool weather = false;
+    bool forecast = false;
+    for (const weather_part& part : parts ? *parts : std::vector<weather_part>()) {
+        weather_reply reply = part.reply;
+        reply.age_s += order.weather_age_s;
+        supply_weather_reply(part.path, reply);
+        weather = weather || part.source == "weather";
+        forecast = forecast || part.source == "forecast";
+    }
+    order.report.weather = order.report.weather && weather;
+    order.report.forecast = order.report.forecast && forecast;
+}
+
+// The database of a worker's orders: one connection, opened by the first order and kept for the
+// next ones.
+void use_database(const std::string& db_path) {
+    static std::string opened;
+    static shared_connection* const database = new shared_connection; // lives with the worker
+    if (opened != db_path && database->open(db_path, true)) {
+        opened = db_path;
+    }
+}
+
+// In a worker: the order's answer, empty when the text holds no order. Each order is a run of its
+// own: the whole time and the whole wait for a locked database; what it changed in the
+// worker's process (the reply cache's policy, the requests started or supplied and not taken)
+// does not reach the next.
+std::string serve_order(const std::string& text) {
+    work_order order;
+    if (!parse_work_order(text, order)) {
+        return std::string();
+    }
+    start_run_deadline();
+    reset_database_busy_wait();
+    use_database(order.db_path);
+    cache_policy& policy = reply_cache_policy();
+    const cache_policy kept = policy;
+    if (order.fresh) {
+        policy.max_age_s = 0;
+    }
+    std::string answer;
+    switch (order.kind) {
+    case order_kind::weather:
+        answer = weather_parts_text(order.report);
+        break;
+    case order_kind::record: {
+        const result<void> recorded =
+            record_observation(order.db_path, order.place, order.seen, order.event, order.now_s);
+        answer = recorded ? std::string() : recorded.error();
+        break;
+    }
+    case order_kind::check:
+        use_weather_had(order);
+        answer = check_text(order);
+        break;
+    }
+    policy = kept;
+    forget_weather_replies();
+    forget_started_storm_reports();
+    return answer;
 }
 
 bool from_weather_service(const std::string& source) {
@@ -418,8 +486,46 @@ void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     }
 }
 
-// `time_s`: the check's time on the track's clock.
-void show_check(watch_loop& loop, check_answer& answer, double time_s) {
+// A worker or child forked while the broker's helper thread is inside the resolver or the TLS
+// set-up may inherit a lock that nothing in it releases (the sanitizers' allocator, the resolver's
+// own), and hang until its deadline. A connect on a reachable broker ends within milliseconds, so
+// the fork waits for it a little; a lookup that hangs holds a check up by that little at most.
+void let_broker_connect_end(const watch_loop& loop) {
+    constexpr auto longest = std::chrono::milliseconds(500);
+    constexpr auto step = std::chrono::milliseconds(10);
+    for (auto waited = std::chrono::milliseconds(0);
+         loop.mqtt != nullptr && loop.mqtt->connect_in_progress() && waited < longest;
+         waited += step) {
+        std::this_thread::sleep_for(step);
+    }
+}
+
+// The check's row in the place's track, written by a worker (which keeps the database's
+// connection); a row that could not be written is told.
+void record_check(watch_loop& loop, const observation& seen, watch_event event,
+                  const std::function<void()>& on_signal) {
+    work_order order;
+    order.kind = order_kind::record;
+    order.db_path = loop.request.db_path;
+    order.place = place_of(loop);
+    order.seen = seen;
+    order.event = event_id(event);
+    order.now_s = static_cast<double>(std::time(nullptr));
+    std::string told;
+    let_broker_connect_end(loop); // a worker may have to be made
+    const child_outcome outcome = loop.pool.ask(work_order_wire(order), told, on_signal);
+    if (outcome == child_outcome::failed) {
+        told = "Nie udało się zapisać obserwacji w bazie danych: proces zapisu nie odpowiedział.";
+    }
+    if (!told.empty()) {
+        tell_error_stream(told, line_priority::warning);
+    }
+}
+
+// `time_s`: the check's time on the track's clock; `on_signal` runs at signals while the row is
+// recorded.
+void show_check(watch_loop& loop, check_answer& answer, double time_s,
+                const std::function<void()>& on_signal) {
     const watch_request& request = loop.request;
     const watch_check check = check_of(answer.document);
     const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
@@ -431,8 +537,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
         next_watch_step(loop.state, check, now_s, rules_now(loop), comes_within_ring(estimate));
     loop.state = step.state;
     if (check.known) {
-        record_observation(request.db_path, place_of(loop), observation_at(check, time_s),
-                           event_id(step.event), static_cast<double>(std::time(nullptr)));
+        record_check(loop, observation_at(check, time_s), step.event, on_signal);
     }
     const std::string approach = approach_text(estimate, request.rules.danger_km);
     std::string note = check_note(step.trend, approach);
@@ -492,15 +597,14 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s) {
     }
 }
 
-// --- the weather, in a child beside the checks ----------------------------------------------
+// --- the weather, by a worker beside the checks ---------------------------------------------
 
 bool weather_wanted(const watch_request& request) {
     return request.report.weather || request.report.forecast;
 }
 
 // The storm client's TLS context and, when the weather is asked, libcurl: made and loaded once
-// here, so that every check's and weather's child starts with them instead of doing it again
-// (most of a child's cost otherwise).
+// here, so that every worker starts with them instead of doing it again.
 void ready_for_children(bool weather) {
     prepare_storm_request();
     if (weather) {
@@ -527,12 +631,12 @@ std::vector<std::string> weather_sources(const watch_request& request) {
     return sources;
 }
 
-// Takes the weather child's answer once it has ended: its replies join the next checks, and the
+// Takes the weather's answer once it has come: its replies join the next checks, and the
 // weather's schedule moves on (after a failure, from its end: a request that hung for the whole
 // time-out is not asked again at once).
 void take_weather(watch_loop& loop) {
     std::string text;
-    if (!loop.weather_child.finished(text)) {
+    if (!loop.weather_order.finished(text)) {
         return;
     }
     const auto now = watch_clock::now();
@@ -554,70 +658,39 @@ void take_weather(watch_loop& loop) {
     weather_ended(loop, outcome, now);
 }
 
-// At a signal (SIGCHLD among them): the commands that have ended, and the weather child's
-// answer as soon as it is in, so that its back-off counts from its end.
+// At a signal (SIGCHLD among them, or the weather's answer coming in): the commands that have
+// ended, and the weather's answer as soon as it is in, so that its back-off counts from its end.
 void collect_children(watch_loop& loop) {
     collect_all(loop.channels);
     take_weather(loop);
 }
 
-// A child forked while the broker's helper thread is inside the resolver or the TLS set-up may
-// inherit a lock that nothing in the child releases (the sanitizers' allocator, the resolver's
-// own), and hang until its deadline. A connect on a reachable broker ends within milliseconds, so
-// the fork waits for it a little; a lookup that hangs holds a check up by that little at most.
-void let_broker_connect_end(const watch_loop& loop) {
-    constexpr auto longest = std::chrono::milliseconds(500);
-    constexpr auto step = std::chrono::milliseconds(10);
-    for (auto waited = std::chrono::milliseconds(0);
-         loop.mqtt != nullptr && loop.mqtt->connect_in_progress() && waited < longest;
-         waited += step) {
-        std::this_thread::sleep_for(step);
-    }
-}
-
-// Starts the weather child when the weather is due and none runs.
+// Starts the weather order when the weather is due and none is out.
 void ask_weather(watch_loop& loop) {
     const auto now = watch_clock::now();
     const auto asked = loop.check_due ? std::min(now, *loop.check_due) : now;
     // A check due at the weather's time, as the clock's arithmetic gives both, is not early.
     constexpr auto rounding = std::chrono::milliseconds(1);
-    if (!weather_wanted(loop.request) || loop.weather_child.running() ||
+    if (!weather_wanted(loop.request) || loop.weather_order.running() ||
         asked + rounding < loop.weather_due) {
         return;
     }
-    const report_request request = report_now(loop);
     loop.weather_asked = asked;
     let_broker_connect_end(loop);
-    const result<void> started =
-        loop.weather_child.start([request] { return weather_parts_text(request); });
+    work_order order;
+    order.kind = order_kind::weather;
+    order.report = report_now(loop);
+    order.db_path = loop.request.db_path;
+    const result<void> started = loop.weather_order.start(work_order_wire(order));
     if (!started) {
         // Not asked at all: a failure like any other, backed off as one.
         weather_ended(loop, {weather_sources(loop.request), {started.error()}}, now);
     }
 }
 
-// In the check's child: the weather replies had so far stand in for its weather requests; the
-// parts without one are left out of the check.
-void use_weather_had(watch_request& request, const std::vector<weather_part>& parts,
-                     watch_clock::time_point had) {
-    const long age_s = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::seconds>(watch_clock::now() - had).count());
-    bool weather = false;
-    bool forecast = false;
-    for (const weather_part& part : parts) {
-        weather_reply reply = part.reply;
-        reply.age_s += age_s;
-        supply_weather_reply(part.path, reply);
-        weather = weather || part.source == "weather";
-        forecast = forecast || part.source == "forecast";
-    }
-    request.report.weather = request.report.weather && weather;
-    request.report.forecast = request.report.forecast && forecast;
-}
-
 // Tells of failed services, each failure's cause, and of their return; keeps count of the storm
 // service's failed checks in a row. `failed`: the sources that failed in the check, `why`: the
-// check's messages about them; the weather's come from its child, when it has ended since the
+// check's messages about them; the weather's come from its worker, when it has answered since the
 // last check was told.
 void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
                       std::vector<std::string> why) {
@@ -691,16 +764,32 @@ void follow_positions(watch_loop& loop, mqtt_link* link) {
     }
 }
 
-// One check; false when stopped. The weather comes from its own child: the check shows the
+// The check's order: the place as the check asks for it, the weather had so far.
+std::string order_of(const watch_loop& loop, double time_s, bool fresh) {
+    work_order order;
+    order.report = report_now(loop);
+    order.town = loop.town;
+    order.place = place_of(loop);
+    order.db_path = loop.request.db_path;
+    order.danger_km = loop.request.rules.danger_km;
+    order.clear_after_s = loop.request.rules.clear_after_s;
+    order.clock_rate = loop.request.clock_rate;
+    order.time_s = time_s;
+    order.fresh = fresh;
+    order.weather = weather_parts_wire(loop.weather);
+    order.weather_age_s = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::seconds>(watch_clock::now() - loop.weather_had)
+            .count());
+    return work_order_wire(order);
+}
+
+// One check; false when stopped. The weather comes from its own order: the check shows the
 // replies it has had so far. `fresh`: the lightning is asked anew, never taken from a reply that
 // the cache keeps from the check before. `collect`: what ends meanwhile is collected there (by
-// default, the place's own children).
+// default, the place's own commands and weather).
 bool check_once(watch_loop& loop, bool fresh = false,
                 const std::function<void()>& collect = nullptr) {
     const watch_clock::time_point checked = watch_clock::now();
-    // Each check is a run of its own, with the whole budget for waiting on locked databases: a
-    // watch that runs for weeks never spends it once and for all.
-    reset_database_busy_wait();
     follow_moves(loop);
     take_weather(loop);
     ask_weather(loop);
@@ -708,24 +797,14 @@ bool check_once(watch_loop& loop, bool fresh = false,
     move_to_position(loop);
     std::string text;
     let_broker_connect_end(loop);
-    const child_outcome outcome = run_in_child(
-        [&] {
-            if (fresh) {
-                reply_cache_policy().max_age_s = 0;
-            }
-            watch_request request = loop.request;
-            request.report = report_now(loop);
-            use_weather_had(request, loop.weather, loop.weather_had);
-            return check_text(request, loop.town, place_of(loop), time_s);
-        },
-        text,
-        [&] {
-            if (collect) {
-                collect();
-            } else {
-                collect_children(loop);
-            }
-        });
+    const std::function<void()> on_signal = [&] {
+        if (collect) {
+            collect();
+        } else {
+            collect_children(loop);
+        }
+    };
+    const child_outcome outcome = loop.pool.ask(order_of(loop, time_s, fresh), text, on_signal);
     if (outcome == child_outcome::stopped) {
         return false;
     }
@@ -737,7 +816,7 @@ bool check_once(watch_loop& loop, bool fresh = false,
         account_failures(loop, {"lightning", "warnings"}, {});
         return true;
     }
-    show_check(loop, answer, time_s);
+    show_check(loop, answer, time_s, on_signal);
     account_failures(loop, answer.failed_sources, answer.failure_messages);
     return static_cast<bool>(std::cout);
 }
@@ -1036,7 +1115,7 @@ int watch_places(std::vector<watched_place>& places) {
         const bool regular = started >= place->due;
         loop.check_due =
             regular ? std::optional<watch_clock::time_point>(place->due) : std::nullopt;
-        // The other places' weather children may end meanwhile: each is collected at once.
+        // The other places' weather may come meanwhile: each is taken at once.
         if (!check_once(loop, !regular, collect)) {
             return 0;
         }
@@ -1068,10 +1147,11 @@ int run_watch(const std::vector<watch_request>& requests) {
         tell_error_stream("Nie udało się przygotować obsługi sygnałów.", line_priority::error);
         return 1;
     }
+    worker_pool pool(serve_order); // goes after the places' loops
     std::vector<watched_place> places;
     std::string names;
     for (const watch_request& request : requests) {
-        places.push_back({std::make_unique<watch_loop>(request), {}, false, 0, 0});
+        places.push_back({std::make_unique<watch_loop>(request, pool), {}, false, 0, 0});
         names += (names.empty() ? "" : ", ") + request.place;
     }
     notify_service("STATUS=" + stamp() + "Początek czuwania: " + names);
@@ -1086,7 +1166,8 @@ int run_watch(const watch_request& request) {
         tell_error_stream("Nie udało się przygotować obsługi sygnałów.", line_priority::error);
         return 1;
     }
-    watch_loop loop(request);
+    worker_pool pool(serve_order); // goes after the loop
+    watch_loop loop(request, pool);
     notify_service("STATUS=" + stamp() + "Początek czuwania: " + request.report.town);
     const int status = watch_place(loop);
     notify_service("STOPPING=1");

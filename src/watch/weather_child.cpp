@@ -16,7 +16,7 @@ std::string one_line(std::string text) {
 } // namespace
 
 std::string weather_parts_text(const report_request& request) {
-    start_run_deadline(); // the weather (in its own child) gets the whole time
+    start_run_deadline(); // the weather (in a worker beside the checks) gets the whole time
     const std::vector<weather_request> requests = weather_requests(request);
     std::vector<std::string> paths;
     paths.reserve(requests.size());
@@ -24,10 +24,19 @@ std::string weather_parts_text(const report_request& request) {
         paths.push_back(part.path);
     }
     start_weather_requests(paths);
-    std::ostringstream out;
-    out << requests.size() << '\n';
+    std::vector<weather_part> parts;
+    parts.reserve(requests.size());
     for (const weather_request& part : requests) {
-        const weather_reply reply = fetch_weather(part.path);
+        parts.push_back({part.source, part.path, fetch_weather(part.path)});
+    }
+    return weather_parts_wire(parts);
+}
+
+std::string weather_parts_wire(const std::vector<weather_part>& parts) {
+    std::ostringstream out;
+    out << parts.size() << '\n';
+    for (const weather_part& part : parts) {
+        const weather_reply& reply = part.reply;
         out << part.source << '\n'
             << one_line(part.path) << '\n'
             << reply.transferred << ' ' << reply.http_status << ' ' << reply.retry_after_s << ' '

@@ -1,4 +1,4 @@
-// The watch's weather, asked in a child beside the checks: a weather service that hangs never
+// The watch's weather, asked by a worker beside the checks: a weather service that hangs never
 // holds a check's line back, and its replies join the next check's line.
 #pragma once
 
@@ -16,10 +16,12 @@ struct weather_part {
     weather_reply reply;
 };
 
-// In the child: the request's weather parts, asked with the whole time-out, as text for the
-// watch.
+// In the worker: the request's weather parts, asked with the whole time-out, as text for the
+// watch (weather_parts_wire).
 std::string weather_parts_text(const report_request& request);
-// The parts of the child's text; a failure when the text is not a whole answer.
+// The parts as text, for the watch and back to a check's worker.
+std::string weather_parts_wire(const std::vector<weather_part>& parts);
+// The parts of such a text; a failure when the text is not a whole answer.
 result<std::vector<weather_part>> parse_weather_parts(const std::string& text);
 
 // The service gave no usable reply for the part.

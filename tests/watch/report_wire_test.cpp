@@ -1,5 +1,6 @@
-// The watch renders a check's records after they came through the pipe from its child: every
-// form must show them exactly as a single run shows the records it gathered itself.
+// The watch renders a check's records after they came from its worker: every form must show
+// them exactly as a single run shows the records it gathered itself. The orders the worker gets
+// must carry everything the check takes.
 #include "output/machine_run.h"
 #include "state/run_state.h"
 #include "watch/report_wire.h"
@@ -74,6 +75,63 @@ TEST(ReportWire, ALineThatIsNotRecordsIsRefused) {
                                         wire.substr(wire.find(",\"count_text\""))}) {
         EXPECT_FALSE(parse_report_wire(text, report)) << text;
     }
+}
+
+TEST(ReportWire, AnOrderComesWholeOrIsRefused) {
+    work_order check;
+    check.report = {"Dom", place_point{"50.1", "19.9", 50.1, 19.9}, 30, true, false, 8.5};
+    check.town = {"Dom", "dom", "50.1", "19.9", 50.1, 19.9, false};
+    check.place = {"Dom", 50.1, 19.9, 30};
+    check.db_path = "/tmp/a b/zagrozenia_pogodowe.db";
+    check.danger_km = 8.5;
+    check.clear_after_s = 1800;
+    check.clock_rate = 360;
+    check.time_s = 1494081000.25;
+    check.fresh = true;
+    check.weather = "1\nweather\n/x?q=1\n{\"a\":\"\\u00f3\"}\n";
+    check.weather_age_s = 42;
+    work_order record = check;
+    record.kind = order_kind::record;
+    record.report.point.reset();
+    record.seen = {1494081000.25, 7, 4.25, "NNE"};
+    record.event = "blisko";
+    record.now_s = 1494081001;
+    work_order weather;
+    weather.kind = order_kind::weather;
+    weather.report.town = "Nowy Sącz";
+    for (const work_order& sent : {check, record, weather}) {
+        work_order got;
+        ASSERT_TRUE(parse_work_order(work_order_wire(sent), got));
+        EXPECT_EQ(got.kind, sent.kind);
+        EXPECT_EQ(got.report.town, sent.report.town);
+        EXPECT_EQ(got.report.point.has_value(), sent.report.point.has_value());
+        if (sent.report.point) {
+            EXPECT_EQ(got.report.point->x, sent.report.point->x);
+            EXPECT_EQ(got.report.point->latitude, sent.report.point->latitude);
+        }
+        EXPECT_EQ(got.report.radius_km, sent.report.radius_km);
+        EXPECT_EQ(got.report.weather, sent.report.weather);
+        EXPECT_EQ(got.report.danger_km, sent.report.danger_km);
+        EXPECT_EQ(got.town.typed, sent.town.typed);
+        EXPECT_EQ(got.town.longitude, sent.town.longitude);
+        EXPECT_EQ(got.place.radius_km, sent.place.radius_km);
+        EXPECT_EQ(got.db_path, sent.db_path);
+        EXPECT_EQ(got.clear_after_s, sent.clear_after_s);
+        EXPECT_EQ(got.clock_rate, sent.clock_rate);
+        EXPECT_EQ(got.time_s, sent.time_s);
+        EXPECT_EQ(got.fresh, sent.fresh);
+        EXPECT_EQ(got.weather, sent.weather);
+        EXPECT_EQ(got.weather_age_s, sent.weather_age_s);
+        EXPECT_EQ(got.seen.nearest_km, sent.seen.nearest_km);
+        EXPECT_EQ(got.seen.direction, sent.seen.direction);
+        EXPECT_EQ(got.event, sent.event);
+        EXPECT_EQ(got.now_s, sent.now_s);
+    }
+    std::string wire = work_order_wire(check);
+    wire.replace(wire.find("\"kind\":0"), 9, "\"kind\":7");
+    work_order got;
+    EXPECT_FALSE(parse_work_order(wire, got));
+    EXPECT_FALSE(parse_work_order(report_wire(full_report()), got));
 }
 
 } // namespace

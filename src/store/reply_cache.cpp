@@ -108,11 +108,19 @@ std::string process_start(long pid) {
 }
 
 // This process as a claim names it: "PID START". A process that cannot read its own start time
-// names its pid alone.
+// names its pid alone. Read once a process (a forked child reads its own).
 std::string this_owner() {
+    static std::mutex mutex;
+    static long named_pid = 0;
+    static std::string named;
     const long pid = static_cast<long>(getpid());
-    const std::string start = process_start(pid);
-    return start.empty() ? std::to_string(pid) : std::to_string(pid) + " " + start;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (named_pid != pid) {
+        const std::string start = process_start(pid);
+        named = start.empty() ? std::to_string(pid) : std::to_string(pid) + " " + start;
+        named_pid = pid;
+    }
+    return named;
 }
 
 // True while the claim's owner process lives: the same pid with the same start time (a pid
@@ -464,12 +472,15 @@ cache_policy& reply_cache_policy() {
 cached_reply cached_request(const std::string& db_path, const cache_policy& policy,
                             const std::string& key,
                             const std::function<std::optional<std::string>()>& fetch) {
+    cache_row row;
+    bool read_before = false;
     if (policy.enabled) {
         // A fresh row needs only a read: on the run's shared connection, when it has one. Any
         // other row (or a table still to be made) takes the way below.
         const borrowed_connection shared = borrow_shared_connection(db_path);
         if (shared) {
-            const cache_row row = read(shared.get(), key);
+            row = read(shared.get(), key);
+            read_before = true;
             const std::time_t now = std::time(nullptr);
             if (is_fresh(row, policy, now)) {
                 return from_row(row, now, false);
@@ -481,9 +492,11 @@ cached_reply cached_request(const std::string& db_path, const cache_policy& poli
         const std::optional<std::string> reply = fetch();
         return cached_reply{reply.has_value(), reply.value_or(""), 0, false};
     }
-    cache_row row = read(db.step().get(), key);
-    if (is_fresh(row, policy, std::time(nullptr))) {
-        return from_row(row, std::time(nullptr), false);
+    if (!read_before) {
+        row = read(db.step().get(), key);
+        if (is_fresh(row, policy, std::time(nullptr))) {
+            return from_row(row, std::time(nullptr), false);
+        }
     }
     const std::string owner = this_owner();
     // With no maximum age every run asks for itself: there is nothing to wait for.

@@ -134,7 +134,6 @@ template <typename P> void order_members(P& put, work_order& order) {
     put("clock_rate", order.clock_rate);
     put("time_s", order.time_s);
     put("fresh", order.fresh);
-    put("weather", order.weather);
     put("weather_age_s", order.weather_age_s);
     put.nested("seen", order.seen, observation_members<P>);
     put("event", order.event);
@@ -312,10 +311,18 @@ bool parse_report_wire(const std::string& text, run_report& report) {
     return parse_wire(text, report, report_members<reader>);
 }
 
+// The weather's parts follow the order's line as they are: replies of some kilobytes, which as
+// a JSON string would be escaped and parsed again for nothing.
 std::string work_order_wire(const work_order& order) {
-    return wire_of(order, order_members<writer>);
+    return wire_of(order, order_members<writer>) + '\n' + order.weather;
 }
 
 bool parse_work_order(const std::string& text, work_order& order) {
-    return parse_wire(text, order, order_members<reader>);
+    const std::size_t end = text.find('\n');
+    if (end == std::string::npos ||
+        !parse_wire(text.substr(0, end), order, order_members<reader>)) {
+        return false;
+    }
+    order.weather = text.substr(end + 1);
+    return true;
 }

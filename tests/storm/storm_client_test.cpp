@@ -456,27 +456,46 @@ TEST_F(StormClientTest, TrustComesFromTheCaFileElseTheSystemsCaDirectory) {
     unsetenv("SSL_CERT_DIR");
 }
 
+// On the client's own context, and apart (on a context of the call's own, as the reports make
+// their requests on threads): a call that went well leaves its connection for the next one.
 TEST_F(StormClientTest, CallsShareOneConnectionUntilTheServiceClosesIt) {
     const fake_storm_reply answer{200, soap_reply("skrot", soap_return("xsd:string", "N"))};
-    set_fake_storm_reply(*service, answer);
-    std::string reply;
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(request([&] { return call_skrot("N", reply); }).status, 0);
+    const auto apart = [](const std::function<int()>& call) {
+        prepare_storm_request();
+        request_failure failure;
+        return call_apart(call, failure);
+    };
+    const std::pair<const char*, std::function<int(const std::function<int()>&)>> ways[] = {
+        {"own", [](const std::function<int()>& call) { return request(call).status; }},
+        {"apart", apart},
+    };
+    for (const auto& [name, call] : ways) {
+        SCOPED_TRACE(name);
+        set_fake_storm_reply(*service, answer);
+        std::string reply;
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(call([&] { return call_skrot("N", reply); }), 0);
+        }
+        const auto received = requests();
+        ASSERT_EQ(received.size(), 3u);
+        for (const auto& sent : received) {
+            EXPECT_EQ(request_header(sent, "REMOTE_PORT"),
+                      request_header(received[0], "REMOTE_PORT"));
+        }
+        // The service closes the connection (stopping, once it is idle) and comes back on its
+        // port.
+        const int port = fake_storm_port(*service);
+        service.reset();
+        service = start_fake_storm_service(pki_dir + "/server.pem", pki_dir + "/server.key", port);
+        ASSERT_NE(service, nullptr);
+        set_fake_storm_reply(*service, answer);
+        reply.clear();
+        EXPECT_EQ(call([&] { return call_skrot("N", reply); }), 0);
+        EXPECT_EQ(reply, "N");
+        service.reset();
+        service = start_fake_storm_service(pki_dir + "/server.pem", pki_dir + "/server.key", port);
+        ASSERT_NE(service, nullptr);
     }
-    const auto received = requests();
-    ASSERT_EQ(received.size(), 3u);
-    for (const auto& sent : received) {
-        EXPECT_EQ(request_header(sent, "REMOTE_PORT"), request_header(received[0], "REMOTE_PORT"));
-    }
-    // The service closes the connection (stopping, once it is idle) and comes back on its port.
-    const int port = fake_storm_port(*service);
-    service.reset();
-    service = start_fake_storm_service(pki_dir + "/server.pem", pki_dir + "/server.key", port);
-    ASSERT_NE(service, nullptr);
-    set_fake_storm_reply(*service, answer);
-    reply.clear();
-    EXPECT_EQ(request([&] { return call_skrot("N", reply); }).status, 0);
-    EXPECT_EQ(reply, "N");
 }
 
 TEST_F(StormClientTest, SilentServerTimesOut) {

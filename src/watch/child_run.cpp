@@ -31,9 +31,10 @@ void quiet_streams() {
     }
 }
 
-bool write_all(int fd, const std::string& text) {
+// The whole text on the socket; false when the other end has gone (no SIGPIPE).
+bool send_all(int fd, const std::string& text) {
     for (std::size_t sent = 0; sent < text.size();) {
-        const ssize_t n = write(fd, text.data() + sent, text.size() - sent);
+        const ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
         if (n <= 0 && errno != EINTR) {
             return false;
         }
@@ -46,7 +47,7 @@ bool write_all(int fd, const std::string& text) {
     forget_wake_signals_in_child();
     quiet_streams();
     // No exit handlers: they belong to the watch.
-    _exit(write_all(out_fd, work()) ? 0 : 1);
+    _exit(send_all(out_fd, work()) ? 0 : 1);
 }
 
 int collect(pid_t child) {
@@ -101,7 +102,7 @@ child_outcome run_in_child(const std::function<std::string()>& work, std::string
                            const std::function<void()>& on_signal) {
     answer.clear();
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
         return child_outcome::failed;
     }
     std::cout.flush();
@@ -158,32 +159,41 @@ bool take_frame(std::string& buffer, std::string& text, bool& broken) {
     return true;
 }
 
-// In a worker: the next order, read whole; false at the watch's end (or a broken frame).
-bool read_order(int fd, std::string& buffer, std::string& order) {
+// Reads from the socket into `buffer` until a whole frame is there (`flags`: MSG_DONTWAIT to
+// take only what has come): 1 with its text, 0 when more is to come, -1 when the other end has
+// gone or sent what is no frame.
+int receive_frame(int fd, std::string& buffer, std::string& text, int flags) {
     char chunk[65536];
     for (;;) {
         bool broken = false;
-        if (take_frame(buffer, order, broken)) {
-            return true;
+        if (take_frame(buffer, text, broken)) {
+            return 1;
         }
         if (broken) {
-            return false;
+            return -1;
         }
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n == 0 || (n < 0 && errno != EINTR)) {
-            return false;
+        const ssize_t n = recv(fd, chunk, sizeof chunk, flags);
+        if (n < 0 && errno == EINTR) {
+            continue;
         }
-        buffer.append(chunk, n > 0 ? static_cast<std::size_t>(n) : 0);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return 0;
+        }
+        if (n <= 0) {
+            return -1;
+        }
+        buffer.append(chunk, static_cast<std::size_t>(n));
     }
 }
 
+// A worker's life: each order read whole is answered, until the watch closes its side.
 [[noreturn]] void serve_orders(const worker_pool::serve_fn& serve, int fd) {
     forget_wake_signals_in_child();
     quiet_streams();
     std::string buffer;
     std::string order;
-    while (read_order(fd, buffer, order)) {
-        if (!write_all(fd, frame(serve(order)))) {
+    while (receive_frame(fd, buffer, order, 0) > 0) {
+        if (!send_all(fd, frame(serve(order)))) {
             _exit(1);
         }
     }
@@ -235,44 +245,27 @@ worker_pool::worker* worker_pool::free_worker() {
     return &made;
 }
 
-result<void> worker_pool::send(worker& to, const std::string& order) {
-    const std::string text = frame(order);
-    for (std::size_t sent = 0; sent < text.size();) {
-        const ssize_t n = ::send(to.fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) {
-            continue;
+result<std::size_t> worker_pool::hand_over(const std::string& order) {
+    // A free worker that has ended meanwhile (killed, say) takes no order: a new one is made.
+    for (int tries = 0;; ++tries) {
+        worker* free = free_worker();
+        if (free == nullptr) {
+            return failure(std::string("Nie mogę utworzyć procesu: ") + std::strerror(errno));
         }
-        if (n <= 0) {
-            return failure(std::string("Nie mogę przekazać zlecenia: ") + std::strerror(errno));
+        if (send_all(free->fd, frame(order))) {
+            free->busy = true;
+            return static_cast<std::size_t>(free - workers_.data());
         }
-        sent += static_cast<std::size_t>(n);
+        const int error = errno;
+        end(*free, true);
+        if (tries > 0) {
+            return failure(std::string("Nie mogę przekazać zlecenia: ") + std::strerror(error));
+        }
     }
-    to.busy = true;
-    return {};
 }
 
 int worker_pool::take_in(worker& from, std::string& answer) {
-    char chunk[65536];
-    for (;;) {
-        bool broken = false;
-        if (take_frame(from.partial, answer, broken)) {
-            return 1;
-        }
-        if (broken) {
-            return -1;
-        }
-        const ssize_t n = recv(from.fd, chunk, sizeof chunk, MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            return 0;
-        }
-        if (n <= 0) {
-            return -1;
-        }
-        from.partial.append(chunk, static_cast<std::size_t>(n));
-    }
+    return receive_frame(from.fd, from.partial, answer, MSG_DONTWAIT);
 }
 
 void worker_pool::end(worker& gone, bool at_once) {
@@ -289,22 +282,11 @@ void worker_pool::end(worker& gone, bool at_once) {
 child_outcome worker_pool::ask(const std::string& order, std::string& answer,
                                const std::function<void()>& on_signal) {
     answer.clear();
-    // A free worker that has ended meanwhile (killed, say) takes no order: a new one is made.
-    std::size_t index = 0;
-    for (int tries = 0;; ++tries) {
-        worker* free = free_worker();
-        if (free == nullptr) {
-            return child_outcome::failed;
-        }
-        index = static_cast<std::size_t>(free - workers_.data());
-        if (send(*free, order)) {
-            break;
-        }
-        end(*free, true);
-        if (tries > 0) {
-            return child_outcome::failed;
-        }
+    const result<std::size_t> taken = hand_over(order);
+    if (!taken) {
+        return child_outcome::failed;
     }
+    const std::size_t index = *taken;
     const auto deadline = watch_clock::now() + longest_check;
     for (;;) {
         // The signal's work may start or end other orders, never this one: the index holds.
@@ -332,21 +314,11 @@ child_outcome worker_pool::ask(const std::string& order, std::string& answer,
 }
 
 result<std::size_t> worker_pool::start(const std::string& order) {
-    for (int tries = 0;; ++tries) {
-        worker* free = free_worker();
-        if (free == nullptr) {
-            return failure(std::string("Nie mogę utworzyć procesu: ") + std::strerror(errno));
-        }
-        const result<void> sent = send(*free, order);
-        if (sent) {
-            wake_on_readable(free->fd);
-            return static_cast<std::size_t>(free - workers_.data());
-        }
-        end(*free, true);
-        if (tries > 0) {
-            return failure(sent.error());
-        }
+    result<std::size_t> taken = hand_over(order);
+    if (taken) {
+        wake_on_readable(workers_[*taken].fd);
     }
+    return taken;
 }
 
 bool worker_pool::finished(std::size_t taken, std::string& answer) {

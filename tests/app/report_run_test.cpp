@@ -1,10 +1,11 @@
-// Whole runs of the program against local fake storm and weather services. The program's
-// service hosts are compiled in, so these run only in a build configured for the loopback
-// ports of the test services (as ./scripts/test configures it).
+// Whole runs of the program against local fake storm and weather services on this test
+// process's ports, given to the program at run time. The program must trust the test
+// certificate authority (as ./scripts/test builds it).
 #include "fake_storm_service.h"
 #include "fake_weather_service.h"
 #include "support/run_program.h"
 #include "support/schema_check.h"
+#include "support/service_ports.h"
 #include "support/temp_dir.h"
 
 #include "nimbrovator_config.h"
@@ -28,21 +29,13 @@
 namespace {
 
 // The port of a configured "HOST:PORT" when HOST is the wanted one, else 0.
-int configured_port(const std::string& host_port, const std::string& host) {
-    const std::string prefix = host + ":";
-    if (host_port.rfind(prefix, 0) != 0) {
-        return 0;
-    }
-    return std::atoi(host_port.c_str() + prefix.size());
-}
-
-const int storm_port = configured_port(NIMBROVATOR_STORM_HOST, "localhost");
-const int weather_port = configured_port(NIMBROVATOR_WEATHER_HOST, "127.0.0.1");
+const int storm_port = test_storm_port();
+const int weather_port = test_weather_port();
 const bool configured_for_tests = storm_port > 0 && weather_port > 0 &&
                                   std::string(NIMBROVATOR_STORM_CA_FILE) == TEST_PKI_DIR "/ca.pem";
 
-const std::string storm_host = NIMBROVATOR_STORM_HOST;
-const std::string weather_host = NIMBROVATOR_WEATHER_HOST;
+const std::string storm_host = test_storm_host();
+const std::string weather_host = test_weather_host();
 
 std::string element(const std::string& name, const std::string& type, const std::string& value) {
     return "<" + name + " xsi:type=\"xsd:" + type + "\">" + value + "</" + name + ">";
@@ -102,7 +95,7 @@ class ReportRunTest : public ::testing::Test {
 
     void SetUp() override {
         if (!configured_for_tests) {
-            GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+            GTEST_SKIP() << "the program is not built to trust the test certificate authority";
         }
         storm = start_fake_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key",
                                          storm_port);

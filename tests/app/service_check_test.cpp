@@ -29,6 +29,7 @@ ProgramResult run(const std::string& home, std::vector<std::string> args,
     run.home = home;
     run.environment = std::move(environment);
     run.input = std::move(input);
+    run.test_services = false; // each case names its services, or none
     return run_nimbrovator(run);
 }
 

@@ -41,6 +41,7 @@ class ConfigRunTest : public ::testing::Test {
         run.args = std::move(args);
         run.home = home.path;
         run.environment = std::move(environment);
+        run.test_services = false; // the settings shown are the build's
         return run_nimbrovator(run);
     }
 
@@ -275,6 +276,7 @@ TEST_F(ConfigRunTest, AConfigurationPathThatIsNoRegularFileIsRefused) {
         run.args = {"--config"};
         run.home = home.path;
         run.timeout_seconds = 5;
+        run.test_services = false;
         const ProgramResult result = run_nimbrovator(run);
         EXPECT_EQ(result.exit_code, 2);
         EXPECT_EQ(result.err, "Plik konfiguracji " + config_path() + " " + c.problem);

@@ -2,6 +2,7 @@
 // its prompts, against the local simulator of both services.
 #include "support/run_program.h"
 #include "support/schema_check.h"
+#include "support/service_ports.h"
 #include "support/spawn.h"
 #include "support/temp_dir.h"
 
@@ -22,15 +23,19 @@
 
 namespace {
 
-int configured_port(const std::string& host_port, const std::string& host) {
-    const std::string prefix = host + ":";
-    return host_port.rfind(prefix, 0) == 0 ? std::atoi(host_port.c_str() + prefix.size()) : 0;
-}
-
-const int storm_port = configured_port(NIMBROVATOR_STORM_HOST, "localhost");
-const int weather_port = configured_port(NIMBROVATOR_WEATHER_HOST, "127.0.0.1");
+const int storm_port = test_storm_port();
+const int weather_port = test_weather_port();
 const bool configured_for_tests = storm_port > 0 && weather_port > 0 &&
                                   std::string(NIMBROVATOR_STORM_CA_FILE) == TEST_PKI_DIR "/ca.pem";
+
+// This process's services, as NAME=VALUE words for env(1).
+std::string service_environment() {
+    std::string words;
+    for (const std::string& entry : test_service_environment()) {
+        words += (words.empty() ? "" : " ") + entry;
+    }
+    return words;
+}
 
 std::string shell_output(const std::string& command) {
     std::string output;
@@ -54,7 +59,7 @@ std::string quoted(const std::string& text) {
     return result + "'";
 }
 
-// The simulator as a child process on the ports the program is built for.
+// The simulator as a child process on this test process's service ports.
 struct Simulator {
     pid_t pid = -1;
     TempDir dir;
@@ -175,7 +180,7 @@ class TerminalTest : public ::testing::Test {
 
     void SetUp() override {
         if (!configured_for_tests) {
-            GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+            GTEST_SKIP() << "the program is not built to trust the test certificate authority";
         }
         if (shell_output("command -v tmux").empty()) {
             GTEST_SKIP() << "tmux is not installed";
@@ -185,8 +190,8 @@ class TerminalTest : public ::testing::Test {
 
     // The installed program in the terminal, with its data directory in the test's folder.
     void run(const std::string& arguments) const {
-        terminal.start("env NIMBROVATOR_DATA_DIR=" + data.path + " " + prefix->path +
-                       "/bin/nimbrovator " + arguments);
+        terminal.start("env " + service_environment() + " NIMBROVATOR_DATA_DIR=" + data.path + " " +
+                       prefix->path + "/bin/nimbrovator " + arguments);
     }
     void finish_run() const { terminal.tmux("kill-session -t run"); }
 };
@@ -243,7 +248,7 @@ TEST_F(TerminalTest, SettingsMenuSwitchesTheWeatherReports) {
     run("Gdańsk 40");
     screen = terminal.wait_for("[koniec: ");
     EXPECT_EQ(screen.find("Pobieram aktualną pogodę"), std::string::npos) << screen;
-    EXPECT_NE(screen.find("Pobieram prognozę pogody z serwera " NIMBROVATOR_WEATHER_HOST "..."),
+    EXPECT_NE(screen.find("Pobieram prognozę pogody z serwera " + test_weather_host() + "..."),
               std::string::npos)
         << screen;
 }
@@ -253,15 +258,15 @@ TEST_F(TerminalTest, FullRunShowsEveryReportThenTheCacheServes) {
     terminal.wait_for("Wciśnij ENTER");
     terminal.type("");
     std::string screen = terminal.wait_for("[koniec: ");
-    const char* in_order[] = {
+    const std::string in_order[] = {
         "*** Nimbrovator (wersja 0.3) ***",
         "Brak miejscowości Kraków w bazie danych!",
-        "Pobieram współrzędne miejscowości z serwera " NIMBROVATOR_STORM_HOST "...",
+        "Pobieram współrzędne miejscowości z serwera " + test_storm_host() + "...",
         "Pobrałem współrzędne.",
-        "Pobieram aktualną pogodę z serwera " NIMBROVATOR_WEATHER_HOST "...",
+        "Pobieram aktualną pogodę z serwera " + test_weather_host() + "...",
         "Czas pomiaru: ",
         "Temperatura ",
-        "Pobieram prognozę pogody z serwera " NIMBROVATOR_WEATHER_HOST "...",
+        "Pobieram prognozę pogody z serwera " + test_weather_host() + "...",
         "(data, temperatura, wilgotność, ciśnienie, wiatr, deszcz, pogoda)",
         "Dodałem miejscowość do bazy danych!",
         " dla punktu Kraków o współrzędnych (50.0614 N, 19.9366 E)",
@@ -269,7 +274,7 @@ TEST_F(TerminalTest, FullRunShowsEveryReportThenTheCacheServes) {
         "[koniec: 0]",
     };
     std::size_t at = 0;
-    for (const char* text : in_order) {
+    for (const std::string& text : in_order) {
         const std::size_t found = screen.find(text, at);
         ASSERT_NE(found, std::string::npos) << "missing, or out of order: " << text << "\n"
                                             << screen;
@@ -289,7 +294,7 @@ TEST_F(TerminalTest, FullRunShowsEveryReportThenTheCacheServes) {
 // its start.
 TEST(TerminalColours, WatchAlertsAreColouredUnlessNoColorIsSet) {
     if (!configured_for_tests) {
-        GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+        GTEST_SKIP() << "the program is not built to trust the test certificate authority";
     }
     if (shell_output("command -v tmux").empty()) {
         GTEST_SKIP() << "tmux is not installed";
@@ -299,7 +304,8 @@ TEST(TerminalColours, WatchAlertsAreColouredUnlessNoColorIsSet) {
     TempDir data;
     Terminal terminal;
     const auto alert_line = [&](const std::string& environment) {
-        terminal.start("env " + environment + " NIMBROVATOR_DATA_DIR=" + data.path + " " +
+        terminal.start("env " + service_environment() + " " + environment +
+                       " NIMBROVATOR_DATA_DIR=" + data.path + " " +
                        NIMBROVATOR_BINARY " --watch --every 0.0033 Kraków 100");
         terminal.wait_for("*** BURZA");
         const std::string screen = terminal.tmux("capture-pane -p -e -t run");
@@ -320,7 +326,7 @@ TEST(TerminalColours, WatchAlertsAreColouredUnlessNoColorIsSet) {
 // The machine-readable forms against the simulator: schema-valid and agreeing with each other.
 TEST(SimulatorMachineForms, JsonIsSchemaValidAndTheLineSaysTheSameCount) {
     if (!configured_for_tests) {
-        GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+        GTEST_SKIP() << "the program is not built to trust the test certificate authority";
     }
     Simulator simulator;
     ASSERT_TRUE(simulator.start());

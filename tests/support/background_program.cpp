@@ -1,5 +1,6 @@
 #include "support/background_program.h"
 
+#include "support/service_ports.h"
 #include "support/spawn.h"
 
 #include <fcntl.h>
@@ -21,6 +22,9 @@ void BackgroundProgram::start(const std::vector<std::string>& args, const std::s
     launch.argv.insert(launch.argv.end(), args.begin(), args.end());
     launch.set = {"ASAN_OPTIONS=detect_leaks=1", "NIMBROVATOR_DATA_DIR=" + data_dir,
                   "XDG_CONFIG_HOME=" + dir.path, "LC_ALL=C.UTF-8", "TZ=UTC"};
+    for (const std::string& entry : test_service_environment()) {
+        launch.set.push_back(entry);
+    }
     launch.set.insert(launch.set.end(), environment.begin(), environment.end());
     launch.in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     launch.out = open_for_child(dir.path + "/out");

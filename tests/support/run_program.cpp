@@ -1,5 +1,6 @@
 #include "support/run_program.h"
 
+#include "support/service_ports.h"
 #include "support/spawn.h"
 
 #include <fcntl.h>
@@ -43,8 +44,8 @@ ChildLaunch child_launch(const ProgramRun& run, int in_fd, int out_fd, int err_f
     launch.set.emplace_back(run.home.empty()
                                 ? "ASAN_OPTIONS=detect_leaks=1"
                                 : "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1");
-    // The service settings come from the build unless a test gives them; without a home of
-    // the test's own there is no configuration file either.
+    // The service settings are the test process's or the build's unless a test gives them;
+    // without a home of the test's own there is no configuration file either.
     for (const char* name : {"XDG_CONFIG_HOME", "NIMBROVATOR_STORM_HOST", "NIMBROVATOR_STORM_KEY",
                              "NIMBROVATOR_STORM_CA_FILE", "NIMBROVATOR_WEATHER_HOST",
                              "NIMBROVATOR_WEATHER_KEY", "NIMBROVATOR_WEATHER_CA_FILE"}) {
@@ -52,6 +53,11 @@ ChildLaunch child_launch(const ProgramRun& run, int in_fd, int out_fd, int err_f
     }
     if (run.home.empty()) {
         launch.set.emplace_back("XDG_CONFIG_HOME=/nonexistent/nimbrovator-test-config");
+    }
+    if (run.test_services) {
+        for (const std::string& entry : test_service_environment()) {
+            launch.set.push_back(entry);
+        }
     }
     launch.set.insert(launch.set.end(), run.environment.begin(), run.environment.end());
     return launch;

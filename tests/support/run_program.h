@@ -22,6 +22,8 @@ struct ProgramRun {
     int timeout_seconds = 30;
     std::string stdout_path; // when set, standard output goes to this file (out stays empty)
     std::function<void(int pid)> started; // when set, called with the child's pid once it runs
+    // The services of this test process (support/service_ports.h); false: the build's own.
+    bool test_services = true;
 };
 
 // Runs the program as a child process with TERM=dumb and its data directory (data_dir, else

@@ -8,6 +8,7 @@
 #include "support/background_program.h"
 #include "support/broker.h"
 #include "support/run_program.h"
+#include "support/service_ports.h"
 #include "support/temp_dir.h"
 
 #include "nimbrovator_config.h"
@@ -31,12 +32,7 @@ namespace {
 using steady = std::chrono::steady_clock;
 using Messages = std::vector<ReceivedMessage>;
 
-int configured_port(const std::string& host_port, const std::string& host) {
-    const std::string prefix = host + ":";
-    return host_port.rfind(prefix, 0) == 0 ? std::atoi(host_port.c_str() + prefix.size()) : 0;
-}
-
-const int storm_port = configured_port(NIMBROVATOR_STORM_HOST, "localhost");
+const int storm_port = test_storm_port();
 // Kraków as the fake storm service places it, at 30 km: not the usual radius, so hashed.
 const std::string slug = place_slug({"Kraków", 50.0614, 19.9366, 30, false}, 25);
 const std::string state_topic = "nimbrovator/" + slug + "/state";
@@ -83,7 +79,7 @@ class MqttWatchTest : public ::testing::Test {
 
     void SetUp() override {
         if (storm_port == 0 || std::string(NIMBROVATOR_STORM_CA_FILE) != TEST_PKI_DIR "/ca.pem") {
-            GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+            GTEST_SKIP() << "the program is not built to trust the test certificate authority";
         }
         replies.play({0, 7});
         storm = start_scripted_storm_service(TEST_PKI_DIR "/server.pem", TEST_PKI_DIR "/server.key",

@@ -1,6 +1,6 @@
 // Whole watches: the program started as a child, checking the local simulator's scripted storm
-// or a fake storm service with a script of its own, and stopped with a signal. The program's
-// service hosts are compiled in, so these run only in a build for the test services' ports.
+// or a fake storm service with a script of its own, and stopped with a signal. The services'
+// ports are given at run time; the program must trust the test certificate authority.
 #include "approach/approach.h"
 #include "fake_storm_service.h"
 #include "fake_weather_service.h"
@@ -10,6 +10,7 @@
 #include "support/background_program.h"
 #include "support/run_program.h"
 #include "support/schema_check.h"
+#include "support/service_ports.h"
 #include "support/temp_dir.h"
 #include "watch/alerts.h"
 
@@ -40,13 +41,8 @@ namespace {
 
 using steady = std::chrono::steady_clock;
 
-int configured_port(const std::string& host_port, const std::string& host) {
-    const std::string prefix = host + ":";
-    return host_port.rfind(prefix, 0) == 0 ? std::atoi(host_port.c_str() + prefix.size()) : 0;
-}
-
-const int storm_port = configured_port(NIMBROVATOR_STORM_HOST, "localhost");
-const int weather_port = configured_port(NIMBROVATOR_WEATHER_HOST, "127.0.0.1");
+const int storm_port = test_storm_port();
+const int weather_port = test_weather_port();
 const bool configured_for_tests = storm_port > 0 && weather_port > 0 &&
                                   std::string(NIMBROVATOR_STORM_CA_FILE) == TEST_PKI_DIR "/ca.pem";
 
@@ -110,10 +106,10 @@ class WatchRunTest : public ::testing::Test {
     TempDir data;
     void SetUp() override {
         if (!configured_for_tests) {
-            GTEST_SKIP() << "the program is not built for the test services' loopback ports";
+            GTEST_SKIP() << "the program is not built to trust the test certificate authority";
         }
     }
-    // The simulator on the ports the program is built for, playing `storm` in accelerated time.
+    // The simulator on this test process's service ports, playing `storm` in accelerated time.
     static sim_options simulator_options(const std::string& storm, int minute_ms) {
         sim_options options = default_sim_options();
         options.storm_port = storm_port;
@@ -401,7 +397,7 @@ TEST_F(ScriptedWatchTest, FailedChecksBackOffAndTheReturnIsTold) {
 
     const std::string err = watch.err();
     const std::string failed =
-        "Sprawdzenie nieudane: serwer " + std::string(NIMBROVATOR_STORM_HOST) + " (wyładowania).";
+        "Sprawdzenie nieudane: serwer " + test_storm_host() + " (wyładowania).";
     EXPECT_NE(err.find(failed + " Następne za 0.6 s."), std::string::npos) << err;
     EXPECT_NE(err.find(failed + " Następne za 1.2 s."), std::string::npos) << err;
     EXPECT_NE(err.find(failed + " Następne za 2.4 s."), std::string::npos) << err;
@@ -490,7 +486,7 @@ TEST_F(ScriptedWatchTest, WeatherFailuresNeverDelayTheLightning) {
     EXPECT_NE(err.find(failed + ", pogoda za 1.2 s."), std::string::npos) << err;
     EXPECT_EQ(err.find("Następne za 1.2 s"), std::string::npos) << err;
     EXPECT_EQ(err.find("Następne za 2.4 s"), std::string::npos) << err;
-    EXPECT_EQ(err.find(NIMBROVATOR_WEATHER_HOST), std::string::npos) << err;
+    EXPECT_EQ(err.find(test_weather_host()), std::string::npos) << err;
 }
 
 // A weather service that answers nothing: each lightning line comes when the lightning answer
@@ -524,11 +520,10 @@ TEST_F(ScriptedWatchTest, AHangingWeatherServiceNeverDelaysTheLightning) {
     // Asked at the start, then 0.6 s after that request's end (2 s), then 1.2 s after the next's.
     EXPECT_LE(endpoint_hits(*weather, current_weather_endpoint), 3);
     const std::string err = watch.err();
-    const std::string failed = "Sprawdzenie nieudane: serwer " +
-                               std::string(NIMBROVATOR_WEATHER_HOST) +
+    const std::string failed = "Sprawdzenie nieudane: serwer " + test_weather_host() +
                                " (pogoda). Następne za 0.6 s, pogoda za ";
-    EXPECT_NE(err.find(failed + "0.6 s. Nie udało się połączyć z serwerem " +
-                       NIMBROVATOR_WEATHER_HOST + ": przekroczony czas oczekiwania."),
+    EXPECT_NE(err.find(failed + "0.6 s. Nie udało się połączyć z serwerem " + test_weather_host() +
+                       ": przekroczony czas oczekiwania."),
               std::string::npos)
         << err;
     EXPECT_EQ(err.find("Następne za 1.2 s"), std::string::npos) << err;

@@ -246,6 +246,38 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
     }
 }
 
+// A place's safety ring must lie within its radius, as --danger-km must: the run stops before
+// any request, naming the place's file and line.
+TEST_F(ConfigRunTest, APlaceRingWiderThanItsRadiusStopsTheRunAsTheOptionDoes) {
+    const struct {
+        std::string file;
+        std::vector<std::string> args;
+        std::string message; // with @CONFIG@ for the file's path
+    } cases[] = {
+        {"[place X]\ntown = Kraków\ndanger_km = 50\n",
+         {"--json", "--place", "X"},
+         "@CONFIG@:2: miejsce „X”: strefa danger_km (50 km) musi mieścić się w promieniu (25 "
+         "km).\n"},
+        {"[place X]\ntown = Kraków\ndanger_km = 22\n",
+         {"--watch", "--all-places", "20"},
+         "@CONFIG@:2: miejsce „X”: strefa danger_km (22 km) musi mieścić się w promieniu (20 "
+         "km).\n"},
+        {"[place A]\nnear = 50,20\n[place X]\ntown = Kraków\nradius = 10\n",
+         {"--watch", "--danger-km", "20", "--place", "A", "--place", "X"},
+         "strefa --danger-km (20 km) musi mieścić się w promieniu (10 km) miejsca „X” "
+         "(@CONFIG@:4).\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        write_config(c.file);
+        const ProgramResult result = run(c.args);
+        EXPECT_EQ(result.exit_code, 2);
+        EXPECT_EQ(result.err, with_paths(c.message, config_path(), home.path));
+        EXPECT_EQ(result.out, "");
+        EXPECT_FALSE(program_dir_made());
+    }
+}
+
 // Whatever the configuration path names, the run neither blocks nor reads without end.
 TEST_F(ConfigRunTest, AConfigurationPathThatIsNoRegularFileIsRefused) {
     struct path_case {

@@ -218,6 +218,13 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
          {},
          "mqtt_commands = yes\n",
          "@CONFIG@:1: mqtt_commands: oczekiwano on lub off.\n"},
+        {"a place's filter no broker takes, a key twice and an empty section",
+         {},
+         "[place A]\ntown = Kraków\nfollow = a/+/#/b\ntown = Bochnia\n[place B]\n",
+         "@CONFIG@:3: follow: nieprawidłowy filtr tematu MQTT „a/+/#/b” (+ i # tylko jako cały "
+         "poziom, # tylko na końcu).\n"
+         "@CONFIG@:4: klucz „town” powtórzony w miejscu „A” (wcześniej w wierszu 2).\n"
+         "@CONFIG@:5: miejsce „B” nie ma żadnego klucza (potrzebuje town albo near).\n"},
         {"controls in a name, a key as a name",
          {},
          "st\x1b[31morm = 1\n0123456789abcdef0123456789abcdef = 1\n[s\x1b[2Jx]\na = 1\n",

@@ -11,6 +11,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -407,6 +408,12 @@ result<void> check_combination(const command_options& options) {
     }
     if (options.places.size() > 1 && !options.watch.on) {
         return failure("kilka miejsc --place tylko z --watch");
+    }
+    for (auto place = options.places.begin(); place != options.places.end(); ++place) {
+        if (std::find(options.places.begin(), place, *place) != place) {
+            return failure("miejsce „" + strip_control_chars(*place) +
+                           "” podane w --place więcej niż raz");
+        }
     }
     return {};
 }

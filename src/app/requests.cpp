@@ -82,19 +82,35 @@ command_options options_of_place(const command_options& options, const named_pla
     return own;
 }
 
+// What is wrong with the place's safety ring against its radius (its own, else the one after
+// the options, else the default), by the rule of --danger-km; empty when nothing is.
+std::string ring_problem(const command_options& options, const named_place& place,
+                         const command_options& own) {
+    const std::string given = options.operands.size() > 1 ? options.operands[1] : std::string();
+    const int radius = place.radius_km ? *place.radius_km : clamp_radius(requested_radius(given));
+    if (options.history || !own.danger_km || *own.danger_km <= radius) {
+        return ""; // --history takes its radius from the track
+    }
+    const std::string sizes = " (" + std::to_string(*own.danger_km) + " km) musi mieścić się w " +
+                              "promieniu (" + std::to_string(radius) + " km)";
+    if (place.danger_km) {
+        return place.origin + ": miejsce „" + place.name + "”: strefa danger_km" + sizes + ".";
+    }
+    return "strefa --danger-km" + sizes + " miejsca „" + place.name + "” (" + place.origin + ").";
+}
+
 } // namespace
 
 result<std::vector<command_options>> options_of_places(const command_options& options,
                                                        const std::vector<named_place>& places) {
-    std::vector<command_options> chosen;
+    std::vector<const named_place*> named;
     if (options.all_places) {
         if (places.empty()) {
             return failure("Plik konfiguracji nie określa żadnego miejsca ([place NAZWA]).");
         }
         for (const named_place& place : places) {
-            chosen.push_back(options_of_place(options, place));
+            named.push_back(&place);
         }
-        return chosen;
     }
     for (const std::string& name : options.places) {
         const named_place* place = place_named(places, name);
@@ -102,7 +118,15 @@ result<std::vector<command_options>> options_of_places(const command_options& op
             return failure("Plik konfiguracji nie określa miejsca „" + strip_control_chars(name) +
                            "”.");
         }
+        named.push_back(place);
+    }
+    std::vector<command_options> chosen;
+    for (const named_place* place : named) {
         chosen.push_back(options_of_place(options, *place));
+        if (const std::string problem = ring_problem(options, *place, chosen.back());
+            !problem.empty()) {
+            return failure(problem);
+        }
     }
     return chosen;
 }

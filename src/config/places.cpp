@@ -4,6 +4,8 @@
 #include "text/numbers.h"
 #include "text/text.h"
 
+#include <mosquitto.h>
+
 namespace {
 
 // A whole number within [lowest, highest], or none.
@@ -45,9 +47,15 @@ std::string take_approaching_only(named_place& place, const std::string& value) 
 
 std::string take_follow(named_place& place, const std::string& value) {
     place.follow = value;
-    return !value.empty() && strip_control_chars(value) == value && value.size() <= 1024
-               ? ""
-               : "follow: nieprawidłowy temat MQTT.";
+    if (value.empty() || strip_control_chars(value) != value || value.size() > 1024) {
+        return "follow: nieprawidłowy temat MQTT.";
+    }
+    // The broker's rule for what a subscription may name, as the watch will subscribe.
+    if (mosquitto_sub_topic_check(value.c_str()) != MOSQ_ERR_SUCCESS) {
+        return "follow: nieprawidłowy filtr tematu MQTT „" + value +
+               "” (+ i # tylko jako cały poziom, # tylko na końcu).";
+    }
+    return "";
 }
 
 struct place_key_rule {

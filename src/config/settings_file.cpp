@@ -26,6 +26,17 @@ using stream_handle = std::unique_ptr<std::FILE, stream_closer>;
 // A configuration file is small: anything larger is no configuration file.
 constexpr std::size_t max_config_bytes = std::size_t{64} * 1024;
 
+// The name of a "[place NAME]" section; empty for any other section.
+std::string place_section_name(const std::string& section) {
+    const std::string prefix = "place ";
+    if (section.rfind(prefix, 0) != 0) {
+        return "";
+    }
+    const std::size_t first = section.find_first_not_of(' ', prefix.size());
+    const std::size_t last = section.find_last_not_of(' ');
+    return first == std::string::npos ? "" : section.substr(first, last + 1 - first);
+}
+
 // What the parser's callbacks share: the file's text, where the next line starts, the number
 // of the line being read, and where the values go.
 struct parse_state {
@@ -36,7 +47,24 @@ struct parse_state {
     int line = 0;
     bool holds_key = false;
     std::string section; // the section of the last entry
+    // The keys of the place being read, each with its line.
+    std::vector<std::pair<std::string, int>> place_keys;
+    // The last section's name as its heading gives it, where it stands and whether an entry
+    // followed it.
+    std::string heading;
+    std::string heading_where;
+    bool heading_used = true;
 };
+
+// A place's section without a single key, named at its heading.
+void check_place_heading(const parse_state& state) {
+    if (state.heading_used || state.heading.rfind("place ", 0) != 0) {
+        return;
+    }
+    state.outcome.errors.push_back(state.heading_where + ": miejsce „" +
+                                   strip_control_chars(place_section_name(state.heading)) +
+                                   "” nie ma żadnego klucza (potrzebuje town albo near).");
+}
 
 // Gives the parser one whole line at a time, so that its number is known and no piece of a
 // line is ever read as a line of its own. A line with a NUL byte (which would end it early)
@@ -62,6 +90,11 @@ char* read_whole_line(char* buffer, int size, void* stream) {
     const std::size_t first = given.find_first_not_of(" \t");
     if (first != std::string::npos && given[first] == '[') {
         state->section.clear(); // a section starts, even one named as an earlier one
+        check_place_heading(*state);
+        const std::size_t end = given.find(']', first);
+        state->heading = end == std::string::npos ? "" : given.substr(first + 1, end - first - 1);
+        state->heading_where = where;
+        state->heading_used = false;
     }
     given.copy(buffer, given.size());
     buffer[given.size()] = '\0';
@@ -82,17 +115,6 @@ const setting_rule* find_rule(const std::string& file_name) {
         }
     }
     return nullptr;
-}
-
-// The name of a "[place NAME]" section; empty for any other section.
-std::string place_section_name(const std::string& section) {
-    const std::string prefix = "place ";
-    if (section.rfind(prefix, 0) != 0) {
-        return "";
-    }
-    const std::size_t first = section.find_first_not_of(' ', prefix.size());
-    const std::size_t last = section.find_last_not_of(' ');
-    return first == std::string::npos ? "" : section.substr(first, last + 1 - first);
 }
 
 // The longest name a place may be given, in bytes (as --name).
@@ -117,7 +139,17 @@ void take_place_entry(parse_state& state, const std::string& where, const std::s
         place.origin = where;
         places.push_back(place);
         state.section = section;
+        state.place_keys.clear();
     }
+    for (const auto& [key, line] : state.place_keys) {
+        if (key == name) {
+            state.outcome.errors.push_back(where + ": klucz „" + shown_name(name) +
+                                           "” powtórzony w miejscu „" + places.back().name +
+                                           "” (wcześniej w wierszu " + std::to_string(line) + ").");
+            return;
+        }
+    }
+    state.place_keys.emplace_back(name, state.line);
     const std::string problem = take_place_key(places.back(), name, value);
     if (!problem.empty()) {
         state.outcome.errors.push_back(where + ": " + problem);
@@ -127,6 +159,7 @@ void take_place_entry(parse_state& state, const std::string& where, const std::s
 int take_entry(void* user, const char* section, const char* name, const char* value) {
     auto* state = static_cast<parse_state*>(user);
     const std::string where = state->path + ":" + std::to_string(state->line);
+    state->heading_used = true;
     const setting_rule* rule = find_rule(name);
     if (std::strncmp(section, "place ", 6) == 0) {
         take_place_entry(*state, where, section, name, value);
@@ -243,8 +276,9 @@ void read_config_file(const std::string& path, settings_outcome& outcome) {
     ini_allow_realloc = false;
     ini_initial_alloc = static_cast<int>(max_config_bytes) + 3;
     ini_max_line = ini_initial_alloc;
-    parse_state state{text, path, outcome, 0, 0, false, {}};
+    parse_state state{text, path, outcome, 0, 0, false, {}, {}, {}, {}, true};
     const int failed_line = ini_parse_stream(read_whole_line, &state, take_entry, &state);
+    check_place_heading(state);
     if (failed_line > 0) {
         outcome.errors.push_back(path + ":" + std::to_string(failed_line) +
                                  ": wiersz nie ma postaci „nazwa = wartość”.");

@@ -55,7 +55,8 @@ result<place_position> position_of(const std::string& payload) {
 }
 
 bool position_stale(const place_position& position, std::time_t came, std::time_t now) {
-    const std::time_t at = position.at.value_or(came);
+    const std::time_t at =
+        position.at && std::difftime(*position.at, came) <= ahead_position_s ? *position.at : came;
     return std::difftime(now, at) > stale_position_s ||
            (position.accuracy_m && *position.accuracy_m > coarse_position_m);
 }

@@ -50,6 +50,9 @@ std::optional<lightning_report> checked_lightning(std::optional<lightning_report
     if (distance && *distance >= 0 && *distance <= radius_km + radius_margin_km) {
         *distance += 0.0; // no negative zero
     } else {
+        if (distance && *distance > radius_km + radius_margin_km) {
+            lightning->beyond_km = distance;
+        }
         distance.reset();
         lightning->distance_text.clear();
     }

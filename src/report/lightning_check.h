@@ -7,7 +7,8 @@
 #include <optional>
 #include <string>
 
-// The record with a nearest distance outside [0, radius + 5 km] made unknown (and -0 made 0),
+// The record with a nearest distance outside [0, radius + 5 km] made unknown (and -0 made 0; one
+// beyond that kept as beyond_km),
 // and a direction that is not one of the 16 compass codes made empty; the count stands.
 std::optional<lightning_report> checked_lightning(std::optional<lightning_report> lightning,
                                                   int radius_km);

@@ -14,6 +14,9 @@ struct lightning_report {
     std::string distance_text; // km to the nearest strike
     std::optional<double> distance_km;
     std::string direction; // compass code of the nearest strike ("NE")
+    // The nearest distance when the newer forms' check found it beyond the radius (distance_km
+    // is then unknown): the storm is at least that far.
+    std::optional<double> beyond_km = std::nullopt;
 };
 
 // The record of a reply; nothing when the reply has no usable strike count (none, not a run of

@@ -25,6 +25,7 @@ template <typename P> void lightning_members(P& put, lightning_report& lightning
     put("distance_text", lightning.distance_text);
     put("distance_km", lightning.distance_km);
     put("direction", lightning.direction);
+    put("beyond_km", lightning.beyond_km);
 }
 
 template <typename P> void weather_members(P& put, current_weather& weather) {

@@ -256,26 +256,19 @@ int settle_town(const watch_request& request, town_record& town, bool& ready) {
 
 // --- one check, by a worker -----------------------------------------------------------------
 
-bool parse_object(const std::string& text, Json::Value& object) {
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    return reader->parse(text.data(), text.data() + text.size(), &object, nullptr) &&
-           object.isObject();
-}
-
-watch_check check_of(const Json::Value& document) {
+// What the check saw of the lightning, from its checked record (as its document shows it).
+watch_check check_of(const run_report& report) {
     watch_check check;
-    const Json::Value& lightning = document["lightning"];
-    if (!lightning.isObject()) {
+    if (!report.lightning) {
         return check;
     }
+    const lightning_report& lightning = *report.lightning;
     check.known = true;
-    check.strikes = lightning["strikes"].asInt();
-    if (lightning["nearest_km"].isNumeric()) {
-        check.nearest_km = lightning["nearest_km"].asDouble();
-    }
-    if (lightning["direction"].isString()) {
-        check.direction = lightning["direction"].asString();
+    check.strikes = lightning.count;
+    if (lightning.count > 0) {
+        check.nearest_km = lightning.distance_km;
+        check.beyond_km = lightning.beyond_km;
+        check.direction = lightning.direction;
     }
     return check;
 }
@@ -298,9 +291,7 @@ observation observation_at(const watch_check& check, double time_s) {
 // records the check's row once it has the answer.
 std::string check_text(const work_order& order) {
     run_report report = gather_town_report(order.report, order.town);
-    Json::Value document;
-    parse_object(document_text(report_document(report)), document);
-    const watch_check check = check_of(document);
+    const watch_check check = check_of(report);
     if (check.known) {
         std::vector<observation> track = track_before(order.db_path, order.place, order.time_s);
         track.push_back(observation_at(check, order.time_s));
@@ -527,7 +518,7 @@ void record_check(watch_loop& loop, const observation& seen, watch_event event,
 void show_check(watch_loop& loop, check_answer& answer, double time_s,
                 const std::function<void()>& on_signal) {
     const watch_request& request = loop.request;
-    const watch_check check = check_of(answer.document);
+    const watch_check check = check_of(answer.report);
     const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
     const std::optional<double> previous_km = loop.state.last_nearest_km;
     const bool reached_ring = loop.state.last_ring_strike_s.has_value();

@@ -83,17 +83,23 @@ watch_event after_strikes(watch_state& state, const watch_check& check, double n
     state.storm = state.storm || !state.had_strikes || event != watch_event::none;
     state.had_strikes = true;
     state.last_strike_s = now_s;
-    if (check.nearest_km && *check.nearest_km <= rules.danger_km) {
+    const bool in_ring = check.nearest_km && *check.nearest_km <= rules.danger_km;
+    if (in_ring) {
         state.last_ring_strike_s = now_s;
     }
-    if (check.nearest_km) {
-        remember_distance(state, *check.nearest_km);
+    state.zone_struck = in_ring || !state.last_ring_strike_s;
+    // A nearest strike beyond the radius still tells how far the storm was: strikes later
+    // within the radius are closer.
+    if (const std::optional<double> distance =
+            check.nearest_km ? check.nearest_km : check.beyond_km) {
+        remember_distance(state, *distance);
     }
     return event;
 }
 
 void after_quiet(watch_state& state, double now_s, const watch_rules& rules) {
     state.had_strikes = false;
+    state.zone_struck = false;
     state.storm_held = false;
     state.recent_nearest_km.clear();
     enters_ring(state, std::nullopt, now_s, rules);
@@ -106,6 +112,7 @@ watch_event clear_when_due(watch_state& state, double now_s, const watch_rules& 
         return watch_event::none;
     }
     state.storm = false;
+    state.closest_km.reset(); // strikes coming closer again are told again
     state.ring_raised = false;
     state.left_ring_s.reset();
     state.last_ring_strike_s.reset();
@@ -115,7 +122,7 @@ watch_event clear_when_due(watch_state& state, double now_s, const watch_rules& 
 } // namespace
 
 std::optional<double> all_clear_due(const watch_state& state, const watch_rules& rules) {
-    if (!state.storm || state.blind) {
+    if (!state.storm || state.blind || (state.zone_struck && rules.clear_after_s <= 0)) {
         return std::nullopt;
     }
     double due = state.last_ring_strike_s.value_or(state.last_strike_s) + rules.clear_after_s;

@@ -25,6 +25,9 @@ struct watch_check {
     int strikes = 0;
     std::optional<double> nearest_km;
     std::string direction;
+    // The nearest distance when the service put it beyond the radius (nearest_km then
+    // unknown): the storm is at least that far.
+    std::optional<double> beyond_km = std::nullopt;
 };
 
 struct watch_state {
@@ -40,6 +43,8 @@ struct watch_state {
     bool storm_held = false;                       // burza held back by approaching_only
     std::optional<double> last_ring_strike_s;      // the last strike within the ring, this storm
     bool blind = false;                            // the last check had no lightning answer
+    bool zone_struck = false; // the last check with an answer had strikes where the all-clear
+                              // looks: the ring when the storm reached it, else the radius
 };
 
 struct watch_step {
@@ -56,8 +61,10 @@ watch_step next_watch_step(const watch_state& state, const watch_check& check, d
 
 // When the all-clear falls due (seconds on the clock of the checks): --clear-after after the
 // last strike within the safety ring when the storm reached it (each new one there starts the
-// time again), else after the last strike; not before its cool-down ends. Nothing when no storm
-// is on, or while the last check had no answer: what happened then is not known.
+// time again), else after the last strike; not before its cool-down ends. A check that sees
+// strikes there never gives it: with no time to wait (--clear-after 0) it comes at the first
+// check that sees none, and until then it is not due at any set time. Nothing when no storm is
+// on, or while the last check had no answer: what happened then is not known.
 std::optional<double> all_clear_due(const watch_state& state, const watch_rules& rules);
 
 // The trend of the nearest distances, oldest first: the newest against the oldest of the last

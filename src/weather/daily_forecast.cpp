@@ -28,6 +28,16 @@ forecast_entry extract_day(const Json::Value& day) {
     return result;
 }
 
+// A figure of the day with its unit, "B/D" when the reply gave no usable one (none, or one
+// outside what the weather can be).
+std::string figure_or_none(const std::optional<double>& value, const char* unit) {
+    return value ? fixed(*value, 1) + unit : std::string("B/D");
+}
+
+std::string whole_or_none(const std::optional<int>& value, const char* unit) {
+    return value ? std::to_string(*value) + unit : std::string("B/D");
+}
+
 // One day's line; the description carries over from the previous day when this day has none.
 std::string format_day(const forecast_entry& day, std::string& description) {
     const double wind = day.wind_kmh.value_or(0.0);
@@ -36,9 +46,9 @@ std::string format_day(const forecast_entry& day, std::string& description) {
         description = *day.description;
     }
     std::string line = format_forecast_date(day.time.value_or(0)) + " ";
-    line += fixed(day.min_c.value_or(0.0), 1) + "-" + fixed(day.max_c.value_or(0.0), 1) + "°C, ";
-    line += std::to_string(day.humidity_pct.value_or(0)) + "%, ";
-    line += std::to_string(day.pressure_hpa.value_or(0)) + " hPa, ";
+    line += figure_or_none(day.min_c, "") + "-" + figure_or_none(day.max_c, "°C") + ", ";
+    line += whole_or_none(day.humidity_pct, "%") + ", ";
+    line += whole_or_none(day.pressure_hpa, " hPa") + ", ";
     if (wind != 0.0) {
         line += fixed(wind, 1) + " km/h, ";
     }

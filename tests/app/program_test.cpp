@@ -338,6 +338,8 @@ TEST_F(ProgramTest, UsageErrorsNameTheCulpritOnOneLine) {
         {{"--json", "--place", "A", "--near", "50,19"}, "opcja --place nie łączy się z --near"},
         {{"--line", "--place", "A", "--place", "B"}, "kilka miejsc --place tylko z --watch"},
         {{"--watch", "--all-places", "--place", "A"}, "opcja --all-places nie łączy się z --place"},
+        {{"--watch", "--place", "Dom", "--place", "B", "--place", "Dom"},
+         "miejsce „Dom” podane w --place więcej niż raz"},
         {{"--json", "--all-places"}, "opcja --all-places działa tylko z --watch"},
         {{"--json", "--place", "A", "30", "x"}, "nadmiarowy argument: x"},
         {{"--json", "--format", "%t", "Kraków"}, "opcja --format nie łączy się z --json"},

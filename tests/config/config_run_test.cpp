@@ -219,6 +219,13 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
          {},
          "mqtt_commands = yes\n",
          "@CONFIG@:1: mqtt_commands: oczekiwano on lub off.\n"},
+        {"a place's filter no broker takes, a key twice and an empty section",
+         {},
+         "[place A]\ntown = Kraków\nfollow = a/+/#/b\ntown = Bochnia\n[place B]\n",
+         "@CONFIG@:3: follow: nieprawidłowy filtr tematu MQTT „a/+/#/b” (+ i # tylko jako cały "
+         "poziom, # tylko na końcu).\n"
+         "@CONFIG@:4: klucz „town” powtórzony w miejscu „A” (wcześniej w wierszu 2).\n"
+         "@CONFIG@:5: miejsce „B” nie ma żadnego klucza (potrzebuje town albo near).\n"},
         {"controls in a name, a key as a name",
          {},
          "st\x1b[31morm = 1\n0123456789abcdef0123456789abcdef = 1\n[s\x1b[2Jx]\na = 1\n",
@@ -243,6 +250,38 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
             EXPECT_EQ(result.err, expected);
             EXPECT_EQ(result.out, "");
         }
+        EXPECT_FALSE(program_dir_made());
+    }
+}
+
+// A place's safety ring must lie within its radius, as --danger-km must: the run stops before
+// any request, naming the place's file and line.
+TEST_F(ConfigRunTest, APlaceRingWiderThanItsRadiusStopsTheRunAsTheOptionDoes) {
+    const struct {
+        std::string file;
+        std::vector<std::string> args;
+        std::string message; // with @CONFIG@ for the file's path
+    } cases[] = {
+        {"[place X]\ntown = Kraków\ndanger_km = 50\n",
+         {"--json", "--place", "X"},
+         "@CONFIG@:2: miejsce „X”: strefa danger_km (50 km) musi mieścić się w promieniu (25 "
+         "km).\n"},
+        {"[place X]\ntown = Kraków\ndanger_km = 22\n",
+         {"--watch", "--all-places", "20"},
+         "@CONFIG@:2: miejsce „X”: strefa danger_km (22 km) musi mieścić się w promieniu (20 "
+         "km).\n"},
+        {"[place A]\nnear = 50,20\n[place X]\ntown = Kraków\nradius = 10\n",
+         {"--watch", "--danger-km", "20", "--place", "A", "--place", "X"},
+         "strefa --danger-km (20 km) musi mieścić się w promieniu (10 km) miejsca „X” "
+         "(@CONFIG@:4).\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        write_config(c.file);
+        const ProgramResult result = run(c.args);
+        EXPECT_EQ(result.exit_code, 2);
+        EXPECT_EQ(result.err, with_paths(c.message, config_path(), home.path));
+        EXPECT_EQ(result.out, "");
         EXPECT_FALSE(program_dir_made());
     }
 }

@@ -46,6 +46,19 @@ TEST(PlacesTest, SectionsAreReadAndCheckedNamingFileAndLine) {
         {"no name", "[place ]\ntown = Kraków\n", "@:2: miejsce bez nazwy ([place NAZWA]).", 1},
         {"other section", "[miejsce A]\ntown = Kraków\n",
          "@:2: ustawienia nie należą do sekcji [miejsce A].", 0},
+        {"a filter no broker takes", "[place A]\ntown = Kraków\nfollow = a/+/#/b\n",
+         "@:3: follow: nieprawidłowy filtr tematu MQTT „a/+/#/b” (+ i # tylko jako cały poziom, "
+         "# tylko na końcu).",
+         1},
+        {"a filter of wildcards", "[place A]\ntown = Kraków\nfollow = owntracks/+/#\n", "", 1},
+        {"a key twice", "[place A]\ntown = Kraków\nradius = 30\n# x\nradius = 40\n",
+         "@:5: klucz „radius” powtórzony w miejscu „A” (wcześniej w wierszu 3).", 1},
+        {"the same key in two places", "[place A]\ntown = Kraków\n[place B]\ntown = Bochnia\n", "",
+         2},
+        {"an empty section", "[place A]\n\n[place B]\ntown = Kraków\n",
+         "@:1: miejsce „A” nie ma żadnego klucza (potrzebuje town albo near).", 1},
+        {"an empty section last", "[place B]\ntown = Kraków\n[place  A ]\n# nic\n",
+         "@:3: miejsce „A” nie ma żadnego klucza (potrzebuje town albo near).", 1},
     };
     for (const place_case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -22,6 +22,10 @@ TEST(Position, LocationMessagesAndPlainObjectsAreTakenAndTheRestRefused) {
          50, true},
         {"accuracy worse than 2 km", R"({"_type":"location","lat":50,"lon":20,"acc":2500})", true,
          50, true},
+        {"taken a minute ahead", R"({"_type":"location","lat":50,"lon":20,"tst":2000000060})", true,
+         50, false},
+        {"taken in a far future", R"({"_type":"location","lat":50,"lon":20,"tst":99999999999})",
+         true, 50, false},
         {"latitude out of range", R"({"latitude":91,"longitude":20})", false, 0, false},
         {"longitude a string", R"({"latitude":50,"longitude":"20"})", false, 0, false},
         {"other message type", R"({"_type":"transition","lat":50,"lon":20})", false, 0, false},
@@ -38,6 +42,8 @@ TEST(Position, LocationMessagesAndPlainObjectsAreTakenAndTheRestRefused) {
         if (position) {
             EXPECT_DOUBLE_EQ(position->latitude, c.latitude);
             EXPECT_EQ(position_stale(*position, 2000000000, 2000000000), c.stale);
+            // Whatever time it carries, a position is stale an hour after it came.
+            EXPECT_TRUE(position_stale(*position, 2000000000, 2000003600));
         } else {
             EXPECT_EQ(position.error().rfind("położenie: ", 0), 0u);
         }

@@ -396,13 +396,14 @@ TEST(StatusBarForms, WhatTheServiceCannotMeanIsNoDataInTheNewerForms) {
         Json::Value nearest_km;
         Json::Value direction_code;
         int percentage;
+        std::optional<double> beyond_km = std::nullopt; // a distance beyond the radius, kept
     } cases[] = {
         {"-5", "NE", "7 wyładowań w 30 km | ", Json::Value(), "NE", 0},
         {"-0", "NNE", "7 wyładowań w 30 km, najbliższe 0.0 km NNE | ", 0.0, "NNE", 100},
         {"35", "WSW", "7 wyładowań w 30 km, najbliższe 35.0 km WSW | ", 35.0, "WSW", 0},
-        {"35.1", "N", "7 wyładowań w 30 km | ", Json::Value(), "N", 0},
-        {"99999", "ne", "7 wyładowań w 30 km | ", Json::Value(), Json::Value(), 0},
-        {huge.c_str(), forged, "7 wyładowań w 30 km | ", Json::Value(), Json::Value(), 0},
+        {"35.1", "N", "7 wyładowań w 30 km | ", Json::Value(), "N", 0, 35.1},
+        {"99999", "ne", "7 wyładowań w 30 km | ", Json::Value(), Json::Value(), 0, 99999},
+        {huge.c_str(), forged, "7 wyładowań w 30 km | ", Json::Value(), Json::Value(), 0, 1e308},
         {"12.3", std::string(300000, 'N'), "7 wyładowań w 30 km, najbliższe 12.3 km | ", 12.3,
          Json::Value(), 59},
     };
@@ -415,6 +416,7 @@ TEST(StatusBarForms, WhatTheServiceCannotMeanIsNoDataInTheNewerForms) {
         report.lightning = checked_lightning(extract_lightning(reply), report.radius_km);
         ASSERT_TRUE(report.lightning) << c.distance;
         EXPECT_EQ(report.lightning->count, 7) << c.distance;
+        EXPECT_EQ(report.lightning->beyond_km, c.beyond_km) << c.distance;
         EXPECT_NE(report_line(report, true).find(c.line), std::string::npos)
             << c.distance << ": " << report_line(report, true);
         const Json::Value lightning = report_document(report)["lightning"];

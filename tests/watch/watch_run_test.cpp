@@ -277,6 +277,61 @@ TEST_F(ScriptedWatchTest, TheWatchEndsAfterItsChecks) {
     EXPECT_EQ(replies.lightning_calls(), 3u);
 }
 
+// Scripted storms watched to the end, each with the default --clear-after (30 min) and with 0:
+// the events of the checks in order. An all-clear needs a check without strikes where it
+// looks, and a nearest strike beyond the radius still tells how far the storm was.
+TEST_F(ScriptedWatchTest, StormSequencesGiveTheirEventsWhateverTheAllClearWaits) {
+    const struct {
+        const char* name;
+        std::vector<double> script; // km a check, the last one repeated
+        int checks;
+        std::vector<std::string> events;  // with the default
+        std::vector<std::string> at_once; // with --clear-after 0
+    } cases[] = {
+        {"a storm coming 4 km a check, into the ring and gone",
+         {28, 24, 20, 16, 12, 8, 8, 4, 0},
+         10,
+         {"burza", "blizej", "blizej", "blizej", "blizej", "blisko", "blizej"},
+         {"burza", "blizej", "blizej", "blizej", "blizej", "blisko", "blizej", "spokoj"}},
+        {"the nearest strike first beyond the radius, then at 20.2 km",
+         {0, 40.5, 20.2, 20.2, 0},
+         6,
+         {"burza", "blizej"},
+         {"burza", "blizej", "spokoj"}},
+    };
+    for (const auto& c : cases) {
+        for (const bool at_once : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (at_once ? ", --clear-after 0" : ""));
+            TempDir fresh; // no track nor cached reply of the run before
+            ASSERT_TRUE(switch_weather_reports_off(fresh.path));
+            replies.play(c.script);
+            ProgramRun program;
+            program.data_dir = fresh.path;
+            program.args = {"--watch",     "--json",
+                            "--every",     "0.002",
+                            "--checks",    std::to_string(c.checks),
+                            "--danger-km", "10",
+                            "--cooldown",  "0"};
+            if (at_once) {
+                program.args.insert(program.args.end(), {"--clear-after", "0"});
+            }
+            program.args.insert(program.args.end(), {"Kraków", "30"});
+            const ProgramResult result = run_nimbrovator(program);
+            EXPECT_EQ(result.exit_code, 0) << result.err;
+            std::vector<std::string> events;
+            for (const std::string& line : lines_of(result.out)) {
+                Json::Value document;
+                ASSERT_TRUE(Json::Reader().parse(line, document)) << line;
+                if (document["event"].isString()) {
+                    events.push_back(document["event"].asString());
+                }
+            }
+            EXPECT_EQ(events, at_once ? c.at_once : c.events) << result.out << result.err;
+            EXPECT_EQ(replies.lightning_calls(), static_cast<std::size_t>(c.checks));
+        }
+    }
+}
+
 TEST_F(ScriptedWatchTest, WaybarGivesOneObjectACheckAsItHappens) {
     // A status bar shows standard error too: the alerts are in the objects only, unless asked.
     for (const bool alerts_to_stderr : {false, true}) {

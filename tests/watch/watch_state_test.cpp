@@ -18,8 +18,9 @@ struct row {
     double nearest_km;
     E event;
     T trend;
-    bool coming = true;  // the estimate says the strikes come within the ring
-    double due_min = -2; // when the all-clear is due after the check; -1: none; -2: not checked
+    bool coming = true;   // the estimate says the strikes come within the ring
+    double due_min = -2;  // when the all-clear is due after the check; -1: none; -2: not checked
+    double beyond_km = 0; // above 0: the nearest strike lies that far, beyond the radius
 };
 
 // Rules in minutes: all-clear after 30, cool-down 15; the safety ring at its smallest (1 km)
@@ -37,7 +38,9 @@ void play(const std::vector<row>& rows, double clear_after_min = 30, double cool
         watch_check check;
         check.known = r.strikes >= 0;
         check.strikes = std::max(r.strikes, 0);
-        if (r.strikes > 0) {
+        if (r.strikes > 0 && r.beyond_km > 0) {
+            check.beyond_km = r.beyond_km;
+        } else if (r.strikes > 0) {
             check.nearest_km = r.nearest_km;
             check.direction = "SW";
         }
@@ -162,6 +165,46 @@ TEST(WatchRules, AllClearComesHalfAnHourAfterTheLastStrikeInTheRing) {
             {121, 0, 0, E::all_clear, T::none, true, -1},
         },
         30, 15, 10);
+}
+
+// With no time to wait, the all-clear comes at the first check without strikes where it looks
+// (the ring once the storm reached it), never at one that still sees them there.
+TEST(WatchRules, ClearAfterZeroWaitsForTheFirstCheckWithoutStrikes) {
+    play(
+        {
+            {0, 5, 28, E::storm, T::none, true, -1}, // a storm coming at 4 km a check
+            {1, 5, 24, E::closer, T::approaching, true, -1},
+            {2, 5, 20, E::closer, T::approaching, true, -1},
+            {3, 5, 16, E::closer, T::approaching, true, -1},
+            {4, 5, 12, E::closer, T::approaching, true, -1},
+            {5, 5, 8, E::within_ring, T::approaching, true, -1},
+            {6, 5, 8, E::none, T::approaching, true, -1}, // in the ring still
+            {7, 5, 12, E::all_clear, T::receding, true, -1},
+            {8, 5, 15, E::none, T::receding, true, -1},
+            {9, 5, 11.5, E::closer, T::steady, true, -1}, // coming again: told again
+            {10, 0, 0, E::all_clear, T::none, true, -1},
+            {11, 5, 20, E::storm, T::none, true, -1},
+        },
+        0, 0, 10);
+}
+
+// The nearest strike placed beyond the 30 km radius ("?"): the storm was at least that far.
+TEST(WatchRules, ANearestStrikeBeyondTheRadiusMakesLaterOnesCloser) {
+    for (const double clear_after_min : {0.0, 30.0}) {
+        SCOPED_TRACE(clear_after_min);
+        const bool at_once = clear_after_min == 0;
+        play(
+            {
+                {0, 0, 0, E::none, T::none, true, -1},
+                {1, 5, 0, E::storm, T::none, true, at_once ? -1.0 : 31.0, 40.5},
+                {2, 9, 20.2, E::closer, T::approaching, true, at_once ? -1.0 : 32.0},
+                {3, 9, 20.2, E::none, T::approaching, true, at_once ? -1.0 : 33.0},
+                {4, 0, 0, at_once ? E::all_clear : E::none, T::none, true, at_once ? -1.0 : 33.0},
+                {33, 0, 0, at_once ? E::none : E::all_clear, T::none, true, -1},
+                {34, 9, 20.2, E::storm, T::none, true, at_once ? -1.0 : 64.0},
+            },
+            clear_after_min, 15, 10);
+    }
 }
 
 TEST(WatchRules, TrendComparesTheNewestWithTheOldestOfThree) {

@@ -46,7 +46,7 @@ TEST(DailyForecastReport, DayLineVariants) {
          [](Json::Value& list) { list[0]["weather"] = Json::Value(Json::arrayValue); },
          "2017.05.06 12.3-20.1°C, 55%, 1012 hPa, 9.0 km/h, 0 mm/3h, \n"
          "2017.05.07 -3.5--1.0°C, 93%, 998 hPa, 18.0 km/h, 2.4 mm/3h, lekkie opady Śniegu\n"},
-        {"members missing or of the wrong type read as zero",
+        {"members missing or of the wrong type are no data",
          [](Json::Value& list) {
              list[0] = Json::Value(Json::objectValue);
              list[1]["temp"] = "-3";
@@ -55,9 +55,9 @@ TEST(DailyForecastReport, DayLineVariants) {
              list[1]["rain"] = Json::Value(Json::objectValue);
              list[1]["rain"]["3h"] = 2.4;
          },
-         "1970.01.01 0.0-0.0°C, 0%, 0 hPa, 0 mm/3h, \n"
-         "2017.05.07 0.0-0.0°C, 0%, 998 hPa, 0 mm/3h, lekkie opady Śniegu\n"},
-        {"readings outside physical ranges read as zero",
+         "1970.01.01 B/D-B/D, B/D, B/D, 0 mm/3h, \n"
+         "2017.05.07 B/D-B/D, B/D, 998 hPa, 0 mm/3h, lekkie opady Śniegu\n"},
+        {"readings outside physical ranges are no data",
          [](Json::Value& list) {
              list[1]["temp"]["min"] = -1.7e308;
              list[1]["temp"]["max"] = 150;
@@ -67,7 +67,10 @@ TEST(DailyForecastReport, DayLineVariants) {
              list[1]["rain"] = -2.4;
          },
          "2017.05.06 12.3-20.1°C, 55%, 1012 hPa, 9.0 km/h, 0 mm/3h, bezchmurnie\n"
-         "2017.05.07 0.0-0.0°C, 0%, 0 hPa, 0 mm/3h, lekkie opady Śniegu\n"},
+         "2017.05.07 B/D-B/D, B/D, B/D, 0 mm/3h, lekkie opady Śniegu\n"},
+        {"one temperature of the two", [](Json::Value& list) { list[0]["temp"]["max"] = 1e308; },
+         "2017.05.06 12.3-B/D, 55%, 1012 hPa, 9.0 km/h, 0 mm/3h, bezchmurnie\n"
+         "2017.05.07 -3.5--1.0°C, 93%, 998 hPa, 18.0 km/h, 2.4 mm/3h, lekkie opady Śniegu\n"},
         {"elements that are not days are passed over",
          [](Json::Value& list) {
              Json::Value day = list[1];

@@ -96,6 +96,7 @@ struct watch_loop {
     // A place that follows a topic: its latest position and when it came.
     std::optional<place_position> position;
     std::time_t position_came = 0;
+    report_spacing refused_positions; // told at most once a minute
 };
 
 // Standard output carries one document or line a check, nothing else, in the forms that a
@@ -736,7 +737,14 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
 void take_position(watch_loop& loop, const std::string& payload) {
     result<place_position> position = position_of(payload);
     if (!position) {
-        tell(loop.request, position.error() + " (" + loop.request.follow + ").");
+        // The last good position stays.
+        const double now_s =
+            std::chrono::duration<double>(watch_clock::now() - loop.started).count();
+        const std::string told = spaced_report(
+            loop.refused_positions, position.error() + " (" + loop.request.follow + ").", now_s);
+        if (!told.empty()) {
+            tell(loop.request, told);
+        }
         return;
     }
     loop.position = *position;

@@ -150,7 +150,7 @@ mqtt_link::mqtt_link(const mqtt_settings& settings, const mqtt_place& place, tel
     : mqtt_link(settings, std::vector<mqtt_place>{place}, std::move(tell)) {}
 
 std::string mqtt_link::add_device(const mqtt_place& place, bool several) {
-    std::string slug = place_slug(place.key, place.usual_radius_km);
+    std::string slug = place_slug(place.key, place.usual_radius_km, place.shared_by);
     place_topics topics = topics_of(settings_.topic, slug);
     if (several) {
         topics.availability = settings_.topic + "/availability"; // the connection's will
@@ -160,7 +160,9 @@ std::string mqtt_link::add_device(const mqtt_place& place, bool several) {
     if (settings_.discovery) {
         discovery_facts facts;
         facts.prefix = settings_.discovery_prefix;
-        facts.place = place.key.name;
+        // Two places of one town: each device by its place's name as well.
+        facts.place = place.shared_by.empty() ? place.key.name
+                                              : place.shared_by + " (" + place.key.name + ")";
         facts.slug = slug;
         facts.topics = topics;
         facts.version = place.version;

@@ -32,6 +32,7 @@ struct mqtt_settings {
 // The place the watch publishes and what its discovery says.
 struct mqtt_place {
     place_key key;
+    std::string shared_by;   // place_slug's
     int usual_radius_km = 0; // the radius at which a plain town keeps a slug of its name alone
     double interval_s = 300;
     bool weather = false;

@@ -38,7 +38,13 @@ struct place_key {
 // at the usual radius whose name is ASCII words of a capital and small letters keeps just its
 // name: "Stare Miasto" → "stare_miasto". Any other place gets its name transliterated (none
 // left: "miejsce") and ten digits of a hash of the whole key: "Nowy Sącz" → "nowy_sacz_0123456789".
-std::string place_slug(const place_key& place, int usual_radius_km);
+// `shared_by`: the configuration's name of a place whose town and radius another place there
+// has as well; it follows the town's name and goes into the hash: "[place Dom] town = Gdynia"
+// → "gdynia_dom_0123456789".
+std::string place_slug(const place_key& place, int usual_radius_km,
+                       const std::string& shared_by = "");
+// The words of a name as a slug gives them: "Nowy Sącz" → "nowy_sacz".
+std::string slug_words(const std::string& name);
 
 struct place_topics {
     std::string state;        // retained: the document of the latest check

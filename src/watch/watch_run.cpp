@@ -883,6 +883,7 @@ mqtt_place mqtt_place_of(const watch_request& request, const town_record& town) 
     mqtt_place place;
     place.key = {town.name, town.latitude, town.longitude, request.report.radius_km,
                  request.report.point.has_value()};
+    place.shared_by = request.shared_town_place;
     place.usual_radius_km = report_request().radius_km;
     place.interval_s = request.every_s;
     place.weather = request.report.weather;

@@ -361,6 +361,49 @@ std::string discovery_status_topic(const std::string& prefix) {
     return prefix + "/status";
 }
 
+namespace {
+
+std::vector<std::string> topic_levels(const std::string& topic) {
+    std::vector<std::string> levels;
+    std::size_t start = 0;
+    for (std::size_t slash = topic.find('/'); slash != std::string::npos;
+         slash = topic.find('/', start)) {
+        levels.push_back(topic.substr(start, slash - start));
+        start = slash + 1;
+    }
+    levels.push_back(topic.substr(start));
+    return levels;
+}
+
+// Whether the filter matches a topic of the pattern, whose "+" levels stand for any name.
+bool filter_meets(const std::vector<std::string>& filter, const std::vector<std::string>& pattern) {
+    for (std::size_t i = 0; i <= pattern.size(); ++i) {
+        if (i < filter.size() && filter[i] == "#") {
+            return true; // the level above as well
+        }
+        if (i == pattern.size() || i == filter.size()) {
+            return filter.size() == pattern.size();
+        }
+        if (filter[i] != "+" && pattern[i] != "+" && filter[i] != pattern[i]) {
+            return false;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool filter_hears_own_topics(const std::string& filter, const std::string& base,
+                             const std::string& discovery_prefix) {
+    const std::vector<std::string> patterns = {base + "/+/state", base + "/+/availability",
+                                               base + "/+/event", base + "/availability",
+                                               discovery_prefix + "/+/+/+/config"};
+    const std::vector<std::string> levels = topic_levels(filter);
+    return std::any_of(patterns.begin(), patterns.end(), [&](const std::string& pattern) {
+        return filter_meets(levels, topic_levels(pattern));
+    });
+}
+
 std::vector<mqtt_message> discovery_messages(const discovery_facts& facts) {
     const std::string node = "nimbrovator_" + facts.slug;
     Json::Value device(Json::objectValue);

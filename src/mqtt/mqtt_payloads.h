@@ -78,6 +78,10 @@ struct discovery_facts {
 std::vector<mqtt_message> discovery_messages(const discovery_facts& facts);
 // The topic on which Home Assistant announces itself.
 std::string discovery_status_topic(const std::string& prefix);
+// Whether a subscription to `filter` hears a topic that the watch publishes under the topic
+// prefix `base` or the discovery prefix `discovery_prefix`.
+bool filter_hears_own_topics(const std::string& filter, const std::string& base,
+                             const std::string& discovery_prefix);
 
 // An alert as published: the same facts as the environment of the --exec command.
 struct event_message {

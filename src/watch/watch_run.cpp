@@ -564,6 +564,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
         }
         loop.published = answer.document;
         loop.mqtt->publish_state(published_state(loop), loop.mqtt_place);
+        run_chore_at_next_wait(); // a state held back for its second goes out then
     }
     const std::string shown = render_form(request.form, shown_facts);
     if (loop.in_one_bar) {

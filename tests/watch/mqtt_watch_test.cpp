@@ -108,8 +108,13 @@ TEST_F(MqttWatchTest, DiscoveryStateAndEventThenTheLastWillAfterKill) {
     watch.start({"--danger-km", "5", "--mqtt", "mqtt://127.0.0.1:" + std::to_string(broker.port)},
                 data.path);
 
+    // The state of the storm's check may come a second after its event.
     ASSERT_TRUE(live.wait_for([](const Messages& heard) {
-        return count_on(heard, event_topic) >= 1 && configs(heard) >= 6;
+        return count_on(heard, event_topic) >= 1 && configs(heard) >= 6 &&
+               std::any_of(heard.begin(), heard.end(), [](const ReceivedMessage& message) {
+                   return message.topic == state_topic &&
+                          parsed(message.payload)["lightning"]["strikes"] == 5;
+               });
     })) << watch.err();
     const Json::Value event = parsed(live.on(event_topic).front().payload);
     EXPECT_EQ(event["event_type"], "burza");
@@ -186,6 +191,18 @@ TEST_F(MqttWatchTest, BrokerDownAtStartThenRestartedAndHomeAssistantBack) {
         EXPECT_TRUE(subscriber.wait_for([&](const Messages& heard) {
             return configs(heard) == 14 && count_on(heard, state_topic) > states;
         })) << watch.err();
+        // A flood of birth messages within 30 s of that one: one announcement more, at the end
+        // of the 30 s.
+        for (int i = 0; i < 1000; ++i) {
+            subscriber.publish("homeassistant/status", "online", false);
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        EXPECT_EQ(configs(subscriber.messages()), 14u);
+        EXPECT_TRUE(
+            subscriber.wait_for([](const Messages& heard) { return configs(heard) >= 21; }, 40))
+            << watch.err();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(configs(subscriber.messages()), 21u);
         double seconds = 0;
         EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
         EXPECT_LT(seconds, 1.0);
@@ -322,6 +339,13 @@ TEST_F(MqttWatchTest, CommandsFromHomeAssistantOnlyAndNeverRetainedNorFlooding) 
     })) << watch.err();
     EXPECT_TRUE(last_state()["commands"]["snoozed_until"].isNull());
     EXPECT_EQ(replies.lightning_calls(), 1u);
+    // Retained while the watch is connected: MQTT 5 keeps the flag, so it is ignored as well.
+    home.publish(commands + "snooze", "45", true);
+    ASSERT_TRUE(state_where([](const Json::Value& state) {
+        return state["commands"]["last_command_error"].asString().find("retain") !=
+               std::string::npos;
+    })) << watch.err();
+    EXPECT_TRUE(last_state()["commands"]["snoozed_until"].isNull());
 
     // Snoozed, moved and checked at once: the storm's alert stays silent, the lines do not.
     home.publish(commands + "snooze", "30", false);
@@ -375,6 +399,30 @@ TEST_F(MqttWatchTest, CommandsFromHomeAssistantOnlyAndNeverRetainedNorFlooding) 
     EXPECT_NE(err.find(told), std::string::npos) << err;
     EXPECT_EQ(err.find(told), err.rfind(told)) << err;
     EXPECT_LT(err.size(), 2000u) << err;
+
+    // A flood of good commands: told once, the state published once a second at most, and the
+    // last command's state after them.
+    const auto minutes_snoozed = [](const Json::Value& state) {
+        std::tm parts{};
+        const std::string until = state["commands"]["snoozed_until"].asString();
+        return strptime(until.c_str(), "%Y-%m-%dT%H:%M:%SZ", &parts) == nullptr
+                   ? 0.0
+                   : std::difftime(timegm(&parts), std::time(nullptr)) / 60;
+    };
+    const std::size_t states_before = count_on(home.messages(), state_topic);
+    for (int i = 0; i < 1000; ++i) {
+        home.publish(commands + "snooze", i % 2 ? "7" : "0", false);
+    }
+    home.publish(commands + "snooze", "9", false);
+    ASSERT_TRUE(state_where([&](const Json::Value& state) { return minutes_snoozed(state) > 8; }))
+        << flooded.err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_GT(minutes_snoozed(last_state()), 8);
+    EXPECT_LT(count_on(home.messages(), state_topic) - states_before, 100u);
+    const std::string taken = flooded.err();
+    const std::string snoozed = "Polecenie z MQTT: alarmy";
+    EXPECT_NE(taken.find(snoozed), std::string::npos) << taken;
+    EXPECT_EQ(taken.find(snoozed), taken.rfind(snoozed)) << taken;
     EXPECT_EQ(flooded.stop(SIGTERM), 0);
 }
 

@@ -272,6 +272,27 @@ TEST_F(MqttWatchTest, TlsAgainstTheTestCaAndARejectedLogin) {
     EXPECT_NE(untrusted.find("(mqtt_commands): wyłączone."), std::string::npos) << untrusted;
 }
 
+// A broker of MQTT 3.1.1 only refuses MQTT 5: the watch says so once and publishes in 3.1.1.
+TEST_F(MqttWatchTest, ABrokerOfMqtt311OnlyIsSpokenToIn311) {
+    replies.play({0});
+    TestBroker broker;
+    ASSERT_TRUE(broker.start()) << broker.log();
+    Mqtt311Front front;
+    ASSERT_TRUE(front.start(broker.port));
+    Subscriber live;
+    ASSERT_TRUE(live.connect(broker.port));
+    Watch watch;
+    watch.start({"--mqtt", "mqtt://127.0.0.1:" + std::to_string(front.port)}, data.path);
+    EXPECT_TRUE(live.wait_for([](const Messages& heard) {
+        return configs(heard) == 7 && count_on(heard, state_topic) >= 1;
+    })) << watch.err();
+    EXPECT_EQ(front.refused(), 1);
+    const std::string err = watch.err();
+    EXPECT_NE(err.find("nie obsługuje MQTT 5: łączę przez MQTT 3.1.1"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Brak połączenia"), std::string::npos) << err;
+    EXPECT_EQ(watch.stop(SIGTERM), 0);
+}
+
 // The ACL that the README shows: only Home Assistant's user publishes commands.
 const char* const command_acl = "user nimbrovator\n"
                                 "topic write nimbrovator/#\n"

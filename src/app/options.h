@@ -42,6 +42,7 @@ struct command_options {
     bool all_places = false;           // --all-places: every place of the configuration file
     std::string place;                 // the name of the file's place these options stand for
     std::string follow;                // the MQTT topic of that place's positions; empty: none
+    bool shares_town = false;          // another place of the file has its town and radius
     std::optional<int> danger_km;      // --danger-km KM: the safety ring
     bool history = false;              // --history: the place's track
     std::string svg_file;              // --svg FILE: the history's picture

@@ -1,5 +1,6 @@
 #include "app/requests.h"
 
+#include "mqtt/mqtt_payloads.h"
 #include "storm/town_lookup.h"
 #include "text/numbers.h"
 #include "text/text.h"
@@ -99,6 +100,31 @@ std::string ring_problem(const command_options& options, const named_place& plac
     return "strefa --danger-km" + sizes + " miejsca „" + place.name + "” (" + place.origin + ").";
 }
 
+// Whether another place of the file has the town (as a slug writes it) and the radius that
+// `place` has with these options: the places' MQTT slugs then carry their own names. Decided
+// over the whole file, so that the watches of each place apart decide alike.
+bool shares_town(const command_options& options, const std::vector<named_place>& places,
+                 const named_place& place) {
+    const auto town_and_radius = [&](const named_place& each) {
+        const std::optional<report_request> request =
+            each.near ? std::nullopt : town_request_of(options_of_place(options, each));
+        return request ? std::optional<std::pair<std::string, int>>(
+                             {slug_words(each.town), request->radius_km})
+                       : std::nullopt;
+    };
+    const std::optional<std::pair<std::string, int>> own = town_and_radius(place);
+    return own && std::any_of(places.begin(), places.end(), [&](const named_place& other) {
+               return &other != &place && town_and_radius(other) == own;
+           });
+}
+
+command_options chosen_place(const command_options& options, const std::vector<named_place>& places,
+                             const named_place& place) {
+    command_options own = options_of_place(options, place);
+    own.shares_town = shares_town(options, places, place);
+    return own;
+}
+
 } // namespace
 
 result<std::vector<command_options>> options_of_places(const command_options& options,
@@ -122,7 +148,7 @@ result<std::vector<command_options>> options_of_places(const command_options& op
     }
     std::vector<command_options> chosen;
     for (const named_place* place : named) {
-        chosen.push_back(options_of_place(options, *place));
+        chosen.push_back(chosen_place(options, places, *place));
         if (const std::string problem = ring_problem(options, *place, chosen.back());
             !problem.empty()) {
             return failure(problem);

@@ -102,6 +102,7 @@ std::optional<watch_request> watch_request_of(const run_context& context,
     request.command = watch.command;
     request.alerts_to_stderr = watch.alerts_to_stderr;
     request.follow = options.follow;
+    request.shared_town_place = options.shares_town ? options.place : "";
     return request;
 }
 

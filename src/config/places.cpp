@@ -98,6 +98,26 @@ std::string place_problem(const named_place& place) {
     return "";
 }
 
+namespace {
+
+std::string heard_own_topics(const named_place& place, const std::string& base,
+                             const std::string& prefix) {
+    return place.follow_origin + ": follow: temat „" + place.follow +
+           "” obejmuje tematy, na których czuwanie publikuje (" + base + "/…, " + prefix + "/…).";
+}
+
+} // namespace
+
+void check_followed_topics(settings_outcome& outcome) {
+    const std::string& base = outcome.settings.mqtt_topic.value;
+    const std::string& prefix = outcome.settings.mqtt_discovery_prefix.value;
+    for (const named_place& place : outcome.places) {
+        if (!place.follow.empty() && filter_hears_own_topics(place.follow, base, prefix)) {
+            outcome.errors.push_back(heard_own_topics(place, base, prefix));
+        }
+    }
+}
+
 const named_place* place_named(const std::vector<named_place>& places, const std::string& name) {
     for (const named_place& place : places) {
         if (place.name == name) {

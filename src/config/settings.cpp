@@ -267,6 +267,7 @@ settings_outcome load_settings() {
     }
     read_environment(outcome);
     check_settings(outcome);
+    check_followed_topics(outcome);
     return outcome;
 }
 

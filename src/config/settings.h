@@ -58,7 +58,8 @@ struct named_place {
     std::optional<int> radius_km;
     std::optional<int> danger_km;
     std::optional<bool> approaching_only;
-    std::string follow; // the MQTT topic carrying the place's positions; empty: it stays put
+    std::string follow;        // the MQTT topic carrying the place's positions; empty: it stays put
+    std::string follow_origin; // "FILE:LINE" of its follow key
 };
 
 // What is wrong with `value` for the place's key `key` (stored in `place` when right); an empty
@@ -90,6 +91,9 @@ void read_config_file(const std::string& path, settings_outcome& outcome);
 void read_environment(settings_outcome& outcome);
 // Checks every value given at run time (the built-in ones were checked when building).
 void check_settings(settings_outcome& outcome);
+// Refuses, naming the file and line, a place's follow topic that would hear what the watch
+// publishes itself under the settings' mqtt_topic and mqtt_discovery_prefix.
+void check_followed_topics(settings_outcome& outcome);
 
 // Built in, then the file, then the environment, all checked.
 settings_outcome load_settings();

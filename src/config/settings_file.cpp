@@ -153,6 +153,8 @@ void take_place_entry(parse_state& state, const std::string& where, const std::s
     const std::string problem = take_place_key(places.back(), name, value);
     if (!problem.empty()) {
         state.outcome.errors.push_back(where + ": " + problem);
+    } else if (std::strcmp(name, "follow") == 0) {
+        places.back().follow_origin = where; // checked against the final settings
     }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 enum class command_kind { check_now, snooze, approaching_only, location };
+constexpr std::size_t command_kinds = 4;
 
 // The longest payload taken; a longer one is refused unread.
 constexpr std::size_t longest_command_payload = 256;

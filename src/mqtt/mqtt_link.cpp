@@ -3,6 +3,7 @@
 #include "nimbrovator_config.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -23,6 +24,11 @@ constexpr auto longest_backoff = std::chrono::seconds(60);
 constexpr auto connect_timeout = std::chrono::seconds(10);
 constexpr auto closing_time = std::chrono::milliseconds(500);
 constexpr auto publish_failure_period = std::chrono::minutes(1);
+constexpr auto state_spacing = std::chrono::seconds(1);
+constexpr auto reannounce_spacing = std::chrono::seconds(30);
+// The publishes handed to the library and not yet acknowledged, at most (the library's own
+// default, and the receive maximum of Debian's broker).
+constexpr std::size_t longest_in_flight = 20;
 
 bool start_library() {
     static const int started = mosquitto_lib_init();
@@ -43,14 +49,22 @@ std::string reason_of(int code, int error_number) {
     return code == MOSQ_ERR_ERRNO ? std::strerror(error_number) : mosquitto_strerror(code);
 }
 
-// A handle set up for the broker: login, TLS, and the will when given.
+// A handle set up for the broker: login, TLS, and the will when given; MQTT 5 when asked.
 result<mosquitto_handle> make_handle(const mqtt_settings& settings, const std::string& id,
-                                     void* self, const std::string* will_topic) {
+                                     void* self, const std::string* will_topic,
+                                     bool mqtt5 = false) {
     mosquitto_handle handle(start_library() ? mosquitto_new(id.c_str(), true, self) : nullptr);
     if (!handle) {
         return failure("Nie udało się przygotować klienta MQTT.");
     }
     mosquitto* m = handle.get();
+    if (mqtt5) {
+        const int code = mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+        if (code != MOSQ_ERR_SUCCESS) {
+            return failure("Nie udało się przygotować klienta MQTT 5 (" + reason_of(code, errno) +
+                           ").");
+        }
+    }
     if (!settings.user.empty()) {
         const int code = mosquitto_username_pw_set(
             m, settings.user.c_str(),
@@ -150,17 +164,21 @@ mqtt_link::mqtt_link(const mqtt_settings& settings, const mqtt_place& place, tel
     : mqtt_link(settings, std::vector<mqtt_place>{place}, std::move(tell)) {}
 
 std::string mqtt_link::add_device(const mqtt_place& place, bool several) {
-    std::string slug = place_slug(place.key, place.usual_radius_km);
+    std::string slug = place_slug(place.key, place.usual_radius_km, place.shared_by);
     place_topics topics = topics_of(settings_.topic, slug);
     if (several) {
         topics.availability = settings_.topic + "/availability"; // the connection's will
     }
     places_.push_back(topics);
     latest_states_.resize(places_.size());
+    state_sent_.resize(places_.size());
+    state_due_.resize(places_.size());
     if (settings_.discovery) {
         discovery_facts facts;
         facts.prefix = settings_.discovery_prefix;
-        facts.place = place.key.name;
+        // Two places of one town: each device by its place's name as well.
+        facts.place = place.shared_by.empty() ? place.key.name
+                                              : place.shared_by + " (" + place.key.name + ")";
         facts.slug = slug;
         facts.topics = topics;
         facts.version = place.version;
@@ -198,7 +216,7 @@ mqtt_link::mqtt_link(const mqtt_settings& settings, const std::vector<mqtt_place
     const std::string id =
         "nimbrovator-" + (slug.empty() ? "places" : slug) + "-" + std::to_string(getpid());
     result<mosquitto_handle> handle =
-        make_handle(settings, id, connection_.get(), &topics_.availability);
+        make_handle(settings, id, connection_.get(), &topics_.availability, true);
     if (!handle) {
         tell_(handle.error());
         phase_ = phase::closed;
@@ -267,6 +285,10 @@ void mqtt_link::started(clock::time_point now) {
 void mqtt_link::failed(int code, int error_number, clock::time_point now) {
     const bool lost = phase_ == phase::connected;
     phase_ = phase::waiting;
+    // What waits goes out with the next connection's announcement, the latest state included.
+    outbox_.clear();
+    in_flight_.clear();
+    reannounce_due_ = false;
     ++failures_;
     const auto backoff = std::min<clock::duration>(
         std::chrono::seconds(1) * (1 << std::min(failures_ - 1, 6)), longest_backoff);
@@ -278,7 +300,9 @@ void mqtt_link::failed(int code, int error_number, clock::time_point now) {
         told_.clear();
     } else if (login_refused(refused_code_) || code == MOSQ_ERR_AUTH) {
         tell_once("Logowanie odrzucone: " + where + " (" +
-                  mosquitto_connack_string(refused_code_ ? refused_code_ : 5) +
+                  (refused_code_ >= 0x80
+                       ? mosquitto_reason_string(refused_code_)
+                       : mosquitto_connack_string(refused_code_ ? refused_code_ : 5)) +
                   "); ponawiam próby w tle.");
     } else if (code == MOSQ_ERR_TLS) {
         tell_once("Certyfikat niezaufany lub błąd TLS: " + where +
@@ -330,6 +354,9 @@ void mqtt_link::service() {
         now - attempt_started_ > connect_timeout) {
         code = MOSQ_ERR_NO_CONN;
     }
+    if (fell_back(now)) {
+        return;
+    }
     if (refused_code_ != 0 && code == MOSQ_ERR_SUCCESS) {
         code = MOSQ_ERR_CONN_REFUSED;
     }
@@ -337,10 +364,39 @@ void mqtt_link::service() {
         failed(code == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : code, error_number, now);
         return;
     }
+    if (phase_ != phase::connected) {
+        return;
+    }
     // Once the keep-alive has passed since the last packet out, the library sent a ping.
-    if (phase_ == phase::connected && now >= sent_at_ + std::chrono::seconds(keepalive_s)) {
+    if (now >= sent_at_ + std::chrono::seconds(keepalive_s)) {
         sent_at_ = now;
     }
+    publish_due_states(now);
+    if (reannounce_due_ && now >= *reannounced_ + reannounce_spacing) {
+        birth_message(now);
+    }
+    hand_over();
+}
+
+bool mqtt_link::fell_back(clock::time_point now) {
+    // A 3.1.1 broker answers MQTT 5 with its "unacceptable protocol version", which the library
+    // gives as MQTT 5's reason code.
+    if (!mqtt5_ || (refused_code_ != MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION && refused_code_ != 1)) {
+        return false;
+    }
+    mqtt5_ = false;
+    const int code = mosquitto_int_option(connection_->handle.get(), MOSQ_OPT_PROTOCOL_VERSION,
+                                          MQTT_PROTOCOL_V311);
+    if (code != MOSQ_ERR_SUCCESS) {
+        failed(code, errno, now);
+        return true;
+    }
+    tell_("Serwer MQTT " + broker_text(settings_.broker) +
+          " nie obsługuje MQTT 5: łączę przez MQTT 3.1.1, przy którym zachowane polecenie "
+          "przychodzące w trakcie połączenia wygląda jak nowe.");
+    phase_ = phase::waiting;
+    retry_at_ = now;
+    return true;
 }
 
 std::chrono::milliseconds mqtt_link::next_service_in() const {
@@ -357,8 +413,16 @@ std::chrono::milliseconds mqtt_link::next_service_in() const {
         // keep-alive has passed since the last packet out. The library counts in whole seconds,
         // so the wait is a second longer: the ping is surely due then, and the broker allows
         // half a keep-alive more before it gives the connection up.
-        const clock::time_point ping = sent_at_ + std::chrono::seconds(keepalive_s + 1);
-        return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(ping - clock::now()));
+        clock::time_point next = sent_at_ + std::chrono::seconds(keepalive_s + 1);
+        for (std::size_t i = 0; i < places_.size(); ++i) {
+            if (state_due_[i] && state_sent_[i]) {
+                next = std::min(next, *state_sent_[i] + state_spacing);
+            }
+        }
+        if (reannounce_due_) {
+            next = std::min(next, *reannounced_ + reannounce_spacing);
+        }
+        return std::max(milliseconds(0), std::chrono::ceil<milliseconds>(next - clock::now()));
     }
     default:
         return std::chrono::hours(1);
@@ -388,18 +452,20 @@ void mqtt_link::connect_callback(mosquitto*, void* self, int code) {
     }
     if (link->settings_.commands) {
         for (const place_topics& place : link->places_) {
-            link->subscribe(place.commands + "+");
+            link->subscribe(place.commands + "+", MQTT_SUB_OPT_RETAIN_AS_PUBLISHED);
         }
     }
     for (const auto& followed : link->followed_) {
-        link->subscribe(followed.first);
+        link->subscribe(followed.first, MQTT_SUB_OPT_NO_LOCAL);
     }
     link->announce();
 }
 
-void mqtt_link::subscribe(const std::string& topic) {
+void mqtt_link::subscribe(const std::string& topic, int options) {
+    mosquitto* m = connection_->handle.get();
     const int subscribed =
-        mosquitto_subscribe(connection_->handle.get(), nullptr, topic.c_str(), quality);
+        mqtt5_ ? mosquitto_subscribe_v5(m, nullptr, topic.c_str(), quality, options, nullptr)
+               : mosquitto_subscribe(m, nullptr, topic.c_str(), quality);
     sent_at_ = clock::now();
     if (subscribed != MOSQ_ERR_SUCCESS) {
         tell_("Nie udało się zasubskrybować tematu " + topic + " (" + reason_of(subscribed, errno) +
@@ -426,7 +492,7 @@ void mqtt_link::message_callback(mosquitto*, void* self, const mosquitto_message
     // Home Assistant has (re)started: it has to hear of the entities again. A retained birth
     // message comes with the subscription and is old news: the connection announced already.
     if (!message->retain && link->status_topic_ == message->topic && payload == "online") {
-        link->announce();
+        link->birth_message(clock::now());
     }
     for (const auto& followed : link->followed_) {
         bool matches = false;
@@ -442,6 +508,8 @@ void mqtt_link::publish_callback(mosquitto*, void* self, int id) {
     mqtt_link* link = static_cast<connection*>(self)->link;
     if (link != nullptr) {
         link->last_published_ = id;
+        std::vector<int>& in_flight = link->in_flight_;
+        in_flight.erase(std::remove(in_flight.begin(), in_flight.end(), id), in_flight.end());
     }
 }
 
@@ -452,6 +520,7 @@ void mqtt_link::log_callback(mosquitto*, void* self, int level, const char* text
 }
 
 void mqtt_link::announce() {
+    const clock::time_point now = clock::now();
     publish(topics_.availability, "online", true);
     for (const mqtt_message& message : discovery_) {
         publish(message.topic, message.payload, message.retain);
@@ -459,26 +528,68 @@ void mqtt_link::announce() {
     for (std::size_t i = 0; i < places_.size(); ++i) {
         if (latest_states_[i]) {
             publish(places_[i].state, *latest_states_[i], true);
+            state_sent_[i] = now;
+            state_due_[i] = false;
         }
     }
+}
+
+void mqtt_link::birth_message(clock::time_point now) {
+    if (reannounced_ && now < *reannounced_ + reannounce_spacing) {
+        reannounce_due_ = true;
+        return;
+    }
+    reannounced_ = now;
+    reannounce_due_ = false;
+    announce();
 }
 
 void mqtt_link::publish(const std::string& topic, const std::string& payload, bool retain) {
     if (phase_ != phase::connected) {
         return; // nothing is queued while disconnected
     }
-    const int code =
-        mosquitto_publish(connection_->handle.get(), nullptr, topic.c_str(),
-                          static_cast<int>(payload.size()), payload.data(), quality, retain);
-    if (code == MOSQ_ERR_SUCCESS) {
-        sent_at_ = clock::now();
-        return;
+    const auto waiting =
+        std::find_if(outbox_.begin(), outbox_.end(),
+                     [&](const mqtt_message& queued) { return queued.topic == topic; });
+    if (waiting != outbox_.end()) {
+        waiting->payload = payload;
+        waiting->retain = retain;
+    } else {
+        outbox_.push_back({topic, payload, retain});
     }
-    const clock::time_point now = clock::now();
-    if (!publish_failure_told_ || now - *publish_failure_told_ >= publish_failure_period) {
-        publish_failure_told_ = now;
-        tell_("Nie udało się opublikować na serwerze MQTT " + broker_text(settings_.broker) + " (" +
-              topic + ": " + reason_of(code, errno) + ").");
+    hand_over();
+}
+
+void mqtt_link::hand_over() {
+    while (phase_ == phase::connected && !outbox_.empty() &&
+           in_flight_.size() < longest_in_flight) {
+        const mqtt_message message = std::move(outbox_.front());
+        outbox_.pop_front();
+        int id = 0;
+        const int code = mosquitto_publish(connection_->handle.get(), &id, message.topic.c_str(),
+                                           static_cast<int>(message.payload.size()),
+                                           message.payload.data(), quality, message.retain);
+        const clock::time_point now = clock::now();
+        if (code == MOSQ_ERR_SUCCESS) {
+            in_flight_.push_back(id);
+            sent_at_ = now;
+        } else if (!publish_failure_told_ ||
+                   now - *publish_failure_told_ >= publish_failure_period) {
+            publish_failure_told_ = now;
+            tell_("Nie udało się opublikować na serwerze MQTT " + broker_text(settings_.broker) +
+                  " (" + message.topic + ": " + reason_of(code, errno) + ").");
+        }
+    }
+}
+
+void mqtt_link::publish_due_states(clock::time_point now) {
+    for (std::size_t i = 0; phase_ == phase::connected && i < places_.size(); ++i) {
+        if (state_due_[i] && latest_states_[i] &&
+            (!state_sent_[i] || now >= *state_sent_[i] + state_spacing)) {
+            state_due_[i] = false;
+            state_sent_[i] = now;
+            publish(places_[i].state, *latest_states_[i], true);
+        }
     }
 }
 
@@ -492,7 +603,7 @@ void mqtt_link::take_commands(command_taker take, std::size_t place) {
 void mqtt_link::follow(const std::string& topic, std::function<void(const std::string&)> take) {
     followed_.emplace_back(topic, std::move(take));
     if (phase_ == phase::connected) {
-        subscribe(topic);
+        subscribe(topic, MQTT_SUB_OPT_NO_LOCAL);
     }
 }
 
@@ -501,7 +612,8 @@ void mqtt_link::publish_state(const std::string& document, std::size_t place) {
         return;
     }
     latest_states_[place] = document;
-    publish(places_[place].state, document, true);
+    state_due_[place] = true;
+    publish_due_states(clock::now());
 }
 
 std::size_t mqtt_link::add_place(const mqtt_place& place) {
@@ -510,7 +622,7 @@ std::size_t mqtt_link::add_place(const mqtt_place& place) {
     const std::size_t index = places_.size() - 1;
     if (phase_ == phase::connected) {
         if (settings_.commands) {
-            subscribe(places_[index].commands + "+");
+            subscribe(places_[index].commands + "+", MQTT_SUB_OPT_RETAIN_AS_PUBLISHED);
         }
         for (std::size_t i = first_message; i < discovery_.size(); ++i) {
             publish(discovery_[i].topic, discovery_[i].payload, discovery_[i].retain);
@@ -532,6 +644,16 @@ void mqtt_link::close() {
     }
     mosquitto* m = connection_->handle.get();
     if (phase_ == phase::connected) {
+        // The latest states and what waits go out first, whatever their time.
+        for (std::size_t i = 0; i < places_.size(); ++i) {
+            if (state_due_[i] && latest_states_[i]) {
+                publish(places_[i].state, *latest_states_[i], true);
+            }
+        }
+        while (!outbox_.empty()) {
+            in_flight_.clear(); // the library queues what is beyond its own limit
+            hand_over();
+        }
         // A clean disconnect sends no will: "offline" is published first, and its
         // acknowledgement awaited for a short while.
         int id = -1;

@@ -3,13 +3,20 @@
 // end, runs on a short-lived helper thread; everything else runs in the waits and never waits
 // for the broker, so a check never waits for it. While disconnected it tries again with a
 // capped back-off and keeps only the latest state; on every connection it publishes
-// availability, the discovery configurations and that state, and again once for each birth
-// message of Home Assistant.
+// availability, the discovery configurations and that state, and again for a birth message of
+// Home Assistant (at most once in 30 s: those that come sooner are one more at the end of that
+// time). A place's state goes out at most once a second, the latest at the end of the second.
+// What waits to go out is one message a topic, a newer one replacing it, handed to the library
+// while few await the broker's acknowledgement: a flood of states or birth messages takes no
+// more memory than the topics. It speaks MQTT 5 (commands taken with their retain flag as
+// published, so that a retained one is told apart even when it comes live; the followed topics
+// without the watch's own messages), and MQTT 3.1.1 with a broker that refuses 5.
 #pragma once
 
 #include "mqtt/mqtt_payloads.h"
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,6 +39,7 @@ struct mqtt_settings {
 // The place the watch publishes and what its discovery says.
 struct mqtt_place {
     place_key key;
+    std::string shared_by;   // place_slug's
     int usual_radius_km = 0; // the radius at which a plain town keeps a slug of its name alone
     double interval_s = 300;
     bool weather = false;
@@ -103,11 +111,20 @@ class mqtt_link {
     void started(clock::time_point now);
     void failed(int code, int error_number, clock::time_point now);
     void announce();
+    // Home Assistant has (re)started: announced now, or at the end of the last one's 30 s.
+    void birth_message(clock::time_point now);
+    // Queues the message, replacing one of its topic that waits, and hands what it can over.
     void publish(const std::string& topic, const std::string& payload, bool retain);
+    void hand_over();
+    // The states due whose place's last went out a second ago or more.
+    void publish_due_states(clock::time_point now);
+    // Whether the broker refused MQTT 5, and the link then took to 3.1.1.
+    bool fell_back(clock::time_point now);
     void tell_once(const std::string& text);
     // The place's topics and discovery; its slug.
     std::string add_device(const mqtt_place& place, bool several);
-    void subscribe(const std::string& topic);
+    // `options`: MQTT 5's subscription options (MQTT_SUB_OPT_*), left out under 3.1.1.
+    void subscribe(const std::string& topic, int options = 0);
 
     mqtt_settings settings_;
     place_topics topics_;
@@ -126,6 +143,13 @@ class mqtt_link {
     clock::time_point sent_at_; // the last packet out on the connection, as far as it is known
     std::vector<place_topics> places_; // each place's topics; topics_ is the first's
     std::vector<std::optional<std::string>> latest_states_;
+    std::vector<std::optional<clock::time_point>> state_sent_; // each place's last state out
+    std::vector<bool> state_due_;                  // the latest state waits for its place's second
+    std::optional<clock::time_point> reannounced_; // for a birth message, last
+    bool reannounce_due_ = false;                  // at the end of its 30 s
+    std::deque<mqtt_message> outbox_;              // not yet handed to the library
+    std::vector<int> in_flight_;                   // handed over, not yet acknowledged
+    bool mqtt5_ = true;                            // until the broker refuses it
     std::vector<std::pair<std::string, std::function<void(const std::string&)>>> followed_;
     std::string told_; // the problem told last; cleared by a connection
     int last_published_ = -1;

@@ -79,14 +79,15 @@ bool plain_name(const std::string& name) {
     return !word_start;
 }
 
-// Ten decimal digits of a 64-bit FNV-1a hash of the whole key.
-std::string key_hash(const place_key& place) {
+// Ten decimal digits of a 64-bit FNV-1a hash of the whole key (and the place's own name).
+std::string key_hash(const place_key& place, const std::string& shared_by) {
     const auto micro_degrees = [](const std::optional<double>& degrees) {
         return degrees ? std::to_string(std::llround(*degrees * 1e6)) : std::string("-");
     };
     const std::string key = place.name + '\n' + micro_degrees(place.latitude) + '\n' +
                             micro_degrees(place.longitude) + '\n' +
-                            std::to_string(place.radius_km) + (place.by_point ? "\np" : "\nt");
+                            std::to_string(place.radius_km) + (place.by_point ? "\np" : "\nt") +
+                            (shared_by.empty() ? "" : "\n" + shared_by);
     std::uint64_t hash = 14695981039346656037ull;
     for (const char c : key) {
         hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
@@ -317,11 +318,11 @@ result<void> check_topic_prefix(const std::string& topic) {
     return {};
 }
 
-std::string place_slug(const place_key& place, int usual_radius_km) {
+std::string slug_words(const std::string& name) {
     std::string slug;
     bool gap = false;
-    for (std::size_t at = 0; at < place.name.size();) {
-        char c = ascii_letter(next_code_point(place.name, at));
+    for (std::size_t at = 0; at < name.size();) {
+        char c = ascii_letter(next_code_point(name, at));
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
         }
@@ -335,15 +336,20 @@ std::string place_slug(const place_key& place, int usual_radius_km) {
             gap = true;
         }
     }
-    if (!place.by_point && place.radius_km == usual_radius_km && plain_name(place.name) &&
-        slug.size() <= longest_slug_name) {
+    return slug;
+}
+
+std::string place_slug(const place_key& place, int usual_radius_km, const std::string& shared_by) {
+    std::string slug = slug_words(shared_by.empty() ? place.name : place.name + " " + shared_by);
+    if (!place.by_point && place.radius_km == usual_radius_km && shared_by.empty() &&
+        plain_name(place.name) && slug.size() <= longest_slug_name) {
         return slug;
     }
     slug = slug.empty() ? "miejsce" : slug.substr(0, longest_slug_name);
     if (slug.back() == '_') {
         slug.pop_back();
     }
-    return slug + "_" + key_hash(place);
+    return slug + "_" + key_hash(place, shared_by);
 }
 
 place_topics topics_of(const std::string& base, const std::string& slug) {
@@ -353,6 +359,49 @@ place_topics topics_of(const std::string& base, const std::string& slug) {
 
 std::string discovery_status_topic(const std::string& prefix) {
     return prefix + "/status";
+}
+
+namespace {
+
+std::vector<std::string> topic_levels(const std::string& topic) {
+    std::vector<std::string> levels;
+    std::size_t start = 0;
+    for (std::size_t slash = topic.find('/'); slash != std::string::npos;
+         slash = topic.find('/', start)) {
+        levels.push_back(topic.substr(start, slash - start));
+        start = slash + 1;
+    }
+    levels.push_back(topic.substr(start));
+    return levels;
+}
+
+// Whether the filter matches a topic of the pattern, whose "+" levels stand for any name.
+bool filter_meets(const std::vector<std::string>& filter, const std::vector<std::string>& pattern) {
+    for (std::size_t i = 0; i <= pattern.size(); ++i) {
+        if (i < filter.size() && filter[i] == "#") {
+            return true; // the level above as well
+        }
+        if (i == pattern.size() || i == filter.size()) {
+            return filter.size() == pattern.size();
+        }
+        if (filter[i] != "+" && pattern[i] != "+" && filter[i] != pattern[i]) {
+            return false;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool filter_hears_own_topics(const std::string& filter, const std::string& base,
+                             const std::string& discovery_prefix) {
+    const std::vector<std::string> patterns = {base + "/+/state", base + "/+/availability",
+                                               base + "/+/event", base + "/availability",
+                                               discovery_prefix + "/+/+/+/config"};
+    const std::vector<std::string> levels = topic_levels(filter);
+    return std::any_of(patterns.begin(), patterns.end(), [&](const std::string& pattern) {
+        return filter_meets(levels, topic_levels(pattern));
+    });
 }
 
 std::vector<mqtt_message> discovery_messages(const discovery_facts& facts) {

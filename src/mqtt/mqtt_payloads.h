@@ -38,7 +38,13 @@ struct place_key {
 // at the usual radius whose name is ASCII words of a capital and small letters keeps just its
 // name: "Stare Miasto" → "stare_miasto". Any other place gets its name transliterated (none
 // left: "miejsce") and ten digits of a hash of the whole key: "Nowy Sącz" → "nowy_sacz_0123456789".
-std::string place_slug(const place_key& place, int usual_radius_km);
+// `shared_by`: the configuration's name of a place whose town and radius another place there
+// has as well; it follows the town's name and goes into the hash: "[place Dom] town = Gdynia"
+// → "gdynia_dom_0123456789".
+std::string place_slug(const place_key& place, int usual_radius_km,
+                       const std::string& shared_by = "");
+// The words of a name as a slug gives them: "Nowy Sącz" → "nowy_sacz".
+std::string slug_words(const std::string& name);
 
 struct place_topics {
     std::string state;        // retained: the document of the latest check
@@ -72,6 +78,10 @@ struct discovery_facts {
 std::vector<mqtt_message> discovery_messages(const discovery_facts& facts);
 // The topic on which Home Assistant announces itself.
 std::string discovery_status_topic(const std::string& prefix);
+// Whether a subscription to `filter` hears a topic that the watch publishes under the topic
+// prefix `base` or the discovery prefix `discovery_prefix`.
+bool filter_hears_own_topics(const std::string& filter, const std::string& base,
+                             const std::string& discovery_prefix);
 
 // An alert as published: the same facts as the environment of the --exec command.
 struct event_message {

@@ -1,8 +1,11 @@
 #include "mqtt/position.h"
 
+#include "text/place_point.h"
+
 #include <json/json.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -37,12 +40,17 @@ result<place_position> position_of(const std::string& payload) {
     if (object.isMember("_type") && !location) {
         return failure("położenie: wiadomość innego rodzaju niż location");
     }
+    constexpr double any = std::numeric_limits<double>::max();
     const std::optional<double> latitude =
-        number_in(object, location ? "lat" : "latitude", -90, 90);
+        number_in(object, location ? "lat" : "latitude", -any, any);
     const std::optional<double> longitude =
-        number_in(object, location ? "lon" : "longitude", -180, 180);
+        number_in(object, location ? "lon" : "longitude", -any, any);
     if (!latitude || !longitude) {
-        return failure("położenie: brak szerokości lub długości geograficznej w zakresie");
+        return failure("położenie: brak szerokości lub długości geograficznej");
+    }
+    if (!usable_point(*latitude, *longitude)) {
+        return failure("położenie: szerokość od -90 do 90, długość od -180 do 180, nie obie 0 "
+                       "(0,0 podaje telefon bez ustalonego położenia)");
     }
     place_position position{*latitude, *longitude, std::nullopt, std::nullopt};
     if (location) {

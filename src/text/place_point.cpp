@@ -17,6 +17,11 @@ std::string trimmed(const std::string& text) {
 
 } // namespace
 
+bool usable_point(double latitude, double longitude) {
+    return latitude >= -90 && latitude <= 90 && longitude >= -180 && longitude <= 180 &&
+           !(latitude == 0 && longitude == 0);
+}
+
 std::optional<place_point> place_point_of(const std::string& text) {
     const std::size_t comma = text.find(',');
     if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos) {
@@ -30,8 +35,7 @@ std::optional<place_point> place_point_of(const std::string& text) {
     }
     const std::optional<double> latitude = decimal_value(point.y);
     const std::optional<double> longitude = decimal_value(point.x);
-    if (!latitude || !longitude || *latitude < -90 || *latitude > 90 || *longitude < -180 ||
-        *longitude > 180 || (*latitude == 0 && *longitude == 0)) {
+    if (!latitude || !longitude || !usable_point(*latitude, *longitude)) {
         return std::nullopt;
     }
     point.latitude = *latitude;

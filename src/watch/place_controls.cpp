@@ -15,21 +15,30 @@ std::string utc_text(double wall_s) {
     return text;
 }
 
-// A refusal goes into the state at once and to standard error at most once a minute.
+// A refusal goes into the state at once (the link spaces the states out) and to standard error
+// at most once a minute.
 command_outcome refused(command_outcome outcome, const std::string& why, double now_s) {
     place_controls& controls = outcome.controls;
-    const bool told_lately =
-        controls.refusal_told_s && now_s - *controls.refusal_told_s < refusal_told_spacing_s;
+    outcome.changed = controls.last_error != why;
     controls.last_error = why;
-    if (!told_lately) {
-        controls.refusal_told_s = now_s;
-        outcome.tell = "Pominięto polecenie z MQTT: " + why + ".";
-        outcome.changed = true; // a flood republishes the state no more often than it is told
-    }
+    outcome.tell =
+        spaced_report(controls.refusals, "Pominięto polecenie z MQTT: " + why + ".", now_s);
     return outcome;
 }
 
 } // namespace
+
+std::string spaced_report(report_spacing& spacing, const std::string& text, double now_s) {
+    if (spacing.told_s && now_s - *spacing.told_s < report_spacing_s) {
+        ++spacing.held_back;
+        return "";
+    }
+    const long held_back = spacing.held_back;
+    spacing = {now_s, 0};
+    return held_back == 0 ? text
+                          : text + " Od poprzedniego takiego komunikatu pominięto podobnych: " +
+                                std::to_string(held_back) + ".";
+}
 
 command_outcome apply_command(place_controls controls, const result<place_command>& command,
                               bool retained, double now_s, double wall_s) {
@@ -76,7 +85,8 @@ command_outcome apply_command(place_controls controls, const result<place_comman
         outcome.note = "sprawdzane miejsce: " + command->y + ", " + command->x;
         break;
     }
-    outcome.note = "Polecenie z MQTT: " + outcome.note + ".";
+    outcome.note = spaced_report(c.taken[static_cast<std::size_t>(command->kind)],
+                                 "Polecenie z MQTT: " + outcome.note + ".", now_s);
     c.last_error.clear();
     outcome.changed = true;
     return outcome;

@@ -13,8 +13,18 @@
 
 // A press of "check now" is taken at most this often; a sooner one is answered, not queued.
 constexpr double check_now_spacing_s = 30;
-// A refused command is told on standard error at most this often.
-constexpr double refusal_told_spacing_s = 60;
+// A report of a kind (a refused command, a command taken of one name, a refused position) is
+// told on standard error at most this often.
+constexpr double report_spacing_s = 60;
+
+// The reports of one kind: when one was told last, and how many were held back since.
+struct report_spacing {
+    std::optional<double> told_s;
+    long held_back = 0;
+};
+// `text` as told at `now_s` (the watch's clock), with the count of those held back since the
+// last one told; empty when it is held back (told less than report_spacing_s ago).
+std::string spaced_report(report_spacing& spacing, const std::string& text, double now_s);
 
 // One place's controls. Times: `now_s` on the watch's steady clock, `wall_s` on the wall clock.
 struct place_controls {
@@ -24,7 +34,8 @@ struct place_controls {
     std::optional<double> check_now_taken_s;    // the last press taken
     bool check_now_due = false;                 // the next check runs at once
     std::string last_error;                     // the last refused command, for the state
-    std::optional<double> refusal_told_s;
+    report_spacing refusals;                    // of all the place's commands
+    report_spacing taken[command_kinds];        // of each command by its kind
 };
 
 // What a command did: the controls after it, and what the watch has to do.

@@ -35,6 +35,8 @@ struct wait_chore {
 };
 // From now on every wait runs the chore; null: none. The chore must outlive its use.
 void set_wait_chore(const wait_chore* chore);
+// The next wait runs the chore first: what the watch did since may have changed its period.
+void run_chore_at_next_wait();
 
 // Cuts the current wait short as a signal does (or the next one, when none runs): the watch's
 // own call when something it heard (a command) asks for a check now.

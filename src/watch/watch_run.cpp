@@ -96,6 +96,7 @@ struct watch_loop {
     // A place that follows a topic: its latest position and when it came.
     std::optional<place_position> position;
     std::time_t position_came = 0;
+    report_spacing refused_positions; // told at most once a minute
 };
 
 // Standard output carries one document or line a check, nothing else, in the forms that a
@@ -554,6 +555,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
         }
         loop.published = answer.document;
         loop.mqtt->publish_state(published_state(loop), loop.mqtt_place);
+        run_chore_at_next_wait(); // a state held back for its second goes out then
     }
     const std::string shown = render_form(request.form, shown_facts);
     if (loop.in_one_bar) {
@@ -727,7 +729,14 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
 void take_position(watch_loop& loop, const std::string& payload) {
     result<place_position> position = position_of(payload);
     if (!position) {
-        tell(loop.request, position.error() + " (" + loop.request.follow + ").");
+        // The last good position stays.
+        const double now_s =
+            std::chrono::duration<double>(watch_clock::now() - loop.started).count();
+        const std::string told = spaced_report(
+            loop.refused_positions, position.error() + " (" + loop.request.follow + ").", now_s);
+        if (!told.empty()) {
+            tell(loop.request, told);
+        }
         return;
     }
     loop.position = *position;
@@ -866,6 +875,7 @@ mqtt_place mqtt_place_of(const watch_request& request, const town_record& town) 
     mqtt_place place;
     place.key = {town.name, town.latitude, town.longitude, request.report.radius_km,
                  request.report.point.has_value()};
+    place.shared_by = request.shared_town_place;
     place.usual_radius_km = report_request().radius_km;
     place.interval_s = request.every_s;
     place.weather = request.report.weather;

@@ -33,6 +33,9 @@ struct watch_request {
     // and is the "place" member of its documents. Empty for a watch of one place.
     std::string place;
     std::string follow; // the MQTT topic of the place's positions; empty: it stays put
+    // The configuration's name of the place when another place there has the same town and
+    // radius: its MQTT topics and device carry it (place_slug). Empty: not needed.
+    std::string shared_town_place;
 };
 
 // Runs the watch; 0 when stopped by a signal or after its checks, 1 for an unknown town.

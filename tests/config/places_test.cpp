@@ -23,6 +23,22 @@ TEST(PlacesTest, SectionsAreReadAndCheckedNamingFileAndLine) {
          "", 2},
         {"settings before places", "storm_host = burze.example\n[place A]\ntown = Tarnów\n", "", 1},
         {"following a topic", "[place Ja]\nnear = 50,20\nfollow = owntracks/ja/telefon\n", "", 1},
+        {"following a topic beside the watch's",
+         "[place Ja]\nnear = 50,20\nfollow = nimbrovator/ja\n", "", 1},
+        {"following the watch's own states",
+         "[place Ja]\nnear = 50,20\nradius = 30\nfollow = nimbrovator/+/state\n",
+         "@:4: follow: temat „nimbrovator/+/state” obejmuje tematy, na których czuwanie publikuje "
+         "(nimbrovator/…, homeassistant/…).",
+         1},
+        {"following the discovery", "[place Ja]\nnear = 50,20\nfollow = homeassistant/sensor/#\n",
+         "@:3: follow: temat „homeassistant/sensor/#” obejmuje tematy, na których czuwanie "
+         "publikuje (nimbrovator/…, homeassistant/…).",
+         1},
+        {"following under the file's own topic",
+         "mqtt_topic = dom/burze\n[place Ja]\nnear = 50,20\nfollow = dom/+/+/event\n",
+         "@:4: follow: temat „dom/+/+/event” obejmuje tematy, na których czuwanie publikuje "
+         "(dom/burze/…, homeassistant/…).",
+         1},
         {"neither town nor near", "[place A]\nradius = 30\n",
          "@:2: miejsce „A” potrzebuje dokładnie jednego z kluczy town i near.", 1},
         {"both town and near", "[place A]\ntown = Kraków\nnear = 50,20\n",
@@ -66,7 +82,9 @@ TEST(PlacesTest, SectionsAreReadAndCheckedNamingFileAndLine) {
         const std::string path = dir.path + "/config";
         write_file(path, c.file);
         settings_outcome outcome;
+        outcome.settings = built_in_settings();
         read_config_file(path, outcome);
+        check_followed_topics(outcome);
         EXPECT_EQ(outcome.places.size(), c.places);
         if (c.error.empty()) {
             EXPECT_TRUE(outcome.errors.empty()) << outcome.errors.front();

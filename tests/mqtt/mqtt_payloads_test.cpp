@@ -77,6 +77,7 @@ TEST(MqttPayloads, SlugsTellPlacesApart) {
     struct row {
         place_key key;
         std::string slug; // a trailing "_": the hash's digits follow
+        std::string shared_by = "";
     };
     const std::string long_name = "Na" + std::string(60, 'a');
     const std::vector<row> rows = {
@@ -105,10 +106,13 @@ TEST(MqttPayloads, SlugsTellPlacesApart) {
         {{"Krakow", 50.06, 19.94, 30, false}, "krakow_"},
         {{"Kraków", 50.061, 19.94, 30, true}, "krakow_"},
         {{"Kraków", 50.062, 19.94, 30, true}, "krakow_"},
+        // Places of the configuration in one town at one radius: each its own.
+        {{"Gdynia", 54.52, 18.53, 25, false}, "gdynia_dom_", "Dom"},
+        {{"Gdynia", 54.52, 18.53, 25, false}, "gdynia_praca_", "Praca"},
     };
     std::set<std::string> slugs;
     for (const row& r : rows) {
-        const std::string slug = place_slug(r.key, 25);
+        const std::string slug = place_slug(r.key, 25, r.shared_by);
         slugs.insert(slug);
         const bool hashed = r.slug.back() == '_';
         EXPECT_TRUE(std::regex_match(slug, std::regex(hashed ? r.slug + "[0-9]{10}" : r.slug)))

@@ -27,6 +27,9 @@ TEST(Position, LocationMessagesAndPlainObjectsAreTakenAndTheRestRefused) {
         {"taken in a far future", R"({"_type":"location","lat":50,"lon":20,"tst":99999999999})",
          true, 50, false},
         {"latitude out of range", R"({"latitude":91,"longitude":20})", false, 0, false},
+        // A phone without a fix yet: refused as --near 0,0 is.
+        {"0,0", R"({"_type":"location","lat":0,"lon":0,"tst":1999999000})", false, 0, false},
+        {"0,0 as a plain object", R"({"latitude":0.0,"longitude":-0.0})", false, 0, false},
         {"longitude a string", R"({"latitude":50,"longitude":"20"})", false, 0, false},
         {"other message type", R"({"_type":"transition","lat":50,"lon":20})", false, 0, false},
         {"location keys in a plain object", R"({"lat":50,"lon":20})", false, 0, false},

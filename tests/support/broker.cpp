@@ -5,7 +5,9 @@
 #include <mosquitto.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -213,4 +215,126 @@ bool Subscriber::wait_for(const std::function<bool(const std::vector<ReceivedMes
 void Subscriber::publish(const std::string& topic, const std::string& payload, bool retain) {
     mosquitto_publish(handle_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
                       payload.data(), 1, retain);
+}
+
+namespace {
+
+int loopback_socket(int port, bool listening) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const auto* where = reinterpret_cast<sockaddr*>(&address);
+    const bool ready = listening ? bind(fd, where, sizeof address) == 0 && listen(fd, 4) == 0
+                                 : connect(fd, where, sizeof address) == 0;
+    if (!ready && fd >= 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The protocol level of a CONNECT packet read so far; -1 while it has not come.
+int protocol_level(const std::string& packet) {
+    std::size_t at = 1;
+    while (at < packet.size() && at < 5 && (static_cast<unsigned char>(packet[at]) & 0x80) != 0) {
+        ++at;
+    }
+    const std::size_t name = at + 1; // the protocol name's length, then the name
+    if (packet.size() < name + 2) {
+        return -1;
+    }
+    const std::size_t level = name + 2 +
+                              (static_cast<unsigned char>(packet[name]) << 8 |
+                               static_cast<unsigned char>(packet[name + 1]));
+    return level < packet.size() ? static_cast<unsigned char>(packet[level]) : -1;
+}
+
+} // namespace
+
+bool Mqtt311Front::start(int upstream_port) {
+    upstream_port_ = upstream_port;
+    port = free_loopback_port();
+    listener_ = loopback_socket(port, true);
+    if (listener_ < 0 || pipe2(stop_, O_CLOEXEC) != 0) {
+        return false;
+    }
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+Mqtt311Front::~Mqtt311Front() {
+    if (thread_.joinable()) {
+        const char byte = 0;
+        if (write(stop_[1], &byte, 1) == 1) {
+            thread_.join();
+        } else {
+            thread_.detach();
+        }
+    }
+    for (const int fd : {listener_, stop_[0], stop_[1]}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+void Mqtt311Front::run() {
+    for (;;) {
+        pollfd fds[] = {{listener_, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 || fds[1].revents != 0) {
+            return;
+        }
+        const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client >= 0) {
+            serve(client);
+            close(client);
+        }
+    }
+}
+
+void Mqtt311Front::serve(int client) {
+    std::string connect_packet;
+    int level = -1;
+    char buffer[4096];
+    while (level < 0 && connect_packet.size() < 64) {
+        pollfd fds[] = {{client, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+        if (poll(fds, 2, 5000) <= 0 || fds[1].revents != 0) {
+            return;
+        }
+        const ssize_t got = read(client, buffer, sizeof buffer);
+        if (got <= 0) {
+            return;
+        }
+        connect_packet.append(buffer, static_cast<std::size_t>(got));
+        level = protocol_level(connect_packet);
+    }
+    if (level == 5) {
+        const unsigned char refusal[] = {0x20, 0x02, 0x00, 0x01};
+        ++refused_;
+        [[maybe_unused]] const ssize_t sent = send(client, refusal, sizeof refusal, MSG_NOSIGNAL);
+        return;
+    }
+    const int upstream = loopback_socket(upstream_port_, false);
+    if (upstream < 0 ||
+        send(upstream, connect_packet.data(), connect_packet.size(), MSG_NOSIGNAL) < 0) {
+        if (upstream >= 0) {
+            close(upstream);
+        }
+        return;
+    }
+    for (;;) {
+        pollfd fds[] = {{client, POLLIN, 0}, {upstream, POLLIN, 0}, {stop_[0], POLLIN, 0}};
+        if (poll(fds, 3, -1) < 0 || fds[2].revents != 0) {
+            break;
+        }
+        const int from = fds[0].revents != 0 ? client : upstream;
+        const ssize_t got = read(from, buffer, sizeof buffer);
+        if (got <= 0 || send(from == client ? upstream : client, buffer,
+                             static_cast<std::size_t>(got), MSG_NOSIGNAL) != got) {
+            break;
+        }
+    }
+    close(upstream);
 }

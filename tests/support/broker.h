@@ -6,11 +6,13 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct mosquitto;
@@ -62,6 +64,27 @@ class Subscriber {
     std::vector<ReceivedMessage> messages_;
     bool subscribed_ = false;
     mosquitto* handle_ = nullptr;
+};
+
+// In front of a broker on `upstream_port`, a broker of MQTT 3.1.1 only: a connection that asks
+// for MQTT 5 is answered "unacceptable protocol version" and closed, as such a broker does; any
+// other passes through. One connection at a time, on a thread of its own.
+class Mqtt311Front {
+  public:
+    bool start(int upstream_port);
+    ~Mqtt311Front();
+    int port = 0;
+    // The connections refused for asking for MQTT 5.
+    int refused() const { return refused_; }
+
+  private:
+    void run();
+    void serve(int client);
+    int upstream_port_ = 0;
+    int listener_ = -1;
+    int stop_[2] = {-1, -1};
+    std::atomic<int> refused_{0};
+    std::thread thread_;
 };
 
 // A free TCP port on 127.0.0.1, from the kernel.

@@ -203,8 +203,14 @@ std::string waybar_tooltip(const run_report& report) {
     if (report.forecast) {
         append_lines(tooltip, forecast_lines(*report.forecast));
     }
+    // Each failure once: the two parts of a service fail alike (a refused connection, a
+    // rejected key) and say so in the same words.
+    std::vector<std::string> told;
     for (const report_error& error : report.errors) {
-        append_lines(tooltip, error.message);
+        if (std::find(told.begin(), told.end(), error.message) == told.end()) {
+            told.push_back(error.message);
+            append_lines(tooltip, error.message);
+        }
     }
     if (const std::optional<long> age = oldest_stale_age(report)) {
         append_lines(tooltip,

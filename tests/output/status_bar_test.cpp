@@ -384,6 +384,17 @@ TEST(StatusBarForms, WaybarTextAndTooltipAreMarkupThatShowsEverySpecialCharacter
     EXPECT_NE(tooltip.find("Serwer &lt;x&gt; odpowiedział kodem HTTP 500."), std::string::npos);
     EXPECT_NE(tooltip.find("\nB/D B/D-B/D, B/D, B/D, B/D\n"), std::string::npos) << tooltip;
     EXPECT_EQ(tooltip.find("1970"), std::string::npos) << tooltip;
+    // Two parts that failed alike: each failure once.
+    const std::string key = "Serwis burzowy s odrzucił klucz.";
+    const std::string refused = "Nie udało się połączyć z serwerem w: połączenie odrzucone.";
+    report.errors = {
+        {"warnings", key}, {"lightning", key}, {"weather", refused}, {"forecast", refused}};
+    const std::string once = waybar_tooltip(report);
+    for (const std::string& message : {key, refused}) {
+        const std::size_t at = once.find(message);
+        EXPECT_NE(at, std::string::npos) << once;
+        EXPECT_EQ(once.find(message, at + 1), std::string::npos) << once;
+    }
 }
 
 TEST(StatusBarForms, WhatTheServiceCannotMeanIsNoDataInTheNewerForms) {

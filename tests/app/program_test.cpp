@@ -317,7 +317,11 @@ TEST_F(ProgramTest, UsageErrorsNameTheCulpritOnOneLine) {
     } cases[] = {
         {{"--bogus"}, "nieznana opcja: --bogus"},
         {{"--json"}, "brak miejscowości po opcjach"},
-        {{"--line", "--json"}, "brak miejscowości po opcjach"},
+        {{"--line", "--json"}, "opcja --json nie łączy się z --line"},
+        {{"--json", "--line", "Kraków"}, "opcja --line nie łączy się z --json"},
+        {{"--waybar", "--i3blocks", "Kraków"}, "opcja --i3blocks nie łączy się z --waybar"},
+        {{"--watch", "--json", "--waybar", "Kraków"}, "opcja --waybar nie łączy się z --json"},
+        {{"--line", "--max-age", "5"}, "brak miejscowości po opcjach"},
         {{"--json", "Kraków", "30", "x"}, "nadmiarowy argument: x"},
         {{"--line", "-s"}, "opcja -s działa tylko jako pierwszy argument"},
         {{"--json", ""}, "pusta nazwa miejscowości"},

@@ -43,7 +43,9 @@ const std::vector<option_row> rows = {
     {opt_waybar, "waybar", 0, "", group::status_bar, one_answer, kind_report,
      "obiekt JSON dla paska Waybar (text, tooltip, class, percentage, alt)", output_form::waybar},
     {opt_i3blocks, "i3blocks", 0, "", group::status_bar, one_answer, kind_report,
-     "trzy wiersze dla paska i3blocks (tekst, tekst krótki, kolor)", output_form::i3blocks},
+     "trzy wiersze dla paska i3blocks (tekst, tekst krótki, kolor); z --watch obiekt JSON na "
+     "sprawdzenie (blok z format=json)",
+     output_form::i3blocks},
     // The watch and its alerts
     {opt_watch, "watch", 0, "", group::watch, kind_watch, kind_watch,
      "czuwanie: sprawdzanie co --every minut i alarm, gdy burza się zbliża"},

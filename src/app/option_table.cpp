@@ -46,6 +46,9 @@ const std::vector<option_row> rows = {
      "trzy wiersze dla paska i3blocks (tekst, tekst krótki, kolor); z --watch obiekt JSON na "
      "sprawdzenie (blok z format=json)",
      output_form::i3blocks},
+    {opt_escape, "escape", 0, "ZNACZNIKI", group::status_bar, one_answer, 0,
+     "pola szablonu --format (nazwy i wartości) bezpieczne dla znaczników paska: pango "
+     "(& < > ' \"), polybar (%{), tmux (#[ #{); tekst samego szablonu zostaje, jaki jest"},
     // The watch and its alerts
     {opt_watch, "watch", 0, "", group::watch, kind_watch, kind_watch,
      "czuwanie: sprawdzanie co --every minut i alarm, gdy burza się zbliża"},

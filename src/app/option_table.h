@@ -29,6 +29,7 @@ enum option_id {
     opt_format,
     opt_waybar,
     opt_i3blocks,
+    opt_escape,
     opt_max_age,
     opt_stale_limit,
     opt_timeout,

@@ -216,6 +216,14 @@ void apply(command_options& options, int id) {
             reject(options, *error);
         }
         break;
+    case opt_escape:
+        if (const std::optional<markup> kind = markup_named(optarg ? optarg : "")) {
+            options.escape = *kind;
+        } else {
+            reject(options, "nieprawidłowa wartość --escape (" + markup_names() +
+                                "): " + strip_control_chars(optarg ? optarg : ""));
+        }
+        break;
     case opt_timeout:
         options.timeout_s = decimal_value(optarg ? optarg : "");
         if (!options.timeout_s || !(*options.timeout_s > 0) ||
@@ -400,6 +408,13 @@ result<void> check_one_form(const std::vector<const option_row*>& given) {
 result<void> check_combination(const command_options& options) {
     if (!options.format.empty() && options.form == output_form::json) {
         return failure("opcja --format nie łączy się z --json");
+    }
+    if (options.escape != markup::none && options.format.empty()) {
+        return failure("opcja --escape działa tylko z --format");
+    }
+    if (options.escape != markup::none && options.form == output_form::waybar) {
+        // Waybar's text is Pango markup made safe whole, the template's own text too.
+        return failure("opcja --escape nie łączy się z --waybar");
     }
     if (options.name && !options.near) {
         return failure("opcja --name działa tylko z --near");

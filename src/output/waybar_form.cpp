@@ -112,32 +112,6 @@ std::string forecast_lines(const std::vector<forecast_entry>& days) {
 
 } // namespace
 
-std::string pango_escaped(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '\'':
-            escaped += "&apos;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
 std::vector<std::string> waybar_classes(const run_report& report) {
     std::vector<std::string> classes;
     if (has_strikes(report)) {

@@ -277,12 +277,15 @@ TEST(StatusBarForms, GroupsDropWhatIsEmptyAndEmptyPlaceholdersLeaveNoSpaces) {
     run_report standing = storm_report(4.2); // inside the ring, going nowhere
     standing.approach = approach_estimate{-0.4, std::nullopt, 4.2, "", 4};
     run_report no_estimate = storm_report(9.9);
+    run_report tagged = calm; // a name with every bar's markup in it
+    tagged.town.name = "Tom & <i> %{F#f00} #[fg=red]#{host} 100%";
     const char* const bar = "⚡ %n%[ %d km %D%]%[ ~%E min%]%[ %x%]";
     const struct {
         const char* name;
         const run_report& report;
         const char* format;
         std::string line;
+        markup escape = markup::none; // --escape: the fields' text, not the template's
     } cases[] = {
         {"calm", calm, bar, "⚡ 0"},
         {"calm, no groups", calm, "⚡ %n %d km %D ~%E min", "⚡ 0 km ~ min"},
@@ -293,10 +296,22 @@ TEST(StatusBarForms, GroupsDropWhatIsEmptyAndEmptyPlaceholdersLeaveNoSpaces) {
         {"in the ring, standing", standing, "%[%E%]|%s", "0|0"},
         {"in the ring, no estimate", no_estimate, "%[%E min%]", "0 min"},
         {"a group of literals only", calm, "%[100%%%]", "100%"},
+        {"markup in a name, as it is", tagged, "%t", "Tom & <i> %{F#f00} #[fg=red]#{host} 100%"},
+        {"pango", tagged, "<b>%t</b>", "<b>Tom &amp; &lt;i&gt; %{F#f00} #[fg=red]#{host} 100%</b>",
+         markup::pango},
+        // Polybar has no escape: "%%{" would be a "%" and a tag.
+        {"polybar", tagged, "%%{F#0f0}%t{%%{F-}",
+         "%{F#0f0}Tom & <i> %\u200B{F#f00} #[fg=red]#{host} 100%\u200B{%{F-}", markup::polybar},
+        {"tmux", tagged, "#[bold]%t", "#[bold]Tom & <i> %{F##f00} ##[fg=red]##{host} 100%",
+         markup::tmux},
+        {"nothing to escape", calm, "%t %n", "Kraków 0", markup::pango},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(template_line(c.format, template_facts{c.report, ""}, true), c.line) << c.name;
+        EXPECT_EQ(template_line(c.format, template_facts{c.report, ""}, true, c.escape), c.line)
+            << c.name;
     }
+    EXPECT_EQ(template_line("%t", template_facts{tagged, ""}, false, markup::polybar),
+              "Tom & <i> % {F#f00} #[fg=red]#{host} 100% ");
     // The document agrees: inside the ring the storm is there now.
     standing.approach_included = true;
     EXPECT_EQ(report_document(standing)["approach"]["eta_min"], 0.0);

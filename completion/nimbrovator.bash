@@ -39,6 +39,10 @@ _nimbrovator()
         COMPREPLY=($(compgen -W "auto always never" -- "$cur"))
         return
     fi
+    if [[ $prev == --escape ]]; then
+        COMPREPLY=($(compgen -W "pango polybar tmux" -- "$cur"))
+        return
+    fi
     if [[ $prev == --place ]]; then
         # The places of the configuration file, as --config lists them.
         local place program _nimbrovator_word
@@ -64,7 +68,7 @@ _nimbrovator()
             --config | --check | --towns | --help | --help-all | --version | -s | -h) return ;;
             --max-age | --stale-limit | --every | --exec | --clear-after | --cooldown | --mqtt | \
                 --near | --name | --danger-km | --svg | --format | --color | --timeout | --checks | \
-                --place)
+                --place | --escape)
                 ((i++)) ;; # its value follows
             --*) ;;
             *) break ;;
@@ -83,7 +87,8 @@ _nimbrovator()
     esac
 
     if [[ $cur == -* ]]; then
-        local options="--json --line --waybar --i3blocks --format --max-age --stale-limit --watch"
+        local options="--json --line --waybar --i3blocks --format --escape --max-age --stale-limit"
+        options+=" --watch"
         options+=" --every --checks --notify --exec --alerts-to-stderr --clear-after --cooldown"
         options+=" --color --mqtt --config --check --towns --near --name --help --help-all"
         options+=" --version --danger-km --approaching-only --history --svg --timeout"

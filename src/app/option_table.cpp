@@ -9,7 +9,7 @@ constexpr unsigned one_answer = kind_report | kind_watch;
 const std::vector<option_row> rows = {
     // One answer
     {opt_json, "json", 0, "", group::one_shot, one_answer | kind_history, kind_report,
-     "odpowiedź jako dokument JSON (z --watch: jeden na sprawdzenie)"},
+     "odpowiedź jako dokument JSON (z --watch: jeden na sprawdzenie)", output_form::json},
     {opt_max_age, "max-age", 0, "SEKUNDY", group::one_shot, kind_classic | one_answer, 0,
      "odpowiedzi serwisów młodsze niż tyle sekund są brane z pamięci "
      "podręcznej (domyślnie 120 w --json i --line)"},
@@ -31,7 +31,7 @@ const std::vector<option_row> rows = {
      "czuwanie nad wszystkimi miejscami z pliku konfiguracji"},
     // Status bars
     {opt_line, "line", 0, "", group::status_bar, one_answer, kind_report,
-     "odpowiedź w jednym wierszu"},
+     "odpowiedź w jednym wierszu", output_form::line},
     {opt_format, "format", 0, "SZABLON", group::status_bar, one_answer, kind_report,
      "wiersz według szablonu: %t miejscowość, %k promień, %n wyładowania, "
      "%d odległość, %D kierunek (NE), %N kierunek po polsku, %w stopień "
@@ -41,9 +41,14 @@ const std::vector<option_row> rows = {
      "%] grupa "
      "pomijana, gdy któreś pole w niej nie ma wartości, %% znak %"},
     {opt_waybar, "waybar", 0, "", group::status_bar, one_answer, kind_report,
-     "obiekt JSON dla paska Waybar (text, tooltip, class, percentage, alt)"},
+     "obiekt JSON dla paska Waybar (text, tooltip, class, percentage, alt)", output_form::waybar},
     {opt_i3blocks, "i3blocks", 0, "", group::status_bar, one_answer, kind_report,
-     "trzy wiersze dla paska i3blocks (tekst, tekst krótki, kolor)"},
+     "trzy wiersze dla paska i3blocks (tekst, tekst krótki, kolor); z --watch obiekt JSON na "
+     "sprawdzenie (blok z format=json)",
+     output_form::i3blocks},
+    {opt_escape, "escape", 0, "ZNACZNIKI", group::status_bar, one_answer, 0,
+     "pola szablonu --format (nazwy i wartości) bezpieczne dla znaczników paska: pango "
+     "(& < > ' \"), polybar (%{), tmux (#[ #{); tekst samego szablonu zostaje, jaki jest"},
     // The watch and its alerts
     {opt_watch, "watch", 0, "", group::watch, kind_watch, kind_watch,
      "czuwanie: sprawdzanie co --every minut i alarm, gdy burza się zbliża"},

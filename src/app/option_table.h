@@ -3,6 +3,8 @@
 // exactly its options (tests/completion checks them).
 #pragma once
 
+#include "output/output_form.h"
+
 #include <string>
 #include <vector>
 
@@ -27,6 +29,7 @@ enum option_id {
     opt_format,
     opt_waybar,
     opt_i3blocks,
+    opt_escape,
     opt_max_age,
     opt_stale_limit,
     opt_timeout,
@@ -66,6 +69,9 @@ struct option_row {
     unsigned allowed;   // the kinds of run it goes with
     unsigned sets_kind; // the kind of run it asks for; 0: none
     const char* help;   // one sentence; --help-all wraps it
+    // The output form it asks for; text: none. A run has one form: two options that ask for
+    // different forms do not go together.
+    output_form form = output_form::text;
 };
 
 // Every option, in the order of --help-all within each group.

@@ -169,12 +169,6 @@ void apply(command_options& options, int id) {
         return;
     }
     switch (id) {
-    case opt_json:
-        options.form = output_form::json;
-        break;
-    case opt_line:
-        options.form = output_form::line;
-        break;
     case opt_help:
         options.help = true;
         break;
@@ -223,11 +217,13 @@ void apply(command_options& options, int id) {
             reject(options, *error);
         }
         break;
-    case opt_waybar:
-        options.form = output_form::waybar;
-        break;
-    case opt_i3blocks:
-        options.form = output_form::i3blocks;
+    case opt_escape:
+        if (const std::optional<markup> kind = markup_named(optarg ? optarg : "")) {
+            options.escape = *kind;
+        } else {
+            reject(options, "nieprawidłowa wartość --escape (" + markup_names() +
+                                "): " + strip_control_chars(optarg ? optarg : ""));
+        }
         break;
     case opt_timeout:
         options.timeout_s = decimal_value(optarg ? optarg : "");
@@ -392,10 +388,34 @@ result<void> check_no_late_option(const std::vector<std::string>& operands) {
     return {};
 }
 
+// One form a run: the first given option that asks for another form than an earlier one, as a
+// usage error naming both.
+result<void> check_one_form(const std::vector<const option_row*>& given) {
+    const option_row* first = nullptr;
+    for (const option_row* row : given) {
+        if (row->form == output_form::text) {
+            continue;
+        }
+        if (first != nullptr && row->form != first->form) {
+            return failure("opcja " + option_text(*row) + " nie łączy się z " +
+                           option_text(*first));
+        }
+        first = first != nullptr ? first : row;
+    }
+    return {};
+}
+
 // The checks that no single option makes.
 result<void> check_combination(const command_options& options) {
     if (!options.format.empty() && options.form == output_form::json) {
         return failure("opcja --format nie łączy się z --json");
+    }
+    if (options.escape != markup::none && options.format.empty()) {
+        return failure("opcja --escape działa tylko z --format");
+    }
+    if (options.escape != markup::none && options.form == output_form::waybar) {
+        // Waybar's text is Pango markup made safe whole, the template's own text too.
+        return failure("opcja --escape nie łączy się z --waybar");
     }
     if (options.name && !options.near) {
         return failure("opcja --name działa tylko z --near");
@@ -518,6 +538,9 @@ command_options parse_options(int argc, char** argv) {
                 break;
             }
             given.push_back(&option_of(static_cast<option_id>(id)));
+            if (given.back()->form != output_form::text) {
+                options.form = given.back()->form;
+            }
             apply(options, id);
             if (options.usage_error) {
                 break;
@@ -536,6 +559,9 @@ command_options parse_options(int argc, char** argv) {
     result<void> checked = check_no_late_option(options.operands);
     if (checked) {
         checked = check_fit(given);
+    }
+    if (checked) {
+        checked = check_one_form(given);
     }
     if (checked) {
         checked = check_combination(options);
@@ -593,10 +619,12 @@ std::string help_all_text(const std::string& program_name) {
                   "Kod wyjścia:\n"
                   "  0  zrobione, o co poproszono\n"
                   "  1  brak odpowiedzi (z --check: któryś serwis nie działa)\n"
-                  "  2  błąd użycia: nieznana opcja, zła wartość, opcja nie na swoim miejscu\n"
+                  "  2  błąd użycia: nieznana opcja, zła wartość, opcja nie na swoim miejscu,\n"
+                  "     dwie formy odpowiedzi naraz (np. --json i --line)\n"
                   "  3  część odpowiedzi --json lub --line pochodzi z pamięci podręcznej, bo\n"
                   "     serwis nie odpowiedział\n"
-                  "  33 --i3blocks: wyładowania w strefie bezpieczeństwa (blok pilny)\n"
+                  "  33 --i3blocks: wyładowania w strefie bezpieczeństwa, także ostatnie znane\n"
+                  "     w nieaktualnej odpowiedzi (blok pilny)\n"
                   "Paski stanu (--waybar, --i3blocks, --format) kończą się kodem 0, gdy wypisały\n"
                   "odpowiedź, także nieaktualną lub błędną: stan jest w samej odpowiedzi.\n"
                   "\n"

@@ -2,6 +2,7 @@
 // or "-s", "-h") goes to the classic dispatch unchanged.
 #pragma once
 
+#include "output/markup.h"
 #include "output/output_form.h"
 #include "text/place_point.h"
 #include "watch/colour.h"
@@ -47,6 +48,7 @@ struct command_options {
     bool history = false;              // --history: the place's track
     std::string svg_file;              // --svg FILE: the history's picture
     std::string format;                // --format TEMPLATE: the line of --line and --waybar
+    markup escape = markup::none;      // --escape MARKUP: the template's fields safe for a bar
     std::optional<double> timeout_s;   // --timeout SECONDS: the deadline of a run or a check
     bool usage_error = false;          // an unknown option or a bad option value
     std::string error;                 // what was wrong, for the usage message

@@ -105,7 +105,7 @@ int run_machine_form(const run_context& context, const command_options& options)
     if (!request) {
         return tell_usage_error("brak miejsca po opcjach");
     }
-    return print_machine_report(context, options.form, *request, options.format);
+    return print_machine_report(context, options.form, *request, options.format, options.escape);
 }
 
 int dispatch(const run_context& context, int argc, char** argv) {

@@ -85,6 +85,7 @@ std::optional<watch_request> watch_request_of(const run_context& context,
     request.weather_remote = !is_loopback_host(weather_host());
     request.form = options.form;
     request.format = options.format;
+    request.escape = options.escape;
     request.colour = watch.colour;
     request.utf8 = user_locale_is_utf8();
     request.rules.clear_after_s = watch.clear_after_min * 60;

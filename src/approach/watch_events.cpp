@@ -3,10 +3,12 @@
 #include <cstring>
 
 const std::array<watch_event_kind, 4> watch_events = {{
-    {watch_event::storm, "burza", "Burza w pobliżu", "burza", "#d00000"},
-    {watch_event::closer, "blizej", "Burza bliżej", "bliżej", "#e08000"},
-    {watch_event::within_ring, "blisko", "Burza blisko: schroń się", "blisko", "#d00000"},
-    {watch_event::all_clear, "spokoj", "Spokój: burza minęła", "spokój", "#2e8b3e"},
+    {watch_event::storm, "burza", "Burza w pobliżu", "burza", "#7b3fa6", event_mark::triangle},
+    {watch_event::closer, "blizej", "Burza bliżej", "bliżej", "#e08000", event_mark::diamond},
+    {watch_event::within_ring, "blisko", "Burza blisko: schroń się", "blisko", "#d00000",
+     event_mark::square},
+    {watch_event::all_clear, "spokoj", "Spokój: burza minęła", "spokój", "#2e8b3e",
+     event_mark::circle},
 }};
 
 namespace {

@@ -141,6 +141,32 @@ const char* colour_of(const std::string& id) {
     return kind != nullptr ? kind->colour : "#e08000";
 }
 
+// The shape that marks an alert; an unknown id in the shape of "bliżej".
+event_mark mark_of(const std::string& id) {
+    const watch_event_kind* kind = event_kind_named(id.c_str());
+    return kind != nullptr ? kind->mark : event_mark::diamond;
+}
+
+// An alert's marker centred at (x, y), a shape of its own so that it reads without its colour.
+void event_marker(svg_writer& svg, double x, double y, event_mark mark, const std::string& colour) {
+    const double r = 5; // half the marker's size
+    const std::string style = "stroke:#ffffff;stroke-width:1;fill:" + colour;
+    switch (mark) {
+    case event_mark::triangle:
+        svg.polygon({{x, y - r - 1}, {x + r + 1, y + r}, {x - r - 1, y + r}}, style);
+        break;
+    case event_mark::diamond:
+        svg.polygon({{x, y - r - 1}, {x + r + 1, y}, {x, y + r + 1}, {x - r - 1, y}}, style);
+        break;
+    case event_mark::square:
+        svg.rect(x - r, y - r, 2 * r, 2 * r, style);
+        break;
+    case event_mark::circle:
+        svg.circle(x, y, r, style);
+        break;
+    }
+}
+
 // The name of an alert as shown; an unknown id as it is.
 std::string label_of(const std::string& id) {
     const watch_event_kind* kind = event_kind_named(id.c_str());
@@ -191,14 +217,22 @@ void legend_line(svg_writer& svg, double x, double y, const std::string& style,
     svg.text(x + 28, y, label, "font-size:11px");
 }
 
+void legend_marker(svg_writer& svg, double x, double y, const watch_event_kind& kind,
+                   const std::string& label) {
+    svg.line(x, y - 4, x + 22, y - 4, std::string("stroke-width:1.5;stroke:") + kind.colour);
+    event_marker(svg, x + 11, y - 4, kind.mark, kind.colour);
+    svg.text(x + 28, y, label, "font-size:11px");
+}
+
 void legend_dot(svg_writer& svg, double x, double y, const std::string& style,
                 const std::string& label) {
     svg.circle(x + 11, y - 4, 4, style);
     svg.text(x + 28, y, label, "font-size:11px");
 }
 
-// The chart: the nearest distance over time (near at the top), the radius, the safety ring and
-// the watch's alerts, their names in lanes above the plot.
+// The chart: the nearest distance over time (near at the top), the radius (a dashed line above
+// the time axis, apart from it), the safety ring and the watch's alerts, a marker and a name each
+// in lanes above the plot.
 void history_chart(svg_writer& svg, const history_record& history, const picture_facts& facts) {
     const double left = 80;
     const double right = 600;
@@ -207,12 +241,13 @@ void history_chart(svg_writer& svg, const history_record& history, const picture
     const int lanes = 4;
     const double top = lanes_top + lanes * lane_height + 6;
     const double bottom = 420;
+    const double beyond = 22; // between the radius and the time axis
     const double radius = facts.radius_km;
     const double danger = std::min(facts.danger_km, radius);
     const auto x_of = [&](double time_s) {
         return left + (right - left) * (time_s - facts.from_s) / (facts.to_s - facts.from_s);
     };
-    const auto y_of = [&](double km) { return top + (bottom - top) * km / radius; };
+    const auto y_of = [&](double km) { return top + (bottom - beyond - top) * km / radius; };
 
     svg.rect(left, y_of(0), right - left, y_of(danger) - y_of(0), "fill:#fbd5d5");
     svg.line(left, y_of(radius), right, y_of(radius), "stroke:#555555;stroke-dasharray:6,4");
@@ -244,7 +279,7 @@ void history_chart(svg_writer& svg, const history_record& history, const picture
         if (!row.event.empty() && x >= left && std::floor(x) != std::floor(last_x)) {
             last_x = x;
             alerts.push_back(&row);
-            spans.push_back({x - 2, text_width(label_of(row.event)) + 4});
+            spans.push_back({x - 7, text_width(label_of(row.event)) + 15});
         }
     }
     const std::vector<std::optional<int>> lane = stagger_labels(spans, lanes, 2);
@@ -252,9 +287,11 @@ void history_chart(svg_writer& svg, const history_record& history, const picture
         const std::string colour = colour_of(alerts[i]->event);
         const double x = x_of(alerts[i]->time_s);
         const double lane_y = lanes_top + (lane[i] ? *lane[i] : lanes) * lane_height;
-        svg.line(x, lane[i] ? lane_y - 10 : top, x, bottom, "stroke-width:1.2;stroke:" + colour);
+        const double mark_y = lane[i] ? lane_y - 4 : top;
+        svg.line(x, mark_y, x, bottom, "stroke-width:1.2;stroke:" + colour);
+        event_marker(svg, x, mark_y, mark_of(alerts[i]->event), colour);
         if (lane[i]) {
-            svg.text(x + 2, lane_y, label_of(alerts[i]->event), "font-size:11px;fill:" + colour);
+            svg.text(x + 8, lane_y, label_of(alerts[i]->event), "font-size:11px;fill:" + colour);
         }
     }
 
@@ -298,9 +335,8 @@ void history_chart(svg_writer& svg, const history_record& history, const picture
     legend_line(svg, left, legend_y + 36, "stroke:#555555;stroke-dasharray:6,4",
                 "promień wyszukiwania " + std::to_string(std::lround(radius)) + " km");
     for (std::size_t i = 0; i < watch_events.size(); ++i) {
-        legend_line(svg, left + 300, legend_y + 18 * static_cast<double>(i),
-                    std::string("stroke-width:1.5;stroke:") + watch_events[i].colour,
-                    std::string("alarm: ") + watch_events[i].label);
+        legend_marker(svg, left + 300, legend_y + 18 * static_cast<double>(i), watch_events[i],
+                      std::string("alarm: ") + watch_events[i].label);
     }
 }
 

@@ -1,7 +1,10 @@
 #include "output/i3blocks_form.h"
 
 #include "output/ring.h"
+#include "text/json_text.h"
 #include "weather/reply_fields.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -20,6 +23,15 @@ std::string short_text(const run_report& report) {
     return text;
 }
 
+// A text i3blocks 1.4 reads back as it is: its JSON reader knows no escapes, a string ends at
+// the next '"', so '"' becomes "'" and '\' becomes '/' (the rest needs no escape: the line has
+// no control characters).
+std::string without_escapes(std::string text) {
+    std::replace(text.begin(), text.end(), '"', '\'');
+    std::replace(text.begin(), text.end(), '\\', '/');
+    return text;
+}
+
 } // namespace
 
 std::string i3blocks_colour(const run_report& report) {
@@ -32,14 +44,26 @@ std::string i3blocks_colour(const run_report& report) {
     return report.lightning->count > 0 ? "#FFA500" : "";
 }
 
+bool i3blocks_urgent(const run_report& report) {
+    return strikes_in_ring(report);
+}
+
 int i3blocks_exit_status(const run_report& report) {
-    return strikes_in_ring(report) ? urgent_status : 0;
+    return i3blocks_urgent(report) ? urgent_status : 0;
 }
 
 std::string i3blocks_block(const run_report& report, const std::string& full, bool streamed) {
-    if (streamed) {
-        return full;
-    }
     const std::string colour = i3blocks_colour(report);
-    return full + "\n" + short_text(report) + (colour.empty() ? "" : "\n" + colour);
+    if (!streamed) {
+        return full + "\n" + short_text(report) + (colour.empty() ? "" : "\n" + colour);
+    }
+    // i3blocks takes string values only, and writes "true" and "false" as i3bar's booleans.
+    Json::Value object(Json::objectValue);
+    object["full_text"] = without_escapes(full);
+    object["short_text"] = short_text(report);
+    if (!colour.empty()) {
+        object["color"] = colour;
+    }
+    object["urgent"] = i3blocks_urgent(report) ? "true" : "false";
+    return compact_json(object);
 }

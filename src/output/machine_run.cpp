@@ -19,7 +19,8 @@ namespace {
 // watch's note.
 std::string form_line(const form_facts& facts, bool utf8) {
     if (!facts.format.empty()) {
-        return template_line(facts.format, template_facts{facts.report, facts.event}, utf8);
+        return template_line(facts.format, template_facts{facts.report, facts.event}, utf8,
+                             facts.escape);
     }
     const std::string line = report_line(facts.report, true);
     const std::string noted = facts.note.empty() ? line : line + " | " + facts.note;
@@ -124,10 +125,11 @@ bool user_locale_is_utf8() {
 }
 
 int print_machine_report(const run_context& context, output_form form,
-                         const report_request& request, const std::string& format) {
+                         const report_request& request, const std::string& format, markup escape) {
     run_report report = gather_report(context.paths.database, request);
     add_approach(context.paths.database, report, request.danger_km);
-    const form_facts facts{report, format, user_locale_is_utf8(), false, "", ""};
+    form_facts facts{report, format, user_locale_is_utf8(), false, "", ""};
+    facts.escape = escape;
     std::cout << render_form(form, facts) << '\n' << std::flush;
     return form_status(form, facts);
 }

@@ -2,6 +2,7 @@
 // run (print_machine_report) and for each check of the watch alike.
 #pragma once
 
+#include "output/markup.h"
 #include "output/output_form.h"
 #include "report/report.h"
 #include "state/run_context.h"
@@ -18,6 +19,7 @@ struct form_facts {
     std::string event;      // the check's event ("burza", ...); empty when none, and outside
     std::string note;       // the watch's note after the one-line form: the estimate or the trend
     std::string place = {}; // the place's name in a watch of several places; empty otherwise
+    markup escape = markup::none; // --escape: the markup the template's fields are made safe for
 };
 
 // The answer in the form, without a final line end; several lines for a form that has them.
@@ -35,6 +37,7 @@ bool form_for_bars(output_form form, const std::string& format);
 // Gathers the report asked for and prints it in the chosen form on standard output; gives the
 // exit status (form_status).
 int print_machine_report(const run_context& context, output_form form,
-                         const report_request& request, const std::string& format = std::string());
+                         const report_request& request, const std::string& format = std::string(),
+                         markup escape = markup::none);
 // True when the user's locale (from the environment) writes UTF-8.
 bool user_locale_is_utf8();

@@ -1,5 +1,6 @@
 #include "output/places_bar.h"
 
+#include "output/i3blocks_form.h"
 #include "output/ring.h"
 #include "output/waybar_form.h"
 
@@ -61,5 +62,9 @@ Json::Value waybar_places(const std::vector<bar_place>& places) {
 }
 
 std::string i3blocks_places(const std::vector<bar_place>& places) {
-    return places.empty() ? std::string() : tooltip_line(places[most_urgent_place(places)]);
+    if (places.empty()) {
+        return i3blocks_block(run_report{}, "", true);
+    }
+    const bar_place& urgent = places[most_urgent_place(places)];
+    return i3blocks_block(urgent.report, tooltip_line(urgent), true);
 }

@@ -25,5 +25,5 @@ int place_urgency(const run_report& report);
 std::size_t most_urgent_place(const std::vector<bar_place>& places);
 // Waybar: the text, class, percentage and alt of the most urgent place, a tooltip line each.
 Json::Value waybar_places(const std::vector<bar_place>& places);
-// i3blocks (streamed): the most urgent place's line.
+// i3blocks (streamed): the object of the most urgent place, its line led by its name.
 std::string i3blocks_places(const std::vector<bar_place>& places);

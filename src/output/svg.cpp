@@ -11,6 +11,14 @@ std::string number(double value) {
     return fixed(std::isfinite(value) ? value : 0, 1);
 }
 
+std::string point_list(const std::vector<std::pair<double, double>>& points) {
+    std::string list;
+    for (const auto& [x, y] : points) {
+        list += (list.empty() ? "" : " ") + number(x) + "," + number(y);
+    }
+    return list;
+}
+
 } // namespace
 
 std::string xml_escaped(const std::string& text) {
@@ -72,11 +80,17 @@ void svg_writer::polyline(const std::vector<std::pair<double, double>>& points,
     if (points.size() < 2) {
         return;
     }
-    std::string list;
-    for (const auto& [x, y] : points) {
-        list += (list.empty() ? "" : " ") + number(x) + "," + number(y);
+    body_ +=
+        "<polyline points=\"" + point_list(points) + "\" style=\"" + xml_escaped(style) + "\"/>\n";
+}
+
+void svg_writer::polygon(const std::vector<std::pair<double, double>>& points,
+                         const std::string& style) {
+    if (points.size() < 3) {
+        return;
     }
-    body_ += "<polyline points=\"" + list + "\" style=\"" + xml_escaped(style) + "\"/>\n";
+    body_ +=
+        "<polygon points=\"" + point_list(points) + "\" style=\"" + xml_escaped(style) + "\"/>\n";
 }
 
 void svg_writer::arrow(double x1, double y1, double x2, double y2, const std::string& style) {

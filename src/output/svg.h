@@ -12,6 +12,8 @@ class svg_writer {
     void line(double x1, double y1, double x2, double y2, const std::string& style);
     void circle(double x, double y, double radius, const std::string& style);
     void polyline(const std::vector<std::pair<double, double>>& points, const std::string& style);
+    // A closed shape through the points.
+    void polygon(const std::vector<std::pair<double, double>>& points, const std::string& style);
     // A line with a head at its end.
     void arrow(double x1, double y1, double x2, double y2, const std::string& style);
     void text(double x, double y, const std::string& content, const std::string& style);

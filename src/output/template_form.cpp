@@ -2,6 +2,7 @@
 
 #include "approach/approach.h"
 #include "output/line_form.h"
+#include "output/markup.h"
 #include "output/ring.h"
 #include "report/lightning_check.h"
 #include "text/text.h"
@@ -228,10 +229,17 @@ struct template_filler {
     }
 };
 
+// How a template is filled in: the records, the markup its fields are made safe for, and
+// whether the line is UTF-8.
+struct fill_rules {
+    const template_facts& facts;
+    markup escape;
+    bool utf8;
+};
+
 // The text of `format` from `i` to the end of its group ("%]") or of the template; `i` is left
 // after it. Inside a group, nothing when any placeholder is empty.
-value filled_part(const std::string& format, std::size_t& i, const template_facts& facts,
-                  bool group) {
+value filled_part(const std::string& format, std::size_t& i, const fill_rules& rules, bool group) {
     template_filler filler;
     bool complete = true;
     for (; i < format.size(); ++i) {
@@ -247,12 +255,12 @@ value filled_part(const std::string& format, std::size_t& i, const template_fact
         if (letter == '%') {
             filler.literal('%');
         } else if (letter == '[') {
-            filler.filled(filled_part(format, ++i, facts, true));
+            filler.filled(filled_part(format, ++i, rules, true));
             --i;
         } else if (const template_placeholder* entry = placeholder(letter)) {
-            const value text = entry->value(facts);
+            const value text = entry->value(rules.facts);
             complete = complete && text && !text->empty();
-            filler.filled(text);
+            filler.filled(text ? value(markup_escaped(rules.escape, *text, rules.utf8)) : text);
         }
     }
     return group && !complete ? std::nullopt : value(filler.done());
@@ -260,9 +268,11 @@ value filled_part(const std::string& format, std::size_t& i, const template_fact
 
 } // namespace
 
-std::string template_line(const std::string& format, const template_facts& facts, bool utf8) {
+std::string template_line(const std::string& format, const template_facts& facts, bool utf8,
+                          markup escape) {
     std::size_t i = 0;
-    return one_safe_line(filled_part(format, i, facts, false).value_or(std::string()), utf8);
+    const fill_rules rules{facts, escape, utf8};
+    return one_safe_line(filled_part(format, i, rules, false).value_or(std::string()), utf8);
 }
 
 std::string one_safe_line(const std::string& text, bool utf8) {

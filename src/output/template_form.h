@@ -2,6 +2,7 @@
 //   "%t %n/%d km %D" -> "Kraków 7/12.3 km NE"
 #pragma once
 
+#include "output/markup.h"
 #include "report/report.h"
 
 #include <optional>
@@ -32,7 +33,10 @@ std::optional<std::string> template_error(const std::string& format);
 
 // The template with its placeholders replaced, as one terminal-safe line without a line end
 // (like report_line: no control characters, and plain ASCII stand-ins when `utf8` is false).
-std::string template_line(const std::string& format, const template_facts& facts, bool utf8);
+// Each field's text is made safe for the bar's markup `escape` (--escape); the template's own
+// text is left as it is, so that it can hold the bar's tags.
+std::string template_line(const std::string& format, const template_facts& facts, bool utf8,
+                          markup escape = markup::none);
 
 // A text made safe for one line of a terminal or a status bar: control characters and bytes
 // that are not UTF-8 removed, line ends and tabs made spaces; ASCII stand-ins unless `utf8`.

@@ -112,32 +112,6 @@ std::string forecast_lines(const std::vector<forecast_entry>& days) {
 
 } // namespace
 
-std::string pango_escaped(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            escaped += "&amp;";
-            break;
-        case '<':
-            escaped += "&lt;";
-            break;
-        case '>':
-            escaped += "&gt;";
-            break;
-        case '\'':
-            escaped += "&apos;";
-            break;
-        case '"':
-            escaped += "&quot;";
-            break;
-        default:
-            escaped += c;
-        }
-    }
-    return escaped;
-}
-
 std::vector<std::string> waybar_classes(const run_report& report) {
     std::vector<std::string> classes;
     if (has_strikes(report)) {
@@ -203,8 +177,14 @@ std::string waybar_tooltip(const run_report& report) {
     if (report.forecast) {
         append_lines(tooltip, forecast_lines(*report.forecast));
     }
+    // Each failure once: the two parts of a service fail alike (a refused connection, a
+    // rejected key) and say so in the same words.
+    std::vector<std::string> told;
     for (const report_error& error : report.errors) {
-        append_lines(tooltip, error.message);
+        if (std::find(told.begin(), told.end(), error.message) == told.end()) {
+            told.push_back(error.message);
+            append_lines(tooltip, error.message);
+        }
     }
     if (const std::optional<long> age = oldest_stale_age(report)) {
         append_lines(tooltip,

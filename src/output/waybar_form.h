@@ -4,6 +4,7 @@
 //    "percentage":59,"alt":"burza"}
 #pragma once
 
+#include "output/markup.h"
 #include "report/report.h"
 
 #include <json/json.h>
@@ -27,5 +28,3 @@ int closeness_percentage(const run_report& report);
 // The whole report in Polish, one part a line, no empty lines; the approach estimate, when there
 // is one, after the lightning.
 std::string waybar_tooltip(const run_report& report);
-// The text as Pango markup that shows it as it is: "&", "<", ">", "'" and '"' as entities.
-std::string pango_escaped(const std::string& text);

@@ -544,6 +544,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
     form_facts shown_facts{answer.report, request.format,       request.utf8,
                            true,          event_id(step.event), note};
     shown_facts.place = request.place;
+    shown_facts.escape = request.escape;
     answer.document["approach"] = approach_value(shown_approach(answer.report));
     answer.document["safe_at"] = safe_at_value(answer.report);
     if (loop.mqtt != nullptr) {

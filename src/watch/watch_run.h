@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mqtt/mqtt_link.h"
+#include "output/markup.h"
 #include "output/output_form.h"
 #include "report/report.h"
 #include "watch/colour.h"
@@ -15,7 +16,8 @@
 struct watch_request {
     report_request report;                // the town as typed, the radius, the weather parts
     output_form form = output_form::text; // text and line: the check's line after the time
-    std::string format; // --format: the check's line from this template, without the time
+    std::string format;           // --format: the check's line from this template, without the time
+    markup escape = markup::none; // --escape: the markup the template's fields are safe for
     colour_mode colour = colour_mode::automatic;
     bool utf8 = true; // the user's locale writes UTF-8
     double every_s = 300;

@@ -1193,6 +1193,11 @@ TEST_F(ReportRunTest, NearAsksBothServicesByTheCoordinatesAndLooksNoTownUp) {
                     request.find("?lat=-0.5&lon=19.94&") != std::string::npos)
             << request;
     }
+    // --escape: the name, a field of the template, is made safe for the bar; the template's own
+    // tags stay.
+    const ProgramResult tmux = run({"--format", "#[bold]%t %n", "--escape", "tmux", "--near",
+                                    "50.06,19.94", "--name", "#[fg=red]Dom", "30"});
+    EXPECT_EQ(tmux.out, "#[bold]##[fg=red]Dom 3\n") << tmux.err;
 }
 
 TEST_F(ReportRunTest, BadPlacesAreUsageErrorsThatAskNothing) {

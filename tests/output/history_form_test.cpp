@@ -1,6 +1,7 @@
 // The history's forms over a table of rows: the table, the document against its schema, and the
 // picture as well-formed XML that renders.
 #include "approach/place_track.h"
+#include "approach/watch_events.h"
 #include "output/history_form.h"
 #include "support/run_program.h"
 #include "support/schema_check.h"
@@ -11,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 
 namespace {
 
@@ -74,6 +76,35 @@ TEST(HistoryForm, TableDocumentAndPicture) {
         EXPECT_NE(picture.find(label), std::string::npos) << label;
     }
     EXPECT_EQ(picture.find(">blizej<"), std::string::npos);
+    // Each alert has a colour and a shape of its own (it reads without colour too): its marker
+    // on its line and in the legend.
+    for (const watch_event_kind& kind : watch_events) {
+        for (const watch_event_kind& other : watch_events) {
+            if (&kind != &other) {
+                EXPECT_NE(std::string(kind.colour), other.colour) << kind.id << " " << other.id;
+                EXPECT_NE(kind.mark, other.mark) << kind.id << " " << other.id;
+            }
+        }
+        const std::string marker = std::string("stroke-width:1;fill:") + kind.colour + "\"";
+        std::size_t markers = 0;
+        for (std::size_t at = picture.find(marker); at != std::string::npos;
+             at = picture.find(marker, at + 1)) {
+            ++markers;
+        }
+        EXPECT_EQ(markers, 2u) << kind.id;
+    }
+    // The dashed radius line stands above the time axis, apart from it.
+    std::smatch axis;
+    std::smatch radius;
+    ASSERT_TRUE(std::regex_search(
+        picture, axis,
+        std::regex(
+            R"re(<line x1="80.0" y1="([0-9.]+)" x2="600.0" y2="\1" style="stroke:#000000"/>)re")));
+    ASSERT_TRUE(std::regex_search(
+        picture, radius,
+        std::regex(
+            R"re(<line x1="80.0" y1="([0-9.]+)" x2="600.0" y2="\1" style="stroke:#555555;stroke-dasharray:6,4"/>)re")));
+    EXPECT_GE(std::stod(axis[1]) - std::stod(radius[1]), 10) << picture;
 
     // Nothing to draw: still a picture.
     history_record empty;

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace {
 
 run_report storm_report(double nearest_km) {
@@ -275,12 +277,15 @@ TEST(StatusBarForms, GroupsDropWhatIsEmptyAndEmptyPlaceholdersLeaveNoSpaces) {
     run_report standing = storm_report(4.2); // inside the ring, going nowhere
     standing.approach = approach_estimate{-0.4, std::nullopt, 4.2, "", 4};
     run_report no_estimate = storm_report(9.9);
+    run_report tagged = calm; // a name with every bar's markup in it
+    tagged.town.name = "Tom & <i> %{F#f00} #[fg=red]#{host} 100%";
     const char* const bar = "⚡ %n%[ %d km %D%]%[ ~%E min%]%[ %x%]";
     const struct {
         const char* name;
         const run_report& report;
         const char* format;
         std::string line;
+        markup escape = markup::none; // --escape: the fields' text, not the template's
     } cases[] = {
         {"calm", calm, bar, "⚡ 0"},
         {"calm, no groups", calm, "⚡ %n %d km %D ~%E min", "⚡ 0 km ~ min"},
@@ -291,10 +296,22 @@ TEST(StatusBarForms, GroupsDropWhatIsEmptyAndEmptyPlaceholdersLeaveNoSpaces) {
         {"in the ring, standing", standing, "%[%E%]|%s", "0|0"},
         {"in the ring, no estimate", no_estimate, "%[%E min%]", "0 min"},
         {"a group of literals only", calm, "%[100%%%]", "100%"},
+        {"markup in a name, as it is", tagged, "%t", "Tom & <i> %{F#f00} #[fg=red]#{host} 100%"},
+        {"pango", tagged, "<b>%t</b>", "<b>Tom &amp; &lt;i&gt; %{F#f00} #[fg=red]#{host} 100%</b>",
+         markup::pango},
+        // Polybar has no escape: "%%{" would be a "%" and a tag.
+        {"polybar", tagged, "%%{F#0f0}%t{%%{F-}",
+         "%{F#0f0}Tom & <i> %\u200B{F#f00} #[fg=red]#{host} 100%\u200B{%{F-}", markup::polybar},
+        {"tmux", tagged, "#[bold]%t", "#[bold]Tom & <i> %{F##f00} ##[fg=red]##{host} 100%",
+         markup::tmux},
+        {"nothing to escape", calm, "%t %n", "Kraków 0", markup::pango},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(template_line(c.format, template_facts{c.report, ""}, true), c.line) << c.name;
+        EXPECT_EQ(template_line(c.format, template_facts{c.report, ""}, true, c.escape), c.line)
+            << c.name;
     }
+    EXPECT_EQ(template_line("%t", template_facts{tagged, ""}, false, markup::polybar),
+              "Tom & <i> % {F#f00} #[fg=red]#{host} 100% ");
     // The document agrees: inside the ring the storm is there now.
     standing.approach_included = true;
     EXPECT_EQ(report_document(standing)["approach"]["eta_min"], 0.0);
@@ -307,6 +324,8 @@ TEST(StatusBarForms, BarsExitZeroWithTheStateInTheTextScriptsKeepTheStatus) {
     failed.errors = {{"lightning", "Brak połączenia."}};
     run_report ring = storm_report(4);
     ring.weather_age = freshness{};
+    run_report stale_ring = ring; // urgent still: the last known strikes were that close
+    stale_ring.lightning_age = freshness{900, true};
     const struct {
         output_form form;
         const char* format;
@@ -319,7 +338,7 @@ TEST(StatusBarForms, BarsExitZeroWithTheStateInTheTextScriptsKeepTheStatus) {
         {output_form::line, "%t", failed, 0},  {output_form::waybar, "", stale, 0},
         {output_form::waybar, "", failed, 0},  {output_form::waybar, "%t", failed, 0},
         {output_form::i3blocks, "", stale, 0}, {output_form::i3blocks, "", failed, 0},
-        {output_form::i3blocks, "", ring, 33},
+        {output_form::i3blocks, "", ring, 33}, {output_form::i3blocks, "", stale_ring, 33},
     };
     for (const auto& c : cases) {
         const form_facts facts{c.report, c.format, true, false, "", ""};
@@ -328,30 +347,45 @@ TEST(StatusBarForms, BarsExitZeroWithTheStateInTheTextScriptsKeepTheStatus) {
     }
 }
 
-TEST(StatusBarForms, I3blocksGivesFullShortAndColourAndOnlyTheFullTextStreamed) {
+// One run: lines and an exit status; the watch: an object a check (i3blocks' format=json, read
+// by a persistent block) with the colour and the urgency too.
+TEST(StatusBarForms, I3blocksGivesFullShortAndColourAsLinesOrStreamedAsAnObject) {
     run_report storm = storm_report(12.34);
     storm.weather_age = freshness{};
     run_report calm = storm;
     calm.lightning = lightning_report{"0", 0, "15", 15, "0", 0.0, ""};
     run_report failed = storm;
     failed.lightning.reset();
+    run_report ring = storm_report(3);
+    ring.weather_age = freshness{};
+    run_report stale_ring = ring; // the last known strikes were inside the ring
+    stale_ring.lightning_age = freshness{900, true};
     const struct {
         const char* name;
         run_report report;
         std::string block;
+        std::string streamed;
     } cases[] = {
-        {"inside the ring", storm_report(9.96), "full\n7 10.0 km\n#808080"}, // stale weather
-        {"storm in the radius", storm, "full\n7 12.3 km\n#FFA500"},
-        {"calm", calm, "full\n0"},
-        {"no answer", failed, "full\nB/D\n#808080"},
+        {"inside the ring", ring, "full\n7 3.0 km\n#FF0000",
+         R"({"color":"#FF0000","full_text":"full","short_text":"7 3.0 km","urgent":"true"})"},
+        {"inside the ring, stale: grey and urgent", stale_ring, "full\n7 3.0 km\n#808080",
+         R"({"color":"#808080","full_text":"full","short_text":"7 3.0 km","urgent":"true"})"},
+        {"inside the ring, stale weather", storm_report(9.96), "full\n7 10.0 km\n#808080",
+         R"({"color":"#808080","full_text":"full","short_text":"7 10.0 km","urgent":"true"})"},
+        {"storm in the radius", storm, "full\n7 12.3 km\n#FFA500",
+         R"({"color":"#FFA500","full_text":"full","short_text":"7 12.3 km","urgent":"false"})"},
+        {"calm", calm, "full\n0", R"({"full_text":"full","short_text":"0","urgent":"false"})"},
+        {"no answer", failed, "full\nB/D\n#808080",
+         R"({"color":"#808080","full_text":"full","short_text":"B/D","urgent":"false"})"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(i3blocks_block(c.report, "full", false), c.block) << c.name;
-        EXPECT_EQ(i3blocks_block(c.report, "full", true), "full") << c.name;
+        EXPECT_EQ(i3blocks_block(c.report, "full", true), c.streamed) << c.name;
+        EXPECT_EQ(i3blocks_exit_status(c.report), i3blocks_urgent(c.report) ? 33 : 0) << c.name;
     }
-    run_report ring = storm_report(3);
-    ring.weather_age = freshness{};
-    EXPECT_EQ(i3blocks_colour(ring), "#FF0000");
+    // i3blocks 1.4 reads no escapes: a string ends at the next '"'.
+    EXPECT_EQ(i3blocks_block(calm, "a \"b\" c:\\d ⚡", true),
+              R"({"full_text":"a 'b' c:/d ⚡","short_text":"0","urgent":"false"})");
 }
 
 TEST(StatusBarForms, WaybarTextAndTooltipAreMarkupThatShowsEverySpecialCharacter) {
@@ -384,6 +418,17 @@ TEST(StatusBarForms, WaybarTextAndTooltipAreMarkupThatShowsEverySpecialCharacter
     EXPECT_NE(tooltip.find("Serwer &lt;x&gt; odpowiedział kodem HTTP 500."), std::string::npos);
     EXPECT_NE(tooltip.find("\nB/D B/D-B/D, B/D, B/D, B/D\n"), std::string::npos) << tooltip;
     EXPECT_EQ(tooltip.find("1970"), std::string::npos) << tooltip;
+    // Two parts that failed alike: each failure once.
+    const std::string key = "Serwis burzowy s odrzucił klucz.";
+    const std::string refused = "Nie udało się połączyć z serwerem w: połączenie odrzucone.";
+    report.errors = {
+        {"warnings", key}, {"lightning", key}, {"weather", refused}, {"forecast", refused}};
+    const std::string once = waybar_tooltip(report);
+    for (const std::string& message : {key, refused}) {
+        const std::size_t at = once.find(message);
+        EXPECT_NE(at, std::string::npos) << once;
+        EXPECT_EQ(once.find(message, at + 1), std::string::npos) << once;
+    }
 }
 
 TEST(StatusBarForms, WhatTheServiceCannotMeanIsNoDataInTheNewerForms) {
@@ -447,13 +492,18 @@ TEST(StatusBarForms, SeveralPlacesShowTheMostUrgentWithATooltipLineEach) {
         std::vector<run_report> reports;
         std::size_t urgent;
         std::string alt;
+        bool urgent_block; // i3blocks
     } cases[] = {
-        {"all calm: the first", {calm, calm}, 0, "calm"},
-        {"strikes over calm", {calm, far}, 1, "storm"},
-        {"a failed answer over calm", {calm, failed}, 1, "error"},
-        {"strikes over a failed answer", {failed, far, calm}, 1, "storm"},
-        {"the closer of two storms", {far, nearer}, 1, "storm"},
-        {"inside the ring over closer strikes outside", {closer_outside, in_ring}, 1, "storm"},
+        {"all calm: the first", {calm, calm}, 0, "calm", false},
+        {"strikes over calm", {calm, far}, 1, "storm", false},
+        {"a failed answer over calm", {calm, failed}, 1, "error", false},
+        {"strikes over a failed answer", {failed, far, calm}, 1, "storm", false},
+        {"the closer of two storms", {far, nearer}, 1, "storm", false},
+        {"inside the ring over closer strikes outside",
+         {closer_outside, in_ring},
+         1,
+         "storm",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -470,7 +520,11 @@ TEST(StatusBarForms, SeveralPlacesShowTheMostUrgentWithATooltipLineEach) {
         const std::string tooltip = object["tooltip"].asString();
         EXPECT_EQ(std::count(tooltip.begin(), tooltip.end(), '\n'),
                   static_cast<long>(c.reports.size()) - 1);
-        EXPECT_EQ(i3blocks_places(places), object["text"].asString());
+        Json::Value block;
+        std::istringstream in(i3blocks_places(places));
+        ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &block, nullptr));
+        EXPECT_EQ(block["full_text"], object["text"]);
+        EXPECT_EQ(block["urgent"], c.urgent_block ? "true" : "false");
     }
 }
 

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -276,3 +278,17 @@ TEST(MqttPayloads, EventsCarryTheFactsOfTheCommandEnvironment) {
 }
 
 } // namespace
+
+// The README's command line names a topic as the watch makes it: Kraków as the simulator places
+// it, at the demo's radius.
+TEST(MqttPayloads, TheReadmesCommandTopicIsOneTheWatchMakes) {
+    std::ifstream file(PROJECT_SOURCE_DIR "/README.md");
+    std::stringstream readme;
+    readme << file.rdbuf();
+    const place_key krakow = {"Kraków", 50.0614, 19.9366, 30, false};
+    const place_topics topics = topics_of("nimbrovator", place_slug(krakow, 25));
+    EXPECT_NE(readme.str().find(" -t " + topics.commands + "snooze "), std::string::npos)
+        << topics.commands;
+    EXPECT_NE(readme.str().find("\n" + topics.availability + " online\n"), std::string::npos)
+        << topics.availability;
+}

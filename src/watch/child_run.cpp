@@ -21,8 +21,11 @@ constexpr auto longest_check = std::chrono::minutes(10);
 // How long a child ended with SIGTERM may take to release its reply-cache claims.
 constexpr auto release_grace = std::chrono::milliseconds(300);
 
-// In a child: standard output and error on /dev/null.
-void quiet_streams() {
+// In a child: standard output and error on /dev/null, and SIGPIPE ignored: a service that closes
+// its connection while a request is written gives a failed request, not a child ended without
+// an answer.
+void set_up_child() {
+    signal(SIGPIPE, SIG_IGN);
     const int null_fd = open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
         dup2(null_fd, STDOUT_FILENO);
@@ -45,7 +48,7 @@ bool send_all(int fd, const std::string& text) {
 
 [[noreturn]] void child_main(const std::function<std::string()>& work, int out_fd) {
     forget_wake_signals_in_child();
-    quiet_streams();
+    set_up_child();
     // No exit handlers: they belong to the watch.
     _exit(send_all(out_fd, work()) ? 0 : 1);
 }
@@ -189,7 +192,7 @@ int receive_frame(int fd, std::string& buffer, std::string& text, int flags) {
 // A worker's life: each order read whole is answered, until the watch closes its side.
 [[noreturn]] void serve_orders(const worker_pool::serve_fn& serve, int fd) {
     forget_wake_signals_in_child();
-    quiet_streams();
+    set_up_child();
     std::string buffer;
     std::string order;
     while (receive_frame(fd, buffer, order, 0) > 0) {

@@ -168,7 +168,6 @@ void forget_wake_signals_in_child() {
     for (int i = 0; i < watched_count; ++i) {
         signal(watched_signals[i], SIG_DFL);
     }
-    signal(SIGPIPE, SIG_DFL);
     // The chore's connection stays the watch's alone: the child never touches it, and does not
     // keep it open should the watch be killed.
     if (chore_fd >= 0) {

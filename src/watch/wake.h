@@ -62,6 +62,6 @@ template <typename F> bool sleep_until(watch_clock::time_point deadline, F&& on_
     return false;
 }
 
-// In a forked child that goes on with other work: the default dispositions back and the
-// self-pipe closed.
+// In a forked child that goes on with other work: the default dispositions of the watched
+// signals back and the self-pipe closed. SIGPIPE stays as the watch has it.
 void forget_wake_signals_in_child();

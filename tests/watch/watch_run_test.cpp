@@ -567,6 +567,42 @@ TEST_F(ScriptedWatchTest, EachCheckEndsAtItsOwnDeadline) {
     }
 }
 
+// A storm service that takes the request and never answers: each check still gives its
+// document, with the failed parts and their cause, and the cause is told.
+TEST_F(ScriptedWatchTest, AHungStormServiceGivesEachCheckItsDocumentAndCause) {
+    set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
+        fake_storm_reply reply = replies.answer(request);
+        if (soap_operation(request) != "miejscowosc") {
+            reply.delay_ms = 60000;
+        }
+        return reply;
+    });
+    Watch watch;
+    watch.start({"--watch", "--json", "--timeout", "1", "--every", "0.01", "Kraków"}, data.path);
+    EXPECT_TRUE(watch.wait_for([&] { return lines_of(watch.out()).size() >= 2; }, 20))
+        << watch.err();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+    EXPECT_EQ(report_schema_violations(watch.out()), "");
+    for (const std::string& line : lines_of(watch.out())) {
+        Json::Value document;
+        ASSERT_TRUE(Json::Reader().parse(line, document)) << line;
+        EXPECT_TRUE(document["lightning"].isNull()) << line;
+        std::string sources;
+        for (const Json::Value& error : document["errors"]) {
+            sources += error["source"].asString() + " ";
+            EXPECT_NE(error["message"].asString().find("przekroczony czas oczekiwania"),
+                      std::string::npos)
+                << line;
+        }
+        EXPECT_EQ(sources, "warnings lightning ") << line;
+    }
+    const std::string told =
+        "(ostrzeżenia, wyładowania). Następne za 0.6 s. Nie udało się pobrać "
+        "ostrzeżeń pogodowych z serwera " NIMBROVATOR_STORM_HOST ": przekroczony czas oczekiwania.";
+    EXPECT_NE(watch.err().find(told), std::string::npos) << watch.err();
+}
+
 TEST_F(ScriptedWatchTest, AShortIntervalAgainstARemoteServiceIsToldOnce) {
     Watch watch;
     watch.start({"--watch", "--every", "0.01", "Kraków"}, data.path,

@@ -17,6 +17,7 @@
 #include "store/shared_connection.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
+#include "text/failure_cause.h"
 #include "text/numbers.h"
 #include "watch/channels.h"
 #include "watch/child_run.h"
@@ -405,6 +406,32 @@ check_answer parse_check(const std::string& text) {
     return answer;
 }
 
+// A check whose worker gave no answer (ended without one, or ended at its deadline): the place,
+// and the storm service's parts failed, with the cause. The weather's parts are left out.
+check_answer unanswered_check(const watch_loop& loop, child_outcome outcome) {
+    const std::string why = outcome == child_outcome::overdue
+                                ? "Proces sprawdzenia nie odpowiedział: " +
+                                      failure_text({failure_cause::timeout, std::string()}) + "."
+                                : std::string("Proces sprawdzenia zakończył się bez odpowiedzi.");
+    check_answer answer;
+    run_report& report = answer.report;
+    report.town_outcome = town_status::found;
+    report.town = loop.town;
+    report.radius_km = loop.request.report.radius_km;
+    report.weather_included = loop.request.report.weather;
+    report.forecast_included = loop.request.report.forecast;
+    report.made_at = std::time(nullptr);
+    report.danger_km = loop.request.rules.danger_km;
+    for (const char* source : {"warnings", "lightning"}) {
+        report.errors.push_back({source, why});
+        answer.failed_sources.emplace_back(source);
+    }
+    answer.failure_messages = {why};
+    answer.document = report_document(report);
+    answer.usable = true;
+    return answer;
+}
+
 // --- Home Assistant's commands -----------------------------------------------------------
 
 double wall_now_s() {
@@ -514,7 +541,7 @@ void record_check(watch_loop& loop, const observation& seen, watch_event event,
     std::string told;
     let_broker_connect_end(loop); // a worker may have to be made
     const child_outcome outcome = loop.pool.ask(work_order_wire(order), told, on_signal);
-    if (outcome == child_outcome::failed) {
+    if (outcome == child_outcome::failed || outcome == child_outcome::overdue) {
         told = "Nie udało się zapisać obserwacji w bazie danych: proces zapisu nie odpowiedział.";
     }
     if (!told.empty()) {
@@ -812,9 +839,7 @@ bool check_once(watch_loop& loop, bool fresh = false,
     take_weather(loop);
     check_answer answer = parse_check(text);
     if (!answer.usable) {
-        loop.state.blind = true; // what the lightning did meanwhile is not known
-        account_failures(loop, {"lightning", "warnings"}, {});
-        return true;
+        answer = unanswered_check(loop, outcome);
     }
     show_check(loop, answer, time_s, on_signal);
     account_failures(loop, answer.failed_sources, answer.failure_messages);

@@ -603,6 +603,43 @@ TEST_F(ScriptedWatchTest, AHungStormServiceGivesEachCheckItsDocumentAndCause) {
     EXPECT_NE(watch.err().find(told), std::string::npos) << watch.err();
 }
 
+// A worker stopped (SIGSTOP) mid-watch: the check it holds fails at the check's deadline with
+// its document and cause, the worker is ended and replaced, and the checks go on. With the
+// workers stopped, SIGTERM still ends the watch at once.
+TEST_F(ScriptedWatchTest, AStoppedWorkerIsEndedAtItsDeadlineAndTheChecksGoOn) {
+    replies.play({0});
+    Watch watch;
+    watch.start({"--watch", "--json", "--timeout", "1", "--every", "0.01", "Kraków"}, data.path);
+    const auto documents = [&] { return lines_of(watch.out()).size(); };
+    ASSERT_TRUE(watch.wait_for([&] { return documents() >= 2; }, 20)) << watch.err();
+    const std::vector<pid_t> stopped = descendants(watch.pid);
+    ASSERT_FALSE(stopped.empty());
+    for (const pid_t worker : stopped) {
+        kill(worker, SIGSTOP);
+    }
+    const std::size_t before = documents();
+    EXPECT_TRUE(watch.wait_for([&] { return documents() >= before + 3; }, 30)) << watch.err();
+    std::vector<std::string> shown;
+    for (const std::string& line : lines_of(watch.out())) {
+        Json::Value document;
+        ASSERT_TRUE(Json::Reader().parse(line, document)) << line;
+        shown.push_back(document["lightning"].isNull() ? document["errors"][1]["message"].asString()
+                                                       : "ok");
+    }
+    const std::string overdue =
+        "Proces sprawdzenia nie odpowiedział: przekroczony czas oczekiwania.";
+    EXPECT_NE(std::find(shown.begin() + 1, shown.end(), overdue), shown.end()) << watch.out();
+    EXPECT_EQ(shown.back(), "ok") << watch.out();
+    for (const pid_t worker : stopped) {
+        EXPECT_TRUE(watch.wait_for([&] { return !process_running(worker); }, 2)) << worker;
+    }
+    for (const pid_t worker : descendants(watch.pid)) {
+        kill(worker, SIGSTOP);
+    }
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds, std::chrono::seconds(3)), 0) << watch.err();
+}
+
 TEST_F(ScriptedWatchTest, AShortIntervalAgainstARemoteServiceIsToldOnce) {
     Watch watch;
     watch.start({"--watch", "--every", "0.01", "Kraków"}, data.path,

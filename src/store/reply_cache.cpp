@@ -163,9 +163,9 @@ bool table_ready(sqlite3* db) {
         ready = static_cast<bool>(sqlite_prepare(db, owner_column));
     }
     if (!ready) {
-        tell_error_stream(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
-                              sqlite3_errmsg(db),
-                          line_priority::warning);
+        tell_database_failure(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
+                                  sqlite3_errmsg(db),
+                              line_priority::warning);
     }
     return ready;
 }
@@ -178,9 +178,9 @@ connection open_cache(const std::string& db_path) {
     // run's budget for locked databases.
     wait_for_locks_within_budget(db.get());
     if (rc != SQLITE_OK) {
-        tell_error_stream(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
-                              sqlite3_errmsg(db.get()),
-                          line_priority::warning);
+        tell_database_failure(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
+                                  sqlite3_errmsg(db.get()),
+                              line_priority::warning);
         return connection();
     }
     return table_ready(db.get()) ? std::move(db) : connection();

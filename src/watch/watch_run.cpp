@@ -82,6 +82,9 @@ struct watch_loop {
     side_order weather_order;
     std::vector<weather_part> weather;        // the last replies, for the checks to show
     watch_clock::time_point weather_had = {}; // when they came
+    // The weather's parts whose latest request failed, and why: a check leaves them out rather
+    // than show an older reply as current.
+    std::vector<report_error> weather_failing;
     // The weather's order has been answered since the last check was told.
     std::optional<weather_outcome> weather_news;
     bool failure_told = false;  // a failure was told, and the return not yet
@@ -432,6 +435,28 @@ check_answer unanswered_check(const watch_loop& loop, child_outcome outcome) {
     return answer;
 }
 
+// The check's weather parts whose latest request failed (told by the weather's worker before or
+// during the check) are left out of it, with the failure, rather than shown from an older reply.
+void leave_out_failing_weather(const watch_loop& loop, check_answer& answer) {
+    run_report& report = answer.report;
+    for (const report_error& failing : loop.weather_failing) {
+        if (failing.source == "weather") {
+            report.weather.reset();
+        } else if (failing.source == "forecast") {
+            report.forecast.reset();
+        }
+        const bool named =
+            std::any_of(report.errors.begin(), report.errors.end(),
+                        [&](const report_error& error) { return error.source == failing.source; });
+        if (!named) {
+            report.errors.push_back(failing);
+        }
+    }
+    if (!loop.weather_failing.empty()) {
+        answer.document = report_document(report);
+    }
+}
+
 // --- Home Assistant's commands -----------------------------------------------------------
 
 double wall_now_s() {
@@ -669,6 +694,7 @@ void take_weather(watch_loop& loop) {
     const auto now = watch_clock::now();
     weather_outcome outcome;
     const result<std::vector<weather_part>> parts = parse_weather_parts(text);
+    loop.weather_failing.clear();
     if (parts) {
         loop.weather = *parts;
         loop.weather_had = now;
@@ -676,11 +702,15 @@ void take_weather(watch_loop& loop) {
             if (weather_part_failed(part)) {
                 outcome.failed.push_back(part.source);
                 outcome.why.push_back(weather_failure_message(part.reply));
+                loop.weather_failing.push_back({part.source, outcome.why.back()});
             }
         }
     } else {
         outcome.failed = weather_sources(loop.request);
         outcome.why.push_back(parts.error());
+        for (const std::string& source : outcome.failed) {
+            loop.weather_failing.push_back({source, parts.error()});
+        }
     }
     weather_ended(loop, outcome, now);
 }
@@ -841,6 +871,7 @@ bool check_once(watch_loop& loop, bool fresh = false,
     if (!answer.usable) {
         answer = unanswered_check(loop, outcome);
     }
+    leave_out_failing_weather(loop, answer);
     show_check(loop, answer, time_s, on_signal);
     account_failures(loop, answer.failed_sources, answer.failure_messages);
     return static_cast<bool>(std::cout);

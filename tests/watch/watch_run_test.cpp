@@ -535,6 +535,36 @@ TEST_F(ScriptedWatchTest, AHangingWeatherServiceNeverDelaysTheLightning) {
     EXPECT_GE(lines_of(watch.out()).size() + 1, replies.lightning_calls()) << watch.out();
 }
 
+// The weather service stops answering mid-watch: the check that tells of it, and every one
+// after, leave the temperature it gave before out rather than show it as current.
+TEST_F(ScriptedWatchTest, AWeatherServiceGoneLeavesNoOldTemperatureShownAsCurrent) {
+    fake_weather_service_handle weather = start_fake_weather_service(weather_port);
+    ASSERT_TRUE(weather) << "port " << weather_port << " is busy";
+    fake_reply current;
+    current.body = json_text(full_current_weather());
+    set_fake_reply(*weather, current_weather_endpoint, current);
+    ProgramRun settings;
+    settings.data_dir = data.path;
+    settings.args = {"-s"};
+    settings.input = "t\nn\n"; // the current weather on, the forecast off
+    ASSERT_EQ(run_nimbrovator(settings).exit_code, 0);
+    Watch watch;
+    // Standard error in the file of standard output: each check's line, then what it tells.
+    watch.start({"--watch", "--every", "0.01", "Kraków"}, data.path, {}, true);
+    ASSERT_TRUE(watch.wait_for([&] { return watch.out().find("18.3°C") != std::string::npos; }))
+        << watch.out();
+    weather.reset(); // connections refused from now on
+    const auto told = [&] { return watch.out().find("(pogoda)"); };
+    ASSERT_TRUE(watch.wait_for([&] { return told() != std::string::npos; })) << watch.out();
+    const std::size_t from = told();
+    ASSERT_TRUE(watch.wait_for([&] { return lines_of(watch.out().substr(from)).size() >= 4; }))
+        << watch.out();
+    EXPECT_EQ(watch.stop(SIGTERM), 0);
+    const std::string out = watch.out();
+    const std::string told_with = out.substr(out.rfind('\n', out.rfind('\n', from) - 1) + 1);
+    EXPECT_EQ(told_with.find("18.3°C"), std::string::npos) << out;
+}
+
 // Each check has a deadline of its own: a storm service trickling its lightning replies a byte
 // at a time (a minute and more a reply) fails each check at its deadline, and the next follows.
 TEST_F(ScriptedWatchTest, EachCheckEndsAtItsOwnDeadline) {

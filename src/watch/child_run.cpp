@@ -3,6 +3,7 @@
 #include "state/run_deadline.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -60,6 +61,30 @@ bool send_all(int fd, const std::string& text) {
             return false;
         }
         sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    return true;
+}
+
+// The whole order on a worker's socket by the deadline, unless the watch is asked to stop first:
+// a worker that reads nothing (stopped, say) never holds the watch in a send. False when it could
+// not be sent whole.
+bool send_order(int fd, const std::string& text, watch_clock::time_point deadline) {
+    for (std::size_t sent = 0; sent < text.size();) {
+        const ssize_t n =
+            send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            return false;
+        }
+        if (stop_requested() || watch_clock::now() >= deadline) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        pollfd writable{fd, POLLOUT, 0};
+        static_cast<void>(poll(&writable, 1, 10)); // a signal or the time cuts it short
     }
     return true;
 }
@@ -297,21 +322,25 @@ worker_pool::worker* worker_pool::free_worker() {
     return &made;
 }
 
-result<std::size_t> worker_pool::hand_over(const std::string& order) {
-    // A free worker that has ended meanwhile (killed, say) takes no order: a new one is made.
+result<std::size_t> worker_pool::hand_over(const std::string& order, bool& overdue) {
+    overdue = false;
+    // A free worker that has ended meanwhile (killed, say) takes no order: a new one is made. One
+    // that takes none in time (stopped) is ended, and the order is overdue.
+    const watch_clock::time_point deadline = answer_deadline();
     for (int tries = 0;; ++tries) {
         worker* free = free_worker();
         if (free == nullptr) {
             return failure(std::string("Nie mogę utworzyć procesu: ") + std::strerror(errno));
         }
-        if (send_all(free->fd, frame(order))) {
+        if (send_order(free->fd, frame(order), deadline)) {
             free->busy = true;
-            free->deadline = answer_deadline();
+            free->deadline = deadline;
             return static_cast<std::size_t>(free - workers_.data());
         }
         const int error = errno;
         end(*free, true);
-        if (tries > 0) {
+        overdue = error == ETIMEDOUT;
+        if (tries > 0 || overdue || stop_requested()) {
             return failure(std::string("Nie mogę przekazać zlecenia: ") + std::strerror(error));
         }
     }
@@ -336,9 +365,13 @@ void worker_pool::end(worker& gone, bool at_once) {
 child_outcome worker_pool::ask(const std::string& order, std::string& answer,
                                const std::function<void()>& on_signal) {
     answer.clear();
-    const result<std::size_t> taken = hand_over(order);
+    bool overdue = false;
+    const result<std::size_t> taken = hand_over(order, overdue);
     if (!taken) {
-        return child_outcome::failed;
+        if (stop_requested()) {
+            return child_outcome::stopped;
+        }
+        return overdue ? child_outcome::overdue : child_outcome::failed;
     }
     const std::size_t index = *taken;
     const waiting_for_answer waiting(workers_[index].deadline);
@@ -368,7 +401,8 @@ child_outcome worker_pool::ask(const std::string& order, std::string& answer,
 }
 
 result<std::size_t> worker_pool::start(const std::string& order) {
-    result<std::size_t> taken = hand_over(order);
+    bool overdue = false;
+    result<std::size_t> taken = hand_over(order, overdue);
     if (taken) {
         wake_on_readable(workers_[*taken].fd);
     }

@@ -67,8 +67,9 @@ class worker_pool {
     };
     // A free worker, made when none is; null when none can be made.
     worker* free_worker();
-    // The order sent to a free worker, which is busy from then on: its index.
-    result<std::size_t> hand_over(const std::string& order);
+    // The order sent to a free worker, which is busy from then on: its index. `overdue` when a
+    // worker took none by the order's deadline.
+    result<std::size_t> hand_over(const std::string& order, bool& overdue);
     // Reads what the worker has sent without waiting: 1 when its answer is whole, 0 when more is
     // to come, -1 when it has ended without one.
     int take_in(worker& from, std::string& answer);

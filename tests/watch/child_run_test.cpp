@@ -67,6 +67,7 @@ TEST(WorkerPool, AWorkerIsKeptForTheNextOrdersAndReplacedWhenGone) {
     worker_pool pool(serve);
     const auto nothing = [] {};
     std::string answer;
+    const std::string big_order(3 << 20, 'x'); // more than a socket holds
     // Each step: the order, whether it is answered, and the workers made by then.
     struct step {
         const char* order;
@@ -74,17 +75,21 @@ TEST(WorkerPool, AWorkerIsKeptForTheNextOrdersAndReplacedWhenGone) {
         std::size_t made;
     };
     const step steps[] = {
-        {"a", child_outcome::done, 1},       {"b", child_outcome::done, 1}, // the same worker
-        {"die", child_outcome::failed, 1},   // ended without an answer
-        {"c", child_outcome::done, 2},       // a new one takes the next order
-        {"kill", child_outcome::done, 3},    // killed below while free: a new one again
-        {"stop", child_outcome::overdue, 3}, // stopped: ended at its deadline
-        {"e", child_outcome::done, 4},
+        {"a", child_outcome::done, 1},
+        {"b", child_outcome::done, 1},                  // the same worker
+        {"die", child_outcome::failed, 1},              // ended without an answer
+        {"c", child_outcome::done, 2},                  // a new one takes the next order
+        {"kill", child_outcome::done, 3},               // killed below while free: a new one again
+        {"stop", child_outcome::overdue, 3},            // stopped: ended at its deadline
+        {"e", child_outcome::done, 4},                  // stopped below while free:
+        {big_order.c_str(), child_outcome::overdue, 4}, // more than it takes in: ended
+        {"f", child_outcome::done, 5},
     };
     pid_t first = 0;
     for (const step& each : steps) {
-        ASSERT_EQ(pool.ask(each.order, answer, nothing), each.outcome) << each.order;
-        EXPECT_EQ(pool.made(), each.made) << each.order;
+        const std::string named = std::string(each.order).substr(0, 8);
+        ASSERT_EQ(pool.ask(each.order, answer, nothing), each.outcome) << named;
+        EXPECT_EQ(pool.made(), each.made) << named;
         if (each.outcome == child_outcome::done) {
             EXPECT_EQ(answer.substr(answer.find(' ') + 1), each.order);
             first = first == 0 ? pid_of(answer) : first;
@@ -94,6 +99,9 @@ TEST(WorkerPool, AWorkerIsKeptForTheNextOrdersAndReplacedWhenGone) {
         }
         if (std::string(each.order) == "c") {
             kill_and_wait(pid_of(answer));
+        }
+        if (std::string(each.order) == "e") {
+            kill(pid_of(answer), SIGSTOP);
         }
     }
 }

@@ -329,16 +329,20 @@ int run_program(int argc, char** argv) {
         each = std::move(*chosen);
     }
     shared_connection database;
-    if (!start_up(context, database, options.watch.on || options.form != output_form::text)) {
+    const bool newer_form = options.watch.on || options.form != output_form::text;
+    if (newer_form) {
+        tell_locked_database_once();
+    }
+    if (!start_up(context, database, newer_form)) {
         return 1;
     }
     apply_cache_options(options);
-    if ((options.watch.on || options.form != output_form::text) &&
-        (context.settings.weather.empty() || context.settings.forecast.empty())) {
+    if (newer_form && (context.settings.weather.empty() || context.settings.forecast.empty())) {
         // The classic run shows the settings as they read; these forms would drop the weather
         // parts without a word.
-        tell_error_stream("Nie mogę odczytać ustawień z bazy danych: pomijam pogodę i prognozę.",
-                          line_priority::warning);
+        tell_database_failure(
+            "Nie mogę odczytać ustawień z bazy danych: pomijam pogodę i prognozę.",
+            line_priority::warning);
     }
     if (options.watch.on) {
         return run_watch_command(context, each);

@@ -4,6 +4,7 @@
 #include "report/lightning_check.h"
 #include "service/journal.h"
 #include "state/run_deadline.h"
+#include "store/lock_wait.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
 #include "weather/weather_fetch.h"
@@ -285,7 +286,7 @@ void add_approach(const std::string& db_path, run_report& report, double danger_
                            lightning.count > 0 ? lightning.direction : std::string()};
         const result<void> recorded = record_observation(db_path, place, *seen, "", now_s);
         if (!recorded) {
-            tell_error_stream(recorded.error(), line_priority::warning);
+            tell_database_failure(recorded.error(), line_priority::warning);
         }
     }
     const std::vector<observation> track = track_until(db_path, place, now_s, seen);

@@ -52,8 +52,9 @@ CallConnection open_database(const std::string& db_path) {
     const int rc = sqlite3_open(db_path.c_str(), &raw);
     db.own.reset(raw);
     if (rc != SQLITE_OK) {
-        tell_error_stream(std::string("Nie mogę otworzyć bazy danych: ") + sqlite3_errmsg(db.get()),
-                          line_priority::error);
+        tell_database_failure(std::string("Nie mogę otworzyć bazy danych: ") +
+                                  sqlite3_errmsg(db.get()),
+                              line_priority::error);
     } else {
         wait_for_locks_within_budget(db.get());
     }
@@ -72,7 +73,7 @@ Statement prepare(sqlite3* db, const std::string& sql, const std::vector<const s
     }
     Statement statement(raw);
     if (rc != SQLITE_OK) {
-        tell_error_stream(std::string("Błąd SQL: ") + sqlite3_errmsg(db), line_priority::error);
+        tell_database_failure(std::string("Błąd SQL: ") + sqlite3_errmsg(db), line_priority::error);
         return Statement();
     }
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -95,7 +96,8 @@ int run_write(const std::string& db_path, const std::string& sql,
         (row_there_is_done && sqlite3_extended_errcode(db.get()) == SQLITE_CONSTRAINT_UNIQUE)) {
         return 0;
     }
-    tell_error_stream(std::string("Błąd SQL: ") + sqlite3_errmsg(db.get()), line_priority::error);
+    tell_database_failure(std::string("Błąd SQL: ") + sqlite3_errmsg(db.get()),
+                          line_priority::error);
     return 1;
 }
 

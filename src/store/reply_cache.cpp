@@ -163,9 +163,9 @@ bool table_ready(sqlite3* db) {
         ready = static_cast<bool>(sqlite_prepare(db, owner_column));
     }
     if (!ready) {
-        tell_error_stream(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
-                              sqlite3_errmsg(db),
-                          line_priority::warning);
+        tell_database_failure(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
+                                  sqlite3_errmsg(db),
+                              line_priority::warning);
     }
     return ready;
 }
@@ -178,9 +178,9 @@ connection open_cache(const std::string& db_path) {
     // run's budget for locked databases.
     wait_for_locks_within_budget(db.get());
     if (rc != SQLITE_OK) {
-        tell_error_stream(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
-                              sqlite3_errmsg(db.get()),
-                          line_priority::warning);
+        tell_database_failure(std::string("Pamięć podręczna odpowiedzi niedostępna: ") +
+                                  sqlite3_errmsg(db.get()),
+                              line_priority::warning);
         return connection();
     }
     return table_ready(db.get()) ? std::move(db) : connection();
@@ -234,8 +234,9 @@ cache_row read(sqlite3* db, const std::string& key) {
     if (!query) {
         return row;
     }
-    sqlite3_bind_text(query.get(), 1, key.c_str(), static_cast<int>(key.size()), SQLITE_STATIC);
-    if (sqlite3_step(query.get()) != SQLITE_ROW) {
+    if (sqlite3_bind_text(query.get(), 1, key.c_str(), static_cast<int>(key.size()),
+                          SQLITE_STATIC) != SQLITE_OK ||
+        sqlite3_step(query.get()) != SQLITE_ROW) {
         return row;
     }
     row.exists = true;
@@ -257,18 +258,19 @@ bool write(sqlite3* db, const char* sql, const std::string& key, const std::stri
         return false;
     }
     int index = 1;
+    bool bound = true;
     if (!key.empty()) {
-        sqlite3_bind_text(update.get(), index++, key.c_str(), static_cast<int>(key.size()),
-                          SQLITE_STATIC);
+        bound = sqlite3_bind_text(update.get(), index++, key.c_str(), static_cast<int>(key.size()),
+                                  SQLITE_STATIC) == SQLITE_OK;
     }
-    if (text != nullptr) {
-        sqlite3_bind_text(update.get(), index++, text->c_str(), static_cast<int>(text->size()),
-                          SQLITE_STATIC);
+    if (bound && text != nullptr) {
+        bound = sqlite3_bind_text(update.get(), index++, text->c_str(),
+                                  static_cast<int>(text->size()), SQLITE_STATIC) == SQLITE_OK;
     }
     for (const long long number : numbers) {
-        sqlite3_bind_int64(update.get(), index++, number);
+        bound = bound && sqlite3_bind_int64(update.get(), index++, number) == SQLITE_OK;
     }
-    return sqlite3_step(update.get()) == SQLITE_DONE;
+    return bound && sqlite3_step(update.get()) == SQLITE_DONE;
 }
 
 // --- claims released when the process is ended by a signal --------------------------------------
@@ -307,10 +309,14 @@ void release_all_claims() {
     const std::string owner = this_owner();
     for (const std::string& path : paths) {
         sqlite3* raw = nullptr;
-        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+        const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
         connection db(raw);
-        sqlite3_busy_timeout(db.get(), 1000);
-        write(db.get(), release_owned_rows, std::string(), &owner);
+        // A file that cannot be opened or waited for keeps the claims: the process is ending,
+        // and the next run takes a claim over once its owner is gone.
+        if (opened != SQLITE_OK || sqlite3_busy_timeout(db.get(), 1000) != SQLITE_OK) {
+            continue;
+        }
+        static_cast<void>(write(db.get(), release_owned_rows, std::string(), &owner));
     }
 }
 

@@ -317,8 +317,8 @@ town_answer look_up_town(const std::string& db_path, const std::string& typed) {
         town.x = found->x;
         // The run that asked adds the town; the runs that shared its reply find it added.
         if (asked && insert_cached_town(db_path, town.name, town.y, town.x) != 0) {
-            tell_error_stream("Wystąpił błąd podczas dodawania miejscowości do bazy danych!",
-                              line_priority::error);
+            tell_database_failure("Wystąpił błąd podczas dodawania miejscowości do bazy danych!",
+                                  line_priority::error);
         }
         break;
     }

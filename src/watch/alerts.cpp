@@ -50,6 +50,7 @@ pid_t start_process(const std::vector<std::string>& argv, const std::vector<std:
     if (child == 0) {
         setpgid(0, 0);
         forget_wake_signals_in_child();
+        signal(SIGPIPE, SIG_DFL); // an ignored signal would stay ignored in the command
         const int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (null_fd >= 0) {
             dup2(null_fd, STDIN_FILENO);

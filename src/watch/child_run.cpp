@@ -1,8 +1,9 @@
 #include "watch/child_run.h"
 
-#include "watch/wake.h"
+#include "state/run_deadline.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -16,13 +17,34 @@
 
 namespace {
 
-// Far beyond the longest check the clients' own time-outs allow.
-constexpr auto longest_check = std::chrono::minutes(10);
+// How long a child may go on past its own deadline (the run's time limit, by which its requests
+// have ended): to read its database, make its answer and send it.
+constexpr auto answer_grace = std::chrono::seconds(2);
 // How long a child ended with SIGTERM may take to release its reply-cache claims.
 constexpr auto release_grace = std::chrono::milliseconds(300);
 
-// In a child: standard output and error on /dev/null.
-void quiet_streams() {
+// When the answer to a child's order, handed over now, is due: past it, the child is ended.
+watch_clock::time_point answer_deadline() {
+    return watch_clock::now() + run_time_limit() + answer_grace;
+}
+
+// While the watch waits for an answer, it is due back by the answer's deadline and the time it
+// takes to end the child: past that, the service manager's watchdog hears no more from it.
+class waiting_for_answer {
+  public:
+    explicit waiting_for_answer(watch_clock::time_point deadline) {
+        expect_back_by(deadline + release_grace + std::chrono::seconds(1));
+    }
+    ~waiting_for_answer() { expect_back_by(std::nullopt); }
+    waiting_for_answer(const waiting_for_answer&) = delete;
+    waiting_for_answer& operator=(const waiting_for_answer&) = delete;
+};
+
+// In a child: standard output and error on /dev/null, and SIGPIPE ignored: a service that closes
+// its connection while a request is written gives a failed request, not a child ended without
+// an answer.
+void set_up_child() {
+    signal(SIGPIPE, SIG_IGN);
     const int null_fd = open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
         dup2(null_fd, STDOUT_FILENO);
@@ -43,9 +65,33 @@ bool send_all(int fd, const std::string& text) {
     return true;
 }
 
+// The whole order on a worker's socket by the deadline, unless the watch is asked to stop first:
+// a worker that reads nothing (stopped, say) never holds the watch in a send. False when it could
+// not be sent whole.
+bool send_order(int fd, const std::string& text, watch_clock::time_point deadline) {
+    for (std::size_t sent = 0; sent < text.size();) {
+        const ssize_t n =
+            send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            return false;
+        }
+        if (stop_requested() || watch_clock::now() >= deadline) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        pollfd writable{fd, POLLOUT, 0};
+        static_cast<void>(poll(&writable, 1, 10)); // a signal or the time cuts it short
+    }
+    return true;
+}
+
 [[noreturn]] void child_main(const std::function<std::string()>& work, int out_fd) {
     forget_wake_signals_in_child();
-    quiet_streams();
+    set_up_child();
     // No exit handlers: they belong to the watch.
     _exit(send_all(out_fd, work()) ? 0 : 1);
 }
@@ -57,32 +103,48 @@ int collect(pid_t child) {
     return status;
 }
 
-// Ends the child: SIGTERM first (unless `terminate` is false: it ends on its own), on which it
-// releases its reply-cache claims, then SIGKILL after a short grace.
-void end_child(pid_t child, bool terminate = true) {
+// Asks the child to end: SIGTERM (unless `terminate` is false: it ends on its own), on which it
+// releases its reply-cache claims, and SIGCONT, so that a stopped child goes on to do so.
+void ask_to_end(pid_t child, bool terminate) {
     if (terminate) {
         kill(child, SIGTERM);
     }
-    const auto deadline = watch_clock::now() + release_grace;
-    while (watch_clock::now() < deadline) {
-        const pid_t ended = waitpid(child, nullptr, WNOHANG);
-        if (ended == child || (ended < 0 && errno != EINTR)) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    kill(child, SIGKILL);
-    collect(child);
+    kill(child, SIGCONT);
 }
 
-// Reads the child's answer until its end; false when stopped first.
-bool read_answer(int fd, std::string& answer, const std::function<void()>& on_signal) {
-    const auto deadline = watch_clock::now() + longest_check;
+// Collects the children asked to end; those not ended after a short grace get SIGKILL, which
+// reaches a stopped process too.
+void collect_ended(std::vector<pid_t> left) {
+    const auto deadline = watch_clock::now() + release_grace;
+    while (!left.empty() && watch_clock::now() < deadline) {
+        left.erase(std::remove_if(left.begin(), left.end(),
+                                  [](pid_t child) {
+                                      const pid_t ended = waitpid(child, nullptr, WNOHANG);
+                                      return ended == child || (ended < 0 && errno != EINTR);
+                                  }),
+                   left.end());
+        if (!left.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+    for (const pid_t child : left) {
+        kill(child, SIGKILL);
+        collect(child);
+    }
+}
+
+// Reads the child's answer until its end (done), unless the watch is stopped or the deadline
+// passes first.
+child_outcome read_answer(int fd, std::string& answer, const std::function<void()>& on_signal,
+                          watch_clock::time_point deadline) {
     char buffer[4096];
     for (;;) {
         const wake_reason reason = wait_for_wake(fd, deadline);
-        if (stop_requested() || reason == wake_reason::deadline) {
-            return false;
+        if (stop_requested()) {
+            return child_outcome::stopped;
+        }
+        if (reason == wake_reason::deadline) {
+            return child_outcome::overdue;
         }
         if (reason == wake_reason::signal) {
             on_signal();
@@ -90,7 +152,7 @@ bool read_answer(int fd, std::string& answer, const std::function<void()>& on_si
         }
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
-            return true;
+            return child_outcome::done;
         }
         answer.append(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
     }
@@ -117,11 +179,15 @@ child_outcome run_in_child(const std::function<std::string()>& work, std::string
         close(fds[0]);
         return child_outcome::failed;
     }
-    const bool finished = read_answer(fds[0], answer, on_signal);
+    const watch_clock::time_point deadline = answer_deadline();
+    const waiting_for_answer waiting(deadline);
+    const child_outcome read = read_answer(fds[0], answer, on_signal, deadline);
     close(fds[0]);
-    if (!finished) {
-        end_child(child);
-        return stop_requested() ? child_outcome::stopped : child_outcome::failed;
+    if (read != child_outcome::done) {
+        answer.clear();
+        ask_to_end(child, true);
+        collect_ended({child});
+        return read;
     }
     const int status = collect(child);
     const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -189,7 +255,7 @@ int receive_frame(int fd, std::string& buffer, std::string& text, int flags) {
 // A worker's life: each order read whole is answered, until the watch closes its side.
 [[noreturn]] void serve_orders(const worker_pool::serve_fn& serve, int fd) {
     forget_wake_signals_in_child();
-    quiet_streams();
+    set_up_child();
     std::string buffer;
     std::string order;
     while (receive_frame(fd, buffer, order, 0) > 0) {
@@ -203,9 +269,20 @@ int receive_frame(int fd, std::string& buffer, std::string& text, int flags) {
 } // namespace
 
 worker_pool::~worker_pool() {
+    // All at once: the watch ends within one grace however many workers hang or are stopped.
+    std::vector<pid_t> ending;
     for (worker& each : workers_) {
-        end(each, each.busy);
+        if (each.fd >= 0) {
+            stop_waking_on(each.fd);
+            close(each.fd); // a free worker ends on its own when its order stream ends
+        }
+        if (each.pid > 0) {
+            ask_to_end(each.pid, each.busy);
+            ending.push_back(each.pid);
+        }
+        each = worker();
     }
+    collect_ended(ending);
 }
 
 worker_pool::worker* worker_pool::free_worker() {
@@ -245,20 +322,25 @@ worker_pool::worker* worker_pool::free_worker() {
     return &made;
 }
 
-result<std::size_t> worker_pool::hand_over(const std::string& order) {
-    // A free worker that has ended meanwhile (killed, say) takes no order: a new one is made.
+result<std::size_t> worker_pool::hand_over(const std::string& order, bool& overdue) {
+    overdue = false;
+    // A free worker that has ended meanwhile (killed, say) takes no order: a new one is made. One
+    // that takes none in time (stopped) is ended, and the order is overdue.
+    const watch_clock::time_point deadline = answer_deadline();
     for (int tries = 0;; ++tries) {
         worker* free = free_worker();
         if (free == nullptr) {
             return failure(std::string("Nie mogę utworzyć procesu: ") + std::strerror(errno));
         }
-        if (send_all(free->fd, frame(order))) {
+        if (send_order(free->fd, frame(order), deadline)) {
             free->busy = true;
+            free->deadline = deadline;
             return static_cast<std::size_t>(free - workers_.data());
         }
         const int error = errno;
         end(*free, true);
-        if (tries > 0) {
+        overdue = error == ETIMEDOUT;
+        if (tries > 0 || overdue || stop_requested()) {
             return failure(std::string("Nie mogę przekazać zlecenia: ") + std::strerror(error));
         }
     }
@@ -274,7 +356,8 @@ void worker_pool::end(worker& gone, bool at_once) {
         close(gone.fd); // a free worker ends on its own when its order stream ends
     }
     if (gone.pid > 0) {
-        end_child(gone.pid, at_once);
+        ask_to_end(gone.pid, at_once);
+        collect_ended({gone.pid});
     }
     gone = worker();
 }
@@ -282,12 +365,16 @@ void worker_pool::end(worker& gone, bool at_once) {
 child_outcome worker_pool::ask(const std::string& order, std::string& answer,
                                const std::function<void()>& on_signal) {
     answer.clear();
-    const result<std::size_t> taken = hand_over(order);
+    bool overdue = false;
+    const result<std::size_t> taken = hand_over(order, overdue);
     if (!taken) {
-        return child_outcome::failed;
+        if (stop_requested()) {
+            return child_outcome::stopped;
+        }
+        return overdue ? child_outcome::overdue : child_outcome::failed;
     }
     const std::size_t index = *taken;
-    const auto deadline = watch_clock::now() + longest_check;
+    const waiting_for_answer waiting(workers_[index].deadline);
     for (;;) {
         // The signal's work may start or end other orders, never this one: the index holds.
         worker& asked = workers_[index];
@@ -301,11 +388,11 @@ child_outcome worker_pool::ask(const std::string& order, std::string& answer,
             end(asked, false);
             return stop_requested() ? child_outcome::stopped : child_outcome::failed;
         }
-        const wake_reason reason = wait_for_wake(asked.fd, deadline);
+        const wake_reason reason = wait_for_wake(asked.fd, asked.deadline);
         if (stop_requested() || reason == wake_reason::deadline) {
             answer.clear();
             end(workers_[index], true);
-            return stop_requested() ? child_outcome::stopped : child_outcome::failed;
+            return stop_requested() ? child_outcome::stopped : child_outcome::overdue;
         }
         if (reason == wake_reason::signal) {
             on_signal();
@@ -314,7 +401,8 @@ child_outcome worker_pool::ask(const std::string& order, std::string& answer,
 }
 
 result<std::size_t> worker_pool::start(const std::string& order) {
-    result<std::size_t> taken = hand_over(order);
+    bool overdue = false;
+    result<std::size_t> taken = hand_over(order, overdue);
     if (taken) {
         wake_on_readable(workers_[*taken].fd);
     }
@@ -328,15 +416,15 @@ bool worker_pool::finished(std::size_t taken, std::string& answer) {
     }
     worker& asked = workers_[taken];
     const int got = take_in(asked, answer);
-    if (got == 0) {
+    if (got == 0 && watch_clock::now() < asked.deadline) {
         wake_on_readable(asked.fd); // the rest wakes the watch again
         return false;
     }
-    stop_waking_on(asked.fd);
-    if (got < 0) {
+    if (got <= 0) {
         answer.clear();
-        end(asked, false);
+        end(asked, got == 0); // overdue: ended at once
     } else {
+        stop_waking_on(asked.fd);
         asked.busy = false;
     }
     return true;

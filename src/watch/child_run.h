@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/result.h"
+#include "watch/wake.h"
 
 #include <sys/types.h>
 
@@ -12,13 +13,14 @@
 #include <string>
 #include <vector>
 
-enum class child_outcome { done, failed, stopped };
+// `failed`: the child could not be made or ended without an answer; `overdue`: it did not answer
+// by its deadline (the run's time limit, as each child keeps it, and a short grace); `stopped`:
+// SIGINT, SIGTERM or SIGHUP came first. An overdue or stopped child is ended (SIGTERM and SIGCONT,
+// then SIGKILL) and collected.
+enum class child_outcome { done, failed, overdue, stopped };
 
 // Runs `work` in a child of its own, which ends with it, with standard output and error on
-// /dev/null and gives its text.
-// `failed`: the child could not be made or ended without an answer; `stopped`: SIGINT, SIGTERM
-// or SIGHUP came first (the child is ended, SIGTERM then SIGKILL, and collected). `on_signal` runs
-// at any other signal.
+// /dev/null and gives its text. `on_signal` runs at any signal but the ending ones.
 child_outcome run_in_child(const std::function<std::string()>& work, std::string& answer,
                            const std::function<void()>& on_signal);
 
@@ -26,9 +28,10 @@ child_outcome run_in_child(const std::function<std::string()>& work, std::string
 // order finds none free, they keep what they set up (loaded libraries, the TLS context, the
 // services' connections, the database's) for the next orders instead of making it again for
 // each. An order is all that a worker learns of the watch: nothing else of the watch's memory
-// after the worker was made. A worker that does not answer in time, or when the watch is asked
-// to stop, is ended (SIGTERM, then SIGKILL) and collected; the next order makes a new one. When
-// the pool goes, a free worker ends on its own and one with an order out is ended.
+// after the worker was made. A worker that does not answer by its order's deadline (stopped,
+// say), or when the watch is asked to stop, is ended and collected; the next order makes a new
+// one. When the pool goes, a free worker ends on its own and one with an order out is ended, all
+// of them at once.
 class worker_pool {
   public:
     using serve_fn = std::function<std::string(const std::string&)>;
@@ -45,7 +48,8 @@ class worker_pool {
     // take the order. Its answer coming in wakes the watch's waits (wake_on_readable).
     result<std::size_t> start(const std::string& order);
     // True once the worker taken by `start` has answered, with its answer (empty when it could
-    // not answer); the worker is free again then. False while it works.
+    // not answer), or once its deadline has passed (empty: the worker is ended); the worker is
+    // free again then. False while it works.
     bool finished(std::size_t taken, std::string& answer);
     // The order is given up: its worker is ended.
     void give_up(std::size_t taken);
@@ -56,14 +60,16 @@ class worker_pool {
   private:
     struct worker {
         pid_t pid = -1;
-        int fd = -1;         // the watch's end of the worker's socket
-        bool busy = false;   // an order is out
-        std::string partial; // its answer so far
+        int fd = -1;                      // the watch's end of the worker's socket
+        bool busy = false;                // an order is out
+        watch_clock::time_point deadline; // when its answer is due
+        std::string partial;              // its answer so far
     };
     // A free worker, made when none is; null when none can be made.
     worker* free_worker();
-    // The order sent to a free worker, which is busy from then on: its index.
-    result<std::size_t> hand_over(const std::string& order);
+    // The order sent to a free worker, which is busy from then on: its index. `overdue` when a
+    // worker took none by the order's deadline.
+    result<std::size_t> hand_over(const std::string& order, bool& overdue);
     // Reads what the worker has sent without waiting: 1 when its answer is whole, 0 when more is
     // to come, -1 when it has ended without one.
     int take_in(worker& from, std::string& answer);

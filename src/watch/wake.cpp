@@ -23,6 +23,7 @@ const wait_chore* chore = nullptr;
 int chore_fd = -1; // the chore's descriptor at the last wait
 watch_clock::time_point chore_due;
 std::vector<int> waking; // wake_on_readable's descriptors
+std::optional<watch_clock::time_point> back_by;
 
 void on_signal(int number) {
     const int saved = errno;
@@ -51,6 +52,7 @@ watchdog_pinger& watchdog() {
 } // namespace
 
 wake_signals::wake_signals() {
+    watchdog() = watchdog_pinger(); // as the environment now asks
     if (pipe2(wake_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         wake_pipe[0] = wake_pipe[1] = -1;
         return;
@@ -101,6 +103,10 @@ void run_chore_at_next_wait() {
     chore_due = watch_clock::now();
 }
 
+void expect_back_by(std::optional<watch_clock::time_point> by) {
+    back_by = by;
+}
+
 void wake_on_readable(int fd) {
     if (std::find(waking.begin(), waking.end(), fd) == waking.end()) {
         waking.push_back(fd);
@@ -122,8 +128,12 @@ wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
             return wake_reason::signal;
         }
         watchdog_pinger& pinger = watchdog();
-        pinger.keep();
-        const watch_clock::time_point now = watch_clock::now();
+        watch_clock::time_point now = watch_clock::now();
+        const bool pinging = pinger.active() && (!back_by || now <= *back_by);
+        if (pinging) {
+            pinger.keep();
+            now = watch_clock::now();
+        }
         if (chore != nullptr && now >= chore_due) {
             chore->run();
             chore_due = now + chore->period;
@@ -140,7 +150,7 @@ wake_reason wait_for_wake(int fd, watch_clock::time_point deadline) {
             return wake_reason::deadline;
         }
         auto timeout = left;
-        if (pinger.active()) {
+        if (pinging) {
             timeout =
                 std::min(timeout, std::chrono::ceil<std::chrono::milliseconds>(pinger.due() - now));
         }
@@ -172,7 +182,6 @@ void forget_wake_signals_in_child() {
     for (int i = 0; i < watched_count; ++i) {
         signal(watched_signals[i], SIG_DFL);
     }
-    signal(SIGPIPE, SIG_DFL);
     // The chore's connection stays the watch's alone: the child never touches it, and does not
     // keep it open should the watch be killed.
     if (chore_fd >= 0) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 using watch_clock = std::chrono::steady_clock;
 
@@ -49,8 +50,14 @@ void wake_on_readable(int fd);
 void stop_waking_on(int fd);
 
 // Waits until `fd` is readable (below 0: no descriptor), a signal arrives or the deadline
-// passes. When the service manager's watchdog wants pings, they go out from here at its period.
+// passes. When the service manager's watchdog wants pings, they go out from here at its period,
+// but not once the watch is overdue (below).
 wake_reason wait_for_wake(int fd, watch_clock::time_point deadline);
+
+// The time by which the watch must be back from what it waits for (a worker's answer: its
+// deadline and the time to end the worker); none: not waiting for one. Past it the watchdog's
+// pings stop, so that the service manager restarts a watch that is stuck.
+void expect_back_by(std::optional<watch_clock::time_point> by);
 
 // Waits until the deadline, stopping early only for SIGINT, SIGTERM or SIGHUP; `on_signal` runs at
 // every other signal. False when stopped.
@@ -64,6 +71,6 @@ template <typename F> bool sleep_until(watch_clock::time_point deadline, F&& on_
     return false;
 }
 
-// In a forked child that goes on with other work: the default dispositions back and the
-// self-pipe closed.
+// In a forked child that goes on with other work: the default dispositions of the watched
+// signals back and the self-pipe closed. SIGPIPE stays as the watch has it.
 void forget_wake_signals_in_child();

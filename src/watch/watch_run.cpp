@@ -17,6 +17,7 @@
 #include "store/shared_connection.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
+#include "text/failure_cause.h"
 #include "text/numbers.h"
 #include "watch/channels.h"
 #include "watch/child_run.h"
@@ -81,6 +82,9 @@ struct watch_loop {
     side_order weather_order;
     std::vector<weather_part> weather;        // the last replies, for the checks to show
     watch_clock::time_point weather_had = {}; // when they came
+    // The weather's parts whose latest request failed, and why: a check leaves them out rather
+    // than show an older reply as current.
+    std::vector<report_error> weather_failing;
     // The weather's order has been answered since the last check was told.
     std::optional<weather_outcome> weather_news;
     bool failure_told = false;  // a failure was told, and the return not yet
@@ -397,6 +401,54 @@ check_answer parse_check(const std::string& text) {
     return answer;
 }
 
+// A check whose worker gave no answer (ended without one, or ended at its deadline): the place,
+// and the storm service's parts failed, with the cause. The weather's parts are left out.
+check_answer unanswered_check(const watch_loop& loop, child_outcome outcome) {
+    const std::string why = outcome == child_outcome::overdue
+                                ? "Proces sprawdzenia nie odpowiedział: " +
+                                      failure_text({failure_cause::timeout, std::string()}) + "."
+                                : std::string("Proces sprawdzenia zakończył się bez odpowiedzi.");
+    check_answer answer;
+    run_report& report = answer.report;
+    report.town_outcome = town_status::found;
+    report.town = loop.town;
+    report.radius_km = loop.request.report.radius_km;
+    report.weather_included = loop.request.report.weather;
+    report.forecast_included = loop.request.report.forecast;
+    report.made_at = std::time(nullptr);
+    report.danger_km = loop.request.rules.danger_km;
+    for (const char* source : {"warnings", "lightning"}) {
+        report.errors.push_back({source, why});
+        answer.failed_sources.emplace_back(source);
+    }
+    answer.failure_messages = {why};
+    answer.document = report_document(report);
+    answer.usable = true;
+    return answer;
+}
+
+// The check's weather parts whose latest request failed (told by the weather's worker before or
+// during the check) are left out of it, with the failure, rather than shown from an older reply.
+void leave_out_failing_weather(const watch_loop& loop, check_answer& answer) {
+    run_report& report = answer.report;
+    for (const report_error& failing : loop.weather_failing) {
+        if (failing.source == "weather") {
+            report.weather.reset();
+        } else if (failing.source == "forecast") {
+            report.forecast.reset();
+        }
+        const bool named =
+            std::any_of(report.errors.begin(), report.errors.end(),
+                        [&](const report_error& error) { return error.source == failing.source; });
+        if (!named) {
+            report.errors.push_back(failing);
+        }
+    }
+    if (!loop.weather_failing.empty()) {
+        answer.document = report_document(report);
+    }
+}
+
 // --- Home Assistant's commands -----------------------------------------------------------
 
 double wall_now_s() {
@@ -506,7 +558,7 @@ void record_check(watch_loop& loop, const observation& seen, watch_event event,
     std::string told;
     let_broker_connect_end(loop); // a worker may have to be made
     const child_outcome outcome = loop.pool.ask(work_order_wire(order), told, on_signal);
-    if (outcome == child_outcome::failed) {
+    if (outcome == child_outcome::failed || outcome == child_outcome::overdue) {
         told = "Nie udało się zapisać obserwacji w bazie danych: proces zapisu nie odpowiedział.";
     }
     if (!told.empty()) {
@@ -636,6 +688,7 @@ void take_weather(watch_loop& loop) {
     const auto now = watch_clock::now();
     weather_outcome outcome;
     const result<std::vector<weather_part>> parts = parse_weather_parts(text);
+    loop.weather_failing.clear();
     if (parts) {
         loop.weather = *parts;
         loop.weather_had = now;
@@ -643,11 +696,15 @@ void take_weather(watch_loop& loop) {
             if (weather_part_failed(part)) {
                 outcome.failed.push_back(part.source);
                 outcome.why.push_back(weather_failure_message(part.reply));
+                loop.weather_failing.push_back({part.source, outcome.why.back()});
             }
         }
     } else {
         outcome.failed = weather_sources(loop.request);
         outcome.why.push_back(parts.error());
+        for (const std::string& source : outcome.failed) {
+            loop.weather_failing.push_back({source, parts.error()});
+        }
     }
     weather_ended(loop, outcome, now);
 }
@@ -813,10 +870,9 @@ bool check_once(watch_loop& loop, bool fresh = false,
     take_weather(loop);
     check_answer answer = parse_check(text);
     if (!answer.usable) {
-        loop.state.blind = true; // what the lightning did meanwhile is not known
-        account_failures(loop, {"lightning", "warnings"}, {});
-        return true;
+        answer = unanswered_check(loop, outcome);
     }
+    leave_out_failing_weather(loop, answer);
     show_check(loop, answer, time_s, on_signal);
     account_failures(loop, answer.failed_sources, answer.failure_messages);
     return static_cast<bool>(std::cout);

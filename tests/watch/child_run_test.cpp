@@ -1,5 +1,6 @@
 // The workers that make the watch's checks: kept from one order to the next, replaced when one
 // is gone, ended when the watch stops; an order beside the checks wakes the watch's waits.
+#include "state/run_deadline.h"
 #include "watch/child_run.h"
 #include "watch/wake.h"
 
@@ -14,11 +15,15 @@
 
 namespace {
 
-// In a worker: "die" ends it without an answer, "hang" never answers, "big" answers 3 MiB (more
-// than a socket holds); anything else is answered with the worker's pid and the order.
+// In a worker: "die" ends it without an answer, "stop" stops it (SIGSTOP), "hang" never
+// answers, "big" answers 3 MiB (more than a socket holds); anything else is answered with the
+// worker's pid and the order.
 std::string serve(const std::string& order) {
     if (order == "die") {
         _exit(3);
+    }
+    if (order == "stop") {
+        raise(SIGSTOP);
     }
     if (order == "hang") {
         pause();
@@ -49,12 +54,20 @@ void kill_and_wait(pid_t child) {
     }
 }
 
+// The run's time limit of the workers' orders, shortened for the test.
+struct ShortTimeLimit {
+    ShortTimeLimit() { set_run_time_limit(std::chrono::milliseconds(1)); }
+    ~ShortTimeLimit() { set_run_time_limit(std::chrono::seconds(30)); }
+};
+
 TEST(WorkerPool, AWorkerIsKeptForTheNextOrdersAndReplacedWhenGone) {
     const wake_signals signals;
     ASSERT_TRUE(signals.ready());
+    const ShortTimeLimit limit;
     worker_pool pool(serve);
     const auto nothing = [] {};
     std::string answer;
+    const std::string big_order(3 << 20, 'x'); // more than a socket holds
     // Each step: the order, whether it is answered, and the workers made by then.
     struct step {
         const char* order;
@@ -62,15 +75,21 @@ TEST(WorkerPool, AWorkerIsKeptForTheNextOrdersAndReplacedWhenGone) {
         std::size_t made;
     };
     const step steps[] = {
-        {"a", child_outcome::done, 1},     {"b", child_outcome::done, 1}, // the same worker
-        {"die", child_outcome::failed, 1},                                // ended without an answer
-        {"c", child_outcome::done, 2},    // a new one takes the next order
-        {"kill", child_outcome::done, 3}, // killed below while free: a new one again
+        {"a", child_outcome::done, 1},
+        {"b", child_outcome::done, 1},                  // the same worker
+        {"die", child_outcome::failed, 1},              // ended without an answer
+        {"c", child_outcome::done, 2},                  // a new one takes the next order
+        {"kill", child_outcome::done, 3},               // killed below while free: a new one again
+        {"stop", child_outcome::overdue, 3},            // stopped: ended at its deadline
+        {"e", child_outcome::done, 4},                  // stopped below while free:
+        {big_order.c_str(), child_outcome::overdue, 4}, // more than it takes in: ended
+        {"f", child_outcome::done, 5},
     };
     pid_t first = 0;
     for (const step& each : steps) {
-        ASSERT_EQ(pool.ask(each.order, answer, nothing), each.outcome) << each.order;
-        EXPECT_EQ(pool.made(), each.made) << each.order;
+        const std::string named = std::string(each.order).substr(0, 8);
+        ASSERT_EQ(pool.ask(each.order, answer, nothing), each.outcome) << named;
+        EXPECT_EQ(pool.made(), each.made) << named;
         if (each.outcome == child_outcome::done) {
             EXPECT_EQ(answer.substr(answer.find(' ') + 1), each.order);
             first = first == 0 ? pid_of(answer) : first;
@@ -80,6 +99,9 @@ TEST(WorkerPool, AWorkerIsKeptForTheNextOrdersAndReplacedWhenGone) {
         }
         if (std::string(each.order) == "c") {
             kill_and_wait(pid_of(answer));
+        }
+        if (std::string(each.order) == "e") {
+            kill(pid_of(answer), SIGSTOP);
         }
     }
 }
@@ -105,6 +127,16 @@ TEST(WorkerPool, AnOrderBesideWakesTheWaitsAndComesWholeWhileOthersAreAnswered) 
     EXPECT_FALSE(beside.running());
     ASSERT_EQ(pool.ask("again", answer, [] {}), child_outcome::done);
     EXPECT_EQ(pool.made(), 2U);
+    // A worker beside that is stopped is given up once its deadline has passed.
+    const ShortTimeLimit limit;
+    ASSERT_TRUE(beside.start("stop"));
+    std::string none = "unset";
+    while (!beside.finished(none) && watch_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(none, "");
+    EXPECT_FALSE(beside.running());
+    EXPECT_EQ(pool.ask("again", answer, [] {}), child_outcome::done);
 }
 
 TEST(WorkerPool, AStopEndsAWorkerThatDoesNotAnswer) {

@@ -585,6 +585,36 @@ TEST_F(ScriptedWatchTest, AHangingWeatherServiceNeverDelaysTheLightning) {
     EXPECT_GE(lines_of(watch.out()).size() + 1, replies.lightning_calls()) << watch.out();
 }
 
+// The weather service stops answering mid-watch: the check that tells of it, and every one
+// after, leave the temperature it gave before out rather than show it as current.
+TEST_F(ScriptedWatchTest, AWeatherServiceGoneLeavesNoOldTemperatureShownAsCurrent) {
+    fake_weather_service_handle weather = start_fake_weather_service(weather_port);
+    ASSERT_TRUE(weather) << "port " << weather_port << " is busy";
+    fake_reply current;
+    current.body = json_text(full_current_weather());
+    set_fake_reply(*weather, current_weather_endpoint, current);
+    ProgramRun settings;
+    settings.data_dir = data.path;
+    settings.args = {"-s"};
+    settings.input = "t\nn\n"; // the current weather on, the forecast off
+    ASSERT_EQ(run_nimbrovator(settings).exit_code, 0);
+    Watch watch;
+    // Standard error in the file of standard output: each check's line, then what it tells.
+    watch.start({"--watch", "--every", "0.01", "Kraków"}, data.path, {}, true);
+    ASSERT_TRUE(watch.wait_for([&] { return watch.out().find("18.3°C") != std::string::npos; }))
+        << watch.out();
+    weather.reset(); // connections refused from now on
+    const auto told = [&] { return watch.out().find("(pogoda)"); };
+    ASSERT_TRUE(watch.wait_for([&] { return told() != std::string::npos; })) << watch.out();
+    const std::size_t from = told();
+    ASSERT_TRUE(watch.wait_for([&] { return lines_of(watch.out().substr(from)).size() >= 4; }))
+        << watch.out();
+    EXPECT_EQ(watch.stop(SIGTERM), 0);
+    const std::string out = watch.out();
+    const std::string told_with = out.substr(out.rfind('\n', out.rfind('\n', from) - 1) + 1);
+    EXPECT_EQ(told_with.find("18.3°C"), std::string::npos) << out;
+}
+
 // Each check has a deadline of its own: a storm service trickling its lightning replies a byte
 // at a time (a minute and more a reply) fails each check at its deadline, and the next follows.
 TEST_F(ScriptedWatchTest, EachCheckEndsAtItsOwnDeadline) {
@@ -615,6 +645,79 @@ TEST_F(ScriptedWatchTest, EachCheckEndsAtItsOwnDeadline) {
     for (const std::string& line : lines_of(watch.out())) {
         EXPECT_NE(line.find("brak danych o wyładowaniach"), std::string::npos) << watch.out();
     }
+}
+
+// A storm service that takes the request and never answers: each check still gives its
+// document, with the failed parts and their cause, and the cause is told.
+TEST_F(ScriptedWatchTest, AHungStormServiceGivesEachCheckItsDocumentAndCause) {
+    set_fake_storm_handler(*storm, [this](const fake_storm_request& request) {
+        fake_storm_reply reply = replies.answer(request);
+        if (soap_operation(request) != "miejscowosc") {
+            reply.delay_ms = 60000;
+        }
+        return reply;
+    });
+    Watch watch;
+    watch.start({"--watch", "--json", "--timeout", "1", "--every", "0.01", "Kraków"}, data.path);
+    EXPECT_TRUE(watch.wait_for([&] { return lines_of(watch.out()).size() >= 2; }, 20))
+        << watch.err();
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds), 0);
+    EXPECT_EQ(report_schema_violations(watch.out()), "");
+    for (const std::string& line : lines_of(watch.out())) {
+        Json::Value document;
+        ASSERT_TRUE(Json::Reader().parse(line, document)) << line;
+        EXPECT_TRUE(document["lightning"].isNull()) << line;
+        std::string sources;
+        for (const Json::Value& error : document["errors"]) {
+            sources += error["source"].asString() + " ";
+            EXPECT_NE(error["message"].asString().find("przekroczony czas oczekiwania"),
+                      std::string::npos)
+                << line;
+        }
+        EXPECT_EQ(sources, "warnings lightning ") << line;
+    }
+    const std::string told = "(ostrzeżenia, wyładowania). Następne za 0.6 s. Nie udało się pobrać "
+                             "ostrzeżeń pogodowych z serwera " +
+                             test_storm_host() + ": przekroczony czas oczekiwania.";
+    EXPECT_NE(watch.err().find(told), std::string::npos) << watch.err();
+}
+
+// A worker stopped (SIGSTOP) mid-watch: the check it holds fails at the check's deadline with
+// its document and cause, the worker is ended and replaced, and the checks go on. With the
+// workers stopped, SIGTERM still ends the watch at once.
+TEST_F(ScriptedWatchTest, AStoppedWorkerIsEndedAtItsDeadlineAndTheChecksGoOn) {
+    replies.play({0});
+    Watch watch;
+    watch.start({"--watch", "--json", "--timeout", "1", "--every", "0.01", "Kraków"}, data.path);
+    const auto documents = [&] { return lines_of(watch.out()).size(); };
+    ASSERT_TRUE(watch.wait_for([&] { return documents() >= 2; }, 20)) << watch.err();
+    const std::vector<pid_t> stopped = descendants(watch.pid);
+    ASSERT_FALSE(stopped.empty());
+    for (const pid_t worker : stopped) {
+        kill(worker, SIGSTOP);
+    }
+    const std::size_t before = documents();
+    EXPECT_TRUE(watch.wait_for([&] { return documents() >= before + 3; }, 30)) << watch.err();
+    std::vector<std::string> shown;
+    for (const std::string& line : lines_of(watch.out())) {
+        Json::Value document;
+        ASSERT_TRUE(Json::Reader().parse(line, document)) << line;
+        shown.push_back(document["lightning"].isNull() ? document["errors"][1]["message"].asString()
+                                                       : "ok");
+    }
+    const std::string overdue =
+        "Proces sprawdzenia nie odpowiedział: przekroczony czas oczekiwania.";
+    EXPECT_NE(std::find(shown.begin() + 1, shown.end(), overdue), shown.end()) << watch.out();
+    EXPECT_EQ(shown.back(), "ok") << watch.out();
+    for (const pid_t worker : stopped) {
+        EXPECT_TRUE(watch.wait_for([&] { return !process_running(worker); }, 2)) << worker;
+    }
+    for (const pid_t worker : descendants(watch.pid)) {
+        kill(worker, SIGSTOP);
+    }
+    double seconds = 0;
+    EXPECT_EQ(watch.stop(SIGTERM, seconds, std::chrono::seconds(3)), 0) << watch.err();
 }
 
 TEST_F(ScriptedWatchTest, AShortIntervalAgainstARemoteServiceIsToldOnce) {

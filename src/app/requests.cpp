@@ -46,6 +46,7 @@ std::optional<report_request> report_request_of(const command_options& options,
     request->weather = settings.weather == "1";
     request->forecast = settings.forecast == "1";
     request->danger_km = options.danger_km.value_or(std::min(10, request->radius_km));
+    request->place = options.place;
     return request;
 }
 

@@ -546,9 +546,6 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
     answer.document["approach"] = approach_value(shown_approach(answer.report));
     answer.document["safe_at"] = safe_at_value(answer.report);
     if (loop.mqtt != nullptr) {
-        if (!request.place.empty()) {
-            answer.document["place"] = request.place;
-        }
         if (!request.follow.empty()) {
             answer.document["position"] = position_value(loop);
         }
@@ -577,6 +574,8 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
     if (step.event != watch_event::none) {
         event_facts facts;
         facts.town = loop.town.name;
+        facts.place = answer.report.place;
+        facts.where = place_reference(answer.report);
         facts.radius_km = request.report.radius_km;
         facts.check = check;
         facts.previous_km = previous_km;
@@ -1159,7 +1158,8 @@ int run_watch(const watch_request& request) {
     }
     worker_pool pool(serve_order); // goes after the loop
     watch_loop loop(request, pool);
-    notify_service("STATUS=" + stamp() + "Początek czuwania: " + request.report.town);
+    notify_service("STATUS=" + stamp() + "Początek czuwania: " +
+                   (request.report.place.empty() ? request.report.town : request.report.place));
     const int status = watch_place(loop);
     notify_service("STOPPING=1");
     return status;

@@ -423,7 +423,8 @@ report_request report_now(const watch_loop& loop) {
 std::string published_state(const watch_loop& loop) {
     Json::Value document = loop.published;
     if (loop.request.mqtt && loop.request.mqtt->commands) {
-        document["commands"] = controls_value(loop.controls, wall_now_s());
+        document["commands"] =
+            controls_value(loop.controls, loop.position.has_value(), wall_now_s());
     }
     return document_text(document);
 }

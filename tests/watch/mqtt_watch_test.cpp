@@ -442,12 +442,14 @@ TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
     const Json::Value plot = parsed(live.on(state_topic).back().payload);
     EXPECT_EQ(plot["place"], "Działka");
     EXPECT_TRUE(plot["commands"]["snoozed_until"].isNull());
+    EXPECT_EQ(plot["commands"]["position_source"], "settings");
     const Json::Value home = parsed(live.on(home_state).back().payload);
     EXPECT_TRUE(home["commands"]["snoozed_until"].isString()) << home;
     EXPECT_EQ(home["place"], "Dom");
     EXPECT_EQ(home["town"]["latitude"], 49.62);
     EXPECT_EQ(home["position"]["longitude"], 20.69);
     EXPECT_EQ(home["position"]["stale"], true); // accurate to 3 km only
+    EXPECT_EQ(home["commands"]["position_source"], "follow");
     EXPECT_EQ(count_on(live.messages(), shared, "online"), 1u);
     EXPECT_EQ(count_on(live.messages(), availability_topic), 0u);
     EXPECT_EQ(configs(live.messages()), 10u); // 7 sensors and the 3 commands

@@ -54,7 +54,6 @@ TEST(PlaceControls, ASequenceOfCommands) {
                    .controls;
     EXPECT_EQ(controls_value(controls, false, wall_start)["position_source"], "command");
     EXPECT_EQ(controls_value(controls, true, wall_start)["position_source"], "follow");
-    EXPECT_EQ(controls_value(place_controls(), true, wall_start)["position_source"], "follow");
 }
 
 TEST(PlaceControls, ASnoozeSilencesAllAlertsButSpokojUntilItEnds) {

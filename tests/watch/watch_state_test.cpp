@@ -258,8 +258,6 @@ TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
     place.place = "Działka";
     place.town.name = "Nowy Sącz";
     EXPECT_EQ(place_reference(place), "miejsca Działka (Nowy Sącz)");
-    place.place.clear();
-    EXPECT_EQ(place_reference(place), "miejscowości Nowy Sącz");
     // With an estimate: in the texts and the environment.
     approach_estimate estimate;
     estimate.radial_kmh = 36.4;

@@ -26,7 +26,8 @@ const std::vector<option_row> rows = {
      "nazwa miejsca podanego przez --near w odpowiedziach"},
     {opt_place, "place", 0, "NAZWA", group::one_shot, one_answer | kind_history, 0,
      "miejsce z pliku konfiguracji (sekcja [place NAZWA]) zamiast miejscowości; z --watch "
-     "można podać kilka"},
+     "można podać kilka; promień, --danger-km i --approaching-only z wiersza poleceń mają "
+     "pierwszeństwo przed kluczami każdego miejsca"},
     {opt_all_places, "all-places", 0, "", group::watch, kind_watch, 0,
      "czuwanie nad wszystkimi miejscami z pliku konfiguracji"},
     // Status bars

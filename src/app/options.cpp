@@ -367,6 +367,9 @@ result<void> check_operands(const command_options& options, run_kind kind,
             return radius;
         }
     }
+    if (count < most && names_places(options)) {
+        return {}; // each place's ring against the radius it runs with (options_of_places)
+    }
     const int radius = count == most ? *count_value(given) : default_radius_km;
     if (options.danger_km && *options.danger_km > radius) {
         return failure("strefa --danger-km (" + std::to_string(*options.danger_km) +

@@ -47,11 +47,19 @@ std::optional<report_request> report_request_of(const command_options& options,
     request->weather = settings.weather == "1";
     request->forecast = settings.forecast == "1";
     request->danger_km = options.danger_km.value_or(std::min(10, request->radius_km));
+    request->place = options.place;
     return request;
 }
 
 namespace {
 
+// The radius given after the options (not --history's hours); empty when none is.
+std::string given_radius(const command_options& options) {
+    return !options.history && options.operands.size() > 1 ? options.operands[1] : std::string();
+}
+
+// A value given on the command line wins over the place's own: the radius, --danger-km and
+// --approaching-only; the place's keys stand in for those not given.
 command_options options_of_place(const command_options& options, const named_place& place) {
     command_options own = options;
     own.places.clear();
@@ -70,31 +78,32 @@ command_options options_of_place(const command_options& options, const named_pla
     } else {
         operands.push_back(place.town);
     }
-    if (options.history || !place.radius_km) {
-        if (!given.empty()) {
-            operands.push_back(given);
-        }
-    } else {
+    if (!given.empty()) {
+        operands.push_back(given);
+    } else if (place.radius_km && !options.history) {
         operands.push_back(std::to_string(*place.radius_km));
     }
     own.operands = operands;
-    own.danger_km = place.danger_km ? place.danger_km : options.danger_km;
-    own.watch.approaching_only = place.approaching_only.value_or(options.watch.approaching_only);
+    own.danger_km = options.danger_km ? options.danger_km : place.danger_km;
+    own.watch.approaching_only =
+        options.watch.approaching_only || place.approaching_only.value_or(false);
     return own;
 }
 
-// What is wrong with the place's safety ring against its radius (its own, else the one after
-// the options, else the default), by the rule of --danger-km; empty when nothing is.
+// What is wrong with the place's safety ring against the radius it runs with (the one after
+// the options, else its own, else the default), by the rule of --danger-km; empty when nothing
+// is.
 std::string ring_problem(const command_options& options, const named_place& place,
                          const command_options& own) {
-    const std::string given = options.operands.size() > 1 ? options.operands[1] : std::string();
-    const int radius = place.radius_km ? *place.radius_km : clamp_radius(requested_radius(given));
+    const std::string given = given_radius(options);
+    const int radius = !given.empty() || !place.radius_km ? clamp_radius(requested_radius(given))
+                                                          : *place.radius_km;
     if (options.history || !own.danger_km || *own.danger_km <= radius) {
         return ""; // --history takes its radius from the track
     }
     const std::string sizes = " (" + std::to_string(*own.danger_km) + " km) musi mieścić się w " +
                               "promieniu (" + std::to_string(radius) + " km)";
-    if (place.danger_km) {
+    if (!options.danger_km) {
         return place.origin + ": miejsce „" + place.name + "”: strefa danger_km" + sizes + ".";
     }
     return "strefa --danger-km" + sizes + " miejsca „" + place.name + "” (" + place.origin + ").";

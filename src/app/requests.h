@@ -16,7 +16,8 @@ std::optional<report_request> report_request_of(const command_options& options,
                                                 const settings_snapshot& settings);
 
 // The options of each place that --place or --all-places names, each as if its town (or its
-// point and name) stood on the command line, with the place's own radius, ring and alert rule
-// over those of the options. A failure names an unknown place, or an empty file.
+// point and name) stood on the command line; the place's own radius, ring and alert rule stand
+// in for those the command line does not give. A failure names an unknown place, an empty
+// file, or a ring wider than the radius the place runs with.
 result<std::vector<command_options>> options_of_places(const command_options& options,
                                                        const std::vector<named_place>& places);

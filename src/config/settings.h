@@ -49,7 +49,7 @@ struct setting_rule {
 const std::vector<setting_rule>& setting_rules();
 
 // A named place of the configuration file, a section "[place NAME]": a town or a point, and
-// what it sets of its own (the rest comes from the command line).
+// what it sets of its own (what the command line gives wins over it).
 struct named_place {
     std::string name;
     std::string origin; // "FILE:LINE" of its first key

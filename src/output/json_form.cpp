@@ -158,6 +158,9 @@ Json::Value report_document(const run_report& report) {
     document["schema"] = 1;
     document["generated_at"] = iso_local_time(report.made_at);
     document["town"] = town_value(report);
+    if (!report.place.empty()) {
+        document["place"] = text_value(report.place);
+    }
     document["radius_km"] = report.radius_km;
     document["lightning"] = part_value(report.lightning, report.lightning_age, lightning_value);
     document["warnings"] = part_value(report.warnings, report.warnings_age, warnings_value);

@@ -114,8 +114,7 @@ std::string ascii_stand_ins(const std::string& text) {
 }
 
 std::string report_line(const run_report& report, bool utf8) {
-    std::string line = report.town.name.empty() ? report.town.typed : report.town.name;
-    line += ": " + town_part(report);
+    std::string line = place_name(report) + ": " + town_part(report);
     if (report.weather && report.weather->temperature_c) {
         line += " | " + fixed_unsigned_zero(*report.weather->temperature_c, 1) + "°C";
     }

@@ -20,8 +20,7 @@ const lightning_report* strikes_seen(const run_report& report) {
 }
 
 value town(const template_facts& facts) {
-    const town_record& town = facts.report.town;
-    return town.name.empty() ? town.typed : town.name;
+    return place_name(facts.report);
 }
 
 value radius(const template_facts& facts) {
@@ -149,7 +148,7 @@ const template_placeholder* placeholder(char letter) {
 
 const std::vector<template_placeholder>& template_placeholders() {
     static const std::vector<template_placeholder> table = {
-        {'t', "miejscowość", town},
+        {'t', "miejscowość (z --place nazwa miejsca)", town},
         {'k', "promień w km", radius},
         {'n', "liczba wyładowań", strikes},
         {'d', "odległość najbliższego wyładowania w km", nearest},

@@ -65,9 +65,9 @@ std::string town_name(const run_report& report) {
 
 // The lightning report's text, its nearest strike from the checked record: "B/D" for a distance
 // that is not known, no direction for one that is not.
-std::string lightning_lines(const run_report& report, const std::string& town) {
+std::string lightning_lines(const run_report& report) {
     const lightning_report& lightning = *report.lightning;
-    std::string text = lightning_text(lightning, report.radius_km, town);
+    std::string text = lightning_text(lightning, report.radius_km, place_reference(report));
     const std::size_t nearest = text.find("\nNajbliższe ");
     if (nearest == std::string::npos) {
         return text;
@@ -153,7 +153,7 @@ std::string waybar_tooltip(const run_report& report) {
     std::string tooltip;
     const std::string town = town_name(report);
     if (report.lightning) {
-        append_lines(tooltip, lightning_lines(report, town));
+        append_lines(tooltip, lightning_lines(report));
     }
     const std::string approach = approach_text(report.approach, report.danger_km);
     if (!approach.empty()) {
@@ -190,7 +190,7 @@ std::string waybar_tooltip(const run_report& report) {
         append_lines(tooltip,
                      "Dane z pamięci podręcznej " + age_text(*age) + ": serwis nie odpowiada.");
     }
-    return tooltip.empty() ? one_safe_line(town, true) : tooltip;
+    return tooltip.empty() ? one_safe_line(place_name(report), true) : tooltip;
 }
 
 Json::Value waybar_object(const run_report& report, const std::string& text,

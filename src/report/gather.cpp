@@ -150,6 +150,7 @@ run_report started_report(const report_request& request) {
     report.radius_km = request.radius_km;
     report.weather_included = request.weather;
     report.forecast_included = request.forecast;
+    report.place = request.place;
     std::vector<std::string> paths;
     for (const weather_request& part : weather_requests(request)) {
         paths.push_back(part.path);
@@ -189,6 +190,23 @@ std::vector<weather_request> weather_requests(const report_request& request) {
         parts.push_back({"forecast", forecast_path(request)});
     }
     return parts;
+}
+
+std::string place_name(const run_report& report) {
+    if (!report.place.empty()) {
+        return report.place;
+    }
+    return report.town.name.empty() ? report.town.typed : report.town.name;
+}
+
+std::string place_reference(const run_report& report) {
+    const town_record& town = report.town;
+    const std::string town_name = town.name.empty() ? town.typed : town.name;
+    if (report.place.empty()) {
+        return "miejscowości " + town_name;
+    }
+    const bool point = town.name == report.place && !town.y.empty() && !town.x.empty();
+    return "miejsca " + report.place + " (" + (point ? town.y + ", " + town.x : town_name) + ")";
 }
 
 town_record point_town(const report_request& request) {

@@ -51,6 +51,9 @@ struct run_report {
     // When it is safe again (wall-clock seconds): the last strike inside the safety ring and the
     // all-clear wait after it; nothing when no strike was inside the ring for that long.
     std::optional<long> safe_at;
+    // The configuration file's place the report is for (--place, --all-places); empty for a
+    // town or a point named on the command line.
+    std::string place;
 };
 
 // What a run asks for.
@@ -61,6 +64,7 @@ struct report_request {
     bool weather = false;
     bool forecast = false;
     double danger_km = 10; // the safety ring of the approach estimate
+    std::string place;     // the configuration file's place asked for; empty: none
 };
 
 // Looks the town up in the database `db_path` (a point needs no lookup), then asks for what the
@@ -78,6 +82,14 @@ struct weather_request {
 std::vector<weather_request> weather_requests(const report_request& request);
 // The one line about a weather reply that is not usable: the host and the cause.
 std::string weather_failure_message(const weather_reply& reply);
+
+// The name the report goes by: its place's, else the town's as found (or the point's), else the
+// town as typed.
+std::string place_name(const run_report& report);
+// Where the report is, as a sentence goes on after "od": "miejscowości Kraków"; a place of the
+// configuration file by its name with its town, or with its coordinates when it is a point named
+// after it: "miejsca Działka (Nowy Sącz)", "miejsca Dom (50.0614, 19.9366)".
+std::string place_reference(const run_report& report);
 
 // The town record of a place given by its coordinates: named as the request says, else by them.
 town_record point_town(const report_request& request);

@@ -74,9 +74,9 @@ std::string compass_name(const std::string& code) {
     return named == compass_names.end() ? "" : named->second;
 }
 
-std::string lightning_text(const lightning_report& report, int radius, const std::string& town) {
+std::string lightning_text(const lightning_report& report, int radius, const std::string& place) {
     const std::string where =
-        " minut w promieniu " + std::to_string(radius) + " km od miejscowości " + town + ".";
+        " minut w promieniu " + std::to_string(radius) + " km od " + place + ".";
     if (report.count_text == "0") {
         return "\nNie zarejestrowano wyładowań atmosferycznych w ciągu ostatnich " +
                report.period_text + where + "\n";

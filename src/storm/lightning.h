@@ -23,8 +23,9 @@ struct lightning_report {
 // decimal digits, or beyond the range of int).
 std::optional<lightning_report> extract_lightning(const std::string& reply);
 
-// The report's text for a record: the strikes within `radius` km of `town`.
-std::string lightning_text(const lightning_report& report, int radius, const std::string& town);
+// The report's text for a record: the strikes within `radius` km of `place`, as a sentence goes
+// on after "od" ("miejscowości Kraków").
+std::string lightning_text(const lightning_report& report, int radius, const std::string& place);
 
 // The Polish name of a compass code ("NE"); empty for an unknown code.
 std::string compass_name(const std::string& code);

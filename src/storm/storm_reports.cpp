@@ -20,7 +20,7 @@ int get_storm(const std::string& y, const std::string& x, int radius) {
     const storm_result reply = request_lightning(y, x, radius);
     tell_storm_failure(reply);
     const std::optional<lightning_report> report = extract_lightning(reply.text);
-    print_lines(report ? lightning_text(*report, radius, g_town)
+    print_lines(report ? lightning_text(*report, radius, "miejscowości " + g_town)
                        : lightning_failure_message(storm_host()));
     return report ? 0 : 1;
 }

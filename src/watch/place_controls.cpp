@@ -97,13 +97,13 @@ bool alerts_silenced(const place_controls& controls, watch_event event, double w
            wall_s < *controls.snoozed_until_wall_s;
 }
 
-Json::Value controls_value(const place_controls& controls, double wall_s) {
+Json::Value controls_value(const place_controls& controls, bool followed, double wall_s) {
     Json::Value value(Json::objectValue);
     const bool snoozed = controls.snoozed_until_wall_s && wall_s < *controls.snoozed_until_wall_s;
     value["snoozed_until"] =
         snoozed ? Json::Value(utc_text(*controls.snoozed_until_wall_s)) : Json::Value();
     value["approaching_only"] = controls.approaching_only;
-    value["position_source"] = controls.moved_to ? "command" : "settings";
+    value["position_source"] = followed ? "follow" : controls.moved_to ? "command" : "settings";
     value["last_command_error"] =
         controls.last_error.empty() ? Json::Value() : Json::Value(controls.last_error);
     return value;

@@ -56,5 +56,7 @@ command_outcome apply_command(place_controls controls, const result<place_comman
 bool alerts_silenced(const place_controls& controls, watch_event event, double wall_s);
 
 // The controls in the state document: snoozed_until (ISO 8601, UTC; null when not silenced),
-// approaching_only, position_source ("settings" or "command"), last_command_error (null: none).
-Json::Value controls_value(const place_controls& controls, double wall_s);
+// approaching_only, position_source, last_command_error (null: none). The position comes from
+// "follow" once the place's topic of positions gave one (`followed`; the checks take it over a
+// command's), else from "command" once a command moved the place, else from "settings".
+Json::Value controls_value(const place_controls& controls, bool followed, double wall_s);

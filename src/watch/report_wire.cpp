@@ -92,6 +92,7 @@ template <typename P> void report_members(P& put, run_report& report) {
     put.nested("approach", report.approach, estimate_members<P>);
     put("danger_km", report.danger_km);
     put("safe_at", report.safe_at);
+    put("place", report.place);
 }
 
 template <typename P> void point_members(P& put, place_point& point) {
@@ -108,6 +109,7 @@ template <typename P> void request_members(P& put, report_request& request) {
     put("weather", request.weather);
     put("forecast", request.forecast);
     put("danger_km", request.danger_km);
+    put("place", request.place);
 }
 
 template <typename P> void track_members(P& put, track_place& place) {

@@ -88,7 +88,7 @@ std::string check_line(const std::string& report_line, watch_trend trend,
 
 std::string event_line(watch_event event, const event_facts& facts) {
     const std::string where =
-        " w promieniu " + std::to_string(facts.radius_km) + " km od miejscowości " + facts.town;
+        " w promieniu " + std::to_string(facts.radius_km) + " km od " + facts.where;
     std::string text;
     switch (event) {
     case watch_event::storm:
@@ -101,7 +101,7 @@ std::string event_line(watch_event event, const event_facts& facts) {
     case watch_event::all_clear: {
         // Strikes may go on farther out than the ring: the all-clear speaks of the ring then.
         const std::string ring = " w promieniu " + std::to_string(std::lround(facts.danger_km)) +
-                                 " km od miejscowości " + facts.town;
+                                 " km od " + facts.where;
         text = "SPOKÓJ: od " + wait_text(facts.clear_after_min * 60) + " brak wyładowań" +
                (facts.storm_reached_ring ? ring : where);
         break;
@@ -135,6 +135,7 @@ std::vector<std::string> event_environment(watch_event event, const event_facts&
         "NIMBROVATOR_ETA_MIN=" + (arrival ? std::to_string(*arrival) : std::string()),
         "NIMBROVATOR_APPROACH_KMH=" +
             (facts.approach ? std::to_string(approach_kmh(*facts.approach)) : std::string()),
+        "NIMBROVATOR_PLACE=" + facts.place,
     };
 }
 

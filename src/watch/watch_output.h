@@ -26,6 +26,10 @@ std::string check_note(watch_trend trend, const std::string& approach);
 // What an event line says about the check that raised it.
 struct event_facts {
     std::string town;
+    std::string place; // the configuration file's place; empty for a town or point of the options
+    // Where the place is, as a sentence goes on after "od" (place_reference): "miejscowości
+    // Kraków", "miejsca Dom (50.0614, 19.9366)".
+    std::string where;
     int radius_km = 0;
     watch_check check;
     std::optional<double> previous_km; // the nearest at the check before (for blizej)
@@ -38,7 +42,7 @@ struct event_facts {
 // The event's line after the time, clearly marked: "*** BURZA: ... ***".
 std::string event_line(watch_event event, const event_facts& facts);
 
-// The NIMBROVATOR_* entries of an event for --exec.
+// The NIMBROVATOR_* entries of an event for --exec (NIMBROVATOR_PLACE empty without a place).
 std::vector<std::string> event_environment(watch_event event, const event_facts& facts);
 
 // The services that failed in a check, by the sources of its errors ("lightning", "weather",

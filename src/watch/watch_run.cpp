@@ -476,7 +476,8 @@ report_request report_now(const watch_loop& loop) {
 std::string published_state(const watch_loop& loop) {
     Json::Value document = loop.published;
     if (loop.request.mqtt && loop.request.mqtt->commands) {
-        document["commands"] = controls_value(loop.controls, wall_now_s());
+        document["commands"] =
+            controls_value(loop.controls, loop.position.has_value(), wall_now_s());
     }
     return document_text(document);
 }
@@ -600,9 +601,6 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
     answer.document["approach"] = approach_value(shown_approach(answer.report));
     answer.document["safe_at"] = safe_at_value(answer.report);
     if (loop.mqtt != nullptr) {
-        if (!request.place.empty()) {
-            answer.document["place"] = request.place;
-        }
         if (!request.follow.empty()) {
             answer.document["position"] = position_value(loop);
         }
@@ -632,6 +630,8 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
     if (step.event != watch_event::none) {
         event_facts facts;
         facts.town = loop.town.name;
+        facts.place = answer.report.place;
+        facts.where = place_reference(answer.report);
         facts.radius_km = request.report.radius_km;
         facts.check = check;
         facts.previous_km = previous_km;
@@ -1226,7 +1226,8 @@ int run_watch(const watch_request& request) {
     }
     worker_pool pool(serve_order); // goes after the loop
     watch_loop loop(request, pool);
-    notify_service("STATUS=" + stamp() + "Początek czuwania: " + request.report.town);
+    notify_service("STATUS=" + stamp() + "Początek czuwania: " +
+                   (request.report.place.empty() ? request.report.town : request.report.place));
     const int status = watch_place(loop);
     notify_service("STOPPING=1");
     return status;

@@ -14,6 +14,7 @@
 
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -360,6 +361,21 @@ TEST_F(ReportRunTest, JsonAndLineFormsGiveTheFactsOfTheTextReport) {
     EXPECT_EQ(line.exit_code, 0) << line.err;
     EXPECT_EQ(line.out, "Kraków: 3 wyładowania w 30 km, najbliższe 12.3 km NE | opad 2, "
                         "burza 1 | 18.3°C\n");
+    // A place of the configuration file goes by its name, its town in the document; what the
+    // command line gives wins over the place's own, and a ring wider than the default radius
+    // fits the place's.
+    mkdir((data.path + "/nimbrovator").c_str(), 0700);
+    write_file(data.path + "/nimbrovator/config", "[place Działka]\ntown = Kraków\nradius = 30\n");
+    const std::vector<std::string> places = {"LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + data.path};
+    const ProgramResult place = run({"--line", "--place", "Działka", "40"}, "", places);
+    EXPECT_EQ(place.out, "Działka: 3 wyładowania w 40 km, najbliższe 12.3 km NE | opad 2, "
+                         "burza 1 | 18.3°C\n")
+        << place.err;
+    const ProgramResult place_json =
+        run({"--json", "--danger-km", "28", "--place", "Działka"}, "", places);
+    EXPECT_EQ(place_json.exit_code, 0) << place_json.err;
+    EXPECT_EQ(report_schema_violations(place_json.out), "");
+    EXPECT_EQ(parsed(place_json.out)["place"], "Działka");
     EXPECT_EQ(storm_calls("miejscowosc"), 1) << "the second run takes the town from the cache";
     EXPECT_EQ(parsed(run({"--json", "Kraków"}).out)["town"]["from_cache"], true);
     EXPECT_EQ(run({"-h"}, "\n").out.rfind("Co nowego", 0), std::string::npos)

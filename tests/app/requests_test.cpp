@@ -29,9 +29,8 @@ TEST(PlaceRequests, PlacesOfOneTownAndRadiusAreToldApartAndNoOthers) {
         std::vector<bool> shared;
     } cases[] = {
         {"", {true, true, false, false, false, false}},
-        // Sad's radius is everyone's then.
-        {"30", {true, false, true, false, false, false}},
-        {"40", {false, false, false, true, true, false}},
+        // A radius on the command line is every place's: each town's places share it.
+        {"30", {true, true, true, true, true, false}},
     };
     for (const auto& c : cases) {
         command_options options;

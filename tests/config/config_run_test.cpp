@@ -254,8 +254,9 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
     }
 }
 
-// A place's safety ring must lie within its radius, as --danger-km must: the run stops before
-// any request, naming the place's file and line.
+// A place's safety ring must lie within the radius it runs with, as --danger-km must: the run
+// stops before any request, naming the place's file and line. A radius or ring given on the
+// command line wins over the place's own.
 TEST_F(ConfigRunTest, APlaceRingWiderThanItsRadiusStopsTheRunAsTheOptionDoes) {
     const struct {
         std::string file;
@@ -274,6 +275,18 @@ TEST_F(ConfigRunTest, APlaceRingWiderThanItsRadiusStopsTheRunAsTheOptionDoes) {
          {"--watch", "--danger-km", "20", "--place", "A", "--place", "X"},
          "strefa --danger-km (20 km) musi mieścić się w promieniu (10 km) miejsca „X” "
          "(@CONFIG@:4).\n"},
+        {"[place X]\ntown = Kraków\nradius = 60\ndanger_km = 30\n",
+         {"--json", "--place", "X", "20"},
+         "@CONFIG@:2: miejsce „X”: strefa danger_km (30 km) musi mieścić się w promieniu (20 "
+         "km).\n"},
+        {"[place X]\ntown = Kraków\nradius = 10\ndanger_km = 8\n",
+         {"--watch", "--danger-km", "12", "--place", "X"},
+         "strefa --danger-km (12 km) musi mieścić się w promieniu (10 km) miejsca „X” "
+         "(@CONFIG@:2).\n"},
+        {"[place X]\ntown = Kraków\nradius = 30\n",
+         {"--line", "--danger-km", "40", "--place", "X"},
+         "strefa --danger-km (40 km) musi mieścić się w promieniu (30 km) miejsca „X” "
+         "(@CONFIG@:2).\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);

@@ -47,6 +47,9 @@ TEST(ReportLine, SaysTheFactsInOneLine) {
     failed.town.typed = "łódź\x1b[2J";
     run_report odd_level = found_town(22, "50000?");
     odd_level.lightning->distance_km.reset();
+    run_report place = found_town(0, "000000");
+    place.place = "Działka";
+    place.town.name = "Nowy Sącz";
 
     const LineCase cases[] = {
         {"strikes and warnings", found_town(7, "000021"),
@@ -66,6 +69,9 @@ TEST(ReportLine, SaysTheFactsInOneLine) {
         {"unusable level and distance", odd_level,
          "Kraków: 22 wyładowania w 30 km | mróz ?, tornado ?",
          "Krakow: 22 wyladowania w 30 km | mroz ?, tornado ?"},
+        {"a place by its name, not its town's", place,
+         "Działka: brak wyładowań w 30 km | bez ostrzeżeń",
+         "Dzialka: brak wyladowan w 30 km | bez ostrzezen"},
     };
     for (const LineCase& c : cases) {
         EXPECT_EQ(report_line(c.report, true), c.utf8) << c.name;

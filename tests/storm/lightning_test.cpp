@@ -104,7 +104,7 @@ TEST(LightningReport, PrintsTheSentences) {
     for (const ReportCase& c : cases) {
         const std::optional<lightning_report> report = extract_lightning(c.reply);
         ASSERT_TRUE(report) << c.name;
-        EXPECT_EQ(lightning_text(*report, c.radius, "Kraków"), c.expected) << c.name;
+        EXPECT_EQ(lightning_text(*report, c.radius, "miejscowości Kraków"), c.expected) << c.name;
     }
 }
 

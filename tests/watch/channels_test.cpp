@@ -42,6 +42,7 @@ bool wait_until(
 alert_event event_of(watch_event kind) {
     alert_event event{kind, {}, ""};
     event.facts.town = "Kraków";
+    event.facts.where = "miejscowości Kraków";
     event.facts.radius_km = 30;
     event.facts.check = {true, 4, 8.5, "SW"};
     event.line = event_line(kind, event.facts);

@@ -568,6 +568,7 @@ TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
     EXPECT_EQ(plot["place"], "Działka");
     EXPECT_TRUE(plot["commands"]["snoozed_until"].isNull());
     EXPECT_EQ(plot["commands"]["approaching_only"], false);
+    EXPECT_EQ(plot["commands"]["position_source"], "settings");
     const Json::Value orchard = parsed(live.on(orchard_state).back().payload);
     EXPECT_EQ(orchard["place"], "Sad");
     EXPECT_EQ(orchard["commands"]["approaching_only"], true) << orchard;
@@ -577,6 +578,7 @@ TEST_F(MqttWatchTest, SeveralPlacesShareOneConnectionEachItsOwnDevice) {
     EXPECT_EQ(home["town"]["latitude"], 49.62);
     EXPECT_EQ(home["position"]["longitude"], 20.69);
     EXPECT_EQ(home["position"]["stale"], true); // accurate to 3 km only
+    EXPECT_EQ(home["commands"]["position_source"], "follow");
     EXPECT_EQ(count_on(live.messages(), shared, "online"), 1u);
     EXPECT_EQ(count_on(live.messages(), availability_topic), 0u);
     // Each device its own configurations: 7 sensors and the 3 commands.

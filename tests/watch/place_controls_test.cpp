@@ -51,13 +51,20 @@ TEST(PlaceControls, ASequenceOfCommands) {
         EXPECT_EQ(told.empty(), r.told.empty()) << r.at_s << " " << told;
         EXPECT_NE(told.find(r.told), std::string::npos) << r.at_s << " " << told;
         EXPECT_EQ(outcome.changed, r.changed) << r.at_s;
-        const Json::Value state = controls_value(controls, wall_s);
+        const Json::Value state = controls_value(controls, false, wall_s);
         EXPECT_EQ(state["snoozed_until"].asString(), r.snoozed_until) << r.at_s;
         EXPECT_EQ(state["approaching_only"].asBool(), r.approaching_only) << r.at_s;
         const Json::Value& error = state["last_command_error"];
         EXPECT_EQ(error.isNull(), r.error_has.empty()) << r.at_s;
         EXPECT_NE(error.asString().find(r.error_has), std::string::npos) << error.asString();
+        EXPECT_EQ(state["position_source"], "settings") << r.at_s;
     }
+    // Moved by a command; a position from the place's topic goes over it, as the checks take it.
+    controls = apply_command(controls, parse_command("location", "50.1,20.2"), false, 150,
+                             wall_start + 150)
+                   .controls;
+    EXPECT_EQ(controls_value(controls, false, wall_start)["position_source"], "command");
+    EXPECT_EQ(controls_value(controls, true, wall_start)["position_source"], "follow");
 }
 
 TEST(PlaceControls, ASnoozeSilencesAllAlertsButSpokojUntilItEnds) {

@@ -40,6 +40,7 @@ TEST(ReportWire, EveryFormShowsTheRecordsAsTheSingleRunDoes) {
     calm.forecast.reset();
     calm.approach.reset();
     calm.approach_included = true;
+    calm.place = "Działka"; // a place of the configuration file goes by its name
     run_report failed;
     failed.town.typed = "Atlantyda";
     failed.errors = {{"town", "Na serwerze x brak danych o tej miejscowości."}};
@@ -79,7 +80,7 @@ TEST(ReportWire, ALineThatIsNotRecordsIsRefused) {
 
 TEST(ReportWire, AnOrderComesWholeOrIsRefused) {
     work_order check;
-    check.report = {"Dom", place_point{"50.1", "19.9", 50.1, 19.9}, 30, true, false, 8.5};
+    check.report = {"Dom", place_point{"50.1", "19.9", 50.1, 19.9}, 30, true, false, 8.5, "Dom"};
     check.town = {"Dom", "dom", "50.1", "19.9", 50.1, 19.9, false};
     check.place = {"Dom", 50.1, 19.9, 30};
     check.db_path = "/tmp/a b/zagrozenia_pogodowe.db";
@@ -112,6 +113,7 @@ TEST(ReportWire, AnOrderComesWholeOrIsRefused) {
         EXPECT_EQ(got.report.radius_km, sent.report.radius_km);
         EXPECT_EQ(got.report.weather, sent.report.weather);
         EXPECT_EQ(got.report.danger_km, sent.report.danger_km);
+        EXPECT_EQ(got.report.place, sent.report.place);
         EXPECT_EQ(got.town.typed, sent.town.typed);
         EXPECT_EQ(got.town.longitude, sent.town.longitude);
         EXPECT_EQ(got.place.radius_km, sent.place.radius_km);

@@ -742,17 +742,18 @@ TEST_F(ScriptedWatchTest, SeveralPlacesEachGetTheirChecksAndAnUnknownOneIsLeftOu
     mkdir((home.path + "/.config").c_str(), 0700);
     mkdir((home.path + "/.config/nimbrovator").c_str(), 0700);
     const std::string config = home.path + "/.config/nimbrovator/config";
-    const auto run = [&](const std::string& places) {
+    const auto run = [&](const std::string& places, const std::string& form) {
         write_file(config, places);
         ProgramRun program;
         program.data_dir = data.path;
         program.home = home.path;
-        program.args = {"--watch", "--json", "--every", "0.002", "--checks", "2", "--all-places"};
+        program.args = {"--watch", form, "--every", "0.002", "--checks", "2", "--all-places"};
         return run_nimbrovator(program);
     };
-    const ProgramResult result = run("[place Dom]\nnear = 50.06,19.94\n[place Działka]\n"
-                                     "town = Kraków\nradius = 30\n[place Nigdzie]\n"
-                                     "town = Nibylandia\n");
+    const std::string three = "[place Dom]\nnear = 50.06,19.94\n[place Działka]\n"
+                              "town = Kraków\nradius = 30\n[place Nigdzie]\n"
+                              "town = Nibylandia\n";
+    const ProgramResult result = run(three, "--json");
     EXPECT_EQ(result.exit_code, 0) << result.err;
     std::map<std::string, int> documents;
     for (const std::string& line : lines_of(result.out)) {
@@ -770,8 +771,15 @@ TEST_F(ScriptedWatchTest, SeveralPlacesEachGetTheirChecksAndAnUnknownOneIsLeftOu
     EXPECT_NE(result.err.find("Nigdzie: Na serwerze"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find(" Działka: *** BLISKO"), std::string::npos) << result.err;
 
+    // In the lines each place goes by its name alone, never by its town's after it.
+    replies.play({0, 8, 0, 0});
+    const ProgramResult lines = run(three, "--line");
+    EXPECT_NE(lines.out.find(" Działka: "), std::string::npos) << lines.out;
+    EXPECT_EQ(lines.out.find("Kraków:"), std::string::npos) << lines.out;
+
     const ProgramResult none = run("[place Nigdzie]\ntown = Nibylandia\n[place Tu]\n"
-                                   "town = Nibylandia\n");
+                                   "town = Nibylandia\n",
+                                   "--json");
     EXPECT_EQ(none.exit_code, 1) << none.err;
     EXPECT_EQ(none.out, "");
 }

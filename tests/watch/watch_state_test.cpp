@@ -1,5 +1,6 @@
 // The watch's rules over tables of checks: each row is a check (its time, its strikes and the
 // nearest distance) and the event and trend it must give.
+#include "report/report.h"
 #include "watch/watch_output.h"
 #include "watch/watch_state.h"
 
@@ -226,6 +227,7 @@ TEST(WatchRules, TrendComparesTheNewestWithTheOldestOfThree) {
 TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
     event_facts facts;
     facts.town = "Kraków";
+    facts.where = "miejscowości Kraków";
     facts.radius_km = 30;
     facts.check = {true, 12, 8.24, "SW"};
     facts.previous_km = 12.5;
@@ -240,8 +242,22 @@ TEST(WatchOutput, EventLinesEnvironmentAndWaits) {
     const std::vector<std::string> environment = {
         "NIMBROVATOR_EVENT=blizej", "NIMBROVATOR_TOWN=Kraków",     "NIMBROVATOR_RADIUS_KM=30",
         "NIMBROVATOR_STRIKES=12",   "NIMBROVATOR_DISTANCE_KM=8.2", "NIMBROVATOR_DIRECTION=SW",
-        "NIMBROVATOR_ETA_MIN=",     "NIMBROVATOR_APPROACH_KMH="};
+        "NIMBROVATOR_ETA_MIN=",     "NIMBROVATOR_APPROACH_KMH=",   "NIMBROVATOR_PLACE="};
     EXPECT_EQ(event_environment(E::closer, facts), environment);
+    // A place of the configuration file: by its name, its town or its coordinates beside it.
+    run_report place;
+    place.place = "Dom";
+    place.town = {"Dom", "50.0614,19.9366", "50.0614", "19.9366", 50.0614, 19.9366, false};
+    event_facts at_place = facts;
+    at_place.place = place.place;
+    at_place.where = place_reference(place);
+    EXPECT_EQ(event_line(E::all_clear, at_place),
+              "*** SPOKÓJ: od 30 min brak wyładowań w promieniu 30 km od miejsca Dom (50.0614, "
+              "19.9366) ***");
+    EXPECT_EQ(event_environment(E::storm, at_place).back(), "NIMBROVATOR_PLACE=Dom");
+    place.place = "Działka";
+    place.town.name = "Nowy Sącz";
+    EXPECT_EQ(place_reference(place), "miejsca Działka (Nowy Sącz)");
     // With an estimate: in the texts and the environment.
     approach_estimate estimate;
     estimate.radial_kmh = 36.4;

@@ -589,7 +589,7 @@ std::string usage_error_text(const std::string& error) {
 }
 
 int tell_usage_error(const std::string& error) {
-    tell_error_stream(usage_error_text(error), line_priority::error);
+    tell_error_stream_always(usage_error_text(error), line_priority::error);
     return 2;
 }
 

@@ -300,20 +300,24 @@ result<void> check_single_dash(const char* word) {
     return failure(std::string("nieznana opcja: ") + word);
 }
 
+// The options that ask for the kind of run, as the table has them ("--config, --check, ...").
+std::string askers_text(run_kind kind) {
+    std::string text;
+    for (const option_row& row : option_table()) {
+        if (row.sets_kind == kind) {
+            text += (text.empty() ? "" : ", ") + option_text(row);
+        }
+    }
+    return text;
+}
+
 // The words that name the kinds of run, for "works only with".
 std::string kinds_text(unsigned kinds) {
     std::vector<std::string> names;
-    if (kinds & kind_report) {
-        names.push_back("--json, --line, --format, --waybar, --i3blocks");
-    }
-    if (kinds & kind_watch) {
-        names.push_back("--watch");
-    }
-    if (kinds & kind_history) {
-        names.push_back("--history");
-    }
-    if (kinds & kind_service) {
-        names.push_back("--config, --check, --towns");
+    for (const run_kind kind : {kind_report, kind_watch, kind_history, kind_service}) {
+        if (kinds & kind) {
+            names.push_back(askers_text(kind));
+        }
     }
     std::string text;
     for (std::size_t i = 0; i < names.size(); ++i) {

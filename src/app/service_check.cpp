@@ -1,6 +1,7 @@
 #include "app/service_check.h"
 
 #include "config/settings.h"
+#include "mqtt/broker_check.h"
 #include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "text/text.h"

@@ -1,126 +1,32 @@
 #include "mqtt/mqtt_link.h"
 
-#include "nimbrovator_config.h"
+#include "mqtt/link_spacing.h"
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 namespace {
 
-constexpr int keepalive_s = 30;
-constexpr int quality = 1;
 constexpr auto longest_backoff = std::chrono::seconds(60);
 constexpr auto connect_timeout = std::chrono::seconds(10);
 constexpr auto closing_time = std::chrono::milliseconds(500);
 constexpr auto publish_failure_period = std::chrono::minutes(1);
-constexpr auto state_spacing = std::chrono::seconds(1);
-constexpr auto reannounce_spacing = std::chrono::seconds(30);
 // The publishes handed to the library and not yet acknowledged, at most (the library's own
 // default, and the receive maximum of Debian's broker).
 constexpr std::size_t longest_in_flight = 20;
-
-bool start_library() {
-    static const int started = mosquitto_lib_init();
-    return started == MOSQ_ERR_SUCCESS;
-}
-
-// The TLS library's words at the end of a logged error line: "...::certificate verify failed".
-std::string error_words(const std::string& line) {
-    const std::size_t codes = line.rfind("::");
-    return codes == std::string::npos ? line : line.substr(codes + 2);
-}
-
-bool login_refused(int connack) {
-    return connack == 4 || connack == 5 || connack == 0x86 || connack == 0x87;
-}
-
-std::string reason_of(int code, int error_number) {
-    return code == MOSQ_ERR_ERRNO ? std::strerror(error_number) : mosquitto_strerror(code);
-}
-
-// A handle set up for the broker: login, TLS, and the will when given; MQTT 5 when asked.
-result<mosquitto_handle> make_handle(const mqtt_settings& settings, const std::string& id,
-                                     void* self, const std::string* will_topic,
-                                     bool mqtt5 = false) {
-    mosquitto_handle handle(start_library() ? mosquitto_new(id.c_str(), true, self) : nullptr);
-    if (!handle) {
-        return failure("Nie udało się przygotować klienta MQTT.");
-    }
-    mosquitto* m = handle.get();
-    if (mqtt5) {
-        const int code = mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-        if (code != MOSQ_ERR_SUCCESS) {
-            return failure("Nie udało się przygotować klienta MQTT 5 (" + reason_of(code, errno) +
-                           ").");
-        }
-    }
-    if (!settings.user.empty()) {
-        const int code = mosquitto_username_pw_set(
-            m, settings.user.c_str(),
-            settings.password.empty() ? nullptr : settings.password.c_str());
-        if (code != MOSQ_ERR_SUCCESS) {
-            return failure("Nie udało się ustawić loginu MQTT (" + reason_of(code, errno) + ").");
-        }
-    }
-    if (settings.broker.tls) {
-        const int code = settings.ca_file.empty()
-                             ? mosquitto_int_option(m, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
-                             : mosquitto_tls_set(m, settings.ca_file.c_str(), nullptr, nullptr,
-                                                 nullptr, nullptr);
-        if (code != MOSQ_ERR_SUCCESS) {
-            return failure("Nie udało się przygotować TLS dla serwera MQTT (" +
-                           reason_of(code, errno) + ").");
-        }
-    }
-    if (will_topic != nullptr) {
-        const int code = mosquitto_will_set(m, will_topic->c_str(), 7, "offline", quality, true);
-        if (code != MOSQ_ERR_SUCCESS) {
-            return failure("Nie udało się ustawić ostatniej woli MQTT na temacie " + *will_topic +
-                           " (" + reason_of(code, errno) + ").");
-        }
-    }
-    return handle;
-}
 
 // Commands that the watch starts do not inherit the socket; false when that failed.
 bool close_on_exec(int fd) {
     const int flags = fcntl(fd, F_GETFD);
     return flags >= 0 && fcntl(fd, F_SETFD, flags | FD_CLOEXEC) == 0;
-}
-
-// Runs `run(argument)` on a detached helper thread that takes no signals (the caller's waits see
-// them); pthread's error code, 0 when it runs. `restored`: false when the caller's own signal
-// mask could not be put back.
-int start_helper(void* (*run)(void*), void* argument, bool& restored) {
-    sigset_t all;
-    sigset_t before;
-    sigfillset(&all);
-    restored = true;
-    pthread_attr_t attributes;
-    int code = pthread_attr_init(&attributes);
-    if (code != 0) {
-        return code;
-    }
-    code = pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-    if (code == 0) {
-        const bool masked = pthread_sigmask(SIG_SETMASK, &all, &before) == 0;
-        pthread_t helper;
-        code = pthread_create(&helper, &attributes, run, argument);
-        restored = !masked || pthread_sigmask(SIG_SETMASK, &before, nullptr) == 0;
-    }
-    pthread_attr_destroy(&attributes);
-    return code;
 }
 
 } // namespace
@@ -156,42 +62,8 @@ void* mqtt_link::connect_in_helper(void* argument) {
     return nullptr;
 }
 
-void mosquitto_deleter::operator()(mosquitto* handle) const {
-    mosquitto_destroy(handle);
-}
-
 mqtt_link::mqtt_link(const mqtt_settings& settings, const mqtt_place& place, teller tell)
     : mqtt_link(settings, std::vector<mqtt_place>{place}, std::move(tell)) {}
-
-std::string mqtt_link::add_device(const mqtt_place& place, bool several) {
-    std::string slug = place_slug(place.key, place.usual_radius_km, place.shared_by);
-    place_topics topics = topics_of(settings_.topic, slug);
-    if (several) {
-        topics.availability = settings_.topic + "/availability"; // the connection's will
-    }
-    places_.push_back(topics);
-    latest_states_.resize(places_.size());
-    state_sent_.resize(places_.size());
-    state_due_.resize(places_.size());
-    if (settings_.discovery) {
-        discovery_facts facts;
-        facts.prefix = settings_.discovery_prefix;
-        // Two places of one town: each device by its place's name as well.
-        facts.place = place.shared_by.empty() ? place.key.name
-                                              : place.shared_by + " (" + place.key.name + ")";
-        facts.slug = slug;
-        facts.topics = topics;
-        facts.version = place.version;
-        facts.support_url = NIMBROVATOR_HOMEPAGE;
-        facts.radius_km = place.key.radius_km;
-        facts.interval_s = place.interval_s;
-        facts.weather = place.weather;
-        facts.commands = settings_.commands;
-        const std::vector<mqtt_message> messages = discovery_messages(facts);
-        discovery_.insert(discovery_.end(), messages.begin(), messages.end());
-    }
-    return slug;
-}
 
 mqtt_link::mqtt_link(const mqtt_settings& settings, const std::vector<mqtt_place>& places,
                      teller tell, bool several)
@@ -519,47 +391,6 @@ void mqtt_link::log_callback(mosquitto*, void* self, int level, const char* text
     }
 }
 
-void mqtt_link::announce() {
-    const clock::time_point now = clock::now();
-    publish(topics_.availability, "online", true);
-    for (const mqtt_message& message : discovery_) {
-        publish(message.topic, message.payload, message.retain);
-    }
-    for (std::size_t i = 0; i < places_.size(); ++i) {
-        if (latest_states_[i]) {
-            publish(places_[i].state, *latest_states_[i], true);
-            state_sent_[i] = now;
-            state_due_[i] = false;
-        }
-    }
-}
-
-void mqtt_link::birth_message(clock::time_point now) {
-    if (reannounced_ && now < *reannounced_ + reannounce_spacing) {
-        reannounce_due_ = true;
-        return;
-    }
-    reannounced_ = now;
-    reannounce_due_ = false;
-    announce();
-}
-
-void mqtt_link::publish(const std::string& topic, const std::string& payload, bool retain) {
-    if (phase_ != phase::connected) {
-        return; // nothing is queued while disconnected
-    }
-    const auto waiting =
-        std::find_if(outbox_.begin(), outbox_.end(),
-                     [&](const mqtt_message& queued) { return queued.topic == topic; });
-    if (waiting != outbox_.end()) {
-        waiting->payload = payload;
-        waiting->retain = retain;
-    } else {
-        outbox_.push_back({topic, payload, retain});
-    }
-    hand_over();
-}
-
 void mqtt_link::hand_over() {
     while (phase_ == phase::connected && !outbox_.empty() &&
            in_flight_.size() < longest_in_flight) {
@@ -582,17 +413,6 @@ void mqtt_link::hand_over() {
     }
 }
 
-void mqtt_link::publish_due_states(clock::time_point now) {
-    for (std::size_t i = 0; phase_ == phase::connected && i < places_.size(); ++i) {
-        if (state_due_[i] && latest_states_[i] &&
-            (!state_sent_[i] || now >= *state_sent_[i] + state_spacing)) {
-            state_due_[i] = false;
-            state_sent_[i] = now;
-            publish(places_[i].state, *latest_states_[i], true);
-        }
-    }
-}
-
 void mqtt_link::take_commands(command_taker take, std::size_t place) {
     if (take_commands_.size() <= place) {
         take_commands_.resize(place + 1);
@@ -604,36 +424,6 @@ void mqtt_link::follow(const std::string& topic, std::function<void(const std::s
     followed_.emplace_back(topic, std::move(take));
     if (phase_ == phase::connected) {
         subscribe(topic, MQTT_SUB_OPT_NO_LOCAL);
-    }
-}
-
-void mqtt_link::publish_state(const std::string& document, std::size_t place) {
-    if (place >= places_.size()) {
-        return;
-    }
-    latest_states_[place] = document;
-    state_due_[place] = true;
-    publish_due_states(clock::now());
-}
-
-std::size_t mqtt_link::add_place(const mqtt_place& place) {
-    const std::size_t first_message = discovery_.size();
-    add_device(place, true);
-    const std::size_t index = places_.size() - 1;
-    if (phase_ == phase::connected) {
-        if (settings_.commands) {
-            subscribe(places_[index].commands + "+", MQTT_SUB_OPT_RETAIN_AS_PUBLISHED);
-        }
-        for (std::size_t i = first_message; i < discovery_.size(); ++i) {
-            publish(discovery_[i].topic, discovery_[i].payload, discovery_[i].retain);
-        }
-    }
-    return index;
-}
-
-void mqtt_link::publish_event(const event_message& event, std::size_t place) {
-    if (place < places_.size()) {
-        publish(places_[place].event, event_payload(event), false);
     }
 }
 
@@ -675,95 +465,4 @@ void mqtt_link::close() {
     // A helper thread still in the connect call keeps the connection until it returns.
     connection_->link = nullptr;
     connection_.reset();
-}
-
-namespace {
-
-// What --check's connect call shares with its helper thread. The helper holds it too, so that a
-// name lookup that outlives the check ends harmlessly.
-struct broker_probe {
-    mosquitto_handle handle;
-    std::string host;
-    int port = 0;
-    std::atomic<bool> connecting{true};  // the helper is in the connect call
-    int connect_code = MOSQ_ERR_SUCCESS; // the helper's, read once `connecting` is false
-    int connect_errno = 0;
-    int connack = -1; // written in the check's own loop, as is `error`
-    std::string error;
-};
-
-void* probe_connect(void* argument) {
-    const std::unique_ptr<std::shared_ptr<broker_probe>> held(
-        static_cast<std::shared_ptr<broker_probe>*>(argument));
-    broker_probe& probe = **held;
-    probe.connect_code =
-        mosquitto_connect_async(probe.handle.get(), probe.host.c_str(), probe.port, keepalive_s);
-    probe.connect_errno = errno;
-    probe.connecting.store(false, std::memory_order_release);
-    return nullptr;
-}
-
-} // namespace
-
-broker_check check_broker(const mqtt_settings& settings, std::chrono::milliseconds timeout) {
-    const auto probe = std::make_shared<broker_probe>();
-    result<mosquitto_handle> handle = make_handle(
-        settings, "nimbrovator-check-" + std::to_string(getpid()), probe.get(), nullptr);
-    if (!handle) {
-        return {broker_verdict::unreachable, handle.error()};
-    }
-    probe->handle = std::move(*handle);
-    mosquitto* m = probe->handle.get();
-    mosquitto_connect_callback_set(m, [](mosquitto*, void* self, int code) {
-        static_cast<broker_probe*>(self)->connack = code;
-    });
-    mosquitto_log_callback_set(m, [](mosquitto*, void* self, int level, const char* text) {
-        if (level == MOSQ_LOG_ERR && text != nullptr) {
-            static_cast<broker_probe*>(self)->error = text;
-        }
-    });
-    const broker_address& broker = settings.broker;
-    probe->host = broker.host;
-    probe->port = broker.port;
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    // The connect call looks the name up: on a helper thread, so that a name server that never
-    // answers ends the check at its time like a broker that never answers.
-    auto* held = new std::shared_ptr<broker_probe>(probe);
-    bool restored = true; // a mask left in place blocks signals only until the check ends
-    const int started = start_helper(probe_connect, held, restored);
-    if (started != 0) {
-        delete held;
-        return {broker_verdict::unreachable, std::strerror(started)};
-    }
-    while (probe->connecting.load(std::memory_order_acquire)) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return {broker_verdict::unreachable, "serwer nazw nie odpowiedział"};
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    int code = probe->connect_code;
-    const int connect_errno = probe->connect_errno;
-    while (code == MOSQ_ERR_SUCCESS && probe->connack < 0 &&
-           std::chrono::steady_clock::now() < deadline) {
-        code = mosquitto_loop(m, 100, 1);
-    }
-    if (probe->connack == 0) {
-        // The broker took the login; a failed goodbye changes nothing of that.
-        const int goodbye = mosquitto_disconnect(m);
-        return {broker_verdict::works,
-                goodbye == MOSQ_ERR_SUCCESS ? "" : mosquitto_strerror(goodbye)};
-    }
-    if (login_refused(probe->connack) || code == MOSQ_ERR_AUTH) {
-        return {broker_verdict::login_rejected, mosquitto_connack_string(probe->connack)};
-    }
-    if (code == MOSQ_ERR_TLS) {
-        return {broker_verdict::untrusted, error_words(probe->error)};
-    }
-    if (code == MOSQ_ERR_SUCCESS) {
-        return {broker_verdict::unreachable, ""};
-    }
-    return {broker_verdict::unreachable,
-            code == MOSQ_ERR_ERRNO
-                ? std::strerror(code == probe->connect_code ? connect_errno : errno)
-                : mosquitto_strerror(code)};
 }

@@ -13,6 +13,7 @@
 // without the watch's own messages), and MQTT 3.1.1 with a broker that refuses 5.
 #pragma once
 
+#include "mqtt/mosquitto_setup.h"
 #include "mqtt/mqtt_payloads.h"
 
 #include <chrono>
@@ -23,19 +24,6 @@
 #include <string>
 #include <vector>
 
-struct mosquitto;
-
-struct mqtt_settings {
-    broker_address broker;
-    std::string user; // empty: no login
-    std::string password;
-    std::string ca_file; // empty: the system's trust store
-    std::string topic = "nimbrovator";
-    std::string discovery_prefix = "homeassistant";
-    bool discovery = true;
-    bool commands = false; // take Home Assistant's commands on <topic>/<slug>/cmd/<name>
-};
-
 // The place the watch publishes and what its discovery says.
 struct mqtt_place {
     place_key key;
@@ -45,11 +33,6 @@ struct mqtt_place {
     bool weather = false;
     std::string version;
 };
-
-struct mosquitto_deleter {
-    void operator()(mosquitto* handle) const;
-};
-using mosquitto_handle = std::unique_ptr<mosquitto, mosquitto_deleter>;
 
 class mqtt_link {
   public:
@@ -155,11 +138,3 @@ class mqtt_link {
     int last_published_ = -1;
     std::optional<clock::time_point> publish_failure_told_; // said at most once a minute
 };
-
-// --check: one connection to the broker, at most `timeout` long.
-enum class broker_verdict { works, login_rejected, untrusted, unreachable };
-struct broker_check {
-    broker_verdict verdict;
-    std::string detail;
-};
-broker_check check_broker(const mqtt_settings& settings, std::chrono::milliseconds timeout);

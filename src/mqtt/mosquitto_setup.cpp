@@ -1,0 +1,104 @@
+#include "mqtt/mosquitto_setup.h"
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+bool start_library() {
+    static const int started = mosquitto_lib_init();
+    return started == MOSQ_ERR_SUCCESS;
+}
+
+} // namespace
+
+// The TLS library's words at the end of a logged error line: "...::certificate verify failed".
+std::string error_words(const std::string& line) {
+    const std::size_t codes = line.rfind("::");
+    return codes == std::string::npos ? line : line.substr(codes + 2);
+}
+
+bool login_refused(int connack) {
+    return connack == 4 || connack == 5 || connack == 0x86 || connack == 0x87;
+}
+
+std::string reason_of(int code, int error_number) {
+    return code == MOSQ_ERR_ERRNO ? std::strerror(error_number) : mosquitto_strerror(code);
+}
+
+// A handle set up for the broker: login, TLS, and the will when given; MQTT 5 when asked.
+result<mosquitto_handle> make_handle(const mqtt_settings& settings, const std::string& id,
+                                     void* self, const std::string* will_topic, bool mqtt5) {
+    mosquitto_handle handle(start_library() ? mosquitto_new(id.c_str(), true, self) : nullptr);
+    if (!handle) {
+        return failure("Nie udało się przygotować klienta MQTT.");
+    }
+    mosquitto* m = handle.get();
+    if (mqtt5) {
+        const int code = mosquitto_int_option(m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+        if (code != MOSQ_ERR_SUCCESS) {
+            return failure("Nie udało się przygotować klienta MQTT 5 (" + reason_of(code, errno) +
+                           ").");
+        }
+    }
+    if (!settings.user.empty()) {
+        const int code = mosquitto_username_pw_set(
+            m, settings.user.c_str(),
+            settings.password.empty() ? nullptr : settings.password.c_str());
+        if (code != MOSQ_ERR_SUCCESS) {
+            return failure("Nie udało się ustawić loginu MQTT (" + reason_of(code, errno) + ").");
+        }
+    }
+    if (settings.broker.tls) {
+        const int code = settings.ca_file.empty()
+                             ? mosquitto_int_option(m, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                             : mosquitto_tls_set(m, settings.ca_file.c_str(), nullptr, nullptr,
+                                                 nullptr, nullptr);
+        if (code != MOSQ_ERR_SUCCESS) {
+            return failure("Nie udało się przygotować TLS dla serwera MQTT (" +
+                           reason_of(code, errno) + ").");
+        }
+    }
+    if (will_topic != nullptr) {
+        const int code = mosquitto_will_set(m, will_topic->c_str(), 7, "offline", quality, true);
+        if (code != MOSQ_ERR_SUCCESS) {
+            return failure("Nie udało się ustawić ostatniej woli MQTT na temacie " + *will_topic +
+                           " (" + reason_of(code, errno) + ").");
+        }
+    }
+    return handle;
+}
+
+// Runs `run(argument)` on a detached helper thread that takes no signals (the caller's waits see
+// them); pthread's error code, 0 when it runs. `restored`: false when the caller's own signal
+// mask could not be put back.
+int start_helper(void* (*run)(void*), void* argument, bool& restored) {
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    restored = true;
+    pthread_attr_t attributes;
+    int code = pthread_attr_init(&attributes);
+    if (code != 0) {
+        return code;
+    }
+    code = pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    if (code == 0) {
+        const bool masked = pthread_sigmask(SIG_SETMASK, &all, &before) == 0;
+        pthread_t helper;
+        code = pthread_create(&helper, &attributes, run, argument);
+        restored = !masked || pthread_sigmask(SIG_SETMASK, &before, nullptr) == 0;
+    }
+    pthread_attr_destroy(&attributes);
+    return code;
+}
+
+void mosquitto_deleter::operator()(mosquitto* handle) const {
+    mosquitto_destroy(handle);
+}

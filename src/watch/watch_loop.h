@@ -1,6 +1,6 @@
 // One place's watch as the files of the watch share it: the state of its loop, and the steps of
-// its schedule (watch_run.cpp) that its weather (watch_weather.cpp), what it shows
-// (watch_print.cpp) and the watch of several places (watch_places.cpp) take.
+// its schedule (watch_run.cpp, watch_commands.cpp) that its weather (watch_weather.cpp), what it
+// shows (watch_print.cpp) and the watch of several places (watch_places.cpp) take.
 #pragma once
 
 #include "approach/approach.h"
@@ -91,31 +91,25 @@ struct watch_loop {
 
 // `seconds` after `from`, on the clock of the waits.
 watch_clock::time_point after(watch_clock::time_point from, double seconds);
+// The wall clock, in seconds (watch_commands.cpp).
+double wall_now_s();
+// The alert rules with the switch as the commands left it (watch_commands.cpp).
+watch_rules rules_now(const watch_loop& loop);
 // One try to find the place: its status, none when stopped.
 std::optional<town_status> try_settle(watch_loop& loop);
 // Tells that the place could not be found this time; the wait before the next try.
 double tell_settle_failed(const watch_loop& loop, int failures);
-// The wall clock, in seconds.
-double wall_now_s();
-// The alert rules with the switch as the commands left it.
-watch_rules rules_now(const watch_loop& loop);
-// The place the checks ask for, where a command may have moved it.
-report_request report_now(const watch_loop& loop);
 // Waits a little for the broker's connect to end before a worker or child is made.
 void let_broker_connect_end(const watch_loop& loop);
 // The check's row in the place's track, written by a worker.
 void record_check(watch_loop& loop, const observation& seen, watch_event event,
                   const std::function<void()>& on_signal);
-// Each place that follows a topic hears of its positions over the link.
-void follow_positions(watch_loop& loop, mqtt_link* link);
 // One check; false when stopped (`fresh`: the lightning asked anew; `collect`: what ends
 // meanwhile is collected there, by default the place's own commands and weather).
 bool check_once(watch_loop& loop, bool fresh = false,
                 const std::function<void()>& collect = nullptr);
 // When the place's all-clear falls due, on the clock of the waits.
 std::optional<watch_clock::time_point> all_clear_time(const watch_loop& loop);
-// With the setting on, the link hands the commands it hears to the watch.
-void listen_to_commands(watch_loop& loop, mqtt_link& link);
 // The place's device on the broker.
 mqtt_place mqtt_place_of(const watch_request& request, const town_record& town);
 // The link to the broker, served by the watch's waits through `chore`.

@@ -8,6 +8,7 @@
 #include "watch/order_service.h"
 #include "watch/schedule.h"
 #include "watch/wake.h"
+#include "watch/watch_commands.h"
 #include "watch/watch_loop.h"
 #include "watch/watch_output.h"
 #include "watch/watch_print.h"

@@ -10,19 +10,18 @@
 #include "state/run_state.h"
 #include "storm/storm_client.h"
 #include "text/failure_cause.h"
-#include "text/numbers.h"
 #include "watch/child_run.h"
 #include "watch/order_service.h"
 #include "watch/place_controls.h"
 #include "watch/report_wire.h"
 #include "watch/schedule.h"
 #include "watch/wake.h"
+#include "watch/watch_commands.h"
 #include "watch/watch_loop.h"
 #include "watch/watch_output.h"
 #include "watch/watch_print.h"
 #include "watch/watch_weather.h"
 #include "watch/weather_child.h"
-#include "weather/reply_fields.h"
 
 #include <algorithm>
 #include <chrono>
@@ -112,35 +111,6 @@ check_answer unanswered_check(const watch_loop& loop, child_outcome outcome) {
     return answer;
 }
 
-// A message on a command topic, heard in the waits: checked, obeyed or refused, and the state
-// published again so that Home Assistant's entities follow.
-void take_command(watch_loop& loop, const std::string& name, const std::string& payload,
-                  bool retained) {
-    const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
-    const command_outcome outcome =
-        apply_command(loop.controls, parse_command(name, payload), retained, now_s, wall_now_s());
-    loop.controls = outcome.controls;
-    if (!outcome.tell.empty()) {
-        tell(loop.request, outcome.tell);
-    }
-    if (!outcome.note.empty()) {
-        tell(loop.request, outcome.note, line_priority::notice);
-    }
-    if (outcome.changed && !loop.published.isNull() && loop.mqtt != nullptr) {
-        loop.mqtt->publish_state(published_state(loop), loop.mqtt_place);
-    }
-    if (outcome.wake) {
-        wake_watch();
-    }
-}
-
-// Takes the place to where a command moved it, before a check.
-void follow_moves(watch_loop& loop) {
-    if (loop.controls.moved_to) {
-        loop.town = point_town(report_now(loop));
-    }
-}
-
 // Tells of failed services, each failure's cause, and of their return; keeps count of the storm
 // service's failed checks in a row. `failed`: the sources that failed in the check, `why`: the
 // check's messages about them; the weather's come from its worker, when it has answered since the
@@ -183,37 +153,6 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
         }
     }
     tell(loop.request, text);
-}
-
-// A message on the place's topic of positions: the next checks are made where it says.
-void take_position(watch_loop& loop, const std::string& payload) {
-    result<place_position> position = position_of(payload);
-    if (!position) {
-        // The last good position stays.
-        const double now_s =
-            std::chrono::duration<double>(watch_clock::now() - loop.started).count();
-        const std::string told = spaced_report(
-            loop.refused_positions, position.error() + " (" + loop.request.follow + ").", now_s);
-        if (!told.empty()) {
-            tell(loop.request, told);
-        }
-        return;
-    }
-    loop.position = *position;
-    loop.position_came = std::time(nullptr);
-}
-
-// A place that moves: its latest position stands in for its coordinates.
-void move_to_position(watch_loop& loop) {
-    if (!loop.position) {
-        return;
-    }
-    town_record& town = loop.town;
-    // As the storm service reads them: a decimal point, whatever the locale.
-    town.y = fixed(loop.position->latitude, 5);
-    town.x = fixed(loop.position->longitude, 5);
-    town.latitude = loop.position->latitude;
-    town.longitude = loop.position->longitude;
 }
 
 // The check's order: the place as the check asks for it, the weather had so far.
@@ -353,27 +292,6 @@ double tell_settle_failed(const watch_loop& loop, int failures) {
     return wait;
 }
 
-double wall_now_s() {
-    return static_cast<double>(std::time(nullptr));
-}
-
-// The alert rules with the switch as the commands left it.
-watch_rules rules_now(const watch_loop& loop) {
-    watch_rules rules = loop.request.rules;
-    rules.approaching_only = loop.controls.approaching_only;
-    return rules;
-}
-
-// The place the checks ask for: a command may have moved it to a point, under its name.
-report_request report_now(const watch_loop& loop) {
-    report_request report = loop.request.report;
-    if (const std::optional<place_command>& moved = loop.controls.moved_to) {
-        report.town = loop.town.name;
-        report.point = place_point{moved->y, moved->x, moved->latitude, moved->longitude};
-    }
-    return report;
-}
-
 // A worker or child forked while the broker's helper thread is inside the resolver or the TLS
 // set-up may inherit a lock that nothing in it releases (the sanitizers' allocator, the resolver's
 // own), and hang until its deadline. A connect on a reachable broker ends within milliseconds, so
@@ -407,14 +325,6 @@ void record_check(watch_loop& loop, const observation& seen, watch_event event,
     }
     if (!told.empty()) {
         tell_error_stream(told, line_priority::warning);
-    }
-}
-
-// Each place that follows a topic hears of its positions over the link.
-void follow_positions(watch_loop& loop, mqtt_link* link) {
-    if (link != nullptr && !loop.request.follow.empty()) {
-        link->follow(loop.request.follow,
-                     [&loop](const std::string& payload) { take_position(loop, payload); });
     }
 }
 
@@ -458,15 +368,6 @@ bool check_once(watch_loop& loop, bool fresh, const std::function<void()>& colle
 std::optional<watch_clock::time_point> all_clear_time(const watch_loop& loop) {
     const std::optional<double> due = all_clear_due(loop.state, rules_now(loop));
     return due ? std::optional<watch_clock::time_point>(after(loop.started, *due)) : std::nullopt;
-}
-
-// With the setting on, the link hands the commands it hears to the watch.
-void listen_to_commands(watch_loop& loop, mqtt_link& link) {
-    if (loop.request.mqtt && loop.request.mqtt->commands) {
-        link.take_commands([&loop](const std::string& name, const std::string& payload,
-                                   bool retained) { take_command(loop, name, payload, retained); },
-                           loop.mqtt_place);
-    }
 }
 
 // The place's device on the broker.

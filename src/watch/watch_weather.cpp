@@ -5,6 +5,7 @@
 #include "watch/child_run.h"
 #include "watch/report_wire.h"
 #include "watch/schedule.h"
+#include "watch/watch_commands.h"
 #include "watch/weather_child.h"
 #include "weather/curl_library.h"
 

@@ -82,6 +82,21 @@ command_options options_of_place(const command_options& options, const named_pla
     return own;
 }
 
+// "plik konfiguracji nie określa miejsca „dom” (czy chodziło o „Dom”?); określa: Dom, Działka."
+std::string unknown_place_text(const std::string& name, const std::vector<named_place>& places) {
+    std::vector<std::string> names;
+    std::string listed;
+    for (const named_place& place : places) {
+        names.push_back(place.name);
+        listed += (listed.empty() ? "" : ", ") + place.name;
+    }
+    const std::optional<std::string> nearest = nearest_name(name, names);
+    return "plik konfiguracji nie określa miejsca „" + strip_control_chars(name) + "”" +
+           (nearest ? " (czy chodziło o „" + *nearest + "”?)" : "") +
+           (listed.empty() ? "; nie określa żadnego ([place NAZWA])."
+                           : "; określa: " + listed + ".");
+}
+
 } // namespace
 
 result<std::vector<command_options>> options_of_places(const command_options& options,
@@ -89,7 +104,7 @@ result<std::vector<command_options>> options_of_places(const command_options& op
     std::vector<command_options> chosen;
     if (options.all_places) {
         if (places.empty()) {
-            return failure("Plik konfiguracji nie określa żadnego miejsca ([place NAZWA]).");
+            return failure("plik konfiguracji nie określa żadnego miejsca ([place NAZWA]).");
         }
         for (const named_place& place : places) {
             chosen.push_back(options_of_place(options, place));
@@ -99,8 +114,7 @@ result<std::vector<command_options>> options_of_places(const command_options& op
     for (const std::string& name : options.places) {
         const named_place* place = place_named(places, name);
         if (place == nullptr) {
-            return failure("Plik konfiguracji nie określa miejsca „" + strip_control_chars(name) +
-                           "”.");
+            return failure(unknown_place_text(name, places));
         }
         chosen.push_back(options_of_place(options, *place));
     }

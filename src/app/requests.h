@@ -17,6 +17,7 @@ std::optional<report_request> report_request_of(const command_options& options,
 
 // The options of each place that --place or --all-places names, each as if its town (or its
 // point and name) stood on the command line, with the place's own radius, ring and alert rule
-// over those of the options. A failure names an unknown place, or an empty file.
+// over those of the options. A failure names an unknown place (with the nearest name and those
+// the file gives), or an empty file.
 result<std::vector<command_options>> options_of_places(const command_options& options,
                                                        const std::vector<named_place>& places);

@@ -323,8 +323,8 @@ int run_program(int argc, char** argv) {
     if (names_places(options)) {
         result<std::vector<command_options>> chosen = options_of_places(options, places);
         if (!chosen) {
-            tell_error_stream(chosen.error(), line_priority::error);
-            return 2;
+            tell_error_stream("nimbrovator: " + chosen.error(), line_priority::error);
+            return unknown_place_status;
         }
         each = std::move(*chosen);
     }

@@ -84,6 +84,16 @@ const setting_rule* find_rule(const std::string& file_name) {
     return nullptr;
 }
 
+// " (czy chodziło o storm_key?)" for a name a slip away from a setting's, else empty.
+std::string nearest_rule_text(const std::string& file_name) {
+    std::vector<std::string> names;
+    for (const setting_rule& rule : setting_rules()) {
+        names.emplace_back(rule.file_name);
+    }
+    const std::optional<std::string> nearest = nearest_name(file_name, names);
+    return nearest ? " (czy chodziło o " + *nearest + "?)" : "";
+}
+
 // The name of a "[place NAME]" section; empty for any other section.
 std::string place_section_name(const std::string& section) {
     const std::string prefix = "place ";
@@ -134,8 +144,8 @@ int take_entry(void* user, const char* section, const char* name, const char* va
         state->outcome.errors.push_back(where + ": ustawienia nie należą do sekcji [" +
                                         shown_name(section) + "].");
     } else if (rule == nullptr) {
-        state->outcome.errors.push_back(where + ": nieznane ustawienie „" + shown_name(name) +
-                                        "”.");
+        state->outcome.errors.push_back(where + ": nieznane ustawienie „" + shown_name(name) + "”" +
+                                        nearest_rule_text(name) + ".");
     } else if (rule->environment_only) {
         state->outcome.errors.push_back(
             where + ": " + std::string(name) + " podaje się tylko w zmiennej środowiskowej " +

@@ -17,7 +17,9 @@
 #include "store/shared_connection.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
+#include "storm/town_lookup.h"
 #include "text/numbers.h"
+#include "text/text.h"
 #include "watch/channels.h"
 #include "watch/child_run.h"
 #include "watch/place_controls.h"
@@ -216,7 +218,8 @@ std::optional<town_status> try_settle(const watch_request& request, town_record&
     if (answer.status == town_status::found) {
         town = answer.town;
     } else if (answer.status == town_status::unknown) {
-        const std::string told = "Na serwerze " + storm_host() + " brak danych o tej miejscowości.";
+        const std::string told = "Na serwerze " + storm_host() + " brak danych o miejscowości „" +
+                                 strip_control_chars(typed) + "”.";
         tell_error_stream(request.place.empty() ? told : request.place + ": " + told,
                           line_priority::error);
     }
@@ -903,7 +906,7 @@ int watch_place(watch_loop& loop) {
     const watch_request& request = loop.request;
     const int settled = settle_town(request, loop.town, loop.ready);
     if (settled != 0) {
-        return settled > 0 ? 1 : 0;
+        return settled > 0 ? unknown_place_status : 0;
     }
     ready_for_children(weather_wanted(request));
     std::unique_ptr<mqtt_link> link;
@@ -1033,7 +1036,7 @@ int watch_places(std::vector<watched_place>& places) {
         it = left_out ? places.erase(it) : it + 1;
     }
     if (places.empty()) {
-        return 1;
+        return unknown_place_status;
     }
     const watch_request& first = places.front().loop->request;
     ready_for_children(weather_wanted(first));
@@ -1093,7 +1096,7 @@ int watch_places(std::vector<watched_place>& places) {
             if (left_out) {
                 places.erase(places.begin() + (place - places.data()));
                 if (places.empty()) {
-                    return 1;
+                    return unknown_place_status;
                 }
                 continue;
             }

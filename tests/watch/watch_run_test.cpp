@@ -619,7 +619,7 @@ TEST_F(ScriptedWatchTest, SeveralPlacesEachGetTheirChecksAndAnUnknownOneIsLeftOu
 
     const ProgramResult none = run("[place Nigdzie]\ntown = Nibylandia\n[place Tu]\n"
                                    "town = Nibylandia\n");
-    EXPECT_EQ(none.exit_code, 1) << none.err;
+    EXPECT_EQ(none.exit_code, 4) << none.err;
     EXPECT_EQ(none.out, "");
 }
 
@@ -631,10 +631,33 @@ TEST_F(ScriptedWatchTest, UnknownTownAndBadOptions) {
         program.environment = {"LC_ALL=C.UTF-8"};
         return run_nimbrovator(program);
     };
-    const ProgramResult unknown = run({"--watch", "Nibylandia"});
-    EXPECT_EQ(unknown.exit_code, 1);
-    EXPECT_NE(unknown.err.find("brak danych o tej miejscowości"), std::string::npos);
-    EXPECT_EQ(unknown.out, "");
+    // An unknown town, or a place the file does not name, is named; the status is the one that
+    // the service units do not restart.
+    TempDir config;
+    mkdir((config.path + "/nimbrovator").c_str(), 0700);
+    write_file(config.path + "/nimbrovator/config",
+               "[place Dom]\nnear = 50.06,19.94\n[place Działka]\ntown = Kraków\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string told;
+    } unknown_cases[] = {
+        {{"--watch", "Nibylandia"}, "brak danych o miejscowości „Nibylandia”.\n"},
+        {{"--watch", "--place", "dom"},
+         "nimbrovator: plik konfiguracji nie określa miejsca „dom” (czy chodziło o „Dom”?); "
+         "określa: Dom, Działka.\n"},
+        {{"--line", "--place", "Ogród"},
+         "nimbrovator: plik konfiguracji nie określa miejsca „Ogród”; określa: Dom, Działka.\n"},
+    };
+    for (const auto& c : unknown_cases) {
+        ProgramRun program;
+        program.data_dir = data.path;
+        program.args = c.args;
+        program.environment = {"LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + config.path};
+        const ProgramResult unknown = run_nimbrovator(program);
+        EXPECT_EQ(unknown.exit_code, 4) << c.args.back();
+        EXPECT_NE(unknown.err.find(c.told), std::string::npos) << unknown.err;
+        EXPECT_EQ(unknown.out, "");
+    }
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"--watch", "--every", "0", "Kraków"},
                                                {"--watch", "--every", "pięć", "Kraków"},

@@ -24,13 +24,17 @@ dpkg-deb -x "$package" "$work/root"
 for file in usr/bin/nimbrovator usr/share/man/man1/nimbrovator.1.gz \
   usr/share/bash-completion/completions/nimbrovator usr/share/zsh/site-functions/_nimbrovator \
   usr/share/doc/nimbrovator/copyright usr/share/doc/nimbrovator/changelog.gz \
-  usr/lib/systemd/user/nimbrovator@.service; do
+  usr/lib/systemd/user/nimbrovator@.service usr/lib/systemd/user/nimbrovator-place@.service \
+  usr/lib/systemd/user/nimbrovator-places.service; do
   [ -f "$work/root/$file" ] || fail "missing $file"
 done
 gzip -dc "$work/root/usr/share/man/man1/nimbrovator.1.gz" | grep -q '^.SH KONFIGURACJA' ||
   fail "manual page without its configuration section"
-grep -qx 'ExecStart=/usr/bin/nimbrovator --watch %I' \
-  "$work/root/usr/lib/systemd/user/nimbrovator@.service" || fail "the unit's ExecStart"
+for unit in "nimbrovator@.service|%I" "nimbrovator-place@.service|--place %I" \
+  "nimbrovator-places.service|--all-places"; do
+  grep -qx "ExecStart=/usr/bin/nimbrovator --watch ${unit#*|}" \
+    "$work/root/usr/lib/systemd/user/${unit%%|*}" || fail "the ExecStart of ${unit%%|*}"
+done
 [ "$(ASAN_OPTIONS=detect_leaks=0 "$work/root/usr/bin/nimbrovator" --version)" = "nimbrovator $version" ] ||
   fail "the unpacked program's --version"
 

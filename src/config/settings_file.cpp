@@ -1,6 +1,7 @@
 // The configuration file: "name = value" lines and "#" comments, read with inih.
 #include "config/settings.h"
 
+#include "text/failure_cause.h"
 #include "text/text.h"
 
 #include <fcntl.h>
@@ -212,7 +213,7 @@ bool read_config_text(std::FILE* file, const std::string& path, struct stat& sta
     }
     if (std::ferror(file)) {
         outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ": " +
-                                 std::strerror(errno) + ".");
+                                 system_error_text(errno) + ".");
         return false;
     }
     return true;
@@ -226,7 +227,7 @@ void read_config_file(const std::string& path, settings_outcome& outcome) {
         // A path that cannot name a file (no such file or directory, or too long) is no file.
         if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG) {
             outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ": " +
-                                     std::strerror(errno) + ".");
+                                     system_error_text(errno) + ".");
         }
         return;
     }
@@ -234,7 +235,7 @@ void read_config_file(const std::string& path, settings_outcome& outcome) {
     if (!file) {
         close(fd);
         outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ": " +
-                                 std::strerror(errno) + ".");
+                                 system_error_text(errno) + ".");
         return;
     }
     outcome.file_read = true;

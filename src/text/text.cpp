@@ -1,6 +1,7 @@
 #include "text/text.h"
 
 #include "service/journal.h"
+#include "text/failure_cause.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -260,7 +261,7 @@ int check_standard_output(int status) {
         return status;
     }
     tell_error_stream(std::string("nimbrovator: błąd zapisu na standardowe wyjście") +
-                          (error != 0 ? ": " : "") + (error != 0 ? std::strerror(error) : ""),
+                          (error != 0 ? ": " : "") + (error != 0 ? system_error_text(error) : ""),
                       line_priority::error);
     return 1;
 }

@@ -1,12 +1,29 @@
 #!/bin/sh
-# package_test.sh CPACK BUILD_DIR VERSION SANITIZED: makes the build's Debian package, checks its
-# name, fields and files, unpacks it and runs the program it holds; lintian must find no errors
-# (not run on a sanitizer build, whose program is not one to ship).
+# package_test.sh CPACK BUILD_DIR VERSION SANITIZED SOURCE_DIR: makes the build's Debian package,
+# checks its name, fields and files, unpacks it and runs the program it holds; lintian must find
+# no errors (not run on a sanitizer build, whose program is not one to ship). scripts/package
+# refuses to make a package for the build's placeholder host and keys unless asked to.
 set -eu
-cpack=$1 build=$2 version=$3 sanitized=$4
+cpack=$1 build=$2 version=$3 sanitized=$4 source=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# What the configuration file gives | what the refusal names as not given
+mkdir -p "$work/home/.config/nimbrovator"
+while IFS='|' read -r file missing; do
+  printf '%b' "$file" >"$work/home/.config/nimbrovator/config"
+  refused=0
+  env -i PATH="$PATH" HOME="$work/home" bash "$source/scripts/package" >"$work/said" 2>"$work/err" ||
+    refused=$?
+  [ "$refused" = 2 ] || fail "scripts/package without $missing: status $refused: $(cat "$work/err")"
+  grep -q "REFUSED. Not given: $missing\.$" "$work/err" || fail "the refusal: $(cat "$work/err")"
+  grep -q -- '--placeholder' "$work/err" || fail "the refusal names no way out"
+  [ ! -s "$work/said" ] || fail "a refused run printed a package: $(cat "$work/said")"
+done <<CASES
+|storm_host storm_key weather_key
+storm_host = burze.example\nstorm_key = 0123456789abcdef0123456789abcdef01234567\n|weather_key
+CASES
 
 (cd "$build" && "$cpack" -G DEB -B "$work/out" >"$work/cpack.log" 2>&1) ||
   { cat "$work/cpack.log" >&2; fail "cpack"; }

@@ -40,7 +40,7 @@ bool wait_until(
 }
 
 alert_event event_of(watch_event kind) {
-    alert_event event{kind, {}, ""};
+    alert_event event{kind, {}, "", std::nullopt};
     event.facts.town = "Kraków";
     event.facts.radius_km = 30;
     event.facts.check = {true, 4, 8.5, "SW"};

@@ -18,7 +18,7 @@
 #include "store/shared_connection.h"
 #include "storm/storm_reports.h"
 #include "storm/town_lookup.h"
-#include "text/failure_cause.h"
+#include "text/system_error.h"
 #include "text/text.h"
 
 #include <pwd.h>

@@ -2,7 +2,7 @@
 
 #include "nimbrovator_config.h"
 #include "storm/storm_client.h"
-#include "text/failure_cause.h"
+#include "text/system_error.h"
 #include "text/text.h"
 #include "weather/weather_fetch.h"
 

@@ -1,7 +1,7 @@
 // The configuration file: "name = value" lines and "#" comments, read with inih.
 #include "config/settings.h"
 
-#include "text/failure_cause.h"
+#include "text/system_error.h"
 #include "text/text.h"
 
 #include <fcntl.h>

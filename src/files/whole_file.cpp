@@ -1,6 +1,6 @@
 #include "files/whole_file.h"
 
-#include "text/failure_cause.h"
+#include "text/system_error.h"
 #include "text/text.h"
 
 #include <fcntl.h>

@@ -2,6 +2,7 @@
 
 #include "nimbrovator_config.h"
 #include "text/failure_cause.h"
+#include "text/system_error.h"
 
 #include <mosquitto.h>
 

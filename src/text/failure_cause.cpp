@@ -1,5 +1,6 @@
 #include "text/failure_cause.h"
 
+#include "text/system_error.h"
 #include "text/text.h"
 
 #include <cerrno>
@@ -8,13 +9,14 @@ namespace {
 
 struct cause_name {
     failure_cause cause;
-    const char* text;
+    const char* text; // null: the system's words for `error_number`
+    int error_number = 0;
 };
 
 const cause_name cause_names[] = {
-    {failure_cause::refused, "połączenie odrzucone"},
+    {failure_cause::refused, nullptr, ECONNREFUSED},
     {failure_cause::name_unresolved, "nie znaleziono adresu serwera"},
-    {failure_cause::timeout, "przekroczony czas oczekiwania"},
+    {failure_cause::timeout, nullptr, ETIMEDOUT},
     {failure_cause::certificate, "certyfikat serwera niezaufany"},
     {failure_cause::key_rejected, "klucz odrzucony"},
     {failure_cause::malformed, "nieprawidłowa odpowiedź"},
@@ -23,67 +25,16 @@ const cause_name cause_names[] = {
     {failure_cause::broken, "połączenie przerwane"},
 };
 
-const char* cause_text(failure_cause cause) {
+std::string cause_text(failure_cause cause) {
     for (const cause_name& name : cause_names) {
         if (name.cause == cause) {
-            return name.text;
+            return name.text != nullptr ? name.text : system_error_text(name.error_number);
         }
     }
     return "połączenie przerwane";
 }
 
-struct system_error_name {
-    int error_number;
-    const char* text;
-};
-
-// The errors the program's files, directories and connections meet; the system's own words
-// depend on its installed translations.
-const system_error_name system_error_names[] = {
-    {ENOENT, "brak takiego pliku lub katalogu"},
-    {EACCES, "brak dostępu"},
-    {EPERM, "operacja niedozwolona"},
-    {ENOTDIR, "to nie jest katalog"},
-    {EISDIR, "to jest katalog"},
-    {EEXIST, "plik już istnieje"},
-    {ENAMETOOLONG, "za długa nazwa pliku"},
-    {ELOOP, "za dużo dowiązań symbolicznych"},
-    {EROFS, "system plików tylko do odczytu"},
-    {ENOSPC, "brak miejsca na urządzeniu"},
-    {EFBIG, "plik za duży"},
-    {EDQUOT, "przekroczony przydział dyskowy"},
-    {EIO, "błąd wejścia/wyjścia"},
-    {EMFILE, "za dużo otwartych plików"},
-    {ENFILE, "za dużo otwartych plików w systemie"},
-    {ENOMEM, "brak pamięci"},
-    {EAGAIN, "zasób chwilowo niedostępny"},
-    {EINTR, "przerwane przez sygnał"},
-    {EPIPE, "przerwany potok"},
-    {EBADF, "nieprawidłowy deskryptor pliku"},
-    {EINVAL, "nieprawidłowy argument"},
-    {ENETUNREACH, "sieć nieosiągalna"},
-    {EHOSTUNREACH, "host nieosiągalny"},
-    {ECONNRESET, "połączenie zerwane przez serwer"},
-    {EADDRINUSE, "adres już w użyciu"},
-    {EADDRNOTAVAIL, "adres niedostępny"},
-};
-
 } // namespace
-
-std::string system_error_text(int error_number) {
-    if (error_number == ECONNREFUSED) {
-        return cause_text(failure_cause::refused);
-    }
-    if (error_number == ETIMEDOUT) {
-        return cause_text(failure_cause::timeout);
-    }
-    for (const system_error_name& name : system_error_names) {
-        if (name.error_number == error_number) {
-            return name.text;
-        }
-    }
-    return "błąd systemu nr " + std::to_string(error_number);
-}
 
 std::string failure_text(const request_failure& failure) {
     const std::string text = cause_text(failure.cause);

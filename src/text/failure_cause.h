@@ -24,7 +24,3 @@ struct request_failure {
 // "połączenie odrzucone", "certyfikat serwera niezaufany (certificate has expired)": the cause,
 // then the detail (control characters removed) in brackets.
 std::string failure_text(const request_failure& failure);
-
-// The system's error number in Polish, whatever the locale: "brak takiego pliku lub katalogu";
-// a refused connection or a time-out in the words of their causes above.
-std::string system_error_text(int error_number);

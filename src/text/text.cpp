@@ -1,7 +1,7 @@
 #include "text/text.h"
 
 #include "service/journal.h"
-#include "text/failure_cause.h"
+#include "text/system_error.h"
 
 #include <algorithm>
 #include <cerrno>

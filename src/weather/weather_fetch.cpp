@@ -4,6 +4,7 @@
 #include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "store/reply_cache.h"
+#include "text/system_error.h"
 #include "text/text.h"
 #include "weather/curl_library.h"
 

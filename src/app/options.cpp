@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace {
 
@@ -244,6 +246,25 @@ const option_row* option_in(const std::string& word, std::size_t dashes) {
     return option_named(name);
 }
 
+// "nieznana opcja: --evry (czy chodziło o --every?)": the option of that name or of the nearest
+// one, when one is near.
+std::string unknown_option(const std::string& word, std::size_t dashes) {
+    const option_row* row = option_in(word, dashes);
+    if (row == nullptr) {
+        std::vector<std::string> names;
+        for (const option_row& each : option_table()) {
+            if (each.long_name[0] != '\0') {
+                names.emplace_back(each.long_name);
+            }
+        }
+        const std::string name = word.substr(dashes, word.find('=') - dashes);
+        const std::optional<std::string> nearest = nearest_name(name, names);
+        row = nearest ? option_named(*nearest) : nullptr;
+    }
+    return "nieznana opcja: " + word +
+           (row != nullptr ? " (czy chodziło o " + option_text(*row) + "?)" : "");
+}
+
 // The culprit when the word getopt is to read next is a single-dash word: no option has a short
 // name there (-s and -h work only as the first argument).
 result<void> check_single_dash(const char* word) {
@@ -255,11 +276,7 @@ result<void> check_single_dash(const char* word) {
             return failure("opcja " + std::string(word) + " działa tylko jako pierwszy argument");
         }
     }
-    if (const option_row* row = option_in(word, 1)) {
-        return failure(std::string("nieznana opcja: ") + word + " (czy chodziło o " +
-                       option_text(*row) + "?)");
-    }
-    return failure(std::string("nieznana opcja: ") + word);
+    return failure(unknown_option(word, 1));
 }
 
 // The words that name the kinds of run, for "works only with".
@@ -537,7 +554,7 @@ command_options parse_options(int argc, char** argv) {
                 const option_row* named = option_in(word, 2);
                 reject(options, named != nullptr
                                     ? "opcja " + option_text(*named) + " nie przyjmuje wartości"
-                                    : std::string("nieznana opcja: ") + word);
+                                    : unknown_option(word, 2));
                 break;
             }
             given.push_back(&option_of(static_cast<option_id>(id)));
@@ -626,6 +643,8 @@ std::string help_all_text(const std::string& program_name) {
                   "     dwie formy odpowiedzi naraz (np. --json i --line)\n"
                   "  3  część odpowiedzi --json lub --line pochodzi z pamięci podręcznej, bo\n"
                   "     serwis nie odpowiedział\n"
+                  "  4  nieznana miejscowość albo miejsce, którego nie określa plik\n"
+                  "     konfiguracji: ponowienie niczego nie zmieni\n"
                   "  33 --i3blocks: wyładowania w strefie bezpieczeństwa, także ostatnie znane\n"
                   "     w nieaktualnej odpowiedzi (blok pilny)\n"
                   "Paski stanu (--waybar, --i3blocks, --format) kończą się kodem 0, gdy wypisały\n"

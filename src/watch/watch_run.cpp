@@ -17,8 +17,10 @@
 #include "store/shared_connection.h"
 #include "storm/storm_client.h"
 #include "storm/storm_requests.h"
+#include "storm/town_lookup.h"
 #include "text/failure_cause.h"
 #include "text/numbers.h"
+#include "text/text.h"
 #include "watch/channels.h"
 #include "watch/child_run.h"
 #include "watch/place_controls.h"
@@ -133,15 +135,38 @@ channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt,
     return setup;
 }
 
-// The time of a check on the track's clock: the wall clock at the start of the watch, then
-// running at the request's rate.
-double track_time(const watch_loop& loop, watch_clock::time_point at) {
-    const double elapsed = std::chrono::duration<double>(at - loop.started).count();
-    return static_cast<double>(loop.started_wall) + elapsed * loop.request.clock_rate;
+// The watch's clock at `at`: the wall clock, or under a clock rate (the simulator's accelerated
+// storms) the wall clock of the watch's start running at that rate. The lines' times, the
+// track's, the all-clear's and the commands' are on it, every place of the watch on the same one.
+double watch_time(double clock_rate, watch_clock::time_point at = watch_clock::now()) {
+    // Taken once, when the watch first tells the time (it says that it starts).
+    static const watch_clock::time_point origin = watch_clock::now();
+    static const std::time_t origin_wall = std::time(nullptr);
+    if (clock_rate == 1) {
+        return static_cast<double>(std::time(nullptr)) -
+               std::chrono::duration<double>(watch_clock::now() - at).count();
+    }
+    return static_cast<double>(origin_wall) +
+           std::chrono::duration<double>(at - origin).count() * clock_rate;
 }
 
-std::string stamp() {
-    return clock_time(std::time(nullptr)) + " ";
+// The time of a check on the track's clock: the wall clock at the start of the watch, then
+// running as the watch's clock does.
+double track_time(const watch_loop& loop, watch_clock::time_point at) {
+    if (loop.request.clock_rate != 1) {
+        return watch_time(loop.request.clock_rate, at);
+    }
+    const double elapsed = std::chrono::duration<double>(at - loop.started).count();
+    return static_cast<double>(loop.started_wall) + elapsed;
+}
+
+// Seconds of the watch's clock for `real_s` real seconds: what the watch says of its waits.
+double on_watch_clock(const watch_request& request, double real_s) {
+    return real_s * request.clock_rate;
+}
+
+std::string stamp(const watch_request& request) {
+    return clock_time(static_cast<std::time_t>(std::floor(watch_time(request.clock_rate)))) + " ";
 }
 
 // Standard error, for the lines about the watch itself; the user's letters when not UTF-8. The
@@ -149,7 +174,7 @@ std::string stamp() {
 void tell(const watch_request& request, const std::string& text,
           line_priority priority = line_priority::warning) {
     const std::string told = request.place.empty() ? text : request.place + ": " + text;
-    const std::string line = stamp() + (request.utf8 ? told : ascii_stand_ins(told));
+    const std::string line = stamp(request) + (request.utf8 ? told : ascii_stand_ins(told));
     tell_error_stream(line, priority);
     notify_service("STATUS=" + line);
 }
@@ -221,7 +246,8 @@ std::optional<town_status> try_settle(const watch_request& request, town_record&
     if (answer.status == town_status::found) {
         town = answer.town;
     } else if (answer.status == town_status::unknown) {
-        const std::string told = "Na serwerze " + storm_host() + " brak danych o tej miejscowości.";
+        const std::string told = "Na serwerze " + storm_host() + " brak danych o miejscowości „" +
+                                 strip_control_chars(typed) + "”.";
         tell_error_stream(request.place.empty() ? told : request.place + ": " + told,
                           line_priority::error);
     }
@@ -232,7 +258,7 @@ std::optional<town_status> try_settle(const watch_request& request, town_record&
 double tell_settle_failed(const watch_request& request, int failures) {
     const double wait = service_wait_s(request.every_s, request.storm_remote, failures);
     tell(request, "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
-                      ". Następna próba za " + wait_text(wait) + ".");
+                      ". Następna próba za " + wait_text(on_watch_clock(request, wait)) + ".");
     return wait;
 }
 
@@ -301,13 +327,16 @@ std::string check_text(const work_order& order) {
         std::vector<observation> track = track_before(order.db_path, order.place, order.time_s);
         track.push_back(observation_at(check, order.time_s));
         report.approach = estimate_approach(track, order.danger_km);
-        // On the track's clock, then on the wall clock of the check.
+        // On the watch's clock, as the check's time is: under a clock rate the report is made
+        // at the check's time on it.
+        if (order.clock_rate != 1) {
+            report.made_at = static_cast<std::time_t>(std::floor(order.time_s));
+        }
         const std::optional<double> safe =
             safe_at(track, order.danger_km, order.clear_after_s * order.clock_rate, order.time_s);
         if (safe) {
-            report.safe_at =
-                static_cast<long>(report.made_at) +
-                static_cast<long>(std::ceil((*safe - order.time_s) / order.clock_rate));
+            report.safe_at = static_cast<long>(report.made_at) +
+                             static_cast<long>(std::ceil(*safe - order.time_s));
         }
     }
     // Not approach_included: the watch's own line adds the estimate's text (check_note).
@@ -451,8 +480,9 @@ void leave_out_failing_weather(const watch_loop& loop, check_answer& answer) {
 
 // --- Home Assistant's commands -----------------------------------------------------------
 
-double wall_now_s() {
-    return static_cast<double>(std::time(nullptr));
+// The commands' snoozes run on the watch's clock.
+double wall_now_s(const watch_loop& loop) {
+    return watch_time(loop.request.clock_rate);
 }
 
 // The alert rules with the switch as the commands left it.
@@ -477,7 +507,7 @@ std::string published_state(const watch_loop& loop) {
     Json::Value document = loop.published;
     if (loop.request.mqtt && loop.request.mqtt->commands) {
         document["commands"] =
-            controls_value(loop.controls, loop.position.has_value(), wall_now_s());
+            controls_value(loop.controls, loop.position.has_value(), wall_now_s(loop));
     }
     return document_text(document);
 }
@@ -487,8 +517,8 @@ std::string published_state(const watch_loop& loop) {
 void take_command(watch_loop& loop, const std::string& name, const std::string& payload,
                   bool retained) {
     const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
-    const command_outcome outcome =
-        apply_command(loop.controls, parse_command(name, payload), retained, now_s, wall_now_s());
+    const command_outcome outcome = apply_command(loop.controls, parse_command(name, payload),
+                                                  retained, now_s, wall_now_s(loop));
     loop.controls = outcome.controls;
     if (!outcome.tell.empty()) {
         tell(loop.request, outcome.tell);
@@ -525,9 +555,11 @@ Json::Value position_value(const watch_loop& loop) {
 
 void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     const std::string line = event_line(event, facts);
-    notify_service("STATUS=" + stamp() + (loop.request.utf8 ? line : ascii_stand_ins(line)));
-    if (!alerts_silenced(loop.controls, event, wall_now_s())) {
-        deliver_to_all(loop.channels, {event, facts, line});
+    notify_service("STATUS=" + stamp(loop.request) +
+                   (loop.request.utf8 ? line : ascii_stand_ins(line)));
+    if (!alerts_silenced(loop.controls, event, wall_now_s(loop))) {
+        const auto at = static_cast<std::time_t>(std::floor(watch_time(loop.request.clock_rate)));
+        deliver_to_all(loop.channels, {event, facts, line, at});
     }
 }
 
@@ -621,12 +653,12 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
         // place named as its town already is).
         const bool led = request.place.empty() || shown.rfind(request.place + ":", 0) == 0;
         const std::string lead = led ? "" : request.place + ": ";
-        print_line(stamp() + lead + shown, line_priority::info);
+        print_line(stamp(request) + lead + shown, line_priority::info);
     }
     // The service's status: the check's line, in UTF-8 where the form is.
     shown_facts.utf8 = request.utf8 || request.form == output_form::waybar ||
                        request.form == output_form::i3blocks;
-    notify_service("STATUS=" + stamp() + render_form(output_form::line, shown_facts));
+    notify_service("STATUS=" + stamp(request) + render_form(output_form::line, shown_facts));
     if (step.event != watch_event::none) {
         event_facts facts;
         facts.town = loop.town.name;
@@ -635,7 +667,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
         facts.radius_km = request.report.radius_km;
         facts.check = check;
         facts.previous_km = previous_km;
-        facts.clear_after_min = request.rules.clear_after_s / 60;
+        facts.clear_after_min = on_watch_clock(request, request.rules.clear_after_s) / 60;
         facts.danger_km = request.rules.danger_km;
         facts.approach = shown_approach(answer.report); // arrival 0 inside the ring
         facts.storm_reached_ring = reached_ring;
@@ -764,13 +796,16 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
         return;
     }
     loop.failure_told = true;
-    std::string text = "Sprawdzenie nieudane: " + failed_services(sources) + ". Następne za " +
-                       wait_text(check_wait_s(loop.request.every_s, loop.request.storm_remote,
-                                              loop.storm_failures));
+    std::string text =
+        "Sprawdzenie nieudane: " + failed_services(sources) + ". Następne za " +
+        wait_text(on_watch_clock(
+            loop.request,
+            check_wait_s(loop.request.every_s, loop.request.storm_remote, loop.storm_failures)));
     if (weather_failed) {
         text += ", pogoda za " +
-                wait_text(service_wait_s(loop.request.every_s, loop.request.weather_remote,
-                                         loop.weather_failures));
+                wait_text(on_watch_clock(loop.request, service_wait_s(loop.request.every_s,
+                                                                      loop.request.weather_remote,
+                                                                      loop.weather_failures)));
     }
     text += ".";
     std::vector<std::string> told;
@@ -961,7 +996,7 @@ int watch_place(watch_loop& loop) {
     const watch_request& request = loop.request;
     const int settled = settle_town(request, loop.town, loop.ready);
     if (settled != 0) {
-        return settled > 0 ? 1 : 0;
+        return settled > 0 ? unknown_place_status : 0;
     }
     ready_for_children(weather_wanted(request));
     std::unique_ptr<mqtt_link> link;
@@ -1091,7 +1126,7 @@ int watch_places(std::vector<watched_place>& places) {
         it = left_out ? places.erase(it) : it + 1;
     }
     if (places.empty()) {
-        return 1;
+        return unknown_place_status;
     }
     const watch_request& first = places.front().loop->request;
     ready_for_children(weather_wanted(first));
@@ -1151,7 +1186,7 @@ int watch_places(std::vector<watched_place>& places) {
             if (left_out) {
                 places.erase(places.begin() + (place - places.data()));
                 if (places.empty()) {
-                    return 1;
+                    return unknown_place_status;
                 }
                 continue;
             }
@@ -1212,7 +1247,7 @@ int run_watch(const std::vector<watch_request>& requests) {
         places.push_back({std::make_unique<watch_loop>(request, pool), {}, false, 0, 0});
         names += (names.empty() ? "" : ", ") + request.place;
     }
-    notify_service("STATUS=" + stamp() + "Początek czuwania: " + names);
+    notify_service("STATUS=" + stamp(requests.front()) + "Początek czuwania: " + names);
     const int status = watch_places(places);
     notify_service("STOPPING=1");
     return status;
@@ -1226,7 +1261,7 @@ int run_watch(const watch_request& request) {
     }
     worker_pool pool(serve_order); // goes after the loop
     watch_loop loop(request, pool);
-    notify_service("STATUS=" + stamp() + "Początek czuwania: " +
+    notify_service("STATUS=" + stamp(request) + "Początek czuwania: " +
                    (request.report.place.empty() ? request.report.town : request.report.place));
     const int status = watch_place(loop);
     notify_service("STOPPING=1");

@@ -28,7 +28,9 @@ struct watch_request {
     std::string command;               // --exec
     bool alerts_to_stderr = false;     // alert lines on standard error in every form
     std::optional<mqtt_settings> mqtt; // publishing every check to a broker
-    double clock_rate = 1;     // seconds of the track's clock per real second (the simulator's)
+    // Seconds of the watch's clock per real second (the simulator's accelerated storms): the
+    // times the watch tells and its track's are on it; every_s and the rules' are real seconds.
+    double clock_rate = 1;
     std::string db_path;       // the run's database: the town table and the track
     std::optional<int> checks; // --checks: the watch ends after this many checks
     // The place's own name when the watch has several: it leads the place's lines and messages
@@ -40,10 +42,11 @@ struct watch_request {
     std::string shared_town_place;
 };
 
-// Runs the watch; 0 when stopped by a signal or after its checks, 1 for an unknown town.
+// Runs the watch; 0 when stopped by a signal or after its checks, unknown_place_status for a
+// town the storm service does not know.
 int run_watch(const watch_request& request);
 
 // Runs one watch over several places, a request each (each with its name in `place`): their
 // checks spread across the interval, each place with its own rules, alerts and track. A place
-// that cannot be used is told and left out; 1 when none can be used.
+// that cannot be used is told and left out; unknown_place_status when none can be used.
 int run_watch(const std::vector<watch_request>& places);

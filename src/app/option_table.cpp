@@ -71,7 +71,7 @@ const std::vector<option_row> rows = {
      "polecenie powłoki uruchamiane przy każdym alarmie"},
     {opt_alerts_to_stderr, "alerts-to-stderr", 0, "", group::watch, kind_watch, 0,
      "alarmy na standardowym wyjściu błędów także w formach dla paska stanu (--waybar, "
-     "--format)"},
+     "--i3blocks, --format), w których nic innego tam nie trafia"},
     {opt_color, "color", 0, "KIEDY", group::watch, kind_watch, 0,
      "kolory alarmów w terminalu: auto, always, never (auto)"},
     // MQTT

@@ -606,7 +606,7 @@ std::string usage_error_text(const std::string& error) {
 }
 
 int tell_usage_error(const std::string& error) {
-    tell_error_stream(usage_error_text(error), line_priority::error);
+    tell_error_stream_always(usage_error_text(error), line_priority::error);
     return 2;
 }
 
@@ -648,7 +648,9 @@ std::string help_all_text(const std::string& program_name) {
                   "  33 --i3blocks: wyładowania w strefie bezpieczeństwa, także ostatnie znane\n"
                   "     w nieaktualnej odpowiedzi (blok pilny)\n"
                   "Paski stanu (--waybar, --i3blocks, --format) kończą się kodem 0, gdy wypisały\n"
-                  "odpowiedź, także nieaktualną lub błędną: stan jest w samej odpowiedzi.\n"
+                  "odpowiedź, także nieaktualną lub błędną: stan jest w samej odpowiedzi, a jego\n"
+                  "przyczyny nie trafiają na standardowe wyjście błędów (pasek pokazałby je\n"
+                  "zamiast odpowiedzi), tylko do dziennika systemd, gdy nim jest.\n"
                   "\n"
                   "Więcej: man nimbrovator\n";
 }

@@ -343,6 +343,9 @@ int run_program(int argc, char** argv) {
     if (!start_up(context, database, newer_form)) {
         return 1;
     }
+    if (form_for_bars(options.form, options.format)) {
+        keep_reasons_for_journal(); // the answer carries them: a bar may show standard error
+    }
     apply_cache_options(options);
     if (newer_form && (context.settings.weather.empty() || context.settings.forecast.empty())) {
         // The classic run shows the settings as they read; these forms would drop the weather

@@ -130,7 +130,7 @@ int run_watch_command(const run_context& context, const std::vector<command_opti
     std::string problem;
     std::optional<mqtt_settings> mqtt;
     if (!mqtt_settings_of(settings_in_use(), options.watch.mqtt_url, mqtt, problem)) {
-        tell_error_stream(problem, line_priority::error);
+        tell_error_stream_always(problem, line_priority::error); // the watch does not start
         return 1;
     }
     for (watch_request& request : requests) {

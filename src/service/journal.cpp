@@ -24,6 +24,19 @@ bool parse_stream(const char* text, unsigned long long& device, unsigned long lo
     return errno == 0 && *end == '\0';
 }
 
+// Process-wide, since the reasons of every floor pass through here and a watch's forked workers
+// inherit it; set once, before the run makes a thread or a worker.
+bool reasons_for_journal_only = false;
+
+bool error_stream_is_journal() {
+    static const bool journal = is_journal_stream(STDERR_FILENO);
+    return journal;
+}
+
+void write_always(const std::string& text, line_priority priority) {
+    std::cerr << with_priority(text, priority, error_stream_is_journal()) << std::flush;
+}
+
 } // namespace
 
 bool is_journal_stream(int fd) {
@@ -56,10 +69,19 @@ std::string with_priority(const std::string& text, line_priority priority, bool 
 }
 
 void write_error_stream(const std::string& text, line_priority priority) {
-    static const bool journal = is_journal_stream(STDERR_FILENO);
-    std::cerr << with_priority(text, priority, journal) << std::flush;
+    if (!reasons_for_journal_only || error_stream_is_journal()) {
+        write_always(text, priority);
+    }
 }
 
 void tell_error_stream(const std::string& text, line_priority priority) {
     write_error_stream(text + "\n", priority);
+}
+
+void keep_reasons_for_journal() {
+    reasons_for_journal_only = true;
+}
+
+void tell_error_stream_always(const std::string& text, line_priority priority) {
+    write_always(text + "\n", priority);
 }

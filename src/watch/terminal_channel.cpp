@@ -35,7 +35,7 @@ class terminal_channel : public alert_channel {
         const std::string stamp = clock_time(event.at.value_or(std::time(nullptr))) + " " +
                                   (setup_.place.empty() ? "" : setup_.place + ": ");
         if (setup_.terminal == terminal_lines::standard_error) {
-            tell_error_stream(stamp + line, line_priority::notice);
+            tell_error_stream_always(stamp + line, line_priority::notice);
             return {};
         }
         const std::string& colour = event_colour(setup_.colours, event.event, event.facts.check);

@@ -228,8 +228,33 @@ watch_clock::time_point after(watch_clock::time_point from, double seconds) {
                       std::chrono::duration<double>(seconds));
 }
 
-// One try to find the place: its status (found: `town` settled), none when stopped.
-std::optional<town_status> try_settle(const watch_request& request, town_record& town) {
+// A status bar has only the watch's output to show: while the place is not found, each try gives
+// the form's answer without coordinates (`outcome`: unknown or failed), as a one-shot run does,
+// `why` among its errors. The one bar of several places shows those found.
+void show_unsettled(const watch_loop& loop, town_status outcome, const std::string& why) {
+    const watch_request& request = loop.request;
+    if (!status_bar_form(request) || loop.in_one_bar) {
+        return;
+    }
+    run_report report;
+    report.town_outcome = outcome;
+    report.town.typed = request.report.town;
+    report.town.name = request.report.town;
+    report.radius_km = request.report.radius_km;
+    report.place = request.report.place;
+    report.danger_km = request.rules.danger_km;
+    report.made_at = std::time(nullptr);
+    report.errors.push_back({"town", why});
+    form_facts facts{report, request.format, request.utf8, true, "", ""};
+    facts.place = request.place;
+    facts.escape = request.escape;
+    print_line(render_form(request.form, facts), line_priority::info);
+}
+
+// One try to find the place: its status (found: the loop's town settled), none when stopped.
+std::optional<town_status> try_settle(watch_loop& loop) {
+    const watch_request& request = loop.request;
+    town_record& town = loop.town;
     if (request.report.point) {
         town = point_town(request.report);
         return town_status::found;
@@ -250,24 +275,29 @@ std::optional<town_status> try_settle(const watch_request& request, town_record&
                                  strip_control_chars(typed) + "”.";
         tell_error_stream(request.place.empty() ? told : request.place + ": " + told,
                           line_priority::error);
+        show_unsettled(loop, answer.status, told);
     }
     return answer.status;
 }
 
 // Tells that the place could not be found this time, and when the next try comes.
-double tell_settle_failed(const watch_request& request, int failures) {
+double tell_settle_failed(const watch_loop& loop, int failures) {
+    const watch_request& request = loop.request;
     const double wait = service_wait_s(request.every_s, request.storm_remote, failures);
-    tell(request, "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
-                      ". Następna próba za " + wait_text(on_watch_clock(request, wait)) + ".");
+    const std::string told = "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
+                             ". Następna próba za " + wait_text(on_watch_clock(request, wait)) +
+                             ".";
+    tell(request, told);
+    show_unsettled(loop, town_status::failed, told);
     return wait;
 }
 
-// 0 with `town` settled, 1 for an unknown town, -1 when stopped.
-int settle_town(const watch_request& request, town_record& town, bool& ready) {
+// 0 with the loop's town settled, 1 for an unknown town, -1 when stopped.
+int settle_town(watch_loop& loop) {
     const auto collect = [] {}; // no alert has been raised yet
     for (int failures = 1;; ++failures) {
         const auto started = watch_clock::now();
-        const std::optional<town_status> status = try_settle(request, town);
+        const std::optional<town_status> status = try_settle(loop);
         if (!status) {
             return -1;
         }
@@ -277,8 +307,8 @@ int settle_town(const watch_request& request, town_record& town, bool& ready) {
         if (*status == town_status::unknown) {
             return 1;
         }
-        const double wait = tell_settle_failed(request, failures);
-        tell_ready(ready);
+        const double wait = tell_settle_failed(loop, failures);
+        tell_ready(loop.ready);
         if (!sleep_until(after(started, wait), collect)) {
             return -1;
         }
@@ -994,7 +1024,7 @@ std::unique_ptr<mqtt_link> start_publishing(const watch_request& request,
 // The watch itself, from its place settled to its end.
 int watch_place(watch_loop& loop) {
     const watch_request& request = loop.request;
-    const int settled = settle_town(request, loop.town, loop.ready);
+    const int settled = settle_town(loop);
     if (settled != 0) {
         return settled > 0 ? unknown_place_status : 0;
     }
@@ -1084,9 +1114,8 @@ bool wait_for_next(std::vector<watched_place>& places, const std::optional<int>&
 // Settles the place's town when it is not yet known; false when stopped. An unknown town leaves
 // the place out (`left_out`); a failed try is tried again after its back-off.
 bool settle_place(watched_place& place, bool& left_out, bool& ready) {
-    const watch_request& request = place.loop->request;
     const auto started = watch_clock::now();
-    const std::optional<town_status> status = try_settle(request, place.loop->town);
+    const std::optional<town_status> status = try_settle(*place.loop);
     if (!status) {
         return false;
     }
@@ -1095,7 +1124,7 @@ bool settle_place(watched_place& place, bool& left_out, bool& ready) {
     } else if (*status == town_status::unknown) {
         left_out = true;
     } else {
-        place.due = after(started, tell_settle_failed(request, ++place.settle_failures));
+        place.due = after(started, tell_settle_failed(*place.loop, ++place.settle_failures));
         tell_ready(ready);
     }
     return true;
@@ -1117,6 +1146,11 @@ int watch_places(std::vector<watched_place>& places) {
     const std::optional<int>& checks = places.front().loop->request.checks;
     const double every_s = places.front().loop->request.every_s;
     bool ready = false;
+    const output_form form = places.front().loop->request.form;
+    const bool in_one_bar = form == output_form::waybar || form == output_form::i3blocks;
+    for (watched_place& place : places) {
+        place.loop->in_one_bar = in_one_bar;
+    }
     // Each place's first try to find its town; the broker gets a device for each place found.
     for (auto it = places.begin(); it != places.end();) {
         bool left_out = false;
@@ -1147,13 +1181,10 @@ int watch_places(std::vector<watched_place>& places) {
         link ? &chore : nullptr, [](const wait_chore*) { set_wait_chore(nullptr); });
     set_wait_chore(chore_in_use.get());
     const auto start = watch_clock::now();
-    const bool in_one_bar =
-        first.form == output_form::waybar || first.form == output_form::i3blocks;
     for (std::size_t i = 0; i < places.size(); ++i) {
         watch_loop& loop = *places[i].loop;
         const auto offset = after(start, place_offset_s(i, places.size(), every_s));
         places[i].due = places[i].settled ? offset : std::max(offset, places[i].due);
-        loop.in_one_bar = in_one_bar;
         if (places[i].settled) {
             loop.mqtt = link.get();
             if (link) {
@@ -1237,7 +1268,8 @@ int run_watch(const std::vector<watch_request>& requests) {
     }
     const wake_signals signals;
     if (!signals.ready()) {
-        tell_error_stream("Nie udało się przygotować obsługi sygnałów.", line_priority::error);
+        tell_error_stream_always("Nie udało się przygotować obsługi sygnałów.",
+                                 line_priority::error);
         return 1;
     }
     worker_pool pool(serve_order); // goes after the places' loops
@@ -1256,7 +1288,8 @@ int run_watch(const std::vector<watch_request>& requests) {
 int run_watch(const watch_request& request) {
     const wake_signals signals;
     if (!signals.ready()) {
-        tell_error_stream("Nie udało się przygotować obsługi sygnałów.", line_priority::error);
+        tell_error_stream_always("Nie udało się przygotować obsługi sygnałów.",
+                                 line_priority::error);
         return 1;
     }
     worker_pool pool(serve_order); // goes after the loop

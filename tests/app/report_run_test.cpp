@@ -513,6 +513,13 @@ TEST_F(ReportRunTest, MachineFormsSayWhatFailedAndExitWithOne) {
         EXPECT_EQ(document["errors"][0]["source"], c.failed_source) << c.name;
         EXPECT_NE(json.err.find(document["errors"][0]["message"].asString()), std::string::npos);
         EXPECT_EQ(lines_of(json.err).size(), 1u) << json.err;
+        // A status bar may show standard error in place of the answer: the bar's object says it.
+        std::vector<std::string> bar_args = c.args;
+        bar_args[0] = "--waybar";
+        const ProgramResult bar = run(bar_args, "", c.environment);
+        EXPECT_EQ(bar.exit_code, 0) << c.name;
+        EXPECT_EQ(bar.err, "") << c.name;
+        EXPECT_EQ(parsed(bar.out)["alt"], "error") << bar.out;
     }
     EXPECT_EQ(parsed(run({"--json", "Gdańsk"}, "", {"NIMBROVATOR_STORM_HOST=127.0.0.1:1"})
                          .out)["errors"][0]["message"],
@@ -617,6 +624,7 @@ TEST_F(ReportRunTest, BadTimeoutsAreUsageErrorsThatAskNothing) {
         {"--line", "--timeout", "", "Kraków"},
         {"--json", "--timeout", "1e3", "Kraków"},
         {"--json", "--timeout", "86401", "Kraków"},
+        {"--waybar", "--timeout", "0", "Kraków"}, // a bar form's usage error is told all the same
         {"--json", "--timeout"},
         {"--timeout", "5", "Kraków"},
         {"--history", "--timeout", "5", "Kraków"},
@@ -814,6 +822,24 @@ TEST_F(ReplyCacheTest, ServicesDownAnswerFromTheLastUsableReplyWithStatusThree) 
     EXPECT_EQ(line.out.substr(line.out.size() - 17), " (sprzed 12 min)\n") << line.out;
     EXPECT_EQ(run({"--json", "--stale-limit", "600", "Kraków", "30"}).exit_code, 1)
         << "a reply older than the stale limit is not used";
+    // The bar forms show the stale answer and say why in it, never on standard error, which a
+    // bar may show instead of the answer (Polybar does).
+    const struct {
+        std::vector<std::string> form;
+        std::string shown; // in the answer: the stale state
+    } bars[] = {
+        {{"--waybar"}, "\"stale\""},
+        {{"--i3blocks"}, "#808080"},
+        {{"--format", "[1] %t %n%[/%d km %D%] %x"}, "[1] Kraków 3/12.3 km NE nieaktualne (12 min)"},
+    };
+    for (const auto& bar : bars) {
+        std::vector<std::string> args = bar.form;
+        args.insert(args.end(), {"--max-age", "0", "--timeout", "5", "Kraków", "30"});
+        const ProgramResult shown = run(args, "", {"LC_ALL=C.UTF-8"});
+        EXPECT_EQ(shown.exit_code, 0) << bar.form[0];
+        EXPECT_EQ(shown.err, "") << bar.form[0];
+        EXPECT_NE(shown.out.find(bar.shown), std::string::npos) << shown.out;
+    }
 }
 
 // What a run set up and where it connected, seen from outside: the preloaded probe notes each

@@ -384,6 +384,43 @@ TEST_F(ScriptedWatchTest, WaybarGivesOneObjectACheckAsItHappens) {
     }
 }
 
+// A status bar may show standard error in place of the answer (Polybar shows its first line): a
+// watch in a bar's form says a failure in its answer alone; --alerts-to-stderr writes the alerts
+// there, not the failures.
+TEST_F(ScriptedWatchTest, BarFormsTellFailuresInTheirAnswersOnly) {
+    const std::string failed = "Kraków błąd"; // the failed check's answer: `%t %x`
+    for (const std::vector<std::string>& form : std::vector<std::vector<std::string>>{
+             {"--waybar"}, {"--i3blocks"}, {}, {"--alerts-to-stderr"}}) {
+        replies.play({-1, 8, 0});
+        ProgramRun program;
+        program.data_dir = data.path;
+        program.args = {"--watch", "--every", "0.002", "--cooldown", "0", "--checks", "3"};
+        program.args.insert(program.args.end(), form.begin(), form.end());
+        program.args.insert(program.args.end(), {"--format", "%t %x", "Kraków", "30"});
+        program.environment = {"LC_ALL=C.UTF-8"};
+        const ProgramResult result = run_nimbrovator(program);
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_NE(result.out.find(failed), std::string::npos) << result.out;
+        const bool alerts = !form.empty() && form[0] == "--alerts-to-stderr";
+        EXPECT_EQ(result.err.find("*** ") != std::string::npos, alerts) << result.err;
+        EXPECT_EQ(result.err.find("Sprawdzenie nieudane"), std::string::npos) << result.err;
+        EXPECT_EQ(lines_of(result.err).size(), alerts ? 1u : 0u) << result.err;
+    }
+    // A place found at a later try: the failed try's answer says why.
+    ProgramRun program;
+    program.data_dir = data.path;
+    program.args = {"--watch", "--every", "0.002", "--checks", "1", "--waybar", "Tarnów", "30"};
+    const ProgramResult late = run_nimbrovator(program);
+    EXPECT_EQ(late.exit_code, 0) << late.err;
+    EXPECT_EQ(late.err, "");
+    const std::vector<std::string> answers = lines_of(late.out);
+    ASSERT_EQ(answers.size(), 2u) << late.out;
+    EXPECT_NE(answers[0].find("\"alt\":\"error\""), std::string::npos) << answers[0];
+    EXPECT_NE(answers[0].find("Nie udało się ustalić współrzędnych"), std::string::npos)
+        << answers[0];
+    EXPECT_NE(answers[1].find("\"alt\":\"calm\""), std::string::npos) << answers[1];
+}
+
 TEST_F(ScriptedWatchTest, AlertsAreColouredFromTerminfoOnlyWhenWanted) {
     const auto events_of = [&](const std::vector<std::string>& options,
                                const std::vector<std::string>& environment) {

@@ -63,69 +63,15 @@ void set_seconds(command_options& options, std::optional<long>& field, const cha
 }
 
 // A number of minutes ("5", "0.02"), at most a day; 0 only where `zero_allowed`.
-void set_minutes(command_options& options, double& minutes, const char* name, bool zero_allowed) {
-    const std::optional<double> value = decimal_value(optarg != nullptr ? optarg : "");
+void set_minutes(command_options& options, double& minutes, const char* name, const char* text,
+                 bool zero_allowed) {
+    const std::optional<double> value = decimal_value(text != nullptr ? text : "");
     if (!value || *value < 0 || (*value == 0 && !zero_allowed) || *value > 24 * 60) {
         reject(options, std::string("nieprawidłowa liczba minut dla ") + name + ": " +
-                            (optarg != nullptr ? optarg : ""));
+                            (text != nullptr ? text : ""));
         return;
     }
     minutes = *value;
-}
-
-bool apply_watch(command_options& options, int id) {
-    watch_options& watch = options.watch;
-    switch (id) {
-    case opt_watch:
-        watch.on = true;
-        return true;
-    case opt_every:
-        set_minutes(options, watch.every_min, "--every", false);
-        return true;
-    case opt_notify:
-        watch.notify = true;
-        return true;
-    case opt_exec:
-        watch.command = optarg;
-        return true;
-    case opt_clear_after:
-        set_minutes(options, watch.clear_after_min, "--clear-after", true);
-        return true;
-    case opt_cooldown:
-        set_minutes(options, watch.cooldown_min, "--cooldown", true);
-        return true;
-    case opt_mqtt:
-        watch.mqtt_url = optarg != nullptr ? optarg : "";
-        if (!parse_broker_url(watch.mqtt_url)) {
-            reject(options, "oczekiwano mqtt://host[:port] lub mqtts://host[:port] (adres IPv6 w "
-                            "nawiasach: mqtt://[::1]:1883) dla --mqtt: " +
-                                broker_url_shown(watch.mqtt_url));
-        }
-        return true;
-    case opt_approaching_only:
-        watch.approaching_only = true;
-        return true;
-    case opt_alerts_to_stderr:
-        watch.alerts_to_stderr = true;
-        return true;
-    case opt_checks:
-        watch.checks = count_value(optarg != nullptr ? optarg : "");
-        if (!watch.checks || *watch.checks < 1) {
-            reject(options, std::string("nieprawidłowa liczba sprawdzeń dla --checks: ") +
-                                (optarg != nullptr ? optarg : "") + " (liczba całkowita od 1)");
-        }
-        return true;
-    case opt_color:
-        if (const std::optional<colour_mode> mode = colour_mode_named(optarg ? optarg : "")) {
-            watch.colour = *mode;
-        } else {
-            reject(options, std::string("nieprawidłowa wartość --color (auto, always, never): ") +
-                                (optarg ? optarg : ""));
-        }
-        return true;
-    default:
-        return false;
-    }
 }
 
 // The longest deadline of a run, in seconds: a day.
@@ -134,57 +80,180 @@ constexpr double longest_timeout_s = 24 * 3600;
 // The longest name a place may be given, in bytes.
 constexpr std::size_t longest_place_name = 100;
 
-bool apply_place(command_options& options, int id) {
-    const std::string value = optarg != nullptr ? optarg : "";
-    if (id == opt_near) {
-        options.near = place_point_of(value);
-        if (!options.near) {
-            reject(options, "nieprawidłowe współrzędne dla --near: " + strip_control_chars(value) +
-                                " (szerokość od -90 do 90, długość od -180 do 180, stopnie "
-                                "dziesiętne, np. 50.06,19.94; nie 0,0)");
-        }
-        return true;
-    }
-    if (id == opt_place) {
-        options.places.push_back(value);
-        if (value.empty()) {
-            reject(options, "pusta nazwa miejsca dla --place");
-        }
-        return true;
-    }
-    if (id == opt_all_places) {
-        options.all_places = true;
-        return true;
-    }
-    if (id == opt_name) {
-        options.name = clean_town_name(value);
-        if (options.name->empty() || options.name->size() > longest_place_name) {
-            reject(options, "nieprawidłowa nazwa miejsca dla --name: " + *options.name);
-        }
-        return true;
-    }
-    return false;
+std::string text_of(const char* value) {
+    return value != nullptr ? value : "";
 }
 
-void apply(command_options& options, int id) {
-    if (apply_watch(options, id) || apply_place(options, id)) {
-        return;
+void set_mqtt(command_options& options, const char* value) {
+    std::string& url = options.watch.mqtt_url;
+    url = text_of(value);
+    if (!parse_broker_url(url)) {
+        reject(options, "oczekiwano mqtt://host[:port] lub mqtts://host[:port] (adres IPv6 w "
+                        "nawiasach: mqtt://[::1]:1883) dla --mqtt: " +
+                            broker_url_shown(url));
     }
+}
+
+void set_checks(command_options& options, const char* value) {
+    std::optional<int>& checks = options.watch.checks;
+    checks = count_value(text_of(value));
+    if (!checks || *checks < 1) {
+        reject(options, "nieprawidłowa liczba sprawdzeń dla --checks: " + text_of(value) +
+                            " (liczba całkowita od 1)");
+    }
+}
+
+void set_colour(command_options& options, const char* value) {
+    if (const std::optional<colour_mode> mode = colour_mode_named(text_of(value))) {
+        options.watch.colour = *mode;
+    } else {
+        reject(options, "nieprawidłowa wartość --color (auto, always, never): " + text_of(value));
+    }
+}
+
+void set_near(command_options& options, const char* value) {
+    options.near = place_point_of(text_of(value));
+    if (!options.near) {
+        reject(options,
+               "nieprawidłowe współrzędne dla --near: " + strip_control_chars(text_of(value)) +
+                   " (szerokość od -90 do 90, długość od -180 do 180, stopnie "
+                   "dziesiętne, np. 50.06,19.94; nie 0,0)");
+    }
+}
+
+void add_place(command_options& options, const char* value) {
+    options.places.push_back(text_of(value));
+    if (options.places.back().empty()) {
+        reject(options, "pusta nazwa miejsca dla --place");
+    }
+}
+
+void set_name(command_options& options, const char* value) {
+    options.name = clean_town_name(text_of(value));
+    if (options.name->empty() || options.name->size() > longest_place_name) {
+        reject(options, "nieprawidłowa nazwa miejsca dla --name: " + *options.name);
+    }
+}
+
+void set_danger_km(command_options& options, const char* value) {
+    options.danger_km = value != nullptr ? count_value(value) : std::nullopt;
+    if (!options.danger_km || *options.danger_km < 1 || *options.danger_km > 100) {
+        reject(options, "nieprawidłowa liczba kilometrów dla --danger-km: " + text_of(value));
+    }
+}
+
+void set_svg(command_options& options, const char* value) {
+    options.svg_file = text_of(value);
+    if (options.svg_file.empty()) {
+        reject(options, "pusta nazwa pliku dla --svg");
+    }
+}
+
+void set_format(command_options& options, const char* value) {
+    options.format = text_of(value);
+    if (options.format.empty()) {
+        reject(options, "pusty szablon dla --format");
+    } else if (const std::optional<std::string> error = template_error(options.format)) {
+        reject(options, *error);
+    }
+}
+
+void set_escape(command_options& options, const char* value) {
+    if (const std::optional<markup> kind = markup_named(text_of(value))) {
+        options.escape = *kind;
+    } else {
+        reject(options, "nieprawidłowa wartość --escape (" + markup_names() +
+                            "): " + strip_control_chars(text_of(value)));
+    }
+}
+
+void set_timeout(command_options& options, const char* value) {
+    options.timeout_s = decimal_value(text_of(value));
+    if (!options.timeout_s || !(*options.timeout_s > 0) || *options.timeout_s > longest_timeout_s) {
+        reject(options,
+               "nieprawidłowa liczba sekund dla --timeout: " + strip_control_chars(text_of(value)));
+    }
+}
+
+// What the option `id` (with its value, null when it takes none) sets. No default: the build
+// makes a missing case an error (-Wswitch-enum), so a row of the table of options without its
+// handler here does not compile.
+void apply(command_options& options, option_id id, const char* value) {
+    watch_options& watch = options.watch;
     switch (id) {
-    case opt_help:
-        options.help = true;
+    case opt_json:
+    case opt_line:
+    case opt_waybar:
+    case opt_i3blocks:
+        break; // the form, from the option's row (parse_options)
+    case opt_format:
+        set_format(options, value);
         break;
-    case opt_help_all:
-        options.help_all = true;
-        break;
-    case opt_version:
-        options.version = true;
+    case opt_escape:
+        set_escape(options, value);
         break;
     case opt_max_age:
-        set_seconds(options, options.max_age_s, "--max-age", optarg);
+        set_seconds(options, options.max_age_s, "--max-age", value);
         break;
     case opt_stale_limit:
-        set_seconds(options, options.stale_limit_s, "--stale-limit", optarg);
+        set_seconds(options, options.stale_limit_s, "--stale-limit", value);
+        break;
+    case opt_timeout:
+        set_timeout(options, value);
+        break;
+    case opt_near:
+        set_near(options, value);
+        break;
+    case opt_name:
+        set_name(options, value);
+        break;
+    case opt_place:
+        add_place(options, value);
+        break;
+    case opt_all_places:
+        options.all_places = true;
+        break;
+    case opt_watch:
+        watch.on = true;
+        break;
+    case opt_every:
+        set_minutes(options, watch.every_min, "--every", value, false);
+        break;
+    case opt_notify:
+        watch.notify = true;
+        break;
+    case opt_exec:
+        watch.command = text_of(value);
+        break;
+    case opt_clear_after:
+        set_minutes(options, watch.clear_after_min, "--clear-after", value, true);
+        break;
+    case opt_cooldown:
+        set_minutes(options, watch.cooldown_min, "--cooldown", value, true);
+        break;
+    case opt_danger_km:
+        set_danger_km(options, value);
+        break;
+    case opt_approaching_only:
+        watch.approaching_only = true;
+        break;
+    case opt_color:
+        set_colour(options, value);
+        break;
+    case opt_alerts_to_stderr:
+        watch.alerts_to_stderr = true;
+        break;
+    case opt_checks:
+        set_checks(options, value);
+        break;
+    case opt_mqtt:
+        set_mqtt(options, value);
+        break;
+    case opt_history:
+        options.history = true;
+        break;
+    case opt_svg:
+        set_svg(options, value);
         break;
     case opt_config:
         options.show_config = true;
@@ -195,48 +264,17 @@ void apply(command_options& options, int id) {
     case opt_towns:
         options.towns = true;
         break;
-    case opt_danger_km:
-        options.danger_km = optarg ? count_value(optarg) : std::nullopt;
-        if (!options.danger_km || *options.danger_km < 1 || *options.danger_km > 100) {
-            reject(options, std::string("nieprawidłowa liczba kilometrów dla --danger-km: ") +
-                                (optarg ? optarg : ""));
-        }
+    case opt_help:
+        options.help = true;
         break;
-    case opt_history:
-        options.history = true;
+    case opt_help_all:
+        options.help_all = true;
         break;
-    case opt_svg:
-        options.svg_file = optarg ? optarg : "";
-        if (options.svg_file.empty()) {
-            reject(options, "pusta nazwa pliku dla --svg");
-        }
+    case opt_version:
+        options.version = true;
         break;
-    case opt_format:
-        options.format = optarg;
-        if (options.format.empty()) {
-            reject(options, "pusty szablon dla --format");
-        } else if (const std::optional<std::string> error = template_error(options.format)) {
-            reject(options, *error);
-        }
-        break;
-    case opt_escape:
-        if (const std::optional<markup> kind = markup_named(optarg ? optarg : "")) {
-            options.escape = *kind;
-        } else {
-            reject(options, "nieprawidłowa wartość --escape (" + markup_names() +
-                                "): " + strip_control_chars(optarg ? optarg : ""));
-        }
-        break;
-    case opt_timeout:
-        options.timeout_s = decimal_value(optarg ? optarg : "");
-        if (!options.timeout_s || !(*options.timeout_s > 0) ||
-            *options.timeout_s > longest_timeout_s) {
-            reject(options, std::string("nieprawidłowa liczba sekund dla --timeout: ") +
-                                strip_control_chars(optarg ? optarg : ""));
-        }
-        break;
-    default:
-        break;
+    case opt_settings_menu:
+        break; // getopt never gives it: -s works only as the first argument, the classic run's
     }
 }
 
@@ -279,20 +317,24 @@ result<void> check_single_dash(const char* word) {
     return failure(unknown_option(word, 1));
 }
 
+// The options that ask for the kind of run, as the table has them ("--config, --check, ...").
+std::string askers_text(run_kind kind) {
+    std::string text;
+    for (const option_row& row : option_table()) {
+        if (row.sets_kind == kind) {
+            text += (text.empty() ? "" : ", ") + option_text(row);
+        }
+    }
+    return text;
+}
+
 // The words that name the kinds of run, for "works only with".
 std::string kinds_text(unsigned kinds) {
     std::vector<std::string> names;
-    if (kinds & kind_report) {
-        names.push_back("--json, --line, --format, --waybar, --i3blocks");
-    }
-    if (kinds & kind_watch) {
-        names.push_back("--watch");
-    }
-    if (kinds & kind_history) {
-        names.push_back("--history");
-    }
-    if (kinds & kind_service) {
-        names.push_back("--config, --check, --towns");
+    for (const run_kind kind : {kind_report, kind_watch, kind_history, kind_service}) {
+        if (kinds & kind) {
+            names.push_back(askers_text(kind));
+        }
     }
     std::string text;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -488,9 +530,10 @@ const char* group_title(option_group group) {
         return "MQTT (z --watch):";
     case option_group::history:
         return "Historia:";
-    default:
-        return "Ustawienia i sprawdzenia:";
+    case option_group::settings:
+        break;
     }
+    return "Ustawienia i sprawdzenia:";
 }
 
 // The column at which the help of an option starts, and the width of the lines.
@@ -561,7 +604,7 @@ command_options parse_options(int argc, char** argv) {
             if (given.back()->form != output_form::text) {
                 options.form = given.back()->form;
             }
-            apply(options, id);
+            apply(options, given.back()->id, optarg);
             if (options.usage_error) {
                 break;
             }

@@ -3,6 +3,7 @@
 #include "output/i3blocks_form.h"
 #include "output/json_form.h"
 #include "output/line_form.h"
+#include "output/places_bar.h"
 #include "output/ring.h"
 #include "output/template_form.h"
 #include "output/waybar_form.h"
@@ -12,6 +13,7 @@
 
 #include <cstring>
 #include <iostream>
+#include <iterator>
 
 namespace {
 
@@ -71,29 +73,63 @@ int i3blocks_status(const form_facts& facts) {
     return i3blocks_exit_status(facts.report);
 }
 
+std::string waybar_places_form(const std::vector<bar_place>& places) {
+    return document_text(waybar_places(places));
+}
+
 struct form_entry {
     output_form form;
     std::string (*render)(const form_facts& facts);
     int (*status)(const form_facts& facts);
-    bool for_programs; // the line form with a template is too
-    bool for_bars;     // a status bar reads it (and a template's line): no alerts on its streams
+    watch_stream stream; // a line form with a template streams a bar's line (form_stream)
+    // A bar_object's one object for the places of a watch of several; null for other streams.
+    std::string (*render_places)(const std::vector<bar_place>& places);
 };
 
-const form_entry forms[] = {
-    {output_form::text, line_form, script_status, false, false},
-    {output_form::json, json_form, script_status, true, false},
-    {output_form::line, line_form, line_status, false, false},
-    {output_form::waybar, waybar_form, bar_status, true, true},
-    {output_form::i3blocks, i3blocks_form, i3blocks_status, true, true},
+// The table of forms: a row each, in the order of output_form (checked below).
+constexpr form_entry forms[] = {
+    {output_form::text, line_form, script_status, watch_stream::timed_line, nullptr},
+    {output_form::json, json_form, script_status, watch_stream::document, nullptr},
+    {output_form::line, line_form, line_status, watch_stream::timed_line, nullptr},
+    {output_form::waybar, waybar_form, bar_status, watch_stream::bar_object, waybar_places_form},
+    {output_form::i3blocks, i3blocks_form, i3blocks_status, watch_stream::bar_object,
+     i3blocks_places},
 };
+
+// True for the values of output_form. No default, and -Wswitch-enum is an error in this file: a
+// form added to the enum does not compile until it is named here, and then the check below wants
+// its row.
+constexpr bool is_form(std::size_t value) {
+    switch (static_cast<output_form>(value)) {
+    case output_form::text:
+    case output_form::json:
+    case output_form::line:
+    case output_form::waybar:
+    case output_form::i3blocks:
+        return true;
+    }
+    return false;
+}
+
+// Every form has exactly one row, at the form's place in the enum; a bar object's row, and only
+// it, renders the places of a watch of several.
+constexpr bool a_row_each_in_order() {
+    std::size_t count = 0;
+    while (is_form(count)) {
+        ++count;
+    }
+    bool ordered = count == std::size(forms);
+    for (std::size_t i = 0; ordered && i < count; ++i) {
+        ordered =
+            static_cast<std::size_t>(forms[i].form) == i &&
+            (forms[i].stream == watch_stream::bar_object) == (forms[i].render_places != nullptr);
+    }
+    return ordered;
+}
+static_assert(a_row_each_in_order(), "the table of forms has one row for each output_form");
 
 const form_entry& entry_of(output_form form) {
-    for (const form_entry& entry : forms) {
-        if (entry.form == form) {
-            return entry;
-        }
-    }
-    return forms[0];
+    return forms[static_cast<std::size_t>(form)]; // every form's row is at its place (above)
 }
 
 } // namespace
@@ -106,12 +142,26 @@ int form_status(output_form form, const form_facts& facts) {
     return entry_of(form).status(facts);
 }
 
+watch_stream form_stream(output_form form, const std::string& format) {
+    const watch_stream stream = entry_of(form).stream;
+    return stream == watch_stream::timed_line && !format.empty() ? watch_stream::bar_line : stream;
+}
+
+std::optional<std::string> render_places(output_form form, const std::vector<bar_place>& places) {
+    const form_entry& entry = entry_of(form);
+    if (entry.render_places == nullptr) {
+        return std::nullopt;
+    }
+    return entry.render_places(places);
+}
+
 bool form_for_programs(output_form form, const std::string& format) {
-    return entry_of(form).for_programs || !format.empty();
+    return form_stream(form, format) != watch_stream::timed_line;
 }
 
 bool form_for_bars(output_form form, const std::string& format) {
-    return entry_of(form).for_bars || !format.empty();
+    const watch_stream stream = form_stream(form, format);
+    return stream == watch_stream::bar_line || stream == watch_stream::bar_object;
 }
 
 bool user_locale_is_utf8() {

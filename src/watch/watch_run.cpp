@@ -629,6 +629,25 @@ void record_check(watch_loop& loop, const observation& seen, watch_event event,
     }
 }
 
+// A check's answer on standard output, as the form's stream has it.
+void print_answer(const watch_request& request, watch_stream stream, const std::string& shown) {
+    switch (stream) {
+    case watch_stream::timed_line: {
+        // In a watch of several places each line is led by its place's name (a line of a
+        // place named as its town already is).
+        const bool led = request.place.empty() || shown.rfind(request.place + ":", 0) == 0;
+        const std::string lead = led ? "" : request.place + ": ";
+        print_line(stamp(request) + lead + shown, line_priority::info);
+        return;
+    }
+    case watch_stream::document:
+    case watch_stream::bar_line:
+    case watch_stream::bar_object:
+        print_line(shown, line_priority::info);
+        return;
+    }
+}
+
 // `time_s`: the check's time on the track's clock; `on_signal` runs at signals while the row is
 // recorded.
 void show_check(watch_loop& loop, check_answer& answer, double time_s,
@@ -671,23 +690,17 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
         run_chore_at_next_wait(); // a state held back for its second goes out then
     }
     const std::string shown = render_form(request.form, shown_facts);
+    const watch_stream stream = form_stream(request.form, request.format);
     if (loop.in_one_bar) {
         form_facts bar_facts = shown_facts;
         bar_facts.utf8 = true;
         loop.latest = bar_place{request.place, answer.report,
                                 render_form(output_form::line, bar_facts), bar_facts.event};
-    } else if (output_for_programs(request)) {
-        print_line(shown, line_priority::info);
     } else {
-        // In a watch of several places each line is led by its place's name (a line of a
-        // place named as its town already is).
-        const bool led = request.place.empty() || shown.rfind(request.place + ":", 0) == 0;
-        const std::string lead = led ? "" : request.place + ": ";
-        print_line(stamp(request) + lead + shown, line_priority::info);
+        print_answer(request, stream, shown);
     }
-    // The service's status: the check's line, in UTF-8 where the form is.
-    shown_facts.utf8 = request.utf8 || request.form == output_form::waybar ||
-                       request.form == output_form::i3blocks;
+    // The service's status: the check's line, in UTF-8 where the form is (a bar's object).
+    shown_facts.utf8 = request.utf8 || stream == watch_stream::bar_object;
     notify_service("STATUS=" + stamp(request) + render_form(output_form::line, shown_facts));
     if (step.event != watch_event::none) {
         event_facts facts;
@@ -1130,24 +1143,24 @@ bool settle_place(watched_place& place, bool& left_out, bool& ready) {
     return true;
 }
 
-// The bar's object (or line) for all places, from each one's latest check.
-std::string one_bar(const std::vector<watched_place>& places, output_form form) {
+// The places' latest checks, for the bar's one object.
+std::vector<bar_place> latest_checks(const std::vector<watched_place>& places) {
     std::vector<bar_place> shown;
     for (const watched_place& place : places) {
         if (place.loop->latest) {
             shown.push_back(*place.loop->latest);
         }
     }
-    return form == output_form::waybar ? document_text(waybar_places(shown))
-                                       : i3blocks_places(shown);
+    return shown;
 }
 
 int watch_places(std::vector<watched_place>& places) {
     const std::optional<int>& checks = places.front().loop->request.checks;
     const double every_s = places.front().loop->request.every_s;
     bool ready = false;
-    const output_form form = places.front().loop->request.form;
-    const bool in_one_bar = form == output_form::waybar || form == output_form::i3blocks;
+    // A bar's object shows all places in one (render_places).
+    const watch_request& request = places.front().loop->request;
+    const bool in_one_bar = form_stream(request.form, request.format) == watch_stream::bar_object;
     for (watched_place& place : places) {
         place.loop->in_one_bar = in_one_bar;
     }
@@ -1244,8 +1257,11 @@ int watch_places(std::vector<watched_place>& places) {
             return 0;
         }
         tell_ready(ready);
-        if (loop.in_one_bar) {
-            print_line(one_bar(places, loop.request.form), line_priority::info);
+        const std::optional<std::string> bar =
+            loop.in_one_bar ? render_places(loop.request.form, latest_checks(places))
+                            : std::nullopt;
+        if (bar) {
+            print_line(*bar, line_priority::info);
         }
         if (regular) {
             ++place->done;

@@ -8,8 +8,8 @@
 #include <string>
 
 struct sim_options {
-    int storm_port = 47643;
-    int weather_port = 47680; // 0: any free port, for either
+    int storm_port = 27643;
+    int weather_port = 27680; // 0: any free port, for either
     std::string storm_key;
     std::string weather_key;
     std::string pki_dir = "./sim-pki";

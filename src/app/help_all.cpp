@@ -105,6 +105,8 @@ std::string help_all_text(const std::string& program_name) {
                   "     dwie formy odpowiedzi naraz (np. --json i --line)\n"
                   "  3  część odpowiedzi --json lub --line pochodzi z pamięci podręcznej, bo\n"
                   "     serwis nie odpowiedział\n"
+                  "  4  nieznana miejscowość albo miejsce, którego nie określa plik\n"
+                  "     konfiguracji: ponowienie niczego nie zmieni\n"
                   "  33 --i3blocks: wyładowania w strefie bezpieczeństwa, także ostatnie znane\n"
                   "     w nieaktualnej odpowiedzi (blok pilny)\n"
                   "Paski stanu (--waybar, --i3blocks, --format) kończą się kodem 0, gdy wypisały\n"

@@ -4,6 +4,7 @@
 #include "text/text.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -53,6 +54,25 @@ const option_row* option_in(const std::string& word, std::size_t dashes) {
     return option_named(name);
 }
 
+// "nieznana opcja: --evry (czy chodziło o --every?)": the option of that name or of the nearest
+// one, when one is near.
+std::string unknown_option(const std::string& word, std::size_t dashes) {
+    const option_row* row = option_in(word, dashes);
+    if (row == nullptr) {
+        std::vector<std::string> names;
+        for (const option_row& each : option_table()) {
+            if (each.long_name[0] != '\0') {
+                names.emplace_back(each.long_name);
+            }
+        }
+        const std::string name = word.substr(dashes, word.find('=') - dashes);
+        const std::optional<std::string> nearest = nearest_name(name, names);
+        row = nearest ? option_named(*nearest) : nullptr;
+    }
+    return "nieznana opcja: " + word +
+           (row != nullptr ? " (czy chodziło o " + option_text(*row) + "?)" : "");
+}
+
 // The culprit when the word getopt is to read next is a single-dash word: no option has a short
 // name there (-s and -h work only as the first argument).
 result<void> check_single_dash(const char* word) {
@@ -64,11 +84,7 @@ result<void> check_single_dash(const char* word) {
             return failure("opcja " + std::string(word) + " działa tylko jako pierwszy argument");
         }
     }
-    if (const option_row* row = option_in(word, 1)) {
-        return failure(std::string("nieznana opcja: ") + word + " (czy chodziło o " +
-                       option_text(*row) + "?)");
-    }
-    return failure(std::string("nieznana opcja: ") + word);
+    return failure(unknown_option(word, 1));
 }
 
 // The kind of run the given options ask for, and the option that asks for it (null for the

@@ -14,6 +14,8 @@
 
 // The long option named by `word` ("--every", "--every=5", "-every"), or null.
 const option_row* option_in(const std::string& word, std::size_t dashes);
+// "nieznana opcja: WORD", with the option of that name or the nearest one when one is near.
+std::string unknown_option(const std::string& word, std::size_t dashes);
 // The culprit when the word getopt is to read next is a single-dash word.
 result<void> check_single_dash(const char* word);
 // The kind of run the given options ask for, and the option that asks for it (null for the

@@ -310,7 +310,7 @@ command_options parse_options(int argc, char** argv) {
                 const option_row* named = option_in(word, 2);
                 reject(options, named != nullptr
                                     ? "opcja " + option_text(*named) + " nie przyjmuje wartości"
-                                    : std::string("nieznana opcja: ") + word);
+                                    : unknown_option(word, 2));
                 break;
             }
             given.push_back(&option_of(static_cast<option_id>(id)));

@@ -134,14 +134,29 @@ command_options chosen_place(const command_options& options, const std::vector<n
     return own;
 }
 
+// "plik konfiguracji nie określa miejsca „dom” (czy chodziło o „Dom”?); określa: Dom, Działka."
+std::string unknown_place_text(const std::string& name, const std::vector<named_place>& places) {
+    std::vector<std::string> names;
+    std::string listed;
+    for (const named_place& place : places) {
+        names.push_back(place.name);
+        listed += (listed.empty() ? "" : ", ") + place.name;
+    }
+    const std::optional<std::string> nearest = nearest_name(name, names);
+    return "plik konfiguracji nie określa miejsca „" + strip_control_chars(name) + "”" +
+           (nearest ? " (czy chodziło o „" + *nearest + "”?)" : "") +
+           (listed.empty() ? "; nie określa żadnego ([place NAZWA])."
+                           : "; określa: " + listed + ".");
+}
+
 } // namespace
 
-result<std::vector<command_options>> options_of_places(const command_options& options,
-                                                       const std::vector<named_place>& places) {
+result<std::vector<const named_place*>> places_named(const command_options& options,
+                                                     const std::vector<named_place>& places) {
     std::vector<const named_place*> named;
     if (options.all_places) {
         if (places.empty()) {
-            return failure("Plik konfiguracji nie określa żadnego miejsca ([place NAZWA]).");
+            return failure("plik konfiguracji nie określa żadnego miejsca ([place NAZWA]).");
         }
         for (const named_place& place : places) {
             named.push_back(&place);
@@ -150,11 +165,16 @@ result<std::vector<command_options>> options_of_places(const command_options& op
     for (const std::string& name : options.places) {
         const named_place* place = place_named(places, name);
         if (place == nullptr) {
-            return failure("Plik konfiguracji nie określa miejsca „" + strip_control_chars(name) +
-                           "”.");
+            return failure(unknown_place_text(name, places));
         }
         named.push_back(place);
     }
+    return named;
+}
+
+result<std::vector<command_options>>
+options_of_places(const command_options& options, const std::vector<named_place>& places,
+                  const std::vector<const named_place*>& named) {
     std::vector<command_options> chosen;
     for (const named_place* place : named) {
         chosen.push_back(chosen_place(options, places, *place));

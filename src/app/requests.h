@@ -15,9 +15,15 @@
 std::optional<report_request> report_request_of(const command_options& options,
                                                 const settings_snapshot& settings);
 
-// The options of each place that --place or --all-places names, each as if its town (or its
-// point and name) stood on the command line; the place's own radius, ring and alert rule stand
-// in for those the command line does not give. A failure names an unknown place, an empty
-// file, or a ring wider than the radius the place runs with.
-result<std::vector<command_options>> options_of_places(const command_options& options,
-                                                       const std::vector<named_place>& places);
+// The places that --place or --all-places names, in order. A failure names an unknown place
+// (with the nearest name and those the file gives) or an empty file: a run that no retry mends.
+result<std::vector<const named_place*>> places_named(const command_options& options,
+                                                     const std::vector<named_place>& places);
+
+// The options of each of the `named` places, each as if its town (or its point and name) stood
+// on the command line; the place's own radius, ring and alert rule stand in for those the
+// command line does not give. A failure names a ring wider than the radius the place runs
+// with: an error of the configuration or the options.
+result<std::vector<command_options>>
+options_of_places(const command_options& options, const std::vector<named_place>& places,
+                  const std::vector<const named_place*>& named);

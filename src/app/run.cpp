@@ -18,6 +18,7 @@
 #include "store/shared_connection.h"
 #include "storm/storm_reports.h"
 #include "storm/town_lookup.h"
+#include "text/system_error.h"
 #include "text/text.h"
 
 #include <pwd.h>
@@ -152,7 +153,7 @@ result<void> open_data_directory(const run_paths& paths, shared_connection& data
     }
     if (error != 0) {
         return failure("Nie mogę użyć katalogu danych " + strip_control_chars(paths.data_dir) +
-                       ": " + std::strerror(error) + ".");
+                       ": " + system_error_text(error) + ".");
     }
     if (!database.open(paths.database)) {
         return failure("Nie mogę otworzyć bazy danych " + strip_control_chars(paths.database) +
@@ -183,7 +184,7 @@ bool start_up(run_context& context, shared_connection& database, bool checked) {
     } else if (make_error != 0 && make_error != EEXIST) {
         tell_error_stream("Nie mogę utworzyć katalogu danych " +
                               strip_control_chars(context.paths.data_dir) + ": " +
-                              std::strerror(make_error) + ".",
+                              system_error_text(make_error) + ".",
                           line_priority::error);
         return false;
     } else if (const result<void> opened = open_data_directory(context.paths, database); !opened) {
@@ -249,8 +250,8 @@ int print_cached_towns() {
     return 0;
 }
 
-// The service settings of the run, in force from here on; false (after the messages) when a
-// value given at run time is wrong.
+// The service settings of the run, in force from here on; false (after the messages, and with
+// --config the settings) when a value given at run time is wrong.
 bool configure_services(const command_options& options,
                         std::vector<named_place>* places = nullptr) {
     const settings_outcome outcome = load_settings();
@@ -260,15 +261,16 @@ bool configure_services(const command_options& options,
     for (const std::string& message : outcome.warnings) {
         tell_error_stream(message, line_priority::warning);
     }
+    // --config shows every setting, a wrong one marked, also when the run ends for it.
+    if (options.show_config) {
+        std::fputs(describe_settings(outcome).c_str(), stdout);
+    }
     if (!outcome.errors.empty()) {
         return false;
     }
     use_settings(outcome.settings);
     if (places != nullptr) {
         *places = outcome.places;
-    }
-    if (options.show_config) {
-        std::fputs(describe_settings(outcome).c_str(), stdout);
     }
     return true;
 }
@@ -321,7 +323,12 @@ int run_program(int argc, char** argv) {
     // --place and --all-places: the options of each place, as if it stood on the command line.
     std::vector<command_options> each = {options};
     if (names_places(options)) {
-        result<std::vector<command_options>> chosen = options_of_places(options, places);
+        const result<std::vector<const named_place*>> named = places_named(options, places);
+        if (!named) {
+            tell_error_stream("nimbrovator: " + named.error(), line_priority::error);
+            return unknown_place_status;
+        }
+        result<std::vector<command_options>> chosen = options_of_places(options, places, *named);
         if (!chosen) {
             tell_error_stream(chosen.error(), line_priority::error);
             return 2;

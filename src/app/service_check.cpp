@@ -4,6 +4,7 @@
 #include "mqtt/broker_check.h"
 #include "state/run_state.h"
 #include "storm/storm_client.h"
+#include "text/failure_cause.h"
 #include "text/text.h"
 #include "weather/weather_fetch.h"
 
@@ -14,7 +15,8 @@
 
 namespace {
 
-check_result storm_verdict(int status, bool accepted, const std::string& fault) {
+check_result storm_verdict(int status, bool accepted, const std::string& fault,
+                           const request_failure& failure) {
     switch (status) {
     case SOAP_OK:
         return accepted ? check_result{check_verdict::works, ""}
@@ -27,7 +29,7 @@ check_result storm_verdict(int status, bool accepted, const std::string& fault) 
         return {check_verdict::untrusted, storm_tls_reason(fault)};
     case SOAP_TCP_ERROR:
     case SOAP_EOF:
-        return {check_verdict::unreachable, fault};
+        return {check_verdict::unreachable, failure_text(failure)};
     default:
         break;
     }
@@ -44,6 +46,15 @@ std::string host_and_port(const std::string& host, int default_port) {
     return "host " + host.substr(0, colon) + ", port " + port;
 }
 
+// "połączenie odrzucone; host localhost, port 443.": why a server could not be reached, then
+// where it was looked for.
+std::string unreachable_text(std::string why, const std::string& where) {
+    if (!why.empty() && why.back() == '.') {
+        why.pop_back();
+    }
+    return (why.empty() ? "brak połączenia" : why) + "; " + where + ".";
+}
+
 std::string with_detail(const std::string& text, const std::string& detail) {
     return detail.empty() ? text : text + " (" + strip_control_chars(detail) + ")";
 }
@@ -55,8 +66,8 @@ check_result check_storm_service() {
     bool accepted = false;
     const int status = call_key_api(storm_key, accepted);
     const std::string fault = storm_fault_text();
-    release_storm_call();
-    return storm_verdict(status, accepted, fault);
+    const request_failure failure = end_storm_call(status); // releases the call
+    return storm_verdict(status, accepted, fault, failure);
 }
 
 check_result check_weather_service() {
@@ -65,7 +76,7 @@ check_result check_weather_service() {
         return {check_verdict::untrusted, reply.failure};
     }
     if (!reply.transferred) {
-        return {check_verdict::unreachable, ""};
+        return {check_verdict::unreachable, failure_text(reply.failure_reason)};
     }
     Json::Value document;
     if (reply.http_status == 200) {
@@ -91,8 +102,7 @@ std::string check_line(const std::string& service, const std::string& host, int 
     case check_verdict::unreadable:
         return start + "odpowiedź nieczytelna.";
     case check_verdict::unreachable:
-        return start + "brak połączenia lub przekroczony czas oczekiwania (" +
-               host_and_port(host, default_port) + ").";
+        return start + unreachable_text(result.detail, host_and_port(host, default_port));
     default:
         return start + with_detail("nieoczekiwana odpowiedź", result.detail) + ".";
     }
@@ -108,9 +118,8 @@ std::string broker_line(const broker_address& broker, const broker_check& result
     case broker_verdict::untrusted:
         return start + with_detail("certyfikat serwera niezaufany", result.detail) + ".";
     default:
-        return start + "brak połączenia lub przekroczony czas oczekiwania (" +
-               host_and_port(broker_text(broker), broker.port) + ")" +
-               (result.detail.empty() ? "" : " (" + result.detail + ")") + ".";
+        return start +
+               unreachable_text(result.detail, host_and_port(broker_text(broker), broker.port));
     }
 }
 

@@ -7,7 +7,9 @@ enum class check_verdict { works, key_rejected, untrusted, unreachable, bad_repl
 
 struct check_result {
     check_verdict verdict;
-    std::string detail; // the service's or the runtime's own words, when there are any
+    // The service's or the runtime's own words, when there are any; unreachable: why, in the
+    // words of its cause (failure_cause.h), as the other forms name it.
+    std::string detail;
 };
 
 // The storm service's KeyAPI with the key of the run.

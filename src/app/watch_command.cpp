@@ -80,7 +80,14 @@ std::optional<watch_request> watch_request_of(const run_context& context,
     watch_request request;
     request.report = *report;
     request.db_path = context.paths.database;
-    request.every_s = watch.every_min * 60;
+    // For the simulator's accelerated storms: seconds of the watch's clock per real second. The
+    // options' minutes are on that clock; the watch waits in real seconds.
+    const char* rate = std::getenv("NIMBROVATOR_CLOCK_RATE");
+    const std::optional<double> clock_rate = rate ? decimal_value(rate) : std::nullopt;
+    if (clock_rate && *clock_rate > 0 && *clock_rate <= 10000) {
+        request.clock_rate = *clock_rate;
+    }
+    request.every_s = watch.every_min * 60 / request.clock_rate;
     request.storm_remote = !is_loopback_host(storm_host());
     request.weather_remote = !is_loopback_host(weather_host());
     request.form = options.form;
@@ -88,16 +95,10 @@ std::optional<watch_request> watch_request_of(const run_context& context,
     request.escape = options.escape;
     request.colour = watch.colour;
     request.utf8 = user_locale_is_utf8();
-    request.rules.clear_after_s = watch.clear_after_min * 60;
-    request.rules.cooldown_s = watch.cooldown_min * 60;
+    request.rules.clear_after_s = watch.clear_after_min * 60 / request.clock_rate;
+    request.rules.cooldown_s = watch.cooldown_min * 60 / request.clock_rate;
     request.rules.danger_km = report->danger_km;
     request.rules.approaching_only = watch.approaching_only;
-    // For the simulator's accelerated storms: seconds of the track's clock per real second.
-    const char* rate = std::getenv("NIMBROVATOR_CLOCK_RATE");
-    const std::optional<double> clock_rate = rate ? decimal_value(rate) : std::nullopt;
-    if (clock_rate && *clock_rate > 0 && *clock_rate <= 10000) {
-        request.clock_rate = *clock_rate;
-    }
     request.notify = watch.notify;
     request.checks = watch.checks;
     request.command = watch.command;

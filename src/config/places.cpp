@@ -81,8 +81,17 @@ std::string take_place_key(named_place& place, const std::string& key, const std
             return rule.take(place, value);
         }
     }
-    return "nieznany klucz miejsca „" + strip_control_chars(key) +
-           "” (town, near, radius, danger_km, approaching_only, follow).";
+    std::vector<std::string> names;
+    for (const place_key_rule& rule : place_keys) {
+        names.emplace_back(rule.name);
+    }
+    const std::optional<std::string> nearest = nearest_name(key, names);
+    std::string listed;
+    for (const std::string& name : names) {
+        listed += (listed.empty() ? "" : ", ") + name;
+    }
+    return "nieznany klucz miejsca „" + strip_control_chars(key) + "” (" +
+           (nearest ? "czy chodziło o " + *nearest + "?" : listed) + ").";
 }
 
 std::string place_problem(const named_place& place) {

@@ -2,6 +2,7 @@
 
 #include "nimbrovator_config.h"
 #include "storm/storm_client.h"
+#include "text/system_error.h"
 #include "text/text.h"
 #include "weather/weather_fetch.h"
 
@@ -113,7 +114,7 @@ std::string regular_file_problem(const std::string& value) {
     const std::string shown = "„" + strip_control_chars(value) + "”";
     struct stat status {};
     if (stat(value.c_str(), &status) != 0 || access(value.c_str(), R_OK) != 0) {
-        return "nie mogę odczytać pliku " + shown + ": " + std::strerror(errno);
+        return "nie mogę odczytać pliku " + shown + ": " + system_error_text(errno);
     }
     if (!S_ISREG(status.st_mode)) {
         return shown + " nie jest zwykłym plikiem";
@@ -242,11 +243,14 @@ void read_environment(settings_outcome& outcome) {
     }
 }
 
+std::string setting_problem(const setting_rule& rule, const setting& given) {
+    return given.source == setting_source::built_in ? "" : rule.problem(given.value);
+}
+
 void check_settings(settings_outcome& outcome) {
     for (const setting_rule& rule : setting_rules()) {
         const setting& given = outcome.settings.*rule.member;
-        std::string problem =
-            given.source == setting_source::built_in ? "" : rule.problem(given.value);
+        const std::string problem = setting_problem(rule, given);
         if (problem.empty()) {
             continue;
         }
@@ -353,8 +357,9 @@ std::string describe_settings(const settings_outcome& outcome) {
             const weather_address address = split_weather_address(given.value);
             shown = address.scheme + "://" + strip_control_chars(address.host);
         }
+        const std::string problem = setting_problem(rule, given);
         text += std::string(rule.file_name) + " = " + shown + "  # " + source_name(given) +
-                given.origin + "\n";
+                given.origin + (problem.empty() ? "" : "; BŁĄD: " + problem) + "\n";
     }
     for (const named_place& place : outcome.places) {
         text += "[place " + place.name + "]  # plik " + place.origin + "\n";

@@ -89,6 +89,9 @@ service_settings built_in_settings();
 void read_config_file(const std::string& path, settings_outcome& outcome);
 // Overrides the settings with the environment variables that are set.
 void read_environment(settings_outcome& outcome);
+// What is wrong with the setting's value, empty when it is right; a built-in value is right (it
+// was checked when building).
+std::string setting_problem(const setting_rule& rule, const setting& given);
 // Checks every value given at run time (the built-in ones were checked when building).
 void check_settings(settings_outcome& outcome);
 // Refuses, naming the file and line, a place's follow topic that would hear what the watch
@@ -114,5 +117,5 @@ bool mqtt_settings_of(const service_settings& settings, const std::string& url,
 // The first four characters of a key and "…".
 std::string mask_key(const std::string& key);
 // The settings in force in the file's own form, one line each, with where each came from and
-// the keys masked.
+// the keys masked; a wrong value is marked "BŁĄD:" with what is wrong with it.
 std::string describe_settings(const settings_outcome& outcome);

@@ -1,6 +1,7 @@
 // The configuration file: "name = value" lines and "#" comments, read with inih.
 #include "config/settings.h"
 
+#include "text/system_error.h"
 #include "text/text.h"
 
 #include <fcntl.h>
@@ -117,6 +118,16 @@ const setting_rule* find_rule(const std::string& file_name) {
     return nullptr;
 }
 
+// " (czy chodziło o storm_key?)" for a name a slip away from a setting's, else empty.
+std::string nearest_rule_text(const std::string& file_name) {
+    std::vector<std::string> names;
+    for (const setting_rule& rule : setting_rules()) {
+        names.emplace_back(rule.file_name);
+    }
+    const std::optional<std::string> nearest = nearest_name(file_name, names);
+    return nearest ? " (czy chodziło o " + *nearest + "?)" : "";
+}
+
 // The longest name a place may be given, in bytes (as --name).
 constexpr std::size_t longest_place_name = 100;
 
@@ -169,8 +180,8 @@ int take_entry(void* user, const char* section, const char* name, const char* va
         state->outcome.errors.push_back(where + ": ustawienia nie należą do sekcji [" +
                                         shown_name(section) + "].");
     } else if (rule == nullptr) {
-        state->outcome.errors.push_back(where + ": nieznane ustawienie „" + shown_name(name) +
-                                        "”.");
+        state->outcome.errors.push_back(where + ": nieznane ustawienie „" + shown_name(name) + "”" +
+                                        nearest_rule_text(name) + ".");
     } else if (rule->environment_only) {
         state->outcome.errors.push_back(
             where + ": " + std::string(name) + " podaje się tylko w zmiennej środowiskowej " +
@@ -237,7 +248,7 @@ bool read_config_text(std::FILE* file, const std::string& path, struct stat& sta
     }
     if (std::ferror(file)) {
         outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ": " +
-                                 std::strerror(errno) + ".");
+                                 system_error_text(errno) + ".");
         return false;
     }
     return true;
@@ -251,7 +262,7 @@ void read_config_file(const std::string& path, settings_outcome& outcome) {
         // A path that cannot name a file (no such file or directory, or too long) is no file.
         if (errno != ENOENT && errno != ENOTDIR && errno != ENAMETOOLONG) {
             outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ": " +
-                                     std::strerror(errno) + ".");
+                                     system_error_text(errno) + ".");
         }
         return;
     }
@@ -259,7 +270,7 @@ void read_config_file(const std::string& path, settings_outcome& outcome) {
     if (!file) {
         close(fd);
         outcome.errors.push_back("Nie mogę odczytać pliku konfiguracji " + path + ": " +
-                                 std::strerror(errno) + ".");
+                                 system_error_text(errno) + ".");
         return;
     }
     outcome.file_read = true;

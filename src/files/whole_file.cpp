@@ -1,5 +1,6 @@
 #include "files/whole_file.h"
 
+#include "text/system_error.h"
 #include "text/text.h"
 
 #include <fcntl.h>
@@ -12,7 +13,7 @@
 namespace {
 
 std::string reason(int error) {
-    return std::strerror(error);
+    return system_error_text(error);
 }
 
 // The file descriptor, closed when it goes.

@@ -1,5 +1,8 @@
 #include "mqtt/broker_check.h"
 
+#include "text/failure_cause.h"
+#include "text/system_error.h"
+
 #include <mosquitto.h>
 
 #include <unistd.h>
@@ -66,11 +69,12 @@ broker_check check_broker(const mqtt_settings& settings, std::chrono::millisecon
     const int started = start_helper(probe_connect, held, restored);
     if (started != 0) {
         delete held;
-        return {broker_verdict::unreachable, std::strerror(started)};
+        return {broker_verdict::unreachable, system_error_text(started)};
     }
     while (probe->connecting.load(std::memory_order_acquire)) {
         if (std::chrono::steady_clock::now() >= deadline) {
-            return {broker_verdict::unreachable, "serwer nazw nie odpowiedział"};
+            return {broker_verdict::unreachable,
+                    failure_text({failure_cause::timeout, "serwer nazw nie odpowiedział"})};
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -84,19 +88,17 @@ broker_check check_broker(const mqtt_settings& settings, std::chrono::millisecon
         // The broker took the login; a failed goodbye changes nothing of that.
         const int goodbye = mosquitto_disconnect(m);
         return {broker_verdict::works,
-                goodbye == MOSQ_ERR_SUCCESS ? "" : mosquitto_strerror(goodbye)};
+                goodbye == MOSQ_ERR_SUCCESS ? "" : reason_of(goodbye, errno)};
     }
     if (login_refused(probe->connack) || code == MOSQ_ERR_AUTH) {
-        return {broker_verdict::login_rejected, mosquitto_connack_string(probe->connack)};
+        return {broker_verdict::login_rejected, refusal_of(probe->connack)};
     }
     if (code == MOSQ_ERR_TLS) {
         return {broker_verdict::untrusted, error_words(probe->error)};
     }
     if (code == MOSQ_ERR_SUCCESS) {
-        return {broker_verdict::unreachable, ""};
+        return {broker_verdict::unreachable, failure_text({failure_cause::timeout, ""})};
     }
     return {broker_verdict::unreachable,
-            code == MOSQ_ERR_ERRNO
-                ? std::strerror(code == probe->connect_code ? connect_errno : errno)
-                : mosquitto_strerror(code)};
+            reason_of(code, code == probe->connect_code ? connect_errno : errno)};
 }

@@ -10,6 +10,6 @@
 enum class broker_verdict { works, login_rejected, untrusted, unreachable };
 struct broker_check {
     broker_verdict verdict;
-    std::string detail;
+    std::string detail; // unreachable: why, in the words of its cause (failure_cause.h)
 };
 broker_check check_broker(const mqtt_settings& settings, std::chrono::milliseconds timeout);

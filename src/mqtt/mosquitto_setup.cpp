@@ -1,5 +1,8 @@
 #include "mqtt/mosquitto_setup.h"
 
+#include "text/failure_cause.h"
+#include "text/system_error.h"
+
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
@@ -28,8 +31,68 @@ bool login_refused(int connack) {
     return connack == 4 || connack == 5 || connack == 0x86 || connack == 0x87;
 }
 
+struct library_error_name {
+    int code;
+    const char* text; // null: the cause's own words
+    failure_cause cause;
+};
+
+// The library's errors in Polish (its own words are English); a cause the storm and weather
+// services share is told in the same words.
+const library_error_name library_error_names[] = {
+    {MOSQ_ERR_EAI, nullptr, failure_cause::name_unresolved},
+    {MOSQ_ERR_LOOKUP, nullptr, failure_cause::name_unresolved},
+    {MOSQ_ERR_TIMEOUT, nullptr, failure_cause::timeout},
+    {MOSQ_ERR_KEEPALIVE, nullptr, failure_cause::timeout},
+    {MOSQ_ERR_CONN_LOST, nullptr, failure_cause::broken},
+    {MOSQ_ERR_PROTOCOL, nullptr, failure_cause::malformed},
+    {MOSQ_ERR_MALFORMED_PACKET, nullptr, failure_cause::malformed},
+    {MOSQ_ERR_NO_CONN, "brak połączenia", failure_cause::broken},
+    {MOSQ_ERR_CONN_REFUSED, "serwer odmówił połączenia", failure_cause::broken},
+    {MOSQ_ERR_AUTH, "logowanie odrzucone", failure_cause::broken},
+    {MOSQ_ERR_ACL_DENIED, "brak uprawnień", failure_cause::broken},
+    {MOSQ_ERR_TLS, "błąd TLS", failure_cause::broken},
+    {MOSQ_ERR_TLS_HANDSHAKE, "błąd TLS", failure_cause::broken},
+    {MOSQ_ERR_NOMEM, "brak pamięci", failure_cause::broken},
+    {MOSQ_ERR_INVAL, "nieprawidłowy argument", failure_cause::broken},
+    {MOSQ_ERR_PAYLOAD_SIZE, "wiadomość za duża", failure_cause::broken},
+    {MOSQ_ERR_OVERSIZE_PACKET, "wiadomość za duża", failure_cause::broken},
+    {MOSQ_ERR_NOT_SUPPORTED, "nieobsługiwane przez bibliotekę MQTT", failure_cause::broken},
+};
+
 std::string reason_of(int code, int error_number) {
-    return code == MOSQ_ERR_ERRNO ? std::strerror(error_number) : mosquitto_strerror(code);
+    if (code == MOSQ_ERR_ERRNO) {
+        return system_error_text(error_number);
+    }
+    for (const library_error_name& name : library_error_names) {
+        if (name.code == code) {
+            return name.text != nullptr ? name.text : failure_text({name.cause, ""});
+        }
+    }
+    return "błąd biblioteki MQTT nr " + std::to_string(code);
+}
+
+// Why the broker refused the connection, from its CONNACK code (MQTT 3.1.1 and 5).
+std::string refusal_of(int connack) {
+    switch (connack) {
+    case 1:
+    case 0x84:
+        return "nieobsługiwana wersja protokołu";
+    case 2:
+    case 0x85:
+        return "identyfikator klienta odrzucony";
+    case 3:
+    case 0x88:
+        return "serwer niedostępny";
+    case 4:
+    case 0x86:
+        return "zły login lub hasło";
+    case 5:
+    case 0x87:
+        return "brak uprawnień";
+    default:
+        return "odmowa połączenia, kod " + std::to_string(connack);
+    }
 }
 
 // A handle set up for the broker: login, TLS, and the will when given; MQTT 5 when asked.

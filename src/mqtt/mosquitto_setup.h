@@ -35,8 +35,10 @@ constexpr int quality = 1;
 std::string error_words(const std::string& line);
 // Whether the broker's CONNACK code refuses the login (MQTT 3.1.1 and 5).
 bool login_refused(int connack);
-// The library's code (or, for MOSQ_ERR_ERRNO, the system's) in words.
+// The library's code (or, for MOSQ_ERR_ERRNO, the system's) in Polish words.
 std::string reason_of(int code, int error_number);
+// Why the broker refused the connection, from its CONNACK code (MQTT 3.1.1 and 5).
+std::string refusal_of(int connack);
 // A handle set up for the broker: login, TLS, and the will when given; MQTT 5 when asked.
 result<mosquitto_handle> make_handle(const mqtt_settings& settings, const std::string& id,
                                      void* self, const std::string* will_topic, bool mqtt5 = false);

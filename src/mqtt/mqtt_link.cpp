@@ -172,10 +172,7 @@ void mqtt_link::failed(int code, int error_number, clock::time_point now) {
         told_.clear();
     } else if (login_refused(refused_code_) || code == MOSQ_ERR_AUTH) {
         tell_once("Logowanie odrzucone: " + where + " (" +
-                  (refused_code_ >= 0x80
-                       ? mosquitto_reason_string(refused_code_)
-                       : mosquitto_connack_string(refused_code_ ? refused_code_ : 5)) +
-                  "); ponawiam próby w tle.");
+                  refusal_of(refused_code_ ? refused_code_ : 5) + "); ponawiam próby w tle.");
     } else if (code == MOSQ_ERR_TLS) {
         tell_once("Certyfikat niezaufany lub błąd TLS: " + where +
                   (last_error.empty() ? "" : " (" + error_words(last_error) + ")") +

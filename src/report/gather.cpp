@@ -278,6 +278,9 @@ std::optional<long> oldest_stale_age(const run_report& report) {
 }
 
 int report_status(const run_report& report) {
+    if (report.town_outcome == town_status::unknown) {
+        return unknown_place_status;
+    }
     if (!report.lightning) {
         return 1;
     }

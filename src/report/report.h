@@ -99,7 +99,8 @@ town_record point_town(const report_request& request);
 void add_approach(const std::string& db_path, run_report& report, double danger_km);
 
 // The exit status of a machine-readable run: 0 when the lightning answer was given, 3 when it
-// was given but some part came from a stale reply, 1 when it was not given.
+// was given but some part came from a stale reply, 1 when it was not given,
+// unknown_place_status when the storm service does not know the town.
 int report_status(const run_report& report);
 // The age of the oldest stale part; nothing when every part is fresh.
 std::optional<long> oldest_stale_age(const run_report& report);

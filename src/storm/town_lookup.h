@@ -45,6 +45,10 @@ struct town_record {
 
 enum class town_status { found, unknown, failed };
 
+// The exit status of a run whose town the storm service does not know, or whose place the
+// configuration does not name: trying again does not mend it (the systemd units do not restart).
+constexpr int unknown_place_status = 4;
+
 struct town_answer {
     town_status status = town_status::failed;
     town_record town;

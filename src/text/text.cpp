@@ -1,6 +1,7 @@
 #include "text/text.h"
 
 #include "service/journal.h"
+#include "text/system_error.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -99,7 +100,71 @@ template <typename Keep> std::string keep_characters(const std::string& text, Ke
     return result;
 }
 
+// The characters of the text as code points, capitals of ASCII, Latin-1 and Latin Extended-A
+// (all of Polish) as their small letters; a byte outside a well-formed character stands alone.
+std::vector<char32_t> folded_characters(const std::string& text) {
+    std::vector<char32_t> folded;
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = std::max<std::size_t>(utf8_character_length(text, i), 1);
+        char32_t c = static_cast<unsigned char>(text[i]);
+        if (length > 1) {
+            c &= 0xFFu >> (length + 1);
+            for (std::size_t k = 1; k < length; ++k) {
+                c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+            }
+        }
+        const bool even = c % 2 == 0;
+        if ((c >= U'A' && c <= U'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
+            c += 0x20;
+        } else if ((c >= 0x100 && c <= 0x137 && even) || (c >= 0x14A && c <= 0x177 && even) ||
+                   (c >= 0x139 && c <= 0x148 && !even) || (c >= 0x179 && c <= 0x17E && !even)) {
+            c += 1;
+        }
+        folded.push_back(c);
+        i += length;
+    }
+    return folded;
+}
+
+// The edits between two texts: a character inserted, deleted, changed, or two neighbours
+// swapped, one edit each.
+std::size_t edit_distance(const std::vector<char32_t>& a, const std::vector<char32_t>& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) {
+        d[i][0] = i;
+    }
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        d[0][j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t changed = a[i - 1] == b[j - 1] ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + changed});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
 } // namespace
+
+std::optional<std::string> nearest_name(const std::string& word,
+                                        const std::vector<std::string>& names) {
+    const std::vector<char32_t> typed = folded_characters(word);
+    // One slip in a short word, one more for every four characters.
+    std::size_t best = 1 + typed.size() / 4;
+    std::optional<std::string> nearest;
+    for (const std::string& name : names) {
+        const std::size_t distance = edit_distance(typed, folded_characters(name));
+        if (name != word && (distance < best || (distance == best && !nearest))) {
+            best = distance;
+            nearest = name;
+        }
+    }
+    return nearest;
+}
 
 void set_polish_locale() {
     static const char* const name = installed_locale("pl_PL.utf8");
@@ -196,7 +261,7 @@ int check_standard_output(int status) {
         return status;
     }
     tell_error_stream(std::string("nimbrovator: błąd zapisu na standardowe wyjście") +
-                          (error != 0 ? ": " : "") + (error != 0 ? std::strerror(error) : ""),
+                          (error != 0 ? ": " : "") + (error != 0 ? system_error_text(error) : ""),
                       line_priority::error);
     return 1;
 }

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <locale>
+#include <optional>
 #include <string>
+#include <vector>
 
 // Sets the process locale (all categories) to "pl_PL.utf8", or to "C.UTF-8" when the Polish
 // locale is not installed, so that wide-character conversions still handle UTF-8.
@@ -34,6 +36,11 @@ std::string strip_control_chars(const std::string& text);
 // A town name as typed or given: every control character (tab and line feed too) and invalid
 // byte removed, then the surrounding white space.
 std::string clean_town_name(const std::string& text);
+// Of `names`, the one nearest to `word` (a typing slip: letters missing, added, changed or
+// swapped, letter case not counted), for "czy chodziło o …?"; none when each is farther than
+// a slip or two.
+std::optional<std::string> nearest_name(const std::string& word,
+                                        const std::vector<std::string>& names);
 // The line without the carriage return that ends it, as in input typed with CR LF line ends.
 std::string without_line_end_cr(std::string line);
 

@@ -7,7 +7,9 @@
 #include "watch/colour.h"
 #include "watch/watch_output.h"
 
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,7 +40,8 @@ struct channel_setup {
 struct alert_event {
     watch_event event = watch_event::none;
     event_facts facts;
-    std::string line; // event_line(event, facts), UTF-8
+    std::string line;              // event_line(event, facts), UTF-8
+    std::optional<std::time_t> at; // when, on the watch's clock; none: now
 };
 
 class alert_channel {

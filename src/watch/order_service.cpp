@@ -30,13 +30,16 @@ std::string check_text(const work_order& order) {
         std::vector<observation> track = track_before(order.db_path, order.place, order.time_s);
         track.push_back(observation_at(check, order.time_s));
         report.approach = estimate_approach(track, order.danger_km);
-        // On the track's clock, then on the wall clock of the check.
+        // On the watch's clock, as the check's time is: under a clock rate the report is made
+        // at the check's time on it.
+        if (order.clock_rate != 1) {
+            report.made_at = static_cast<std::time_t>(std::floor(order.time_s));
+        }
         const std::optional<double> safe =
             safe_at(track, order.danger_km, order.clear_after_s * order.clock_rate, order.time_s);
         if (safe) {
-            report.safe_at =
-                static_cast<long>(report.made_at) +
-                static_cast<long>(std::ceil((*safe - order.time_s) / order.clock_rate));
+            report.safe_at = static_cast<long>(report.made_at) +
+                             static_cast<long>(std::ceil(*safe - order.time_s));
         }
     }
     // Not approach_included: the watch's own line adds the estimate's text (check_note).

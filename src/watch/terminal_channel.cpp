@@ -32,7 +32,7 @@ class terminal_channel : public alert_channel {
 
     result<void> deliver(const alert_event& event) override {
         const std::string line = setup_.utf8 ? event.line : ascii_stand_ins(event.line);
-        const std::string stamp = clock_time(std::time(nullptr)) + " " +
+        const std::string stamp = clock_time(event.at.value_or(std::time(nullptr))) + " " +
                                   (setup_.place.empty() ? "" : setup_.place + ": ");
         if (setup_.terminal == terminal_lines::standard_error) {
             tell_error_stream_always(stamp + line, line_priority::notice);

@@ -20,8 +20,8 @@ namespace {
 void take_command(watch_loop& loop, const std::string& name, const std::string& payload,
                   bool retained) {
     const double now_s = std::chrono::duration<double>(watch_clock::now() - loop.started).count();
-    const command_outcome outcome =
-        apply_command(loop.controls, parse_command(name, payload), retained, now_s, wall_now_s());
+    const command_outcome outcome = apply_command(loop.controls, parse_command(name, payload),
+                                                  retained, now_s, wall_now_s(loop));
     loop.controls = outcome.controls;
     if (!outcome.tell.empty()) {
         tell(loop.request, outcome.tell);
@@ -77,8 +77,9 @@ void move_to_position(watch_loop& loop) {
     town.longitude = loop.position->longitude;
 }
 
-double wall_now_s() {
-    return static_cast<double>(std::time(nullptr));
+// The commands' snoozes run on the watch's clock.
+double wall_now_s(const watch_loop& loop) {
+    return watch_time(loop.request.clock_rate);
 }
 
 // The alert rules with the switch as the commands left it.

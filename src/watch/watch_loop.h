@@ -91,8 +91,8 @@ struct watch_loop {
 
 // `seconds` after `from`, on the clock of the waits.
 watch_clock::time_point after(watch_clock::time_point from, double seconds);
-// The wall clock, in seconds (watch_commands.cpp).
-double wall_now_s();
+// The commands' clock, the watch's, in seconds (watch_commands.cpp).
+double wall_now_s(const watch_loop& loop);
 // The alert rules with the switch as the commands left it (watch_commands.cpp).
 watch_rules rules_now(const watch_loop& loop);
 // One try to find the place: its status, none when stopped.

@@ -3,6 +3,7 @@
 #include "output/machine_run.h"
 #include "service/journal.h"
 #include "service/notify.h"
+#include "storm/town_lookup.h"
 #include "watch/channels.h"
 #include "watch/child_run.h"
 #include "watch/order_service.h"
@@ -122,7 +123,7 @@ int watch_places(std::vector<watched_place>& places) {
         it = left_out ? places.erase(it) : it + 1;
     }
     if (places.empty()) {
-        return 1;
+        return unknown_place_status;
     }
     const watch_request& first = places.front().loop->request;
     ready_for_children(weather_wanted(first));
@@ -179,7 +180,7 @@ int watch_places(std::vector<watched_place>& places) {
             if (left_out) {
                 places.erase(places.begin() + (place - places.data()));
                 if (places.empty()) {
-                    return 1;
+                    return unknown_place_status;
                 }
                 continue;
             }
@@ -244,7 +245,7 @@ int run_watch(const std::vector<watch_request>& requests) {
         places.push_back({std::make_unique<watch_loop>(request, pool), {}, false, 0, 0});
         names += (names.empty() ? "" : ", ") + request.place;
     }
-    notify_service("STATUS=" + stamp() + "Początek czuwania: " + names);
+    notify_service("STATUS=" + stamp(requests.front()) + "Początek czuwania: " + names);
     const int status = watch_places(places);
     notify_service("STOPPING=1");
     return status;

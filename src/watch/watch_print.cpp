@@ -47,9 +47,11 @@ Json::Value position_value(const watch_loop& loop) {
 
 void show_event(watch_loop& loop, watch_event event, const event_facts& facts) {
     const std::string line = event_line(event, facts);
-    notify_service("STATUS=" + stamp() + (loop.request.utf8 ? line : ascii_stand_ins(line)));
-    if (!alerts_silenced(loop.controls, event, wall_now_s())) {
-        deliver_to_all(loop.channels, {event, facts, line});
+    notify_service("STATUS=" + stamp(loop.request) +
+                   (loop.request.utf8 ? line : ascii_stand_ins(line)));
+    if (!alerts_silenced(loop.controls, event, wall_now_s(loop))) {
+        const auto at = static_cast<std::time_t>(std::floor(watch_time(loop.request.clock_rate)));
+        deliver_to_all(loop.channels, {event, facts, line, at});
     }
 }
 
@@ -61,7 +63,7 @@ void print_answer(const watch_request& request, watch_stream stream, const std::
         // place named as its town already is).
         const bool led = request.place.empty() || shown.rfind(request.place + ":", 0) == 0;
         const std::string lead = led ? "" : request.place + ": ";
-        print_line(stamp() + lead + shown, line_priority::info);
+        print_line(stamp(request) + lead + shown, line_priority::info);
         return;
     }
     case watch_stream::document:
@@ -92,15 +94,35 @@ channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt,
     return setup;
 }
 
-std::string stamp() {
-    return clock_time(std::time(nullptr)) + " ";
+// The watch's clock at `at`: the wall clock, or under a clock rate (the simulator's accelerated
+// storms) the wall clock of the watch's start running at that rate. The lines' times, the
+// track's, the all-clear's and the commands' are on it, every place of the watch on the same one.
+double watch_time(double clock_rate, watch_clock::time_point at) {
+    // Taken once, when the watch first tells the time (it says that it starts).
+    static const watch_clock::time_point origin = watch_clock::now();
+    static const std::time_t origin_wall = std::time(nullptr);
+    if (clock_rate == 1) {
+        return static_cast<double>(std::time(nullptr)) -
+               std::chrono::duration<double>(watch_clock::now() - at).count();
+    }
+    return static_cast<double>(origin_wall) +
+           std::chrono::duration<double>(at - origin).count() * clock_rate;
+}
+
+// Seconds of the watch's clock for `real_s` real seconds: what the watch says of its waits.
+double on_watch_clock(const watch_request& request, double real_s) {
+    return real_s * request.clock_rate;
+}
+
+std::string stamp(const watch_request& request) {
+    return clock_time(static_cast<std::time_t>(std::floor(watch_time(request.clock_rate)))) + " ";
 }
 
 // Standard error, for the lines about the watch itself; the user's letters when not UTF-8. The
 // line is the service's status too.
 void tell(const watch_request& request, const std::string& text, line_priority priority) {
     const std::string told = request.place.empty() ? text : request.place + ": " + text;
-    const std::string line = stamp() + (request.utf8 ? told : ascii_stand_ins(told));
+    const std::string line = stamp(request) + (request.utf8 ? told : ascii_stand_ins(told));
     tell_error_stream(line, priority);
     notify_service("STATUS=" + line);
 }
@@ -142,7 +164,7 @@ std::string published_state(const watch_loop& loop) {
     Json::Value document = loop.published;
     if (loop.request.mqtt && loop.request.mqtt->commands) {
         document["commands"] =
-            controls_value(loop.controls, loop.position.has_value(), wall_now_s());
+            controls_value(loop.controls, loop.position.has_value(), wall_now_s(loop));
     }
     return document_text(document);
 }
@@ -200,7 +222,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
     }
     // The service's status: the check's line, in UTF-8 where the form is (a bar's object).
     shown_facts.utf8 = request.utf8 || stream == watch_stream::bar_object;
-    notify_service("STATUS=" + stamp() + render_form(output_form::line, shown_facts));
+    notify_service("STATUS=" + stamp(request) + render_form(output_form::line, shown_facts));
     if (step.event != watch_event::none) {
         event_facts facts;
         facts.town = loop.town.name;
@@ -209,7 +231,7 @@ void show_check(watch_loop& loop, check_answer& answer, double time_s,
         facts.radius_km = request.report.radius_km;
         facts.check = check;
         facts.previous_km = previous_km;
-        facts.clear_after_min = request.rules.clear_after_s / 60;
+        facts.clear_after_min = on_watch_clock(request, request.rules.clear_after_s) / 60;
         facts.danger_km = request.rules.danger_km;
         facts.approach = shown_approach(answer.report); // arrival 0 inside the ring
         facts.storm_reached_ring = reached_ring;

@@ -16,8 +16,13 @@
 // What the watch asks of its channels.
 channel_setup channel_setup_of(const watch_request& request, mqtt_link* mqtt,
                                std::size_t mqtt_place = 0);
-// The time before a line: "HH:MM:SS ".
-std::string stamp();
+// The watch's clock at `at`: the wall clock, or under a clock rate the wall clock of the
+// watch's start running at that rate; every place of the watch on the same one.
+double watch_time(double clock_rate, watch_clock::time_point at = watch_clock::now());
+// Seconds of the watch's clock for `real_s` real seconds.
+double on_watch_clock(const watch_request& request, double real_s);
+// The time before a line, on the watch's clock: "HH:MM:SS ".
+std::string stamp(const watch_request& request);
 // A line about the watch itself on standard error (led by the place's name in a watch of
 // several), and the service's status.
 void tell(const watch_request& request, const std::string& text,

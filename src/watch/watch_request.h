@@ -27,7 +27,9 @@ struct watch_request {
     std::string command;               // --exec
     bool alerts_to_stderr = false;     // alert lines on standard error in every form
     std::optional<mqtt_settings> mqtt; // publishing every check to a broker
-    double clock_rate = 1;     // seconds of the track's clock per real second (the simulator's)
+    // Seconds of the watch's clock per real second (the simulator's accelerated storms): the
+    // times the watch tells and its track's are on it; every_s and the rules' are real seconds.
+    double clock_rate = 1;
     std::string db_path;       // the run's database: the town table and the track
     std::optional<int> checks; // --checks: the watch ends after this many checks
     // The place's own name when the watch has several: it leads the place's lines and messages

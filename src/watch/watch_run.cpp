@@ -9,7 +9,9 @@
 #include "service/notify.h"
 #include "state/run_state.h"
 #include "storm/storm_client.h"
+#include "storm/town_lookup.h"
 #include "text/failure_cause.h"
+#include "text/text.h"
 #include "watch/child_run.h"
 #include "watch/order_service.h"
 #include "watch/place_controls.h"
@@ -34,10 +36,13 @@
 namespace {
 
 // The time of a check on the track's clock: the wall clock at the start of the watch, then
-// running at the request's rate.
+// running as the watch's clock does.
 double track_time(const watch_loop& loop, watch_clock::time_point at) {
+    if (loop.request.clock_rate != 1) {
+        return watch_time(loop.request.clock_rate, at);
+    }
     const double elapsed = std::chrono::duration<double>(at - loop.started).count();
-    return static_cast<double>(loop.started_wall) + elapsed * loop.request.clock_rate;
+    return static_cast<double>(loop.started_wall) + elapsed;
 }
 
 // 0 with the loop's town settled, 1 for an unknown town, -1 when stopped.
@@ -136,13 +141,16 @@ void account_failures(watch_loop& loop, const std::vector<std::string>& failed,
         return;
     }
     loop.failure_told = true;
-    std::string text = "Sprawdzenie nieudane: " + failed_services(sources) + ". Następne za " +
-                       wait_text(check_wait_s(loop.request.every_s, loop.request.storm_remote,
-                                              loop.storm_failures));
+    std::string text =
+        "Sprawdzenie nieudane: " + failed_services(sources) + ". Następne za " +
+        wait_text(on_watch_clock(
+            loop.request,
+            check_wait_s(loop.request.every_s, loop.request.storm_remote, loop.storm_failures)));
     if (weather_failed) {
         text += ", pogoda za " +
-                wait_text(service_wait_s(loop.request.every_s, loop.request.weather_remote,
-                                         loop.weather_failures));
+                wait_text(on_watch_clock(loop.request, service_wait_s(loop.request.every_s,
+                                                                      loop.request.weather_remote,
+                                                                      loop.weather_failures)));
     }
     text += ".";
     std::vector<std::string> told;
@@ -213,7 +221,7 @@ int watch_place(watch_loop& loop) {
     const watch_request& request = loop.request;
     const int settled = settle_town(loop);
     if (settled != 0) {
-        return settled > 0 ? 1 : 0;
+        return settled > 0 ? unknown_place_status : 0;
     }
     ready_for_children(weather_wanted(request));
     std::unique_ptr<mqtt_link> link;
@@ -273,7 +281,8 @@ std::optional<town_status> try_settle(watch_loop& loop) {
     if (answer.status == town_status::found) {
         town = answer.town;
     } else if (answer.status == town_status::unknown) {
-        const std::string told = "Na serwerze " + storm_host() + " brak danych o tej miejscowości.";
+        const std::string told = "Na serwerze " + storm_host() + " brak danych o miejscowości „" +
+                                 strip_control_chars(typed) + "”.";
         tell_error_stream(request.place.empty() ? told : request.place + ": " + told,
                           line_priority::error);
         show_unsettled(loop, answer.status, told);
@@ -286,7 +295,8 @@ double tell_settle_failed(const watch_loop& loop, int failures) {
     const watch_request& request = loop.request;
     const double wait = service_wait_s(request.every_s, request.storm_remote, failures);
     const std::string told = "Nie udało się ustalić współrzędnych: " + failed_services({"town"}) +
-                             ". Następna próba za " + wait_text(wait) + ".";
+                             ". Następna próba za " + wait_text(on_watch_clock(request, wait)) +
+                             ".";
     tell(request, told);
     show_unsettled(loop, town_status::failed, told);
     return wait;
@@ -408,7 +418,7 @@ int run_watch(const watch_request& request) {
     }
     worker_pool pool(serve_order); // goes after the loop
     watch_loop loop(request, pool);
-    notify_service("STATUS=" + stamp() + "Początek czuwania: " +
+    notify_service("STATUS=" + stamp(request) + "Początek czuwania: " +
                    (request.report.place.empty() ? request.report.town : request.report.place));
     const int status = watch_place(loop);
     notify_service("STOPPING=1");

@@ -4,6 +4,7 @@
 #include "state/run_deadline.h"
 #include "state/run_state.h"
 #include "store/reply_cache.h"
+#include "text/system_error.h"
 #include "text/text.h"
 #include "weather/curl_library.h"
 
@@ -126,8 +127,11 @@ request_failure failure_of(CURLcode code, const std::string& words, long os_erro
     case CURLE_COULDNT_RESOLVE_HOST:
         return {failure_cause::name_unresolved, ""};
     case CURLE_COULDNT_CONNECT:
-        return os_error == ECONNREFUSED ? request_failure{failure_cause::refused, ""}
-                                        : request_failure{failure_cause::broken, words};
+        return os_error == ECONNREFUSED
+                   ? request_failure{failure_cause::refused, ""}
+                   : request_failure{failure_cause::broken,
+                                     os_error != 0 ? system_error_text(static_cast<int>(os_error))
+                                                   : words};
     case CURLE_OPERATION_TIMEDOUT:
         return {failure_cause::timeout, ""};
     case CURLE_PEER_FAILED_VERIFICATION:

@@ -68,7 +68,7 @@ TEST(Build, MalformedKeysStopTheConfigureStep) {
     }
 }
 
-// The user unit goes where the user's service manager looks for a prefix in the home directory.
+// The user units go where the user's service manager looks for a prefix in the home directory.
 TEST(Build, InstallsTheProgramItsManualPageAndTheUserUnit) {
     TempDir home;
     const struct {
@@ -89,13 +89,19 @@ TEST(Build, InstallsTheProgramItsManualPageAndTheUserUnit) {
         EXPECT_GT(read_file(c.prefix + "/bin/nimbrovator").size(), 10000u);
         EXPECT_NE(read_file(c.prefix + "/share/man/man1/nimbrovator.1").find(".TH NIMBROVATOR 1"),
                   std::string::npos);
-        EXPECT_NE(read_file(c.prefix + c.unit_dir + "/nimbrovator@.service")
-                      .find("ExecStart=" + c.prefix + "/bin/nimbrovator --watch"),
-                  std::string::npos)
-            << c.prefix;
         const std::string other =
             c.unit_dir == "/lib/systemd/user" ? "/share/systemd/user" : "/lib/systemd/user";
-        EXPECT_EQ(read_file(c.prefix + other + "/nimbrovator@.service"), "") << c.prefix;
+        for (const auto& [unit, watches] :
+             {std::pair<std::string, std::string>{"nimbrovator@.service", "%I"},
+              {"nimbrovator-place@.service", "--place %I"},
+              {"nimbrovator-places.service", "--all-places"}}) {
+            EXPECT_NE(
+                read_file(c.prefix + c.unit_dir + "/" + unit)
+                    .find("ExecStart=" + c.prefix + "/bin/nimbrovator --watch " + watches + "\n"),
+                std::string::npos)
+                << c.prefix << " " << unit;
+            EXPECT_EQ(read_file(c.prefix + other + "/" + unit), "") << c.prefix;
+        }
     }
     std::string output;
     run_command("rm -rf '" + home.path + "-other'", output);

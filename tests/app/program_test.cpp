@@ -328,6 +328,7 @@ TEST_F(ProgramTest, UsageErrorsNameTheCulpritOnOneLine) {
         {{"--watch", "--every"}, "opcja --every wymaga wartości (MINUTY)"},
         {{"--watch", "-every", "5", "Kraków"}, "nieznana opcja: -every (czy chodziło o --every?)"},
         {{"--json", "-x", "Kraków"}, "nieznana opcja: -x"},
+        {{"--watch", "--evry", "5", "Kraków"}, "nieznana opcja: --evry (czy chodziło o --every?)"},
         {{"--json=tak", "Kraków"}, "opcja --json nie przyjmuje wartości"},
         {{"Kraków", "30", "--line"}, "opcje podaje się przed miejscowością: --line"},
         {{"--json", "Kraków", "--max-age=5"}, "opcje podaje się przed miejscowością: --max-age=5"},

@@ -40,7 +40,10 @@ TEST(PlaceRequests, PlacesOfOneTownAndRadiusAreToldApartAndNoOthers) {
         if (!c.radius.empty()) {
             options.operands.push_back(c.radius);
         }
-        const result<std::vector<command_options>> chosen = options_of_places(options, places);
+        const result<std::vector<const named_place*>> named = places_named(options, places);
+        ASSERT_TRUE(named);
+        const result<std::vector<command_options>> chosen =
+            options_of_places(options, places, *named);
         ASSERT_TRUE(chosen);
         ASSERT_EQ(chosen->size(), places.size());
         for (std::size_t i = 0; i < places.size(); ++i) {

@@ -43,6 +43,7 @@ struct check_case {
     std::string storm_says;
     std::string weather_says;
     std::string weather_body = ""; // empty: a reply shaped like the service's for the status
+    std::string unknown_host = ""; // a host name that has no address: both services at it
 };
 
 TEST(ServiceCheck, NamesEachOutcomeOfEachService) {
@@ -61,8 +62,12 @@ TEST(ServiceCheck, NamesEachOutcomeOfEachService) {
         {"weather reply not JSON", "server", storm_answer::accepted, 200, "działa, klucz przyjęty.",
          "odpowiedź nieczytelna.", "hello"},
         {"nothing listens", "", storm_answer::accepted, 0,
-         "brak połączenia lub przekroczony czas oczekiwania (host localhost, port ",
-         "brak połączenia lub przekroczony czas oczekiwania (host 127.0.0.1, port "},
+         "połączenie odrzucone; host localhost, port ",
+         "połączenie odrzucone; host 127.0.0.1, port "},
+        // Told as the other forms tell it.
+        {"no address for the name", "", storm_answer::accepted, 0,
+         "nie znaleziono adresu serwera; host nowhere.test, port 443.",
+         "nie znaleziono adresu serwera; host nowhere.test, port 80.", "", "nowhere.test"},
     };
     for (const check_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -93,15 +98,22 @@ TEST(ServiceCheck, NamesEachOutcomeOfEachService) {
             set_fake_reply(*weather, current_weather_endpoint, reply);
         }
         const std::string storm_host =
-            "localhost:" + std::to_string(storm ? fake_storm_port(*storm) : closed_port());
+            !c.unknown_host.empty()
+                ? c.unknown_host
+                : "localhost:" + std::to_string(storm ? fake_storm_port(*storm) : closed_port());
         const std::string weather_host =
-            "127.0.0.1:" + std::to_string(weather ? fake_service_port(*weather) : closed_port());
+            !c.unknown_host.empty()
+                ? c.unknown_host
+                : "127.0.0.1:" +
+                      std::to_string(weather ? fake_service_port(*weather) : closed_port());
         TempDir home;
         const ProgramResult result = run(
             home.path, {"--check"},
             {"NIMBROVATOR_STORM_HOST=" + storm_host, "NIMBROVATOR_STORM_KEY=" + storm_key,
              "NIMBROVATOR_STORM_CA_FILE=" + pki_dir + "/ca.pem",
-             "NIMBROVATOR_WEATHER_HOST=" + weather_host, "NIMBROVATOR_WEATHER_KEY=" + weather_key});
+             "NIMBROVATOR_WEATHER_HOST=" + weather_host, "NIMBROVATOR_WEATHER_KEY=" + weather_key,
+             "LD_PRELOAD=" FAKE_HOME_LIBRARY ":" STALLED_RESOLVER_LIBRARY,
+             "NIMBROVATOR_TEST_UNKNOWN_HOST=" + c.unknown_host});
         const std::string storm_start = "Serwis burzowy (" + storm_host + "): ";
         const std::string weather_start = "\nSerwis pogodowy (" + weather_host + "): ";
         EXPECT_EQ(result.out.rfind(storm_start, 0), 0u) << result.out;

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <regex>
+#include <sstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,11 +163,15 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
          {"NIMBROVATOR_STORM_CA_FILE=/nonexistent/ca.pem"},
          "",
          "Zmienna środowiskowa NIMBROVATOR_STORM_CA_FILE: nie mogę odczytać pliku "
-         "„/nonexistent/ca.pem”: No such file or directory.\n"},
+         "„/nonexistent/ca.pem”: brak takiego pliku lub katalogu.\n"},
         {"unknown name",
          {},
          "# keys\nstorm_klucz = 1\n",
          "@CONFIG@:2: nieznane ustawienie „storm_klucz”.\n"},
+        {"a slip in a name",
+         {},
+         "storm_kye = 0123456789012345678901234567890123456789\n",
+         "@CONFIG@:1: nieznane ustawienie „storm_kye” (czy chodziło o storm_key?).\n"},
         {"line without a value",
          {},
          "storm_host = a\nstorm_key\n",
@@ -191,7 +198,7 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
          {},
          "storm_ca_file = /nonexistent/" + std::string(300, 'p') + "\n",
          "@CONFIG@:1: storm_ca_file: nie mogę odczytać pliku „/nonexistent/" +
-             std::string(300, 'p') + "”: No such file or directory.\n"},
+             std::string(300, 'p') + "”: brak takiego pliku lub katalogu.\n"},
         {"empty and garbage CA files",
          {"NIMBROVATOR_STORM_CA_FILE=@HOME@/garbage.pem",
           "NIMBROVATOR_WEATHER_CA_FILE=@HOME@/empty.pem"},
@@ -242,15 +249,45 @@ TEST_F(ConfigRunTest, EachBadValueStopsTheRunNamingItsSource) {
         for (const std::string& entry : c.environment) {
             environment.push_back(with_paths(entry, config_path(), home.path));
         }
+        const std::string expected = with_paths(c.message, config_path(), home.path);
         for (const std::vector<std::string>& args :
              {std::vector<std::string>{"Kraków"}, std::vector<std::string>{"--check"}}) {
             const ProgramResult result = run(args, environment);
-            const std::string expected = with_paths(c.message, config_path(), home.path);
             EXPECT_EQ(result.exit_code, 2);
             EXPECT_EQ(result.err, expected);
             EXPECT_EQ(result.out, "");
         }
+        // --config shows every setting all the same, each wrong value marked with its problem
+        // (a place's, on standard error only, after the settings).
+        const ProgramResult shown = run({"--config"}, environment);
+        EXPECT_EQ(shown.exit_code, 2);
+        EXPECT_EQ(shown.err, expected);
+        const std::size_t places_at = shown.out.find("\n[place ");
+        const std::string settings_shown =
+            places_at == std::string::npos ? shown.out : shown.out.substr(0, places_at + 1);
+        EXPECT_EQ(std::count(settings_shown.begin(), settings_shown.end(), '\n'), 16) << shown.out;
         EXPECT_FALSE(program_dir_made());
+        if (c.file.find("[place ") != std::string::npos) {
+            continue;
+        }
+        const std::regex value_problem(
+            "(Zmienna środowiskowa [A-Z_]+|.*:[0-9]+: [a-z_]+): (.*)\\.");
+        std::size_t problems = 0;
+        std::istringstream lines(expected);
+        for (std::string line; std::getline(lines, line);) {
+            std::smatch match;
+            if (std::regex_match(line, match, value_problem)) {
+                ++problems;
+                EXPECT_NE(shown.out.find("; BŁĄD: " + match[2].str() + "\n"), std::string::npos)
+                    << shown.out;
+            }
+        }
+        std::size_t marked = 0;
+        for (std::size_t at = shown.out.find("; BŁĄD: "); at != std::string::npos;
+             at = shown.out.find("; BŁĄD: ", at + 1)) {
+            ++marked;
+        }
+        EXPECT_EQ(marked, problems) << shown.out;
     }
 }
 
@@ -332,7 +369,10 @@ TEST_F(ConfigRunTest, AConfigurationPathThatIsNoRegularFileIsRefused) {
         const ProgramResult result = run_nimbrovator(run);
         EXPECT_EQ(result.exit_code, 2);
         EXPECT_EQ(result.err, "Plik konfiguracji " + config_path() + " " + c.problem);
-        EXPECT_EQ(result.out, "");
+        // The settings as they stand without the file.
+        EXPECT_EQ(result.out.rfind("# plik konfiguracji: " + config_path() + "\nstorm_host = ", 0),
+                  0u)
+            << result.out;
     }
     rmdir(config_path().c_str());
 }

@@ -47,6 +47,8 @@ TEST(PlacesTest, SectionsAreReadAndCheckedNamingFileAndLine) {
          "@:3: nieznany klucz miejsca „colour” (town, near, radius, danger_km, approaching_only, "
          "follow).",
          1},
+        {"a slip in a key", "[place A]\ntown = Kraków\nradus = 30\n",
+         "@:3: nieznany klucz miejsca „radus” (czy chodziło o radius?).", 1},
         {"radius out of range", "[place A]\ntown = Kraków\nradius = 200\n",
          "@:3: radius: nieprawidłowy promień (liczba całkowita km od 5 do 100).", 1},
         {"ring wider than radius", "[place A]\ntown = Kraków\nradius = 10\ndanger_km = 20\n",

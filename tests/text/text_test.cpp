@@ -70,6 +70,32 @@ TEST(TextTest, LowersOnlyAsciiBytes) {
     EXPECT_EQ(lower_bytes("Zachmurzenie DUŻE, ŚNIEG"), "zachmurzenie duŻe, Śnieg");
 }
 
+TEST(NearestName, OneSlipOrTwoAwayLetterCaseNotCounted) {
+    const std::vector<std::string> places = {"Dom", "Działka", "Dworzec"};
+    const std::vector<std::string> keys = {"storm_host", "storm_key", "storm_ca_file",
+                                           "weather_key"};
+    const struct {
+        std::string word;
+        const std::vector<std::string>& names;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"dom", places, "Dom"},
+        {"DZIAŁKA", places, "Działka"},
+        {"działak", places, "Działka"},
+        {"Dworzec", places, std::nullopt}, // itself is no slip
+        {"Nibylandia", places, std::nullopt},
+        {"storm_kye", keys, "storm_key"},
+        {"stormkey", keys, "storm_key"},
+        {"storm_hots", keys, "storm_host"},
+        {"wether_key", keys, "weather_key"},
+        {"colour", keys, std::nullopt},
+        {"", keys, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(nearest_name(c.word, c.names), c.expected) << c.word;
+    }
+}
+
 TEST(IsNumber, DigitsOfTheBase) {
     const struct {
         const char* text;

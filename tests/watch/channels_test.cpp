@@ -40,7 +40,7 @@ bool wait_until(
 }
 
 alert_event event_of(watch_event kind) {
-    alert_event event{kind, {}, ""};
+    alert_event event{kind, {}, "", std::nullopt};
     event.facts.town = "Kraków";
     event.facts.where = "miejscowości Kraków";
     event.facts.radius_km = 30;

@@ -714,10 +714,17 @@ TEST_F(ScriptedWatchTest, AHungStormServiceGivesEachCheckItsDocumentAndCause) {
         }
         EXPECT_EQ(sources, "warnings lightning ") << line;
     }
-    const std::string told = "(ostrzeżenia, wyładowania). Następne za 0.6 s. Nie udało się pobrać "
-                             "ostrzeżeń pogodowych z serwera " +
-                             test_storm_host() + ": przekroczony czas oczekiwania.";
-    EXPECT_NE(watch.err().find(told), std::string::npos) << watch.err();
+    // Each failed check names its cause: the service's time-out, or on a loaded machine the
+    // worker's, when even setting up the request took longer than the check may.
+    std::size_t told = 0;
+    for (const std::string& line : lines_of(watch.err())) {
+        if (line.find("Sprawdzenie nieudane: serwer " + test_storm_host() +
+                      " (ostrzeżenia, wyładowania).") != std::string::npos) {
+            ++told;
+            EXPECT_NE(line.find(": przekroczony czas oczekiwania."), std::string::npos) << line;
+        }
+    }
+    EXPECT_GE(told, 1u) << watch.err();
 }
 
 // A worker stopped (SIGSTOP) mid-watch: the check it holds fails at the check's deadline with
@@ -817,7 +824,7 @@ TEST_F(ScriptedWatchTest, SeveralPlacesEachGetTheirChecksAndAnUnknownOneIsLeftOu
     const ProgramResult none = run("[place Nigdzie]\ntown = Nibylandia\n[place Tu]\n"
                                    "town = Nibylandia\n",
                                    "--json");
-    EXPECT_EQ(none.exit_code, 1) << none.err;
+    EXPECT_EQ(none.exit_code, 4) << none.err;
     EXPECT_EQ(none.out, "");
 }
 
@@ -829,10 +836,33 @@ TEST_F(ScriptedWatchTest, UnknownTownAndBadOptions) {
         program.environment = {"LC_ALL=C.UTF-8"};
         return run_nimbrovator(program);
     };
-    const ProgramResult unknown = run({"--watch", "Nibylandia"});
-    EXPECT_EQ(unknown.exit_code, 1);
-    EXPECT_NE(unknown.err.find("brak danych o tej miejscowości"), std::string::npos);
-    EXPECT_EQ(unknown.out, "");
+    // An unknown town, or a place the file does not name, is named; the status is the one that
+    // the service units do not restart.
+    TempDir config;
+    mkdir((config.path + "/nimbrovator").c_str(), 0700);
+    write_file(config.path + "/nimbrovator/config",
+               "[place Dom]\nnear = 50.06,19.94\n[place Działka]\ntown = Kraków\n");
+    const struct {
+        std::vector<std::string> args;
+        std::string told;
+    } unknown_cases[] = {
+        {{"--watch", "Nibylandia"}, "brak danych o miejscowości „Nibylandia”.\n"},
+        {{"--watch", "--place", "dom"},
+         "nimbrovator: plik konfiguracji nie określa miejsca „dom” (czy chodziło o „Dom”?); "
+         "określa: Dom, Działka.\n"},
+        {{"--line", "--place", "Ogród"},
+         "nimbrovator: plik konfiguracji nie określa miejsca „Ogród”; określa: Dom, Działka.\n"},
+    };
+    for (const auto& c : unknown_cases) {
+        ProgramRun program;
+        program.data_dir = data.path;
+        program.args = c.args;
+        program.environment = {"LC_ALL=C.UTF-8", "XDG_CONFIG_HOME=" + config.path};
+        const ProgramResult unknown = run_nimbrovator(program);
+        EXPECT_EQ(unknown.exit_code, 4) << c.args.back();
+        EXPECT_NE(unknown.err.find(c.told), std::string::npos) << unknown.err;
+        EXPECT_EQ(unknown.out, "");
+    }
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"--watch", "--every", "0", "Kraków"},
                                                {"--watch", "--every", "pięć", "Kraków"},
@@ -941,8 +971,9 @@ class StormEstimateTest : public WatchRunTest {
         std::string error;
         const simulator_handle sim = start_simulator(options, error);
         ASSERT_TRUE(sim) << error;
-        std::vector<std::string> args = {"--watch", "--every",    "0.008333", "--clear-after",
-                                         "0.05",    "--cooldown", "0.03"};
+        // On the watch's clock, which runs at the simulator's rate.
+        std::vector<std::string> args = {"--watch", "--every",    "5", "--clear-after",
+                                         "30",      "--cooldown", "18"};
         args.insert(args.end(), form.begin(), form.end());
         args.insert(args.end(), more_options.begin(), more_options.end());
         args.insert(args.end(), {"Kraków", radius});
@@ -1079,7 +1110,7 @@ std::string approach_part(const std::string& text, bool tooltip) {
 
 TEST_F(StormEstimateTest, TemplateAndWaybarCarryTheEstimateTheAlertsUse) {
     form = {"--waybar", "--format", "%n;%s;%E", "--alerts-to-stderr"};
-    watch_storm("approach", "50", 90);
+    watch_storm("approach", "50", 150);
     int arrivals = 0;
     std::vector<std::string> tooltip_parts; // of the checks that raised an event
     for (const Json::Value& object : documents) {
@@ -1127,4 +1158,36 @@ TEST_F(StormEstimateTest, TemplateAndWaybarCarryTheEstimateTheAlertsUse) {
                            [](const std::string& part) { return !part.empty(); }),
               event_parts.end())
         << output;
+    // Every time told is on the watch's clock: after the last strike inside the ring the wait
+    // for the all-clear counts down from 30 minutes, 5 a check; the all-clear then says 30
+    // minutes, and its time is more than an hour of that clock after the first alert's.
+    std::vector<int> safe_in;
+    for (const Json::Value& object : documents) {
+        const std::string tooltip = object["tooltip"].asString();
+        const std::size_t at = tooltip.find("Bezpiecznie za ~");
+        if (at != std::string::npos) {
+            safe_in.push_back(std::atoi(tooltip.c_str() + at + 16));
+        }
+    }
+    ASSERT_GE(safe_in.size(), 6u) << output;
+    const auto last_full = std::find(safe_in.rbegin(), safe_in.rend(), 30);
+    ASSERT_NE(last_full, safe_in.rend()) << output;
+    for (auto at = last_full.base() - 1; at + 1 != safe_in.end(); ++at) {
+        // A check that ran a little late or early may round its minutes up by one.
+        EXPECT_GE(*at - *(at + 1), 4) << output;
+        EXPECT_LE(*at - *(at + 1), 6) << output;
+    }
+    EXPECT_LE(safe_in.back(), 6) << output;
+    std::vector<long> alert_times; // seconds of the day on the watch's clock
+    std::string all_clear;
+    for (const std::string& line : lines_of(output)) {
+        if (line.find(" *** ") == 8) {
+            alert_times.push_back(std::stol(line.substr(0, 2)) * 3600 +
+                                  std::stol(line.substr(3, 2)) * 60 + std::stol(line.substr(6, 2)));
+            all_clear = line.find("SPOKÓJ") != std::string::npos ? line : all_clear;
+        }
+    }
+    ASSERT_GE(alert_times.size(), 2u) << output;
+    EXPECT_NE(all_clear.find("SPOKÓJ: od 30 min brak wyładowań"), std::string::npos) << output;
+    EXPECT_GE((alert_times.back() - alert_times.front() + 86400) % 86400, 60 * 60) << output;
 }

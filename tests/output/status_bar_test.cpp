@@ -347,6 +347,34 @@ TEST(StatusBarForms, BarsExitZeroWithTheStateInTheTextScriptsKeepTheStatus) {
     }
 }
 
+// How the watch streams each form, as its row says: only the status bars keep the alerts off
+// both streams, and a bar's object, and only it, has one object for a watch of several places
+// (without it such a watch would print nothing).
+TEST(StatusBarForms, EachFormsRowSaysHowTheWatchStreamsIt) {
+    using S = watch_stream;
+    const struct {
+        output_form form;
+        const char* format;
+        S stream;
+        bool for_programs, for_bars;
+    } rows[] = {
+        {output_form::text, "", S::timed_line, false, false},
+        {output_form::line, "", S::timed_line, false, false},
+        {output_form::line, "%t", S::bar_line, true, true},
+        {output_form::json, "", S::document, true, false},
+        {output_form::waybar, "", S::bar_object, true, true},
+        {output_form::waybar, "%t", S::bar_object, true, true},
+        {output_form::i3blocks, "", S::bar_object, true, true},
+    };
+    for (const auto& row : rows) {
+        const std::string name = std::to_string(static_cast<int>(row.form)) + " " + row.format;
+        EXPECT_EQ(form_stream(row.form, row.format), row.stream) << name;
+        EXPECT_EQ(form_for_programs(row.form, row.format), row.for_programs) << name;
+        EXPECT_EQ(form_for_bars(row.form, row.format), row.for_bars) << name;
+        EXPECT_EQ(render_places(row.form, {}).has_value(), row.stream == S::bar_object) << name;
+    }
+}
+
 // One run: lines and an exit status; the watch: an object a check (i3blocks' format=json, read
 // by a persistent block) with the colour and the urgency too.
 TEST(StatusBarForms, I3blocksGivesFullShortAndColourAsLinesOrStreamedAsAnObject) {
